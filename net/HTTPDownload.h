@@ -1,0 +1,86 @@
+// HTTPDownload: the program's one HTTP client. Each request runs on threads of
+// its own; the body arrives whole in OnDownloaded, failures as a 16-bit code in
+// OnError, and OnProgress reaches the GUI thread synchronously.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Ports.h"
+#include "net/HttpTransport.h"
+
+namespace zelt {
+
+// An in-memory stream of bytes with a position, as the body is handed over.
+struct TMemoryStream {
+  std::string Bytes;
+  size_t Position = 0;
+  size_t Size() const { return Bytes.size(); }
+  void SetSize(size_t n) {
+    Bytes.resize(n);
+    if (Position > n) Position = n;
+  }
+};
+
+class DownloadWorker;
+
+class HTTPDownload {
+ public:
+  // The transport makes the network calls; the GUI queue carries OnProgress.
+  HTTPDownload(IHttpTransport& transport, IGuiQueue& gui);
+  ~HTTPDownload();  // Stops first.
+  HTTPDownload(const HTTPDownload&) = delete;
+  HTTPDownload& operator=(const HTTPDownload&) = delete;
+
+  int32_t Tag = 0;
+  std::shared_ptr<DownloadWorker> Worker;
+  std::unique_ptr<std::vector<std::string>> ResponseHeaders;
+  const std::vector<std::string>* RequestHeaders = nullptr;  // the caller's
+  std::unique_ptr<TMemoryStream> Data;
+  std::string URL;
+  std::atomic<bool> Busy{false};
+  uint16_t Port = 0;
+  std::string HostName;
+  std::string Path;
+  std::string UserName;
+  std::string Password;
+  std::string ProxyServer;
+  uint16_t ProxyPort = 3128;
+  bool UseSystemProxy = false;
+  std::atomic<int32_t> ContentLength{0};
+  bool SizeOnly = false;
+
+  std::function<void(HTTPDownload& sender, uint16_t code)> OnError;
+  std::function<void(HTTPDownload& sender, const std::vector<std::string>& headers)> OnHeaders;
+  std::function<void(HTTPDownload& sender, int32_t bytesDone, int32_t bytesTotal)> OnProgress;
+  std::function<void(HTTPDownload& sender, TMemoryStream& data)> OnDownloaded;
+  std::function<void(HTTPDownload& sender, int32_t size)> OnSize;
+
+  std::string UserAgent = "Corvan HTTPClient/2.1";
+
+  // Begins a request; false (without starting) for a rejected URL or while the
+  // previous request cannot be stopped. Never blocks on the network.
+  bool Start(const std::string& url);
+  // Cancels the running request; returns within about 200 ms. No event of
+  // the stopped request is raised afterwards.
+  void Stop();
+
+ private:
+  friend class DownloadWorker;
+  IHttpTransport& transport_;
+  IGuiQueue& gui_;
+};
+
+// Splits a URL into its parts. `path` is read first as the base for "./" and
+// "../" forms, then overwritten.
+void ParseURL(const std::string& url, std::string& protocol, std::string& userName,
+              std::string& password, std::string& hostName, std::string& port, std::string& path);
+
+// 1-based position of the last occurrence of `sub` in `s`; 0 when none.
+int LastPos(const std::string& sub, const std::string& s);
+
+}  // namespace zelt

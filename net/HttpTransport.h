@@ -1,0 +1,52 @@
+// The network calls of one HTTP request, shaped like the WinInet calls that
+// make it. The Windows build plugs in WinInet; tests plug in scripted replies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelt {
+
+using HttpHandle = void*;
+
+// WinInet values the request uses.
+namespace inet {
+inline constexpr uint32_t kOpenTypePreconfig = 0;
+inline constexpr uint32_t kOpenTypeDirect = 1;
+inline constexpr uint32_t kOpenTypeProxy = 3;
+inline constexpr uint32_t kServiceHttp = 3;
+inline constexpr uint32_t kRequestFlags = 0x80000300;  // reload | no UI | pragma no-cache
+inline constexpr uint32_t kAddReqFlagAdd = 0x20000000;
+inline constexpr uint32_t kQueryContentLength = 5;
+inline constexpr uint32_t kQueryStatusCode = 19;
+inline constexpr uint32_t kQueryRawHeadersCrlf = 22;
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint16_t kErrorInvalidUrl = 12005;
+inline constexpr uint16_t kErrorExtended = 12003;
+}  // namespace inet
+
+class IHttpTransport {
+ public:
+  virtual ~IHttpTransport() = default;
+  // InternetOpenA(agent, accessType, proxy or none, no bypass, 0).
+  virtual HttpHandle Open(const std::string& agent, uint32_t accessType, const std::string* proxy) = 0;
+  // InternetConnectA(inet, host, port, user, password, INTERNET_SERVICE_HTTP, 0, 0).
+  virtual HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port,
+                             const std::string& user, const std::string& password) = 0;
+  // HttpOpenRequestA(conn, GET, path, default version, no referrer, no accept types, flags, 0).
+  virtual HttpHandle OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) = 0;
+  // HttpAddRequestHeadersA(req, line, length, flags).
+  virtual bool AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t flags) = 0;
+  // HttpSendRequestA(req, no headers, no body).
+  virtual bool SendRequest(HttpHandle req) = 0;
+  // HttpQueryInfoA(req, level, buffer, &length, no index). buffer may be null.
+  virtual bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) = 0;
+  // InternetReadFile(req, buffer, size, &read).
+  virtual bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) = 0;
+  // InternetCloseHandle.
+  virtual void CloseHandle(HttpHandle h) = 0;
+  // The calling thread's last error (GetLastError).
+  virtual uint32_t LastError() = 0;
+};
+
+}  // namespace zelt
