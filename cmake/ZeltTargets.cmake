@@ -20,3 +20,18 @@ function(zelt_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Wno-missing-field-initializers)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR} ${ZELT_GENERATED_DIR})
 endfunction()
+
+# A static library of the given sources, or an interface-only target while a
+# folder has no sources yet for this platform.
+function(zelt_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(ARG_SOURCES)
+    add_library(${name} STATIC ${ARG_SOURCES})
+    zelt_options(${name})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR} ${ZELT_GENERATED_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+  endif()
+endfunction()
