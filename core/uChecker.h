@@ -1,0 +1,126 @@
+// TChecker: the core object. It owns the poll timer, the request channel to
+// the informer server, the topics of the last reply, the read marks,
+// favourites and forum names, the settings and the traffic counters, and
+// reports each step of a poll through three events. Everything here runs on
+// the GUI thread; replies reach it through the GUI queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Ports.h"
+#include "core/StringList.h"
+#include "net/HTTPDownload.h"
+
+namespace zelt {
+
+// One topic of the current reply. Owned by TChecker::Items; list rows only
+// point to it.
+struct TItemData {
+  std::string KeyLink;   // forum base URL + path + "-1": identity in ReadMarks
+  std::string Title;
+  std::string Replies;   // reply count as received
+  std::string Author;    // author of the last message
+  std::string OpenLink;  // forum base URL + path + "-0-17": what the browser opens
+  std::string Forum;     // forum name
+  bool Read = false;
+  int32_t NewCount = 0;
+};
+
+enum TCheckerStatus : int32_t {
+  csRequestSent = 1,
+  csDone = 2,
+  csNewVersion = 3,
+  csNewMessages = 4,
+  csListCleared = 5,
+};
+
+// The sound event names, in kind order 0, 1, 2.
+extern const char* const kSoundEventNames[3];
+
+// What the checker needs from the platform.
+struct CheckerPorts {
+  IGuiQueue& Gui;
+  IHttpTransport& Http;
+  std::unique_ptr<IPollTimer> Timer;
+  IRegistry& Registry;
+  ISoundPlayer& Sound;
+  const IClock& Clock;
+  std::string ProgramDir;  // the executable's folder, ending in a backslash (or "/" in tests)
+  std::string ExePath;     // full path of the running executable
+};
+
+class TChecker {
+ public:
+  explicit TChecker(CheckerPorts ports);
+  ~TChecker();
+  TChecker(const TChecker&) = delete;
+  TChecker& operator=(const TChecker&) = delete;
+
+  // --- state (field order as kept by the program) ---
+  int32_t UnreadCount = 0;
+  int32_t MinutesSinceSave = 0;
+  int32_t PrevUnreadCount = 0;
+  bool UpdateAvailable = false;
+  std::unique_ptr<IPollTimer> PollTimer;
+  std::unique_ptr<HTTPDownload> Loader;
+  TStringList ReadMarks;
+  std::vector<std::unique_ptr<TItemData>> Items;
+  std::function<void(TItemData* item)> OnItem;
+  std::function<void(const std::string& text, uint16_t code)> OnNetError;
+  std::function<void(int32_t code)> OnStatus;
+  bool UpdateNotified = false;
+  bool HaveData = false;
+  std::string LastReply;
+  TStringList ForumNames;
+  TStringList Favorites;
+  bool NeedForumList = false;
+  std::string SoundToPlay;
+
+  // Settings block: traffic counters, then numeric settings and flags.
+  uint32_t LastInBytes = 0;
+  uint32_t LastInUnpacked = 0;
+  uint32_t LastOutBytes = 0;
+  uint32_t TotalInBytes = 0;
+  uint32_t TotalInUnpacked = 0;
+  uint32_t TotalOutBytes = 0;
+  uint32_t UpdateInBytes = 0;
+  uint32_t UpdateOutBytes = 0;
+  uint32_t UpdateTotalBytes = 0;
+  uint32_t Reserved36 = 0;
+  double TrafficSince = 0;
+  int32_t IntervalMs = 0;
+  int32_t TopicCount = 0;
+  bool IgnoreOwnPosts = false;
+  bool AutoStart = false;
+  bool ShowOnNew = false;
+  bool UseSounds = false;
+  bool UseIESettings = false;
+  uint8_t Reserved61 = 0;
+  uint16_t ProxyPort = 0;
+
+  std::string ProxyServer, UserName, Password, Nick, SoundNewMessages, SoundNewVersion, SoundError;
+
+  int32_t Tag = 0;  // the update choice travels here (1 full setup, 0 patch)
+
+  // --- operations ---
+  void StartPolling();
+  void Poll();
+  void ResetReply();
+  void SaveData();
+  void MarkItemRead(TItemData* item);
+  void AddFavorite(TItemData* item);
+  void SelectSound(int32_t kind);
+  void ResetTraffic();
+  void ResetSettings();
+
+  const std::string& ProgramDir() const;
+  const std::string& ExePath() const;
+};
+
+extern TChecker* Checker;
+
+}  // namespace zelt
