@@ -1,7 +1,7 @@
 #include "ui/uMainForm.h"
 
 #include "core/uZELTIMessages.h"
-#include "widgets/Text.h"
+#include "core/Text_win.h"
 
 namespace zelt {
 

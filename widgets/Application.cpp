@@ -1,6 +1,6 @@
 #include "widgets/Application.h"
 
-#include "widgets/Text.h"
+#include "core/Text_win.h"
 
 namespace zelt {
 

@@ -1,6 +1,6 @@
 #include "widgets/Window.h"
 
-#include "widgets/Text.h"
+#include "core/Text_win.h"
 
 namespace zelt {
 

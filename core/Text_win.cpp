@@ -1,4 +1,4 @@
-#include "widgets/Text.h"
+#include "core/Text_win.h"
 
 #include <windows.h>
 

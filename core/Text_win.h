@@ -1,4 +1,4 @@
-// The program's text is cp1251 bytes; the platform's W functions take UTF-16.
+// Win32 only. The program's text is cp1251 bytes; the platform's W functions take UTF-16.
 // Every call into the platform converts here.
 #pragma once
 
