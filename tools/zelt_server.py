@@ -453,7 +453,7 @@ class State:
                 flag = doc["flag"]
                 if flag in (None, "auto"):
                     self.forced_flag = None
-                elif flag in ("0", "1", 0, 1):
+                elif not isinstance(flag, bool) and flag in ("0", "1", 0, 1):
                     self.forced_flag = str(flag)
                 else:
                     raise ValueError('flag must be "0", "1" or null')
@@ -509,9 +509,13 @@ class State:
     def update_reply(self, name):
         """A reply spec for an update file, or None when there is none."""
         with self.lock:
-            if name in self.overrides:
-                return self.overrides[name]
+            spec = self.overrides.get(name)
             folder = self.update_dir
+        if spec is not None:
+            headers = dict(spec["headers"])
+            if not any(k.lower() == "content-type" for k in headers):
+                headers["Content-Type"] = content_type_for(name)
+            return dict(spec, headers=headers)
         if not folder or not valid_file_name(name):
             return None
         full = os.path.join(folder, name)
@@ -581,6 +585,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     @property
     def state(self):
         return self.server.state
+
+    def version_string(self):
+        return self.server_version
 
     def log_message(self, fmt, *args):
         if self.server.verbose:
@@ -872,7 +879,11 @@ def main(argv=None):
     except ValueError as exc:
         ap.error(str(exc))
 
-    server = Server((args.host, args.port), state, args.verbose)
+    try:
+        server = Server((args.host, args.port), state, args.verbose)
+    except OSError as exc:
+        sys.stderr.write("cannot listen on %s:%d: %s\n" % (args.host, args.port, exc))
+        return 2
     port = server.server_address[1]
     if args.port_file:
         write_port_file(args.port_file, port)
