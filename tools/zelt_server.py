@@ -879,6 +879,12 @@ def main(argv=None):
     except ValueError as exc:
         ap.error(str(exc))
 
+    # The handler only records the signal: taking locks inside a signal
+    # handler can deadlock against the interrupted main thread.
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda signum, _frame: stopping.append(signum))
+    signal.signal(signal.SIGINT, lambda signum, _frame: stopping.append(signum))
+
     try:
         server = Server((args.host, args.port), state, args.verbose)
     except OSError as exc:
@@ -890,24 +896,18 @@ def main(argv=None):
     sys.stdout.write("PORT %d\n" % port)
     sys.stdout.flush()
 
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-
     serving = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                                name="serve", daemon=True)
     serving.start()
 
     rng = random.Random(args.seed)
+    simulate = args.demo and args.tick > 0
     next_tick = time.monotonic() + args.tick
-    while not stop.is_set():
-        if args.demo and args.tick > 0:
-            stop.wait(max(0.0, min(0.5, next_tick - time.monotonic())))
-            if time.monotonic() >= next_tick and not stop.is_set():
-                state.simulate_step(rng)
-                next_tick += args.tick
-        else:
-            stop.wait(0.5)
+    while not stopping:
+        time.sleep(0.1)
+        if simulate and not stopping and time.monotonic() >= next_tick:
+            state.simulate_step(rng)
+            next_tick = max(next_tick + args.tick, time.monotonic())
 
     server.shutdown()
     server.server_close()
