@@ -62,6 +62,11 @@ bool TRichEdit::Create(HWND parent, int x, int y, int w, int h, bool readOnly) {
                      parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  // A little air between the frame and the text (the control keeps its size).
+  RECT text;
+  GetClientRect(Handle(), &text);
+  InflateRect(&text, -Scale(4), -Scale(2));
+  SendMessageW(Handle(), EM_SETRECT, 0, reinterpret_cast<LPARAM>(&text));
   // The system's window colour, whatever the control would pick.
   SendMessageW(Handle(), EM_SETBKGNDCOLOR, TRUE, 0);
   const LRESULT mask = SendMessageW(Handle(), EM_GETEVENTMASK, 0, 0);

@@ -339,6 +339,9 @@ TEST_F(side_SettingsForm, SaveResetsTheReplyOnlyForANewTopicCountAndPollsAtOnce)
 
 TEST_F(side_SettingsForm, SaveWritesEveryFieldToTheCheckerAndDataDat) {
   TChecker& c = CheckerWithState();
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\ZeltInformerA";
+  c.SaveData();  // AutoStart is on: the Run value exists
+  ASSERT_EQ(registry.Values.count(run), 1u);
   c.IntervalMs = 90000;  // shown as 1 minute
   c.ProxyPort = 0;       // shown empty
   auto form = OpenForm(c);
@@ -374,7 +377,7 @@ TEST_F(side_SettingsForm, SaveWritesEveryFieldToTheCheckerAndDataDat) {
     EXPECT_EQ(source.SoundError, "C:\\old\\error.wav");
   }
   // SaveData applied the autostart value: off, so the Run value is gone.
-  EXPECT_EQ(registry.values.count("Software\\Microsoft\\Windows\\CurrentVersion\\Run\\ZeltInformerA"), 0u);
+  EXPECT_EQ(registry.Values.count(run), 0u);
   EXPECT_FALSE(f.Visible());
 }
 
@@ -532,11 +535,11 @@ TEST_F(side_SettingsForm, TheEditLinkIsUnderlinedWhileTheMouseIsOverIt) {
 
   const POINT over = CentreOf(link.Handle());
   SetCursorPos(over.x, over.y);
-  EXPECT_TRUE(PumpUntil(*app, [&] { return link.Underlined(); }));
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return link.Underlined(); }));
   EXPECT_FALSE(Screenshot(*app, form->Handle(), "settings-link-hovered").empty());
 
   SetCursorPos(5, 5);
-  EXPECT_TRUE(PumpUntil(*app, [&] { return !link.Underlined(); }));
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return !link.Underlined(); }));
 }
 
 TEST(side_SettingsFieldNumber, ReadsDigitsWithAnOptionalSignAndNothingElse) {
