@@ -68,18 +68,6 @@ bool SendAll(SOCKET s, const char* data, size_t size) {
   return true;
 }
 
-// Winsock for as long as a server (or a port probe) needs it.
-struct WinsockUser {
-  WinsockUser() {
-    WSADATA data;
-    ok = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockUser() {
-    if (ok) WSACleanup();
-  }
-  bool ok = false;
-};
-
 SOCKET Listen(uint16_t& port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return s;
@@ -112,6 +100,18 @@ std::string HttpRequestRecord::Header(const std::string& name) const {
 }
 
 struct LocalHttpServer::State {
+  // Winsock for as long as a server (or a port probe) needs it.
+  struct WinsockUser {
+    WinsockUser() {
+      WSADATA data;
+      ok = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~WinsockUser() {
+      if (ok) WSACleanup();
+    }
+    bool ok = false;
+  };
+
   WinsockUser winsock;
   SOCKET listener = INVALID_SOCKET;
   uint16_t port = 0;
@@ -175,7 +175,7 @@ struct LocalHttpServer::State {
     bool ok = SendAll(c, head.data(), head.size());
     const size_t piece = r.ChunkSize ? r.ChunkSize : std::max<size_t>(r.Body.size(), 1);
     for (size_t at = 0; ok && at < r.Body.size(); at += piece) {
-      if (r.ChunkDelay.count() > 0) {
+      if (at > 0 && r.ChunkDelay.count() > 0) {
         std::unique_lock<std::mutex> l(mu);
         if (cv.wait_for(l, r.ChunkDelay, [&] { return stopping; })) ok = false;
       }
@@ -242,7 +242,7 @@ size_t LocalHttpServer::AbortedResponses() const {
 }
 
 uint16_t LocalHttpServer::UnusedPort() {
-  WinsockUser winsock;
+  State::WinsockUser winsock;
   uint16_t port = 0;
   SOCKET s = Listen(port);
   if (s != INVALID_SOCKET) closesocket(s);

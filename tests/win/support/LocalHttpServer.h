@@ -39,7 +39,7 @@ struct HttpResponse {
   bool SendContentLength = true;     // without it the body ends with the connection
   std::vector<std::string> Headers;  // extra header lines, without line ends
   size_t ChunkSize = 0;              // write the body in pieces of this size (0: at once)
-  std::chrono::milliseconds ChunkDelay{0};  // pause before each piece
+  std::chrono::milliseconds ChunkDelay{0};  // pause between pieces (the head and first piece go at once)
 };
 
 class LocalHttpServer {
