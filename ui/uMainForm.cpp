@@ -309,7 +309,8 @@ void TMainForm::LaunchUpdate() {
   const std::wstring file = Widen(Checker->ProgramDir() + "sfx.exe");
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;  // 0x40 | 0x100
+  // 0x40 | 0x100; and no error box of the shell's own: the failure is reported below, once.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetActiveWindow();
   info.lpVerb = L"open";
   info.lpFile = file.c_str();
