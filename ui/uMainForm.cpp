@@ -4,9 +4,12 @@
 
 #include "core/Text_win.h"
 #include "core/Traffic.h"
+#include "core/WinPorts_win.h"
 #include "core/uZELTIMessages.h"
 #include "ui/uInfoForm.h"
 #include "ui/uTrafInfo.h"
+#include "media/SoundPlayer.h"
+#include "net/WinInetTransport_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -21,6 +24,21 @@ constexpr int kUnreadImage = 0;
 constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
 }  // namespace
+
+struct TMainForm::PlatformPorts {
+  WinInetTransport Http;
+  WinRegistry Registry;
+  SoundPlayer Sound;
+  WinClock Clock;
+};
+
+TMainForm::TMainForm(TApplication& app)
+    : TMainForm(app, [this, &app] {
+        platform_ = std::make_unique<PlatformPorts>();
+        const std::string exe = ExeFilePath();
+        return CheckerPorts{app,           platform_->Http,  app.CreateTimer(), platform_->Registry,
+                            platform_->Sound, platform_->Clock, FolderOf(exe),     exe};
+      }) {}
 
 TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(app) {
   MainForm = this;
@@ -309,7 +327,8 @@ void TMainForm::LaunchUpdate() {
   const std::wstring file = Widen(Checker->ProgramDir() + "sfx.exe");
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;  // 0x40 | 0x100
+  // 0x40 | 0x100; and no error box of the shell's own: the failure is reported below, once.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetActiveWindow();
   info.lpVerb = L"open";
   info.lpFile = file.c_str();
