@@ -116,8 +116,7 @@ class CheckerFixture : public ::testing::Test {
   // Creates the Checker, which loads data.dat from the folder if present.
   TChecker& MakeChecker() {
     checker = std::make_unique<TChecker>(CheckerPorts{*app, RecordingTransport::Instance(), app->CreateTimer(),
-                                                      registry, sound, clock, dir,
-                                                      dir + "ZeltInformer.exe"});
+                                                      registry, sound, clock, dir, dir + "ZeltInformer.exe"});
     return *checker;
   }
 
@@ -144,8 +143,8 @@ class CheckerFixture : public ::testing::Test {
   }
   // Dates data.dat back to 2001, so that any later write shows.
   void AgeData() {
-    HANDLE h = CreateFileW(Widen(DataPath()).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    HANDLE h = CreateFileW(Widen(DataPath()).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     SYSTEMTIME st{2001, 1, 0, 1, 12, 0, 0, 0};
     FILETIME ft;
