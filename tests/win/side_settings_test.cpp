@@ -520,6 +520,7 @@ TEST_F(side_SettingsForm, ASoundChangedThroughTheLinkIsKeptAfterCancel) {
     PostMessageW(sounds->List().Handle(), WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0000001));
   };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, TickProc);
+  SetFocus(f.NickEdit().Handle());
   const HWND link = f.EditSoundsLink().Handle();
   SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
   SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
@@ -530,6 +531,8 @@ TEST_F(side_SettingsForm, ASoundChangedThroughTheLinkIsKeptAfterCancel) {
   EXPECT_TRUE(IsWindowEnabled(f.Handle()));
   EXPECT_TRUE(f.Visible()) << "Esc in the sound scheme closes only the sound scheme";
   EXPECT_EQ(c.SoundError, "C:\\new\\beep.wav");
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return GetFocus() == f.NickEdit().Handle(); }))
+      << "the keys go back to the field that had them";
 
   Click(*app, f.CancelButton().Handle());
   EXPECT_FALSE(f.Visible());
