@@ -2,11 +2,12 @@
 sound through MCI, and a machine without a sound device shows no message."""
 
 import os
+import socket
 import struct
 import subprocess
 import time
 
-from harness import E2ETestCase, INFORMER_PORT, PREFIX, WINE_RUN, here_count, port_free, wait_until, wine_env
+from harness import E2ETestCase, PREFIX, WINE_RUN, here_count, wait_until, wine_env
 
 
 def data_dat(**fields):
@@ -14,7 +15,7 @@ def data_dat(**fields):
     block = struct.pack("<9I I d i i 5B B H",
                         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.0,
                         fields.get("IntervalMs", 0), fields.get("TopicCount", 0),
-                        0, 0, 0, int(fields.get("UseSounds", False)), 0, 0, 0)
+                        0, 0, 0, int(fields.get("UseSounds", False)), 0, 0, fields.get("ProxyPort", 0))
     out = bytearray(block)
     for name in ("ProxyServer", "UserName", "Password", "Nick",
                  "SoundNewMessages", "SoundNewVersion", "SoundError"):
@@ -23,6 +24,13 @@ def data_dat(**fields):
     for _ in ("Favorites", "ForumNames", "ReadMarks"):
         out += struct.pack("<i", 0)
     return bytes(out)
+
+
+def closed_port():
+    """A loopback port where nothing listens (it was free a moment ago)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def windows_path(unix_path):
@@ -72,13 +80,14 @@ class SoundsTest(E2ETestCase):
         return prog
 
     def test_a_failed_request_opens_the_error_sound_and_no_message_appears(self):
-        # Nothing listens on the informer port, so the first request fails at once.
-        self.assertTrue(port_free(INFORMER_PORT), f"port {INFORMER_PORT} is taken")
+        # The request goes through a proxy where nothing listens, so the first
+        # one fails at once whatever runs on the informer port.
         prog = self.program()
         error_sound = windows_path(os.path.join(prog.dir, "Sounds", "Ошибка.ogg"))
         self.assertTrue(os.path.exists(os.path.join(prog.dir, "Sounds", "Ошибка.ogg")), "default sounds beside the exe")
         with open(prog.data_path, "wb") as f:
-            f.write(data_dat(IntervalMs=3600000, TopicCount=10, UseSounds=True, SoundError=error_sound))
+            f.write(data_dat(IntervalMs=3600000, TopicCount=10, UseSounds=True, SoundError=error_sound,
+                             ProxyServer="127.0.0.1", ProxyPort=closed_port()))
 
         before = visible_window_ids()
         trace_path = os.path.join(prog.dir, "mci-trace.txt")
