@@ -6,7 +6,11 @@
 #include "core/Traffic.h"
 #include "core/WinPorts_win.h"
 #include "core/uZELTIMessages.h"
+#include "ui/uAboutForm.h"
+#include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
+#include "ui/uSettingsForm.h"
+#include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
 #include "media/SoundPlayer.h"
 #include "net/WinInetTransport_win.h"
@@ -261,6 +265,17 @@ std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
       traffic->Refresh();
       return traffic;
     }
+    case dkSounds:
+      return std::make_unique<TSoundsForm>(Handle(), *Checker);
+    case dkSettings: {
+      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
+      settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
+      return settings;
+    }
+    case dkFavorites:
+      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
+    case dkAbout:
+      return std::make_unique<TAboutForm>(Handle());
     default:
       // The other side windows are not part of this build yet.
       return nullptr;
