@@ -47,6 +47,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
              L"ZeltMainForm");
   CentreOnScreen();
+  app_.MainWindow = Handle();
   BuildControls();
   BuildMenus();
 
@@ -500,6 +501,7 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp) FitColumns();
       break;
     case WM_DESTROY:
+      if (app_.MainWindow == Handle()) app_.MainWindow = nullptr;
       tray_.Remove();
       PostQuitMessage(0);
       return 0;
