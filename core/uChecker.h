@@ -119,7 +119,53 @@ class TChecker {
 
   const std::string& ProgramDir() const;
   const std::string& ExePath() const;
+
+  // --- the steps behind the operations, public for the windows and the tests ---
+  // The reply handler proper, on the GUI thread: the body as received.
+  void HandleReply(const std::string& body);
+  // The network error handler, on the GUI thread.
+  void HandleNetError(uint16_t code);
+  // Applies a decompressed topic reply (flag character first).
+  void ParseReply(std::string text);
+  // Frees the records of Items (without any event).
+  void ClearItems();
+  // Looks the topic up in ReadMarks: true when read at exactly this reply
+  // count; `index` is the entry of the link or -1, `newCount` the replies
+  // since it was read (all of them when never read).
+  bool FindReadMark(const std::string& link, const std::string& replies, int32_t& index,
+                    int32_t& newCount) const;
+  void MarkRead(const std::string& link, const std::string& replies);
+  // The name for a reply's forum field; a missing id asks for the forum list.
+  std::string ForumName(const std::string& field);
+  void LoadData();
+  void WriteInstallPath();
+  void SetAutoStart(bool on);
+
+ private:
+  void ApplyRecord(std::unique_ptr<TItemData> item);
+  void RaiseStatus(int32_t code);
+
+  IGuiQueue& gui_;
+  IRegistry& registry_;
+  ISoundPlayer& sound_;
+  const IClock& clock_;
+  std::string programDir_;
+  std::string exePath_;
+  std::string forumBase_;
+  // Tasks posted by the request thread hold a weak reference; they do nothing
+  // once the checker is gone.
+  std::shared_ptr<char> alive_;
 };
+
+// Forum base URL: the forum site followed by "/forum/".
+std::string ForumBaseUrl();
+// The agent string of every request.
+inline constexpr const char* kUserAgent = "Zelt Rarazovo 0.4";
+inline constexpr const char* kClientVersion = "0.4";
+// Shown for a forum id whose name is not known yet.
+extern const char* const kForumPlaceholder;
+// Reported with every failed request.
+extern const char* const kNetErrorText;
 
 extern TChecker* Checker;
 

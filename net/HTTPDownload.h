@@ -1,6 +1,24 @@
 // HTTPDownload: the program's one HTTP client. Each request runs on threads of
 // its own; the body arrives whole in OnDownloaded, failures as a 16-bit code in
 // OnError, and OnProgress reaches the GUI thread synchronously.
+//
+// Threads. Start, Stop and destruction belong to the caller's (GUI) thread.
+// OnError (except the 12005 of a rejected URL, raised inside Start), OnHeaders,
+// OnSize and OnDownloaded run on the request thread; OnProgress runs on the GUI
+// thread through IGuiQueue::Send while the request thread waits for it.
+// Request-thread handlers run while their request holds its event gate, which
+// Stop takes to detach the request: such a handler must be short, must not wait
+// for the GUI thread (post to the GUI queue instead) and must not call Start or
+// Stop of its own component.
+//
+// Lifetime. After Stop (or destruction) a request still blocked in the network
+// is left to finish on its own; it never touches the component again. The
+// transport and the GUI queue are application-wide and must outlive every
+// request a component has started.
+//
+// Fields other than Busy and ContentLength are the caller's: set them while
+// the component is idle, read Data and ResponseHeaders in the handlers or while
+// Busy is false.
 #pragma once
 
 #include <atomic>
@@ -23,6 +41,12 @@ struct TMemoryStream {
   void SetSize(size_t n) {
     Bytes.resize(n);
     if (Position > n) Position = n;
+  }
+  // Writes at the position, growing the stream as needed, and moves past it.
+  void Write(const char* p, size_t n) {
+    if (Position + n > Bytes.size()) Bytes.resize(Position + n);
+    Bytes.replace(Position, n, p, n);
+    Position += n;
   }
 };
 

@@ -1,0 +1,23 @@
+// Settings storage: the password scrambling of data.dat and the two registry
+// values the program keeps.
+#pragma once
+
+#include <string>
+
+namespace zelt {
+
+// Key of the password scrambling.
+inline constexpr char kScrambleKey[] = "583~916kR2";
+
+// XORs byte i (counted from 1) with the key character i for i up to 10, with
+// the character i mod 10 beyond, and leaves every 10th byte from the 20th on
+// unchanged. Applying it twice gives the input back.
+std::string ScramblePassword(const std::string& text);
+
+// HKEY_LOCAL_MACHINE keys and values.
+inline constexpr char kInstallKey[] = "SOFTWARE\\Zelt Rarazovo";
+inline constexpr char kInstallValue[] = "Path";
+inline constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr char kRunValue[] = "ZeltInformerA";
+
+}  // namespace zelt

@@ -1,0 +1,35 @@
+// Win32 sides of the checker's ports: the registry through advapi32, the
+// local clock, and where the program lives.
+#pragma once
+
+#include <string>
+
+#include "core/Ports.h"
+
+namespace zelt {
+
+// Values under HKEY_LOCAL_MACHINE (or another root, for tests).
+class WinRegistry final : public IRegistry {
+ public:
+  WinRegistry();
+  // `root` is an HKEY; kept opaque so that this header needs no <windows.h>.
+  explicit WinRegistry(void* root);
+  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool create) override;
+  bool DeleteValue(const std::string& key, const std::string& name) override;
+
+ private:
+  void* root_;
+};
+
+// GetLocalTime as the date-time double.
+class WinClock final : public IClock {
+ public:
+  double Now() const override;
+};
+
+// Full path of the running executable (cp1251).
+std::string ExeFilePath();
+// The folder of a path, ending in its last backslash (or slash).
+std::string FolderOf(const std::string& path);
+
+}  // namespace zelt

@@ -1,0 +1,149 @@
+// The checker's life, the poll and the hand-over of replies to the GUI thread.
+#include "core/uChecker.h"
+
+#include "BuildConfig.h"
+#include "core/ReplyDecoding.h"
+#include "core/Traffic.h"
+
+namespace zelt {
+
+TChecker* Checker = nullptr;
+const char* const kNetErrorText = "Ошибка сети ";
+
+std::string ForumBaseUrl() { return std::string(build::kForumSite) + "/forum/"; }
+
+TChecker::TChecker(CheckerPorts ports)
+    : gui_(ports.Gui),
+      registry_(ports.Registry),
+      sound_(ports.Sound),
+      clock_(ports.Clock),
+      programDir_(std::move(ports.ProgramDir)),
+      exePath_(std::move(ports.ExePath)),
+      forumBase_(ForumBaseUrl()),
+      alive_(std::make_shared<char>()) {
+  ResetSettings();
+  ResetTraffic();
+
+  Loader = std::make_unique<HTTPDownload>(ports.Http, gui_);
+  Loader->UserAgent = kUserAgent;
+  // The component raises both events on its request thread: copy what they
+  // carry and apply it on the GUI thread, unless the checker is gone by then.
+  std::weak_ptr<char> alive = alive_;
+  IGuiQueue* gui = &gui_;
+  Loader->OnDownloaded = [this, alive, gui](HTTPDownload&, TMemoryStream& data) {
+    gui->Post([this, alive, body = data.Bytes] {
+      if (alive.lock()) HandleReply(body);
+    });
+  };
+  Loader->OnError = [this, alive, gui](HTTPDownload&, uint16_t code) {
+    gui->Post([this, alive, code] {
+      if (alive.lock()) HandleNetError(code);
+    });
+  };
+
+  PollTimer = std::move(ports.Timer);
+  PollTimer->SetInterval(60000);
+  PollTimer->SetEnabled(false);
+  PollTimer->SetOnTick([this] { Poll(); });
+
+  LoadData();
+  WriteInstallPath();
+  Checker = this;
+}
+
+TChecker::~TChecker() {
+  if (Checker == this) Checker = nullptr;
+  PollTimer->SetEnabled(false);
+  PollTimer->SetOnTick(nullptr);
+  ClearItems();
+  // Posted replies become no-ops, then the request is stopped before its
+  // events are unbound, so no handler runs while they change.
+  alive_.reset();
+  Loader->Stop();
+  Loader->UserAgent.clear();
+  Loader->OnDownloaded = nullptr;
+  Loader->OnError = nullptr;
+  Loader.reset();
+  PollTimer.reset();
+  ReadMarks.Clear();
+  ForumNames.Clear();
+  Favorites.Clear();
+  sound_.Stop();
+  sound_.Close();
+  ResetSettings();
+}
+
+const std::string& TChecker::ProgramDir() const { return programDir_; }
+const std::string& TChecker::ExePath() const { return exePath_; }
+
+void TChecker::RaiseStatus(int32_t code) {
+  if (OnStatus) OnStatus(code);
+}
+
+void TChecker::StartPolling() {
+  PollTimer->SetEnabled(true);
+  Poll();
+}
+
+void TChecker::Poll() {
+  // Minutes count toward the periodic save even when no request follows.
+  // Unsigned arithmetic: a damaged interval must not overflow the count.
+  MinutesSinceSave = static_cast<int32_t>(static_cast<uint32_t>(MinutesSinceSave) +
+                                          static_cast<uint32_t>(IntervalMs / 1000 / 60));
+  if (MinutesSinceSave >= 60) {
+    MinutesSinceSave = 0;
+    SaveData();
+  }
+  if (Loader->Busy) return;
+
+  RaiseStatus(csRequestSent);
+  HaveData = !LastReply.empty();
+  std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(TopicCount) + "&u=" +
+                    kClientVersion + "&p=" + (NeedForumList ? "2" : HaveData ? "1" : "0");
+  Loader->Start(url);
+  TotalOutBytes += kRequestBytes;
+  LastOutBytes = kRequestBytes;
+}
+
+void TChecker::ResetReply() {
+  LastReply.clear();
+  HaveData = false;
+}
+
+void TChecker::HandleReply(const std::string& body) {
+  const uint32_t n = static_cast<uint32_t>(body.size());
+  if (NeedForumList) {
+    NeedForumList = false;
+    const std::string text = InflateReply(body);
+    ForumNames.Clear();
+    ForumNames.SetText(text);
+    SaveData();
+    LastInUnpacked = static_cast<uint32_t>(text.size());
+  } else {
+    std::string flag = "0";
+    std::string_view rest(body);
+    if (body.size() == 1) {
+      flag = body;
+      rest = {};
+    }
+    std::string text;
+    if (rest.empty()) {
+      text = flag + LastReply;
+      LastInUnpacked = n;
+    } else {
+      text = InflateReply(rest);
+      LastInUnpacked = static_cast<uint32_t>(text.size());
+    }
+    ParseReply(std::move(text));
+  }
+  LastInBytes = n;
+  TotalInBytes += n;
+  TotalInUnpacked += LastInUnpacked;
+  RaiseStatus(csDone);
+}
+
+void TChecker::HandleNetError(uint16_t code) {
+  if (OnNetError) OnNetError(kNetErrorText, code);
+}
+
+}  // namespace zelt

@@ -1,0 +1,337 @@
+#include "net/DownloadWorker.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
+
+#include "net/HTTPDownload.h"
+
+namespace zelt {
+
+namespace {
+
+// The handles of one request, closed in the order request, connection,
+// Internet handle whichever way the request ends.
+struct RequestHandles {
+  explicit RequestHandles(IHttpTransport& t) : transport(t) {}
+  ~RequestHandles() {
+    if (request) transport.CloseHandle(request);
+    if (connection) transport.CloseHandle(connection);
+    if (internet) transport.CloseHandle(internet);
+  }
+  RequestHandles(const RequestHandles&) = delete;
+  RequestHandles& operator=(const RequestHandles&) = delete;
+  IHttpTransport& transport;
+  HttpHandle internet = nullptr;
+  HttpHandle connection = nullptr;
+  HttpHandle request = nullptr;
+};
+
+// The decimal value of a query result: an optional sign and digits, nothing
+// else; false for anything that is not such a number or does not fit 32 bits.
+bool DecimalValue(const char* text, uint32_t length, int32_t& value) {
+  size_t i = 0;
+  const size_t n = std::min<size_t>(length, std::char_traits<char>::length(text));
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == n) return false;
+  int64_t v = 0;
+  for (; i < n; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+    if (v > INT32_MAX + int64_t{1}) return false;
+  }
+  if (negative) v = -v;
+  if (v < INT32_MIN || v > INT32_MAX) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+// Reads a short header value (status, Content-Length) into a 16-byte buffer,
+// as the request does: a longer value makes the query fail.
+bool QueryNumber(IHttpTransport& transport, HttpHandle request, uint32_t level, int32_t& value, bool& queried) {
+  char buffer[16] = {};
+  uint32_t length = sizeof(buffer);
+  queried = transport.QueryInfo(request, level, buffer, &length);
+  if (!queried) return false;
+  buffer[sizeof(buffer) - 1] = '\0';
+  return DecimalValue(buffer, std::min<uint32_t>(length, sizeof(buffer)), value);
+}
+
+// The raw header block as lines: CR LF, a CR alone or an LF alone ends one.
+std::vector<std::string> SplitLines(const std::string& block) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < block.size(); ++i) {
+    if (block[i] == '\r' || block[i] == '\n') {
+      lines.push_back(block.substr(start, i - start));
+      if (block[i] == '\r' && i + 1 < block.size() && block[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < block.size()) lines.push_back(block.substr(start));
+  return lines;
+}
+
+}  // namespace
+
+DownloadWorker::DownloadWorker(HTTPDownload& owner, IHttpTransport& transport, IGuiQueue& gui)
+    : Owner(&owner), transport_(transport), gui_(gui) {}
+
+bool DownloadWorker::Run() {
+  std::shared_ptr<DownloadWorker> self = shared_from_this();
+  try {
+    // Nobody joins the control thread: it ends on its own once the request
+    // thread has, and holds the worker alive until then.
+    std::thread([self] { self->Control(); }).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void DownloadWorker::Control() {
+  try {
+    std::shared_ptr<DownloadWorker> self = shared_from_this();
+    std::thread request([self] { self->RequestThread(); });
+    request.join();
+  } catch (const std::system_error&) {
+    MarkEnded();  // the request thread never ran
+  }
+  Finish();
+}
+
+void DownloadWorker::RequestThread() {
+  try {
+    Request();
+  } catch (const std::exception&) {
+    // Out of memory on a copy or a buffer: the request ends without an event.
+  }
+  MarkEnded();
+}
+
+void DownloadWorker::MarkEnded() {
+  {
+    std::lock_guard<std::mutex> l(endLock_);
+    requestEnded_ = true;
+  }
+  endCv_.notify_all();
+}
+
+// The end of the worker's part: a request that was not stopped clears Busy
+// here, after its last event has returned.
+void DownloadWorker::Finish() {
+  std::lock_guard<std::mutex> l(lock);
+  if (Owner) {
+    Owner->Busy = false;
+    Owner = nullptr;
+  }
+}
+
+HTTPDownload* DownloadWorker::Detach() {
+  std::lock_guard<std::recursive_mutex> g(gate);
+  std::lock_guard<std::mutex> l(lock);
+  HTTPDownload* was = Owner;
+  Owner = nullptr;
+  return was;
+}
+
+bool DownloadWorker::WaitEnded(std::chrono::milliseconds limit) {
+  // Waiting on the GUI thread for a request thread that waits for the GUI
+  // thread would only burn the whole limit: its progress call, once serviced,
+  // finds the request detached and the thread ends on its own.
+  const bool onGui = gui_.IsGuiThread();
+  std::unique_lock<std::mutex> l(endLock_);
+  endCv_.wait_for(l, limit, [&] { return requestEnded_ || (onGui && awaitingGui_); });
+  return requestEnded_;
+}
+
+template <class F>
+bool DownloadWorker::WithOwner(F&& f) {
+  std::lock_guard<std::mutex> l(lock);
+  if (!Owner) return false;
+  f(*Owner);
+  return true;
+}
+
+bool DownloadWorker::Cancelled() {
+  std::lock_guard<std::mutex> l(lock);
+  return Owner == nullptr;
+}
+
+template <class F>
+void DownloadWorker::Raise(F&& f) {
+  std::lock_guard<std::recursive_mutex> g(gate);
+  HTTPDownload* owner;
+  {
+    std::lock_guard<std::mutex> l(lock);
+    owner = Owner;
+  }
+  // Outside the lock but inside the gate: Stop cannot detach (and the
+  // component cannot go) until the handler has returned.
+  if (owner) f(*owner);
+}
+
+void DownloadWorker::RaiseError(uint32_t code) {
+  const auto code16 = static_cast<uint16_t>(code & 0xFFFF);
+  Raise([code16](HTTPDownload& o) {
+    if (o.OnError) o.OnError(o, code16);
+  });
+}
+
+void DownloadWorker::SendProgress(int32_t done, int32_t total) {
+  {
+    std::lock_guard<std::mutex> l(endLock_);
+    awaitingGui_ = true;
+  }
+  endCv_.notify_all();
+  std::shared_ptr<DownloadWorker> self = shared_from_this();
+  gui_.Send([self, done, total] {
+    // On the GUI thread: the request may have been stopped, and the component
+    // destroyed, while this call was queued.
+    self->Raise([done, total](HTTPDownload& o) {
+      if (o.OnProgress) o.OnProgress(o, done, total);
+    });
+  });
+  std::lock_guard<std::mutex> l(endLock_);
+  awaitingGui_ = false;
+}
+
+void DownloadWorker::Request() {
+  std::vector<std::string> extraHeaders;
+  bool attached = WithOwner([&](HTTPDownload& o) {
+    UserAgent = o.UserAgent;
+    HostName = o.HostName;
+    Path = o.Path;
+    Port = o.Port;
+    UserName = o.UserName;
+    Password = o.Password;
+    UseSystemProxy = o.UseSystemProxy;
+    if (!UseSystemProxy) {
+      ProxyServer = o.ProxyServer;
+      ProxyPort = o.ProxyPort;
+    }
+    // The caller's list is copied too: the component may be gone by the time
+    // the lines are added.
+    if (o.RequestHeaders) RequestHeaders = *o.RequestHeaders;
+  });
+  if (!attached) return;  // stopped before the thread began: no network at all
+
+  RequestHandles h(transport_);
+  auto failWithLastError = [this] { RaiseError(transport_.LastError()); };
+
+  const bool viaProxy = UseSystemProxy || !ProxyServer.empty();
+  if (UseSystemProxy) {
+    h.internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
+  } else if (!ProxyServer.empty()) {
+    // "http=" limits the proxy to HTTP.
+    const std::string proxy = "http=" + ProxyServer + ":" + std::to_string(ProxyPort);
+    h.internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
+  } else {
+    h.internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);
+  }
+  if (!h.internet) return failWithLastError();
+
+  if (Cancelled()) return;
+  h.connection = transport_.Connect(h.internet, HostName, Port, UserName, Password);
+  if (!h.connection) return failWithLastError();
+
+  if (Cancelled()) return;
+  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags);
+  if (!h.request) return failWithLastError();
+
+  for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);
+  transport_.AddRequestHeaders(h.request, viaProxy ? "Proxy-Connection: close" : "Connection: close",
+                               inet::kAddReqFlagAdd);
+
+  if (Cancelled()) return;
+  if (!transport_.SendRequest(h.request)) return failWithLastError();
+
+  bool wantHeaders = false;
+  if (!WithOwner([&](HTTPDownload& o) { wantHeaders = static_cast<bool>(o.OnHeaders); })) return;
+  if (wantHeaders) {
+    uint32_t size = 0;
+    if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
+      const uint32_t error = transport_.LastError();
+      if (error == inet::kErrorInsufficientBuffer) {
+        std::string block(size, '\0');
+        uint32_t length = size;
+        if (transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
+          block.resize(std::min(length, size));
+          std::vector<std::string> lines = SplitLines(block);
+          if (!lines.empty() && lines.back().empty()) lines.pop_back();
+          Raise([&lines](HTTPDownload& o) {
+            if (!o.ResponseHeaders) o.ResponseHeaders = std::make_unique<std::vector<std::string>>();
+            *o.ResponseHeaders = std::move(lines);
+            if (o.OnHeaders) o.OnHeaders(o, *o.ResponseHeaders);
+          });
+        } else {
+          failWithLastError();
+        }
+      } else {
+        RaiseError(error);
+      }
+    }
+    if (Cancelled()) return;
+  }
+
+  if (Cancelled()) return;
+  int32_t status = 0;
+  bool queried = false;
+  if (!QueryNumber(transport_, h.request, inet::kQueryStatusCode, status, queried)) {
+    if (!queried) failWithLastError();
+    status = 0;
+  }
+
+  bool wantBody = false;
+  bool sizeOnly = false;
+  if (!WithOwner([&](HTTPDownload& o) {
+        wantBody = static_cast<bool>(o.OnDownloaded);
+        sizeOnly = o.SizeOnly;
+      }))
+    return;
+
+  if (status != 200) {
+    RaiseError(inet::kErrorExtended);
+    return;
+  }
+  if (!wantBody) return;
+
+  int32_t length = 0;
+  if (!QueryNumber(transport_, h.request, inet::kQueryContentLength, length, queried)) length = 0;
+  ContentLength = length > 0 ? length : -1;
+  const int32_t announced = ContentLength;
+  Raise([announced](HTTPDownload& o) {
+    o.ContentLength = announced;
+    if (o.OnSize) o.OnSize(o, announced);
+  });
+  if (sizeOnly) return;
+
+  BytesDone = 0;
+  ReadBuffer = std::make_unique<char[]>(kReadChunk);
+  for (;;) {
+    uint32_t got = 0;
+    if (!transport_.ReadFile(h.request, ReadBuffer.get(), kReadChunk, &got) || got == 0) break;
+    bool wantProgress = false;
+    // The chunk goes into Data only while the request is attached, so Stop's
+    // emptying of Data never races it; a stopped request drops it.
+    if (!WithOwner([&](HTTPDownload& o) {
+          if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
+          o.Data->Write(ReadBuffer.get(), got);
+          wantProgress = static_cast<bool>(o.OnProgress);
+        }))
+      break;
+    BytesDone += got;
+    if (wantProgress) SendProgress(static_cast<int32_t>(std::min<int64_t>(BytesDone, INT32_MAX)), ContentLength);
+  }
+
+  Raise([](HTTPDownload& o) {
+    if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
+    o.Data->Position = 0;
+    if (o.OnDownloaded) o.OnDownloaded(o, *o.Data);
+  });
+  ReadBuffer.reset();
+}
+
+}  // namespace zelt

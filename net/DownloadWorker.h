@@ -1,0 +1,98 @@
+// DownloadWorker: one request of an HTTPDownload. Internal to the component.
+//
+// Three threads meet here. The caller's (GUI) thread starts the worker and may
+// detach it (Stop). The control thread starts the request thread, waits for it
+// and then ends the worker's part in the request ("destroys" it: the shared
+// object itself goes when the last of its holders lets go). The request thread
+// makes the network calls and raises the events.
+//
+// `lock` guards Owner, the link to the component: every cancellation check,
+// the copy of the request's parameters and every write into the component are
+// made under it while Owner is set, so nothing of the component is touched once
+// Stop has detached it. `gate` is held while an event is raised, and Stop takes
+// it to detach, so no handler can still be running when Stop returns (and the
+// component may be destroyed). The gate is recursive: a handler on the GUI
+// thread (OnProgress) may call Stop.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/Ports.h"
+#include "net/HttpTransport.h"
+
+namespace zelt {
+
+class HTTPDownload;
+
+class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
+ public:
+  static constexpr uint32_t kReadChunk = 4096;
+
+  DownloadWorker(HTTPDownload& owner, IHttpTransport& transport, IGuiQueue& gui);
+  DownloadWorker(const DownloadWorker&) = delete;
+  DownloadWorker& operator=(const DownloadWorker&) = delete;
+
+  // Starts the control thread. False when no thread could be created.
+  bool Run();
+  // Unlinks the component (waiting for a running handler to return) and
+  // returns the component it was linked to, or null when it was already gone.
+  HTTPDownload* Detach();
+  // Waits up to `limit` for the request thread to end. Returns at once when
+  // called on the GUI thread while the request thread waits for the GUI thread.
+  // True when the request thread has ended.
+  bool WaitEnded(std::chrono::milliseconds limit);
+
+ private:
+  void Control();
+  void RequestThread();
+  void Request();
+  void MarkEnded();
+  void Finish();
+
+  // Calls f(owner) under the lock while attached; false when detached.
+  template <class F>
+  bool WithOwner(F&& f);
+  bool Cancelled();
+  // Raises an event through f(owner) under the gate, when still attached.
+  template <class F>
+  void Raise(F&& f);
+  void RaiseError(uint32_t code);
+  void SendProgress(int32_t done, int32_t total);
+
+  HTTPDownload* Owner;  // guarded by lock
+  std::mutex lock;
+  std::recursive_mutex gate;
+  std::unique_ptr<char[]> ReadBuffer;  // kReadChunk bytes during the body loop
+
+  // Copies taken when the request thread begins.
+  std::string UserAgent;
+  uint16_t Port = 0;
+  std::string HostName;
+  std::string Path;
+  std::string UserName;
+  std::string Password;
+  std::string ProxyServer;
+  uint16_t ProxyPort = 0;
+  bool UseSystemProxy = false;
+  std::vector<std::string> RequestHeaders;
+
+  int32_t ContentLength = 0;
+  int64_t BytesDone = 0;
+
+  IHttpTransport& transport_;
+  IGuiQueue& gui_;
+
+  // The end of the request thread, and whether it waits for the GUI thread.
+  std::mutex endLock_;
+  std::condition_variable endCv_;
+  bool requestEnded_ = false;
+  bool awaitingGui_ = false;
+};
+
+}  // namespace zelt
