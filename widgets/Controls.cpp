@@ -172,7 +172,7 @@ bool TButton::OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     // An owner-drawn button reports the second click of a double-click
     // separately; both are clicks here.
     if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
-      if (OnClick) OnClick();
+      if (OnClick && IsWindowEnabled(Handle())) OnClick();
       result = 0;
       return true;
     }

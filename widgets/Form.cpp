@@ -10,9 +10,9 @@ TForm::~TForm() {
 }
 
 bool TForm::CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
-                       HWND owner, TButton::Glyph glyph, DWORD exStyle) {
+                       HWND owner, TButton::Glyph glyph, DWORD exStyle, const wchar_t* className) {
   const int w = Scale(width96), h = Scale(height96);
-  if (!CreateWnd(L"ZeltForm", WS_POPUP | WS_CLIPCHILDREN, exStyle | WS_EX_CONTROLPARENT, caption, 0, 0, w, h, owner,
+  if (!CreateWnd(className, WS_POPUP | WS_CLIPCHILDREN, exStyle | WS_EX_CONTROLPARENT, caption, 0, 0, w, h, owner,
                  CS_DBLCLKS))
     return false;
   body_.Create(Handle(), 0, 0, width96, height96);

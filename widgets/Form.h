@@ -47,7 +47,8 @@ class TForm : public TWindow {
   TForm() = default;
   // Creates the hidden window, its panel and strip. `owner` may be null.
   bool CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
-                  HWND owner, TButton::Glyph glyph = TButton::Glyph::Close, DWORD exStyle = 0);
+                  HWND owner, TButton::Glyph glyph = TButton::Glyph::Close, DWORD exStyle = 0,
+                  const wchar_t* className = L"ZeltForm");
   // Esc at key-up closes the form unless it says otherwise.
   void SetEscapeEnabled(bool enabled) { escape_ = enabled; }
   // Tab and arrow keys move between controls (for forms with edit fields).

@@ -22,20 +22,30 @@ std::wstring ItemText(HWND list, int row, int column) {
   return std::wstring(buffer.data(), static_cast<size_t>(n));
 }
 
+// The sort runs over stand-in item data (each row's position before the
+// sort), so the comparison reads texts captured beforehand and never depends
+// on how the control moves rows while it sorts.
 struct SortContext {
-  HWND list;
-  int column;
+  const std::vector<std::wstring>* texts;
   bool descending;
 };
 
 int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM ctx) {
   const auto* c = reinterpret_cast<const SortContext*>(ctx);
-  const std::wstring ta = ItemText(c->list, static_cast<int>(a), c->column);
-  const std::wstring tb = ItemText(c->list, static_cast<int>(b), c->column);
+  const std::wstring& ta = (*c->texts)[static_cast<size_t>(a)];
+  const std::wstring& tb = (*c->texts)[static_cast<size_t>(b)];
   const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ta.c_str(), static_cast<int>(ta.size()),
                                tb.c_str(), static_cast<int>(tb.size())) -
                 CSTR_EQUAL;
   return c->descending ? -r : r;
+}
+
+void SetItemParam(HWND list, int row, LPARAM value) {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  item.lParam = value;
+  SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 }  // namespace
@@ -184,8 +194,20 @@ void TListView::SortByColumn(int column, SortOrder order) {
   if (order == SortOrder::Descending) style |= LVS_SORTDESCENDING;
   SetWindowLongW(Handle(), GWL_STYLE, style);
   if (order == SortOrder::None) return;
-  SortContext ctx{Handle(), column, order == SortOrder::Descending};
-  SendMessageW(Handle(), LVM_SORTITEMSEX, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
+  const int n = Count();
+  std::vector<std::wstring> texts;
+  std::vector<void*> data;
+  for (int row = 0; row < n; ++row) {
+    texts.push_back(ItemText(Handle(), row, column));
+    data.push_back(Data(row));
+    SetItemParam(Handle(), row, row);
+  }
+  SortContext ctx{&texts, order == SortOrder::Descending};
+  SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
+  for (int row = 0; row < n; ++row) {
+    const auto before = reinterpret_cast<size_t>(Data(row));
+    if (before < data.size()) SetItemParam(Handle(), row, reinterpret_cast<LPARAM>(data[before]));
+  }
 }
 
 TListView::SortOrder TListView::SortStyle() const {

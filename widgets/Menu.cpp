@@ -44,14 +44,18 @@ bool TPopupMenu::IsSeparator(int index) const {
 }
 
 int TPopupMenu::Popup(HWND owner, POINT screen) {
+  const int index = Track(owner, screen);
+  return Choose(index) ? index : -1;
+}
+
+int TPopupMenu::Track(HWND owner, POINT screen) {
   if (OnPopup) OnPopup();
   const UINT id = static_cast<UINT>(TrackPopupMenu(menu_.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN,
                                                    screen.x, screen.y, 0, owner, nullptr));
   // The menu closes properly only after its owner has seen another message.
   PostMessageW(owner, WM_NULL, 0, 0);
   if (id < kFirstId) return -1;
-  const int index = static_cast<int>(id - kFirstId);
-  return Choose(index) ? index : -1;
+  return static_cast<int>(id - kFirstId);
 }
 
 bool TPopupMenu::Choose(int index) {

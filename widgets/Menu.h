@@ -37,6 +37,8 @@ class TPopupMenu {
   // Shows the menu at a screen point, owned by `owner`; returns the index of
   // the item chosen (its action has run by then), or -1.
   int Popup(HWND owner, POINT screen);
+  // The same without running the action: the caller runs Choose() when ready.
+  int Track(HWND owner, POINT screen);
   // Runs an item's action as a choice from the menu would; nothing for a
   // disabled item or a separator.
   bool Choose(int index);
