@@ -1,0 +1,71 @@
+#include "net/WinInetTransport_win.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+namespace zelt {
+
+namespace {
+
+static_assert(inet::kOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG);
+static_assert(inet::kOpenTypeDirect == INTERNET_OPEN_TYPE_DIRECT);
+static_assert(inet::kOpenTypeProxy == INTERNET_OPEN_TYPE_PROXY);
+static_assert(inet::kServiceHttp == INTERNET_SERVICE_HTTP);
+static_assert(inet::kRequestFlags == (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE));
+static_assert(inet::kAddReqFlagAdd == HTTP_ADDREQ_FLAG_ADD);
+static_assert(inet::kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH);
+static_assert(inet::kQueryStatusCode == HTTP_QUERY_STATUS_CODE);
+static_assert(inet::kQueryRawHeadersCrlf == HTTP_QUERY_RAW_HEADERS_CRLF);
+static_assert(inet::kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
+static_assert(inet::kErrorInvalidUrl == ERROR_INTERNET_INVALID_URL);
+static_assert(inet::kErrorExtended == ERROR_INTERNET_EXTENDED_ERROR);
+
+HINTERNET H(HttpHandle h) { return static_cast<HINTERNET>(h); }
+
+}  // namespace
+
+HttpHandle WinInetTransport::Open(const std::string& agent, uint32_t accessType, const std::string* proxy) {
+  HINTERNET inet = InternetOpenA(agent.c_str(), accessType, proxy ? proxy->c_str() : nullptr, nullptr, 0);
+  if (!inet) return nullptr;
+  // Children (connection, request) take these over from the Internet handle.
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD ms = kTimeoutMs;
+    InternetSetOptionA(inet, option, &ms, sizeof(ms));
+  }
+  return inet;
+}
+
+HttpHandle WinInetTransport::Connect(HttpHandle inet, const std::string& host, uint16_t port,
+                                     const std::string& user, const std::string& password) {
+  return InternetConnectA(H(inet), host.c_str(), port, user.c_str(), password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+}
+
+HttpHandle WinInetTransport::OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) {
+  return HttpOpenRequestA(H(conn), nullptr, path.c_str(), nullptr, nullptr, nullptr, flags, 0);
+}
+
+bool WinInetTransport::AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t flags) {
+  return HttpAddRequestHeadersA(H(req), line.c_str(), static_cast<DWORD>(line.size()), flags) != FALSE;
+}
+
+bool WinInetTransport::SendRequest(HttpHandle req) { return HttpSendRequestA(H(req), nullptr, 0, nullptr, 0) != FALSE; }
+
+bool WinInetTransport::QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) {
+  DWORD len = *length;
+  const BOOL ok = HttpQueryInfoA(H(req), level, buffer, &len, nullptr);
+  *length = len;
+  return ok != FALSE;
+}
+
+bool WinInetTransport::ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) {
+  DWORD got = 0;
+  const BOOL ok = InternetReadFile(H(req), buffer, size, &got);
+  *read = got;
+  return ok != FALSE;
+}
+
+void WinInetTransport::CloseHandle(HttpHandle h) { InternetCloseHandle(H(h)); }
+
+uint32_t WinInetTransport::LastError() { return GetLastError(); }
+
+}  // namespace zelt
