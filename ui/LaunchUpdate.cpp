@@ -33,7 +33,10 @@ bool LaunchUpdate(const std::string& programDir, HWND appWindow, const std::stri
   const std::wstring file = Widen(programDir + kPatchFileName);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;  // 0x40 | 0x100
+  // 0x40 | 0x100, and no error box of the shell's own: the program reports a
+  // failure itself, and the shell's box would replace the error code with its
+  // own (the report would then read "Success.").
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetActiveWindow();
   info.lpVerb = L"open";
   info.lpFile = file.c_str();
@@ -43,7 +46,11 @@ bool LaunchUpdate(const std::string& programDir, HWND appWindow, const std::stri
     if (info.hProcess) CloseHandle(info.hProcess);
     return true;
   }
-  const DWORD error = GetLastError();
+  DWORD error = GetLastError();
+  // A shell that set no error code still says why in hInstApp (its codes up
+  // to 32 are the system's for the same failures).
+  const auto shellCode = reinterpret_cast<INT_PTR>(info.hInstApp);
+  if (error == ERROR_SUCCESS && shellCode > 0 && shellCode <= 32) error = static_cast<DWORD>(shellCode);
   ShowMessageBox(appWindow, SystemErrorText(error), caption, MB_OK | MB_SETFOREGROUND);
   return false;
 }
