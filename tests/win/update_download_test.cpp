@@ -13,7 +13,7 @@
 #include "tests/win/support/update_harness.h"
 #include "ui/uDownloaderForm.h"
 
-namespace zelt::test {
+namespace zelt::updatetest {
 namespace {
 
 const std::string kSetup = "/ZeltInformer/ZeltInformerSetup.zip";
@@ -239,4 +239,4 @@ TEST_F(update_download, WriteWholeFileReplacesOrReports) {
 }
 
 }  // namespace
-}  // namespace zelt::test
+}  // namespace zelt::updatetest

@@ -11,7 +11,7 @@
 #include "tests/win/support/update_harness.h"
 #include "ui/uUpdateInfo.h"
 
-namespace zelt::test {
+namespace zelt::updatetest {
 namespace {
 
 const std::string kInfo = "/ZeltInformer/info.rtf";
@@ -323,4 +323,4 @@ TEST_F(update_info, ScreenshotOfTheDescriptionAndChoices) {
 }
 
 }  // namespace
-}  // namespace zelt::test
+}  // namespace zelt::updatetest

@@ -8,7 +8,7 @@
 #include "tests/win/support/update_harness.h"
 #include "ui/LaunchUpdate.h"
 
-namespace zelt::test {
+namespace zelt::updatetest {
 namespace {
 
 using update_launch = UpdateFixture;
@@ -129,9 +129,11 @@ TEST_F(update_launch, StartsThePatchForRealEvenFromACyrillicFolder) {
                                                        ran.data(), static_cast<int>(ran.size()))));
     EXPECT_EQ(CompareStringOrdinal(ran.c_str(), -1, Widen(dir + "sfx.exe").c_str(), -1, TRUE), CSTR_EQUAL)
         << utf8;
+    Sleep(200);  // the patch ends right after writing its marker
+    RemoveTree(dir);
   }
   EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace
-}  // namespace zelt::test
+}  // namespace zelt::updatetest

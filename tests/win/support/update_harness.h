@@ -31,7 +31,7 @@
 #include "widgets/FileDialog.h"
 #include "widgets/Shell.h"
 
-namespace zelt::test {
+namespace zelt::updatetest {
 
 class NullRegistry final : public IRegistry {
  public:
@@ -52,16 +52,37 @@ class StillClock final : public IClock {
   double Now() const override { return 739589.75; }
 };
 
-// A fresh folder below the temp folder, ending in a backslash; `name` may
-// hold any cp1251 text.
+// A new, empty folder below the temp folder, ending in a backslash; `name`
+// may hold any cp1251 text.
 inline std::string NewTempFolder(const std::string& name = "zelt-update") {
   wchar_t base[MAX_PATH];
   GetTempPathW(MAX_PATH, base);
-  static int counter = 0;
-  const std::wstring dir = std::wstring(base) + Widen(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(++counter) + L"\\";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return Narrow(dir);
+  static unsigned counter = GetTickCount();
+  for (int tries = 0; tries < 1000; ++tries) {
+    const std::wstring dir = std::wstring(base) + Widen(name) + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                             L"-" + std::to_wstring(++counter) + L"\\";
+    if (CreateDirectoryW(dir.c_str(), nullptr)) return Narrow(dir);
+  }
+  return {};
+}
+
+// Removes a folder made by NewTempFolder with everything in it.
+inline void RemoveTree(const std::string& dir) {
+  const std::wstring wdir = Widen(dir);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((wdir + L"*").c_str(), &fd);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring entry = fd.cFileName;
+      if (entry == L"." || entry == L"..") continue;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(Narrow(wdir + entry + L"\\"));
+      else
+        DeleteFileW((wdir + entry).c_str());
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+  }
+  RemoveDirectoryW(wdir.c_str());
 }
 
 inline bool FileExists(const std::string& path) {
@@ -309,6 +330,7 @@ class UpdateFixture : public ::testing::Test {
     SetShellExecuteExHook(nullptr);
     SetFileDialogHook(nullptr);
     SetDpiOverride(0);
+    RemoveTree(programDir);
   }
 
   TUpdateEnv Env() { return TUpdateEnv{*checker, transport, *app, kBase, openDownload, runPatch}; }
@@ -333,4 +355,4 @@ class UpdateFixture : public ::testing::Test {
   std::vector<Dialog> dialogs;
 };
 
-}  // namespace zelt::test
+}  // namespace zelt::updatetest

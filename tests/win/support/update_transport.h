@@ -18,7 +18,7 @@
 
 #include "net/HttpTransport.h"
 
-namespace zelt::test {
+namespace zelt::updatetest {
 
 struct FakeReply {
   int status = 200;
@@ -238,4 +238,4 @@ class ScriptedTransport final : public IHttpTransport {
   static inline thread_local uint32_t lastError_ = 0;
 };
 
-}  // namespace zelt::test
+}  // namespace zelt::updatetest
