@@ -72,8 +72,9 @@ bool StartsWith(std::string_view s, size_t at, std::string_view prefix) {
 }
 
 const Entity* MatchLater(std::string_view s, size_t at) {
+  if (at >= s.size()) return nullptr;
   for (const Entity& e : kLaterEntities)
-    if (StartsWith(s, at, std::string_view(e.name, e.length))) return &e;
+    if (e.name[0] == s[at] && StartsWith(s, at, std::string_view(e.name, e.length))) return &e;
   return nullptr;
 }
 
@@ -142,10 +143,16 @@ std::string DecodeNumericRefs(const std::string& text) {
     if (pending >= 0) {
       c = static_cast<char>(pending);
       pending = -1;
-    } else if (i < s.size()) {
-      c = s[i++];
     } else {
-      break;
+      // Only a "#" can complete a reference: copy up to the next one whole.
+      const size_t hash = s.find('#', i);
+      if (hash == std::string_view::npos) {
+        out.append(s, i, std::string_view::npos);
+        break;
+      }
+      out.append(s, i, hash - i);
+      c = '#';
+      i = hash + 1;
     }
     if (c == '#' && !out.empty() && out.back() == '&') {
       const size_t semi = s.find(';', i);

@@ -820,15 +820,17 @@ TEST_F(NetHttpDownload, StartWhileRunningStopsTheFirstRequestAndStartsTheSecond)
   ASSERT_TRUE(gui.RunUntil([&] { return transport.Reads(1) == 2; }));  // the second read is held
   ASSERT_TRUE(d->Busy);
 
+  // The first request is held in its read: nothing of it can come between
+  // this mark and the second Start.
+  rec.Add("-- starting the second");
   ASSERT_TRUE(Start("http://two.example/2"));
-  rec.Add("-- second started");
   EXPECT_EQ(d->HostName, "two.example");
   transport.Release();
   ASSERT_TRUE(WaitClosed(1));
   ASSERT_TRUE(WaitIdle());
 
   EXPECT_EQ(rec.Events(),
-            (std::vector<std::string>{"Size 2 @req", "Progress 1/2 reads=1 @gui", "-- second started", "Size 6 @req",
+            (std::vector<std::string>{"Size 2 @req", "Progress 1/2 reads=1 @gui", "-- starting the second", "Size 6 @req",
                                       "Progress 6/6 reads=1 @gui", "Downloaded 'second' @req"}));
   EXPECT_EQ(d->Data->Bytes, "second") << "nothing of the first body";
   const std::vector<std::string> firstCalls = transport.Calls(1);

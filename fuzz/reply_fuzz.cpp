@@ -1,0 +1,102 @@
+// The reply handler: a body as the server might send it, applied to a fresh
+// checker, then reused by a short follow-up reply.
+//   byte 0, bit 0: the request asked for the forum list
+//           bit 1: the user's own posts count as read (nick "Ivan")
+//           bit 2: some topics are already read
+//           bit 3: the rest is reply text, deflated here first (so the
+//                  fuzzer explores the text rather than zlib's checks)
+//           bit 4: the follow-up reply is one byte "1" (else no bytes)
+//   the rest: the body
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/ReplyDecoding.h"
+#include "core/uChecker.h"
+#include "fuzz/fuzz_ports.h"
+
+namespace {
+
+using namespace zelt;
+using namespace zelt::fuzzing;
+
+std::string Deflate(const std::string& text) {
+  uLongf n = compressBound(static_cast<uLong>(text.size()));
+  std::string z(n, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
+                static_cast<uLong>(text.size()), 1) != Z_OK)
+    return {};
+  z.resize(n);
+  return z.substr(2);
+}
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// What every applied reply leaves behind, whatever the body was.
+void CheckState(const TChecker& c, const std::string& forumBase) {
+  int32_t unread = 0;
+  for (const auto& item : c.Items) {
+    Check(item != nullptr);
+    Check(!item->Title.empty() && !item->Replies.empty() && !item->Author.empty() && !item->Forum.empty());
+    Check(item->KeyLink.compare(0, forumBase.size(), forumBase) == 0);
+    Check(item->KeyLink.size() >= forumBase.size() + 3 && item->KeyLink.substr(item->KeyLink.size() - 2) == "-1");
+    Check(item->OpenLink.substr(item->OpenLink.size() - 5) == "-0-17");
+    unread += item->Read ? 0 : 1;
+  }
+  Check(unread == c.UnreadCount);
+  Check(c.PrevUnreadCount == c.UnreadCount);
+  Check(c.ReadMarks.Count() <= 999);
+  Check(c.LastInUnpacked <= kMaxInflatedText);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  static NullGui gui;
+  static NullTransport http;
+  static NullRegistry registry;
+  static NullSound sound;
+  static FixedClock clock;
+  const uint8_t mode = data[0];
+  std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
+  if (mode & 8) body = Deflate(body);
+
+  // A folder that does not exist: saves fail at once, as a full disk would.
+  TChecker c(CheckerPorts{gui, http, std::make_unique<NullTimer>(), registry, sound, clock,
+                          "/nonexistent-zelt-fuzz/", "ZeltInformer.exe"});
+  const std::string forumBase = ForumBaseUrl();
+  c.ForumNames.SetText("General=15\r\nNews=5\r\n");
+  c.NeedForumList = mode & 1;
+  c.IgnoreOwnPosts = mode & 2;
+  c.Nick = "Ivan";
+  if (mode & 4) c.ReadMarks.Add(forumBase + "a-1\x11" "3");
+
+  c.HandleReply(body);
+  CheckState(c, forumBase);
+  const bool forumList = mode & 1;
+  Check(c.TotalInBytes == static_cast<uint32_t>(body.size()));
+  Check(!c.NeedForumList || !forumList);
+
+  // The follow-up answers the next request: the forum list when a forum id
+  // was missing, else an unchanged topic list.
+  const std::string lastReply = c.LastReply;
+  const bool askedForList = c.NeedForumList;
+  const bool wasUpdate = c.UpdateAvailable;
+  c.HandleReply(mode & 16 ? "1" : "");
+  CheckState(c, forumBase);
+  Check(c.LastReply == lastReply);
+  Check(!c.NeedForumList || !askedForList);
+  if (askedForList) {
+    Check(c.ForumNames.Empty());  // nothing to inflate
+    Check(c.UpdateAvailable == wasUpdate);
+  } else {
+    Check(c.UpdateAvailable == ((mode & 16) != 0));
+  }
+  return 0;
+}
