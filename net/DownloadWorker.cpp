@@ -241,7 +241,10 @@ void DownloadWorker::Request() {
   if (Cancelled()) return;
   // Over TLS the certificate is checked by the system and any fault in it
   // fails the request with its WinInet code: no flag here ever ignores one.
-  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | (Secure ? inet::kFlagSecure : 0u));
+  // Nor is a redirect followed, which could lead to plain http (some WinInet
+  // versions follow that silently): it ends as a status other than 200.
+  const uint32_t tls = Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
+  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
   if (!h.request) return failWithLastError();
 
   for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);

@@ -17,6 +17,7 @@ inline constexpr uint32_t kOpenTypeProxy = 3;
 inline constexpr uint32_t kServiceHttp = 3;
 inline constexpr uint32_t kRequestFlags = 0x80000300;  // reload | no UI | pragma no-cache
 inline constexpr uint32_t kFlagSecure = 0x00800000;    // TLS, with the certificate checked
+inline constexpr uint32_t kFlagNoAutoRedirect = 0x00200000;  // a redirect is an answer, not followed
 inline constexpr uint32_t kAddReqFlagAdd = 0x20000000;
 inline constexpr uint32_t kQueryContentLength = 5;
 inline constexpr uint32_t kQueryStatusCode = 19;

@@ -13,6 +13,7 @@ static_assert(inet::kOpenTypeProxy == INTERNET_OPEN_TYPE_PROXY);
 static_assert(inet::kServiceHttp == INTERNET_SERVICE_HTTP);
 static_assert(inet::kRequestFlags == (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE));
 static_assert(inet::kFlagSecure == INTERNET_FLAG_SECURE);
+static_assert(inet::kFlagNoAutoRedirect == INTERNET_FLAG_NO_AUTO_REDIRECT);
 static_assert(inet::kAddReqFlagAdd == HTTP_ADDREQ_FLAG_ADD);
 static_assert(inet::kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH);
 static_assert(inet::kQueryStatusCode == HTTP_QUERY_STATUS_CODE);

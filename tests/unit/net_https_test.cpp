@@ -17,6 +17,8 @@ namespace {
 
 constexpr uint32_t kPlainFlags = 0x80000300;  // reload | no UI | pragma no-cache
 constexpr uint32_t kSecureFlag = 0x00800000;  // INTERNET_FLAG_SECURE
+constexpr uint32_t kNoRedirect = 0x00200000;  // INTERNET_FLAG_NO_AUTO_REDIRECT
+constexpr uint32_t kTlsFlags = kPlainFlags | kSecureFlag | kNoRedirect;
 
 // Runs every task at once on the calling thread: these requests raise no progress.
 class InlineQueue final : public IGuiQueue {
@@ -128,10 +130,10 @@ TEST(net_https, SchemeDecidesPortAndTls) {
     uint32_t flags;
   };
   const Case cases[] = {
-      {"https://update.example.org/ZeltInformer/files.zip", true, 443, kPlainFlags | kSecureFlag},
-      {"https://update.example.org:8443/ZeltInformer/info.rtf", true, 8443, kPlainFlags | kSecureFlag},
-      {"https://update.example.org:80/x", true, 80, kPlainFlags | kSecureFlag},
-      {"https://update.example.org?q=1", true, 443, kPlainFlags | kSecureFlag},
+      {"https://update.example.org/ZeltInformer/files.zip", true, 443, kTlsFlags},
+      {"https://update.example.org:8443/ZeltInformer/info.rtf", true, 8443, kTlsFlags},
+      {"https://update.example.org:80/x", true, 80, kTlsFlags},
+      {"https://update.example.org?q=1", true, 443, kTlsFlags},
       {"http://update.example.org/ZeltInformer/files.zip", true, 80, kPlainFlags},
       {"update.example.org/x", true, 80, kPlainFlags},
       // Taken only as written, like "http".
@@ -185,10 +187,10 @@ TEST(net_https, ReusedComponentDropsTlsForAPlainUrl) {
   }
   const auto seen = transport.Requests();
   ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].flags, kPlainFlags | kSecureFlag);
+  EXPECT_EQ(seen[0].flags, kTlsFlags);
   EXPECT_EQ(seen[1].flags, kPlainFlags);
   EXPECT_EQ(seen[1].port, 80);
-  EXPECT_EQ(seen[2].flags, kPlainFlags | kSecureFlag);
+  EXPECT_EQ(seen[2].flags, kTlsFlags);
   EXPECT_EQ(seen[2].port, 443);
 }
 

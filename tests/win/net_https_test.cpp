@@ -71,7 +71,7 @@ class HttpsTest : public UpdateFixture {
       });
     };
     EXPECT_TRUE(d.Start(url));
-    EXPECT_TRUE(d.Secure);
+    EXPECT_EQ(d.Secure, url.rfind("https:", 0) == 0);
     EXPECT_TRUE(PumpUntil(*app, [&] { return !d.Busy; }, 60000));
     Pump(*app, 50);
     return r;
@@ -110,6 +110,16 @@ TEST_F(net_https_wine, CertificateFaultsFailWithTheirWinInetCodes) {
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_EQ(c.codes.count(r.errors[0]), 1u) << "code " << r.errors[0];
   }
+}
+
+TEST_F(net_https_wine, RedirectIsNotFollowedEvenLessToPlainHttp) {
+  // The address it points to answers over plain http...
+  const Result plain = Fetch(servers->Base("plain") + "/ZeltInformer/files.zip");
+  ASSERT_EQ(plain.downloads, 1);
+  // ...but a secure request does not go there: the redirect is its answer.
+  const Result r = Fetch(servers->Base("good") + "/ZeltInformer/redirect-to-http");
+  EXPECT_EQ(r.downloads, 0);
+  EXPECT_EQ(r.errors, std::vector<uint16_t>{12003});
 }
 
 TEST_F(net_https_wine, PatchOverTlsIsWrittenAndStarted) {

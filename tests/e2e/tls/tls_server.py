@@ -12,8 +12,10 @@ Makes (once a day) in DIR, with the openssl command-line tool:
   wrongname.pem      "wrong-name.invalid", signed by the test authority
   unknown.pem        "localhost", signed by the other authority
 Then serves the files of --files below /ZeltInformer/ over TLS on 127.0.0.1,
-one server per certificate, and writes FILE (atomically) as lines
-  good=PORT  wrongname=PORT  unknown=PORT  ca=PATH-OF-ca.der
+one server per certificate, and the same files over plain http; on every
+server /ZeltInformer/redirect-to-http answers 302 with the plain server's
+address of files.zip. Writes FILE (atomically) as lines
+  good=PORT  wrongname=PORT  unknown=PORT  plain=PORT  ca=PATH-OF-ca.der
 It ends when the --alive file disappears, after --max-seconds, or on SIGTERM.
 Python 3 standard library and openssl only; binds to 127.0.0.1 only.
 """
@@ -81,12 +83,20 @@ def make_certificates(work):
         f.write(str(time.time()))
 
 
-def handler_for(files):
+def handler_for(files, plain_port):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
         def do_GET(self):
             path = self.path.split("?", 1)[0]
+            if path == UPDATE_PREFIX + "redirect-to-http":
+                self.send_response(302)
+                self.send_header("Location", "http://127.0.0.1:%d%sfiles.zip" % (plain_port[0], UPDATE_PREFIX))
+                self.send_header("Content-Length", "0")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.close_connection = True
+                return
             name = path[len(UPDATE_PREFIX):] if path.startswith(UPDATE_PREFIX) else ""
             full = os.path.join(files, name) if name and "/" not in name and ".." not in name else ""
             if not full or not os.path.isfile(full):
@@ -109,12 +119,22 @@ def handler_for(files):
     return Handler
 
 
-def serve(work, files, name):
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler_for(files))
-    server.daemon_threads = True
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(os.path.join(work, name + ".pem"), os.path.join(work, name + ".key"))
-    server.socket = ctx.wrap_socket(server.socket, server_side=True)
+class QuietServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that asks only for the size closes the connection once it
+        # has the headers; that is no error of the server's.
+        if not isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError)):
+            super().handle_error(request, client_address)
+
+
+def serve(work, files, name, plain_port):
+    server = QuietServer(("127.0.0.1", 0), handler_for(files, plain_port))
+    if name != "plain":
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(os.path.join(work, name + ".pem"), os.path.join(work, name + ".key"))
+        server.socket = ctx.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -131,7 +151,10 @@ def main():
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     make_certificates(args.work)
-    servers = {name: serve(args.work, args.files, name) for name in ("good", "wrongname", "unknown")}
+    plain_port = [0]
+    servers = {name: serve(args.work, args.files, name, plain_port)
+               for name in ("plain", "good", "wrongname", "unknown")}
+    plain_port[0] = servers["plain"].server_address[1]
     lines = ["%s=%d" % (name, s.server_address[1]) for name, s in servers.items()]
     lines.append("ca=" + os.path.join(args.work, "ca.der"))
     tmp = args.ready + ".tmp"

@@ -88,10 +88,12 @@ class TlsServers {
     ready_.clear();
   }
 
-  // https://localhost:<port of the server with that certificate>
+  // https://localhost:<port of the server with that certificate>, or for
+  // "plain" the plain http server.
   std::string Base(const std::string& which) const {
     auto it = values_.find(which);
-    return it == values_.end() ? std::string() : "https://localhost:" + it->second;
+    if (it == values_.end()) return {};
+    return (which == "plain" ? "http://localhost:" : "https://localhost:") + it->second;
   }
 
   // Adds the test authority to the prefix's trusted roots (a test helper's
