@@ -171,6 +171,11 @@ TEST_F(update_info, FailedRequestShowsTheErrorAndOffersNothing) {
     EXPECT_FALSE(window->PatchChoice().Enabled());
     EXPECT_FALSE(window->DownloadButton().Enabled());
     EXPECT_EQ(window->SetupChoice().Text(), kSetupText);
+    if (c.missing == kInfo) {
+      window->Show(true);
+      Pump(*app, 200);
+      EXPECT_TRUE(SaveWindowPng(window->Handle(), "update_info_error"));
+    }
   }
 }
 
