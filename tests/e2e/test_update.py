@@ -6,6 +6,7 @@ small program of ours that leaves patch-ran.txt beside itself when it runs)."""
 import base64
 import os
 import subprocess
+import tempfile
 import time
 
 from harness import (BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, E2ETestCase, here_count, port_free,
@@ -30,10 +31,16 @@ def unhexu(text):
 
 
 def ui(*args, timeout=60):
-    """Runs a ui-* command of the probe; its output with the texts decoded."""
-    out = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], capture_output=True, timeout=timeout,
-                         env=wine_env())
-    return out.returncode, out.stdout.decode("utf-8", "replace")
+    """Runs a ui-* command of the probe; its exit code and output.
+
+    The output goes through a file, not a pipe: a Wine helper process that the
+    probe happens to start (the desktop, services) inherits its standard
+    handles and lives on, and a pipe would stay open for as long as it does."""
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
+        out.seek(0)
+        return done.returncode, out.read().decode("utf-8", "replace")
 
 
 def title(text):
