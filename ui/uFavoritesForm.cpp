@@ -106,8 +106,8 @@ void TFavoritesForm::Clear() {
 void TFavoritesForm::Sort(int column) {
   // One direction for every column: the first click sorts ascending, each
   // further click on any header reverses it.
-  order_ = order_ == TListView::SortOrder::Ascending ? TListView::SortOrder::Descending
-                                                     : TListView::SortOrder::Ascending;
+  order_ =
+      order_ == TListView::SortOrder::Ascending ? TListView::SortOrder::Descending : TListView::SortOrder::Ascending;
   list_.SortByColumn(column, order_);
 }
 

@@ -4,9 +4,16 @@
 
 #include "core/Text_win.h"
 #include "core/Traffic.h"
+#include "core/WinPorts_win.h"
 #include "core/uZELTIMessages.h"
+#include "ui/uAboutForm.h"
+#include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
+#include "ui/uSettingsForm.h"
+#include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
+#include "media/SoundPlayer.h"
+#include "net/WinInetTransport_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -22,6 +29,21 @@ constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
 }  // namespace
 
+struct TMainForm::PlatformPorts {
+  WinInetTransport Http;
+  WinRegistry Registry;
+  SoundPlayer Sound;
+  WinClock Clock;
+};
+
+TMainForm::TMainForm(TApplication& app)
+    : TMainForm(app, [this, &app] {
+        platform_ = std::make_unique<PlatformPorts>();
+        const std::string exe = ExeFilePath();
+        return CheckerPorts{app,           platform_->Http,  app.CreateTimer(), platform_->Registry,
+                            platform_->Sound, platform_->Clock, FolderOf(exe),     exe};
+      }) {}
+
 TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(app) {
   MainForm = this;
   // Owned by the application window, which carries the taskbar entry; still a
@@ -29,6 +51,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
              L"ZeltMainForm");
   CentreOnScreen();
+  app_.MainWindow = Handle();
   BuildControls();
   BuildMenus();
 
@@ -44,7 +67,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   checker_->StartPolling();
 
   // From here the program lives in the tray; the icon shows the envelope.
-  tray_.SetIcon(trayStripIcon_.get());
+  // It reaches the shell once, complete: every call makes the shell work.
+  if (trayStripIcon_) tray_.SetIcon(trayStripIcon_.get());
+  tray_.Add(Handle(), tray_.Icon(), tray_.Tip());
   ShowMain(false);
 }
 
@@ -117,7 +142,7 @@ void TMainForm::BuildControls() {
                                                         GetSystemMetrics(SM_CYSMICON), 0)));
   if (images_) trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
   tray_.OnMouse = [this](UINT mouse) { HandleTrayMouse(mouse); };
-  tray_.Add(Handle(), trayResourceIcon_.get(), "");
+  tray_.SetIcon(trayResourceIcon_.get());
 }
 
 void TMainForm::BuildMenus() {
@@ -243,6 +268,17 @@ std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
       traffic->Refresh();
       return traffic;
     }
+    case dkSounds:
+      return std::make_unique<TSoundsForm>(Handle(), *Checker);
+    case dkSettings: {
+      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
+      settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
+      return settings;
+    }
+    case dkFavorites:
+      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
+    case dkAbout:
+      return std::make_unique<TAboutForm>(Handle());
     default:
       // The other side windows are not part of this build yet.
       return nullptr;
@@ -309,7 +345,8 @@ void TMainForm::LaunchUpdate() {
   const std::wstring file = Widen(Checker->ProgramDir() + "sfx.exe");
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;  // 0x40 | 0x100
+  // 0x40 | 0x100; and no error box of the shell's own: the failure is reported below, once.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetActiveWindow();
   info.lpVerb = L"open";
   info.lpFile = file.c_str();
@@ -396,7 +433,7 @@ void TMainForm::PopupTrayMenu() {
   RECT old;
   GetWindowRect(Handle(), &old);
   if (hidden) {
-    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + 50, 0, 0,
+    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + Scale(50), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(Handle(), SW_SHOW);
     app_.ProcessMessages();
@@ -479,6 +516,7 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp) FitColumns();
       break;
     case WM_DESTROY:
+      if (app_.MainWindow == Handle()) app_.MainWindow = nullptr;
       tray_.Remove();
       PostQuitMessage(0);
       return 0;

@@ -34,6 +34,10 @@ class TMainForm final : public TForm {
   // Tray menu items, by index (separators counted).
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
+  // The program's main window, over the platform's ports (WinInet, the
+  // registry, MCI, the local clock).
+  explicit TMainForm(TApplication& app);
+  // Over ports of the caller's (tests).
   TMainForm(TApplication& app, CheckerPortsFactory makePorts);
   ~TMainForm() override;
 
@@ -100,7 +104,10 @@ class TMainForm final : public TForm {
   void Repaint();
   std::unique_ptr<TForm> MakeDialog(int kind);
 
+  struct PlatformPorts;
+
   TApplication& app_;
+  std::unique_ptr<PlatformPorts> platform_;  // outlives the Checker that uses it
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;

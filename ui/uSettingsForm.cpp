@@ -148,7 +148,10 @@ void TSettingsForm::Save() {
 
 void TSettingsForm::EditSounds() {
   // The sound scheme is modal on top of this window, whoever owns it: this
-  // window takes no input until it has closed.
+  // window takes no input until it has closed, then the keys go back to the
+  // field that had them.
+  HWND focus = GetFocus();
+  if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
   EnableWindow(Handle(), FALSE);
   if (OnEditSounds) {
     OnEditSounds();

@@ -73,8 +73,8 @@ class TSettingsForm final : public TForm {
   static void HoldToRange(TEdit& edit, int upper);
 
   TChecker& checker_;
-  TLabel intervalHeading_, minutes_, topicsHeading_, topicsUnit_, proxyHeading_, serverLabel_, portLabel_,
-      userLabel_, passwordLabel_, otherHeading_, nickLabel_;
+  TLabel intervalHeading_, minutes_, topicsHeading_, topicsUnit_, proxyHeading_, serverLabel_, portLabel_, userLabel_,
+      passwordLabel_, otherHeading_, nickLabel_;
   TEdit interval_, topics_, server_, port_, user_, password_, nick_;
   TCheckBox useIE_, ignoreOwn_, showOnNew_, autoStart_, useSounds_;
   TLinkLabel editSounds_;

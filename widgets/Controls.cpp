@@ -75,6 +75,7 @@ void TPanel::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
   FillGradient(dc, rc, top_, bottom_);
+  if (frame_) FrameRect(dc, rc, palette::kStripTop);
 }
 
 LRESULT TPanel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -42,6 +42,8 @@ class TPanel : public TControl {
  public:
   bool Create(HWND parent, int x, int y, int w, int h);
   void SetColours(COLORREF top, COLORREF bottom);
+  // A one-pixel frame along the edges (a borderless window's outline).
+  void SetFrame(bool on) { frame_ = on; }
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -49,6 +51,7 @@ class TPanel : public TControl {
 
  private:
   COLORREF top_, bottom_;
+  bool frame_ = false;
 };
 
 class TButton : public TControl {

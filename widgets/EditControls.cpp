@@ -39,8 +39,7 @@ bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
   const RECT r = ScaleRect(x, y, w, h);
   DWORD style = kChild | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
   if (password) style |= ES_PASSWORD;
-  if (!CreateControl(L"EDIT", style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     parent))
+  if (!CreateControl(L"EDIT", style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
@@ -87,8 +86,8 @@ bool TEdit::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 bool TCheckBox::Create(HWND parent, int x, int y, const std::string& caption, int w, int h) {
   const RECT r = ScaleRect(x, y, w, h);
-  if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, caption, r.left, r.top,
-                     r.right - r.left, r.bottom - r.top, parent))
+  if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, caption, r.left, r.top, r.right - r.left,
+                     r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   if (w == 0 && h == 0) {

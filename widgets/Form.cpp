@@ -12,10 +12,13 @@ TForm::~TForm() {
 bool TForm::CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
                        HWND owner, TButton::Glyph glyph, DWORD exStyle, const wchar_t* className) {
   const int w = Scale(width96), h = Scale(height96);
+  // Borderless: an outline and the system's drop shadow keep the window
+  // apart from what lies behind it.
   if (!CreateWnd(className, WS_POPUP | WS_CLIPCHILDREN, exStyle | WS_EX_CONTROLPARENT, caption, 0, 0, w, h, owner,
-                 CS_DBLCLKS))
+                 CS_DBLCLKS | CS_DROPSHADOW))
     return false;
   body_.Create(Handle(), 0, 0, width96, height96);
+  body_.SetFrame(true);
   strip_.Create(Body(), width96, stripTitle, glyph);
   strip_.CloseButton().OnClick = [this] { OnCloseButton(); };
   if (TApplication* app = TApplication::Instance())

@@ -55,13 +55,17 @@ bool TRichEdit::Create(HWND parent, int x, int y, int w, int h, bool readOnly) {
   const wchar_t* cls = RichEditClass();
   if (!cls) return false;
   const RECT r = ScaleRect(x, y, w, h);
-  DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
-                ES_AUTOVSCROLL | ES_NOHIDESEL;
+  DWORD style =
+      WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL;
   if (readOnly) style |= ES_READONLY;
-  if (!CreateControl(cls, style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     parent))
+  if (!CreateControl(cls, style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  // A little air between the frame and the text (the control keeps its size).
+  RECT text;
+  GetClientRect(Handle(), &text);
+  InflateRect(&text, -Scale(4), -Scale(2));
+  SendMessageW(Handle(), EM_SETRECT, 0, reinterpret_cast<LPARAM>(&text));
   // The system's window colour, whatever the control would pick.
   SendMessageW(Handle(), EM_SETBKGNDCOLOR, TRUE, 0);
   const LRESULT mask = SendMessageW(Handle(), EM_GETEVENTMASK, 0, 0);

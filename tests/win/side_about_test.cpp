@@ -146,6 +146,7 @@ TEST_F(side_AboutForm, ShowsTheTextReadOnlyUnderABoldNavyHeading) {
   RECT inner;
   GetClientRect(text.Handle(), &inner);
   EXPECT_TRUE(PtInRect(&inner, mail)) << mail.x << "," << mail.y;
+  EXPECT_FALSE(Screenshot(*app, f.Handle(), "about-end").empty());
   SendMessageW(text.Handle(), WM_VSCROLL, SB_TOP, 0);
   EXPECT_FALSE(Screenshot(*app, f.Handle(), "about").empty());
 }

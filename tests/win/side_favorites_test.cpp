@@ -91,12 +91,12 @@ const std::string kB = Entry("Тема B", "Alpha", "http://127.0.0.1:18765/foru
 const std::string kC = Entry("Тема C", "Mid", "http://127.0.0.1:18765/forum/c-0-17");
 
 TEST_F(side_FavoritesForm, ListsEachEntryWithItsNumber) {
-  TChecker& c = CheckerWith({kA, Entry("", "Форум", "http://x/empty-0-17"), "Без конца\x11Форум 2\x11http://x/tail",
-                             "Только название"});
+  TChecker& c = CheckerWith(
+      {kA, Entry("", "Форум", "http://x/empty-0-17"), "Без конца\x11Форум 2\x11http://x/tail", "Только название"});
   auto form = OpenForm(c);
   TFavoritesForm& f = *form;
-  EXPECT_EQ(Rows(f), (std::vector<std::string>{"Тема A|Zeta|0", "|Форум|1", "Без конца|Форум 2|2",
-                                               "Только название||3"}));
+  EXPECT_EQ(Rows(f),
+            (std::vector<std::string>{"Тема A|Zeta|0", "|Форум|1", "Без конца|Форум 2|2", "Только название||3"}));
   EXPECT_EQ(f.Strip().Text(), "Избранные темы");
   RECT client;
   GetClientRect(f.Handle(), &client);
@@ -265,13 +265,22 @@ TEST(side_SplitFavorite, FieldsEndAtTheCharacter17) {
     const char *title, *forum, *link;
   };
   const Case cases[] = {
-      {"T\x11" "F\x11L\x11", "T", "F", "L"},
-      {"T\x11" "F\x11L", "T", "F", "L"},
-      {"T\x11" "F", "T", "F", ""},
+      {"T\x11"
+       "F\x11L\x11",
+       "T", "F", "L"},
+      {"T\x11"
+       "F\x11L",
+       "T", "F", "L"},
+      {"T\x11"
+       "F",
+       "T", "F", ""},
       {"T", "T", "", ""},
       {"", "", "", ""},
       {"\x11\x11L\x11", "", "", "L"},
-      {"T\x11" "F\x11L\x11" "extra\x11", "T", "F", "L"},
+      {"T\x11"
+       "F\x11L\x11"
+       "extra\x11",
+       "T", "F", "L"},
   };
   for (const Case& k : cases) {
     const TFavoriteFields f = SplitFavorite(k.entry);

@@ -2,6 +2,7 @@
 // fields filled from the Checker, the typing filter and the change rules, what
 // "Сохранить" writes and sends, and every way out that must change nothing.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include "ui/uSoundsForm.h"
 #include "widgets/Dpi.h"
 #include "widgets/FileDialog.h"
+#include "widgets/Paint.h"
 
 namespace zelt {
 namespace {
@@ -103,82 +105,103 @@ class side_SettingsForm : public CheckerFixture {
 
 TEST_F(side_SettingsForm, ControlsStandAtTheirPlacesWithTheirTexts) {
   TChecker& c = CheckerWithState();
-  auto form = OpenForm(c);
-  TSettingsForm& f = *form;
-  const HWND body = f.Body();
+  for (int dpi : {96, 144}) {
+    SCOPED_TRACE(dpi);
+    SetDpiOverride(dpi);
+    auto form = OpenForm(c);
+    TSettingsForm& f = *form;
+    const HWND body = f.Body();
 
-  RECT client;
-  GetClientRect(f.Handle(), &client);
-  EXPECT_EQ(client.right, Scale(274));
-  EXPECT_EQ(client.bottom, Scale(348));
-  const SIZE s = f.SizePx();
-  RECT win;
-  GetWindowRect(f.Handle(), &win);
-  EXPECT_EQ(win.left, (GetSystemMetrics(SM_CXSCREEN) - s.cx) / 2) << "centred on the screen";
-  EXPECT_EQ(win.top, (GetSystemMetrics(SM_CYSCREEN) - s.cy) / 2);
-  EXPECT_EQ(f.Strip().Text(), "Настройки");
+    RECT client;
+    GetClientRect(f.Handle(), &client);
+    EXPECT_EQ(client.right, Scale(274));
+    EXPECT_EQ(client.bottom, Scale(348));
+    const SIZE s = f.SizePx();
+    RECT win;
+    GetWindowRect(f.Handle(), &win);
+    EXPECT_EQ(win.left, (GetSystemMetrics(SM_CXSCREEN) - s.cx) / 2) << "centred on the screen";
+    EXPECT_EQ(win.top, (GetSystemMetrics(SM_CYSCREEN) - s.cy) / 2);
+    EXPECT_EQ(f.Strip().Text(), "Настройки");
 
-  struct Place {
-    const char* what;
-    HWND hwnd;
-    int x, y, w, h;  // w and h 0: sized to the text
-  };
-  const Place places[] = {
-      {"interval", f.IntervalEdit().Handle(), 48, 40, 57, 22},
-      {"topics", f.TopicsEdit().Handle(), 176, 40, 57, 22},
-      {"server", f.ServerEdit().Handle(), 104, 88, 161, 22},
-      {"port", f.PortEdit().Handle(), 104, 112, 161, 22},
-      {"user", f.UserEdit().Handle(), 104, 136, 161, 22},
-      {"password", f.PasswordEdit().Handle(), 104, 160, 161, 22},
-      {"nick", f.NickEdit().Handle(), 104, 224, 161, 22},
-      {"IE box", f.UseIEBox().Handle(), 24, 184, 0, 0},
-      {"ignore box", f.IgnoreOwnBox().Handle(), 24, 248, 0, 0},
-      {"show box", f.ShowOnNewBox().Handle(), 24, 264, 0, 0},
-      {"autostart box", f.AutoStartBox().Handle(), 24, 280, 0, 0},
-      {"sounds box", f.UseSoundsBox().Handle(), 24, 296, 0, 0},
-      {"edit link", f.EditSoundsLink().Handle(), 168, 299, 0, 0},
-      {"save", f.SaveButton().Handle(), 8, 320, 97, 25},
-      {"cancel", f.CancelButton().Handle(), 168, 320, 97, 25},
-  };
-  for (const Place& p : places) {
-    SCOPED_TRACE(p.what);
-    const RECT rc = PlaceOf(p.hwnd, body);
-    EXPECT_EQ(rc.left, Scale(p.x));
-    EXPECT_EQ(rc.top, Scale(p.y));
-    if (p.w) {
-      EXPECT_EQ(rc.right - rc.left, Scale(p.w));
-      EXPECT_EQ(rc.bottom - rc.top, Scale(p.h));
+    struct Place {
+      const char* what;
+      HWND hwnd;
+      int x, y, w, h;  // w and h 0: sized to the text
+    };
+    const Place places[] = {
+        {"interval", f.IntervalEdit().Handle(), 48, 40, 57, 22},
+        {"topics", f.TopicsEdit().Handle(), 176, 40, 57, 22},
+        {"server", f.ServerEdit().Handle(), 104, 88, 161, 22},
+        {"port", f.PortEdit().Handle(), 104, 112, 161, 22},
+        {"user", f.UserEdit().Handle(), 104, 136, 161, 22},
+        {"password", f.PasswordEdit().Handle(), 104, 160, 161, 22},
+        {"nick", f.NickEdit().Handle(), 104, 224, 161, 22},
+        {"IE box", f.UseIEBox().Handle(), 24, 184, 0, 0},
+        {"ignore box", f.IgnoreOwnBox().Handle(), 24, 248, 0, 0},
+        {"show box", f.ShowOnNewBox().Handle(), 24, 264, 0, 0},
+        {"autostart box", f.AutoStartBox().Handle(), 24, 280, 0, 0},
+        {"sounds box", f.UseSoundsBox().Handle(), 24, 296, 0, 0},
+        {"edit link", f.EditSoundsLink().Handle(), 168, 299, 0, 0},
+        {"save", f.SaveButton().Handle(), 8, 320, 97, 25},
+        {"cancel", f.CancelButton().Handle(), 168, 320, 97, 25},
+    };
+    for (const Place& p : places) {
+      SCOPED_TRACE(p.what);
+      const RECT rc = PlaceOf(p.hwnd, body);
+      EXPECT_EQ(rc.left, Scale(p.x));
+      EXPECT_EQ(rc.top, Scale(p.y));
+      if (p.w) {
+        EXPECT_EQ(rc.right - rc.left, Scale(p.w));
+        EXPECT_EQ(rc.bottom - rc.top, Scale(p.h));
+      }
+      EXPECT_TRUE(IsWindowVisible(p.hwnd));
     }
-    EXPECT_TRUE(IsWindowVisible(p.hwnd));
-  }
-  // The check boxes and the link are sized to their captions, which begin with a blank.
-  struct Caption {
-    TControl& control;
-    const char* text;
-  };
-  const Caption captions[] = {
-      {f.UseIEBox(), " Настройки Internet Explorer"},
-      {f.IgnoreOwnBox(), " Игнорировать мои сообщения"},
-      {f.ShowOnNewBox(), " Показать программу на новых сообщениях"},
-      {f.AutoStartBox(), " Запускать вместе с Windows"},
-      {f.UseSoundsBox(), " Использовать звуки"},
-      {f.EditSoundsLink(), "(Редактировать)"},
-      {f.SaveButton(), "Сохранить"},
-      {f.CancelButton(), "Отмена"},
-  };
-  for (const Caption& cap : captions) {
-    EXPECT_EQ(cap.control.Text(), cap.text);
-    const RECT rc = PlaceOf(cap.control.Handle(), body);
-    EXPECT_LE(rc.right, Scale(274)) << cap.text << " runs off the window";
-  }
-  EXPECT_TRUE(f.PasswordEdit().IsPassword());
-  EXPECT_FALSE(f.UserEdit().IsPassword());
-  // Nothing disables anything: the proxy fields stay editable with the IE box ticked.
-  EXPECT_TRUE(f.UseIEBox().Checked());
-  EXPECT_TRUE(IsWindowEnabled(f.ServerEdit().Handle()));
-  EXPECT_TRUE(IsWindowEnabled(f.EditSoundsLink().Handle()));
+    // The check boxes and the link are sized to their captions, which begin with a blank.
+    struct Caption {
+      TControl& control;
+      const char* text;
+    };
+    const Caption captions[] = {
+        {f.UseIEBox(), " Настройки Internet Explorer"},
+        {f.IgnoreOwnBox(), " Игнорировать мои сообщения"},
+        {f.ShowOnNewBox(), " Показать программу на новых сообщениях"},
+        {f.AutoStartBox(), " Запускать вместе с Windows"},
+        {f.UseSoundsBox(), " Использовать звуки"},
+        {f.EditSoundsLink(), "(Редактировать)"},
+        {f.SaveButton(), "Сохранить"},
+        {f.CancelButton(), "Отмена"},
+    };
+    for (const Caption& cap : captions) {
+      EXPECT_EQ(cap.control.Text(), cap.text);
+      const RECT rc = PlaceOf(cap.control.Handle(), body);
+      EXPECT_LE(rc.right, Scale(274)) << cap.text << " runs off the window";
+    }
+    // Each check box is wide enough for its box and its whole caption.
+    for (TCheckBox* box : {&f.UseIEBox(), &f.IgnoreOwnBox(), &f.ShowOnNewBox(), &f.AutoStartBox(), &f.UseSoundsBox()}) {
+      const std::wstring caption = Widen(box->Text());
+      HDC dc = GetDC(box->Handle());
+      HGDIOBJ old = SelectObject(dc, UiFont());
+      SIZE text{};
+      GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+      SelectObject(dc, old);
+      ReleaseDC(box->Handle(), dc);
+      const RECT rc = PlaceOf(box->Handle(), body);
+      EXPECT_GE(rc.right - rc.left, text.cx + Scale(13) + Scale(3)) << box->Text();
+      // And as wide as the control itself says it needs.
+      SIZE ideal{0, 0};
+      ASSERT_TRUE(SendMessageW(box->Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
+      EXPECT_GE(rc.right - rc.left, ideal.cx) << box->Text();
+    }
+    EXPECT_TRUE(f.PasswordEdit().IsPassword());
+    EXPECT_FALSE(f.UserEdit().IsPassword());
+    // Nothing disables anything: the proxy fields stay editable with the IE box ticked.
+    EXPECT_TRUE(f.UseIEBox().Checked());
+    EXPECT_TRUE(IsWindowEnabled(f.ServerEdit().Handle()));
+    EXPECT_TRUE(IsWindowEnabled(f.EditSoundsLink().Handle()));
 
-  EXPECT_FALSE(Screenshot(*app, f.Handle(), "settings").empty());
+    EXPECT_FALSE(Screenshot(*app, f.Handle(), dpi == 96 ? "settings" : "settings-144dpi").empty());
+  }
+  SetDpiOverride(0);
 }
 
 TEST_F(side_SettingsForm, FieldsAreFilledFromTheChecker) {
@@ -190,9 +213,8 @@ TEST_F(side_SettingsForm, FieldsAreFilledFromTheChecker) {
   // A port of 0 stays empty; the interval shows whole minutes; values outside
   // the ranges (only a data.dat written by other means holds them) show corrected.
   const Case cases[] = {
-      {300000, 10, 0, "5", "10", ""},       {90000, 30, 8080, "1", "30", "8080"},
-      {3600000, 1, 65535, "60", "1", "65535"}, {7200000, 45, 1, "60", "30", "1"},
-      {30000, -3, 0, "1", "1", ""},
+      {300000, 10, 0, "5", "10", ""},    {90000, 30, 8080, "1", "30", "8080"}, {3600000, 1, 65535, "60", "1", "65535"},
+      {7200000, 45, 1, "60", "30", "1"}, {30000, -3, 0, "1", "1", ""},
   };
   TChecker& c = CheckerWithState();
   for (const Case& k : cases) {
@@ -244,9 +266,17 @@ TEST_F(side_SettingsForm, TypingFilterAndChangeRules) {
       {"0 then 7", interval, "5", {{SelectAll, "", "5", 1}, {Typed, "0", "1", 1}, {Typed, "7", "7", 0}}},
       {"6 then 1", interval, "5", {{SelectAll, "", "5", 1}, {Typed, "6", "6", 0}, {Typed, "1", "60", 1}}},
       {"3 then 1", topics, "10", {{SelectAll, "", "10", 1}, {Typed, "3", "3", 0}, {Typed, "1", "30", 1}}},
-      {"70000", port, "", {{Typed, "7", "7", 0}, {Typed, "0", "70", 0}, {Typed, "0", "700", 0}, {Typed, "0", "7000", 0},
-                           {Typed, "0", "65535", 1}}},
-      {"last digit deleted", topics, "10",
+      {"70000",
+       port,
+       "",
+       {{Typed, "7", "7", 0},
+        {Typed, "0", "70", 0},
+        {Typed, "0", "700", 0},
+        {Typed, "0", "7000", 0},
+        {Typed, "0", "65535", 1}}},
+      {"last digit deleted",
+       topics,
+       "10",
        {{CaretEnd, "", "10", 0}, {Typed, "\b", "1", 0}, {Typed, "\b", "1", 1}, {Typed, "\b", "1", 1}}},
       {"port emptied", port, "80", {{CaretEnd, "", "80", 0}, {Typed, "\b", "8", 0}, {Typed, "\b", "1", 1}}},
       {"letters refused in numbers", interval, "5", {{CaretEnd, "", "5", 0}, {Typed, "a-+ .x", "5", 0}}},
@@ -339,6 +369,9 @@ TEST_F(side_SettingsForm, SaveResetsTheReplyOnlyForANewTopicCountAndPollsAtOnce)
 
 TEST_F(side_SettingsForm, SaveWritesEveryFieldToTheCheckerAndDataDat) {
   TChecker& c = CheckerWithState();
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\ZeltInformerA";
+  c.SaveData();  // AutoStart is on: the Run value exists
+  ASSERT_EQ(registry.Values.count(run), 1u);
   c.IntervalMs = 90000;  // shown as 1 minute
   c.ProxyPort = 0;       // shown empty
   auto form = OpenForm(c);
@@ -374,7 +407,7 @@ TEST_F(side_SettingsForm, SaveWritesEveryFieldToTheCheckerAndDataDat) {
     EXPECT_EQ(source.SoundError, "C:\\old\\error.wav");
   }
   // SaveData applied the autostart value: off, so the Run value is gone.
-  EXPECT_EQ(registry.values.count("Software\\Microsoft\\Windows\\CurrentVersion\\Run\\ZeltInformerA"), 0u);
+  EXPECT_EQ(registry.Values.count(run), 0u);
   EXPECT_FALSE(f.Visible());
 }
 
@@ -384,10 +417,12 @@ TEST_F(side_SettingsForm, EveryWayOutButSaveLeavesTheCheckerAndDataDatUntouched)
     std::function<void(TSettingsForm&, TApplication&)> close;
   };
   const Way ways[] = {
-      {"Esc in the interval field", [](TSettingsForm& f, TApplication& a) { Press(a, f.IntervalEdit().Handle(), VK_ESCAPE); }},
+      {"Esc in the interval field",
+       [](TSettingsForm& f, TApplication& a) { Press(a, f.IntervalEdit().Handle(), VK_ESCAPE); }},
       {"Esc in the nick field", [](TSettingsForm& f, TApplication& a) { Press(a, f.NickEdit().Handle(), VK_ESCAPE); }},
       {"Esc on a check box", [](TSettingsForm& f, TApplication& a) { Press(a, f.UseSoundsBox().Handle(), VK_ESCAPE); }},
-      {"Esc on the Save button", [](TSettingsForm& f, TApplication& a) { Press(a, f.SaveButton().Handle(), VK_ESCAPE); }},
+      {"Esc on the Save button",
+       [](TSettingsForm& f, TApplication& a) { Press(a, f.SaveButton().Handle(), VK_ESCAPE); }},
       {"close button", [](TSettingsForm& f, TApplication& a) { Click(a, f.Strip().CloseButton().Handle()); }},
       {"Отмена", [](TSettingsForm& f, TApplication& a) { Click(a, f.CancelButton().Handle()); }},
   };
@@ -485,6 +520,7 @@ TEST_F(side_SettingsForm, ASoundChangedThroughTheLinkIsKeptAfterCancel) {
     PostMessageW(sounds->List().Handle(), WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0000001));
   };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, TickProc);
+  SetFocus(f.NickEdit().Handle());
   const HWND link = f.EditSoundsLink().Handle();
   SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
   SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
@@ -495,6 +531,8 @@ TEST_F(side_SettingsForm, ASoundChangedThroughTheLinkIsKeptAfterCancel) {
   EXPECT_TRUE(IsWindowEnabled(f.Handle()));
   EXPECT_TRUE(f.Visible()) << "Esc in the sound scheme closes only the sound scheme";
   EXPECT_EQ(c.SoundError, "C:\\new\\beep.wav");
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return GetFocus() == f.NickEdit().Handle(); }))
+      << "the keys go back to the field that had them";
 
   Click(*app, f.CancelButton().Handle());
   EXPECT_FALSE(f.Visible());
@@ -532,11 +570,11 @@ TEST_F(side_SettingsForm, TheEditLinkIsUnderlinedWhileTheMouseIsOverIt) {
 
   const POINT over = CentreOf(link.Handle());
   SetCursorPos(over.x, over.y);
-  EXPECT_TRUE(PumpUntil(*app, [&] { return link.Underlined(); }));
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return link.Underlined(); }));
   EXPECT_FALSE(Screenshot(*app, form->Handle(), "settings-link-hovered").empty());
 
   SetCursorPos(5, 5);
-  EXPECT_TRUE(PumpUntil(*app, [&] { return !link.Underlined(); }));
+  EXPECT_TRUE(test::PumpUntil(*app, [&] { return !link.Underlined(); }));
 }
 
 TEST(side_SettingsFieldNumber, ReadsDigitsWithAnOptionalSignAndNothingElse) {
@@ -545,8 +583,17 @@ TEST(side_SettingsFieldNumber, ReadsDigitsWithAnOptionalSignAndNothingElse) {
     int64_t value;
   };
   const Case cases[] = {
-      {"", 0},     {"0", 0},     {"7", 7},       {"065535", 65535}, {"-5", -5}, {"+3", 3},
-      {"-", 0},    {"12a", 0},   {" 1", 0},      {"1.5", 0},        {"abc", 0},
+      {"", 0},
+      {"0", 0},
+      {"7", 7},
+      {"065535", 65535},
+      {"-5", -5},
+      {"+3", 3},
+      {"-", 0},
+      {"12a", 0},
+      {" 1", 0},
+      {"1.5", 0},
+      {"abc", 0},
       {"99999999999999999999999", std::numeric_limits<int64_t>::max()},
       {"-99999999999999999999999", -std::numeric_limits<int64_t>::max()},
   };

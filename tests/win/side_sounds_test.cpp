@@ -289,8 +289,13 @@ TEST(side_SoundFileName, IsTheTextAfterTheLastSeparator) {
     const char* name;
   };
   const Case cases[] = {
-      {"", ""},          {"a.ogg", "a.ogg"},          {"C:\\x\\a.ogg", "a.ogg"}, {"C:a.ogg", "a.ogg"},
-      {"/x/y/a.wav", "a.wav"}, {"C:\\x/y:z\\b.mp3", "b.mp3"}, {"C:\\x\\", ""},
+      {"", ""},
+      {"a.ogg", "a.ogg"},
+      {"C:\\x\\a.ogg", "a.ogg"},
+      {"C:a.ogg", "a.ogg"},
+      {"/x/y/a.wav", "a.wav"},
+      {"C:\\x/y:z\\b.mp3", "b.mp3"},
+      {"C:\\x\\", ""},
   };
   for (const Case& k : cases) EXPECT_EQ(SoundFileName(k.path), k.name) << k.path;
 }

@@ -1,19 +1,17 @@
 // What the side-window tests share: a TChecker on the real application
-// object (GUI queue and timer) with a temporary program folder, an in-memory
-// registry, a recording sound port, a fixed clock and a transport that
-// records every request and fails it; typing, key and mouse input posted the
-// way the system delivers it; and window pictures written as PNG files.
+// object (GUI queue and timer) with a temporary program folder and the fake
+// ports of the window harness (registry map, sound recorder, fixed clock),
+// plus a transport that records every request before failing it; data.dat
+// helpers; typing and keys posted the way the system delivers them; window
+// pictures.
 #pragma once
 
 #include <windows.h>
-#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,38 +22,10 @@
 #include "core/FileIO.h"
 #include "core/Text_win.h"
 #include "core/uChecker.h"
+#include "tests/win/support/ui_harness.h"
 #include "widgets/Application.h"
 
 namespace zelt::side_test {
-
-class MapRegistry final : public IRegistry {
- public:
-  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool) override {
-    values[key + "\\" + name] = value;
-    return true;
-  }
-  bool DeleteValue(const std::string& key, const std::string& name) override {
-    return values.erase(key + "\\" + name) > 0;
-  }
-  std::map<std::string, std::string> values;
-};
-
-class SoundRecorder final : public ISoundPlayer {
- public:
-  void Stop() override { calls.push_back("stop"); }
-  void Close() override { calls.push_back("close"); }
-  bool SetFileName(const std::string& path) override {
-    calls.push_back("open " + path);
-    return true;
-  }
-  void Play() override { calls.push_back("play"); }
-  std::vector<std::string> calls;
-};
-
-class FixedClock final : public IClock {
- public:
-  double Now() const override { return 739955.5; }
-};
 
 // Records the host, port and path (with the query) of each request, then
 // fails it as a refused connection would. Application-wide, as a transport
@@ -127,48 +97,11 @@ class RecordingTransport final : public IHttpTransport {
   uintptr_t handles_ = 0;
 };
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    static int serial = 0;
-    path_ = std::wstring(base) + L"zelt-side-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++serial) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempDir() { RemoveTree(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  // cp1251, ending in a backslash.
-  std::string Path() const { return Narrow(path_); }
-
- private:
-  static void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(dir + name + L"\\");
-        } else {
-          DeleteFileW((dir + name).c_str());
-        }
-      } while (FindNextFileW(h, &fd));
-      FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-  }
-  std::wstring path_;
-};
-
 // The application object, a temporary program folder and a Checker on them.
 class CheckerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    dir = test::TempFolder();
     app = std::make_unique<TApplication>("Zelt Rarazovo 0.4");
     RecordingTransport::Instance().Reset();
   }
@@ -176,17 +109,18 @@ class CheckerFixture : public ::testing::Test {
     checker.reset();
     if (app) app->ProcessMessages();
     app.reset();
+    DeleteFileW(Widen(dir + "data.dat.tmp").c_str());
+    test::RemoveTempFolder(dir);
   }
 
   // Creates the Checker, which loads data.dat from the folder if present.
   TChecker& MakeChecker() {
     checker = std::make_unique<TChecker>(CheckerPorts{*app, RecordingTransport::Instance(), app->CreateTimer(),
-                                                      registry, sound, clock, dir.Path(),
-                                                      dir.Path() + "ZeltInformer.exe"});
+                                                      registry, sound, clock, dir, dir + "ZeltInformer.exe"});
     return *checker;
   }
 
-  std::string DataPath() const { return dir.Path() + "data.dat"; }
+  std::string DataPath() const { return dir + "data.dat"; }
   // data.dat as bytes; empty when there is none.
   std::string DataBytes() const {
     std::string bytes;
@@ -209,8 +143,8 @@ class CheckerFixture : public ::testing::Test {
   }
   // Dates data.dat back to 2001, so that any later write shows.
   void AgeData() {
-    HANDLE h = CreateFileW(Widen(DataPath()).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    HANDLE h = CreateFileW(Widen(DataPath()).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     SYSTEMTIME st{2001, 1, 0, 1, 12, 0, 0, 0};
     FILETIME ft;
@@ -219,10 +153,10 @@ class CheckerFixture : public ::testing::Test {
     CloseHandle(h);
   }
 
-  TempDir dir;
-  MapRegistry registry;
-  SoundRecorder sound;
-  FixedClock clock;
+  std::string dir;  // the program's folder, ending in a backslash
+  test::MapRegistry registry;
+  test::RecordingSound sound;
+  test::FixedClock clock;
   std::unique_ptr<TApplication> app;
   std::unique_ptr<TChecker> checker;
 };
@@ -263,69 +197,13 @@ inline POINT CentreOf(HWND hwnd) {
   return POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
 }
 
-// Runs `step` and then the message loop until `done` answers true, at most
-// about five seconds; returns what `done` answered last.
-inline bool PumpUntil(TApplication& app, const std::function<bool()>& done) {
-  for (int i = 0; i < 500; ++i) {
-    app.ProcessMessages();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
 // --- pictures ---
 
-// The window as it is on the screen, written as a PNG file into
-// "side-screenshots\" under the working folder (the build tree). Returns the
-// path, or an empty string when the picture could not be written.
+// The window as the screen shows it, as screenshots\side-<name>.png under the
+// working folder (the build tree); the path, or empty when it was not written.
 inline std::string Screenshot(TApplication& app, HWND hwnd, const std::string& name) {
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  for (int i = 0; i < 10; ++i) {
-    app.ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  RECT rc;
-  GetWindowRect(hwnd, &rc);
-  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-
-  CreateDirectoryW(L"side-screenshots", nullptr);
-  const std::wstring file = L"side-screenshots\\" + Widen(name) + L".png";
-  bool ok = false;
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IWICImagingFactory* factory = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                 reinterpret_cast<void**>(&factory)))) {
-    IWICBitmap* source = nullptr;
-    IWICStream* stream = nullptr;
-    IWICBitmapEncoder* encoder = nullptr;
-    IWICBitmapFrameEncode* frame = nullptr;
-    if (SUCCEEDED(factory->CreateBitmapFromHBITMAP(bmp, nullptr, WICBitmapIgnoreAlpha, &source)) &&
-        SUCCEEDED(factory->CreateStream(&stream)) &&
-        SUCCEEDED(stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE)) &&
-        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-        SUCCEEDED(frame->WriteSource(source, nullptr)) && SUCCEEDED(frame->Commit()) &&
-        SUCCEEDED(encoder->Commit())) {
-      ok = true;
-    }
-    if (frame) frame->Release();
-    if (encoder) encoder->Release();
-    if (stream) stream->Release();
-    if (source) source->Release();
-    factory->Release();
-  }
-  DeleteObject(bmp);
-  return ok ? Narrow(file) : std::string();
+  test::PumpFor(app, 200);
+  return test::SaveWindowPng(hwnd, "side-" + name) ? test::ShotPath("side-" + name) : std::string();
 }
 
 }  // namespace zelt::side_test

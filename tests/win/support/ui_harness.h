@@ -89,7 +89,7 @@ class RecordingSound final : public ISoundPlayer {
 
 class FixedClock final : public IClock {
  public:
-  double Now() const override { return 739589.75; }  // 05-12-2025, 18:00
+  double Now() const override { return 739589.75; }  // 04-12-2025, 18:00
 };
 
 // An empty folder of its own for each test (the program's folder: data.dat).
