@@ -79,20 +79,8 @@ bool TChoiceButton::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
   if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) {
     // Filled with a picture of the panel behind it, so the button looks
     // see-through on the gradient.
-    HDC dc = reinterpret_cast<HDC>(wp);
-    RECT rc;
-    GetClientRect(Handle(), &rc);
-    TScopedMemDc mem(CreateCompatibleDC(dc));
-    TScopedBitmap picture(CreateCompatibleBitmap(dc, rc.right > 0 ? rc.right : 1, rc.bottom > 0 ? rc.bottom : 1));
-    {
-      TSelect sel(mem.get(), picture.get());
-      PaintParentBackground(Handle(), mem.get());
-    }
-    background_.reset(CreatePatternBrush(picture.get()));
-    SetBrushOrgEx(dc, 0, 0, nullptr);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, IsWindowEnabled(Handle()) ? colour_ : palette::kDisabledText);
-    result = reinterpret_cast<LRESULT>(background_.get());
+    result = reinterpret_cast<LRESULT>(
+        SeeThroughBrush(Handle(), reinterpret_cast<HDC>(wp), background_, colour_));
     return true;
   }
   return false;
