@@ -5,6 +5,7 @@
 
 #include "core/Only_One.h"
 #include "core/uZELTIMessages.h"
+#include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
 
@@ -16,6 +17,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TApplication app("simple");
     if (JustOne("ZeltInformerMutex")) {
       auto main = std::make_unique<TMainForm>(app);
+      auto info = std::make_unique<TInfoForm>(app.Handle());
       app.Run();
     }
   }

@@ -1,7 +1,18 @@
 #include "ui/uMainForm.h"
 
-#include "core/uZELTIMessages.h"
+#include <shellapi.h>
+
 #include "core/Text_win.h"
+#include "core/Traffic.h"
+#include "core/WinPorts_win.h"
+#include "core/uZELTIMessages.h"
+#include "ui/uInfoForm.h"
+#include "ui/uTrafInfo.h"
+#include "media/SoundPlayer.h"
+#include "net/WinInetTransport_win.h"
+#include "widgets/Dpi.h"
+#include "widgets/Paint.h"
+#include "widgets/Shell.h"
 
 namespace zelt {
 
@@ -9,35 +20,445 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 constexpr const char* kProductCaption = "Zelt Rarazovo 0.4";
-constexpr int kClientWidth = 617;
-constexpr int kClientHeight = 284;
+constexpr int kUnreadImage = 0;
+constexpr int kReadImage = 1;
+constexpr int kTrayImage = 2;
 }  // namespace
 
-TMainForm::TMainForm(TApplication& app) : app_(app) {
+struct TMainForm::PlatformPorts {
+  WinInetTransport Http;
+  WinRegistry Registry;
+  SoundPlayer Sound;
+  WinClock Clock;
+};
+
+TMainForm::TMainForm(TApplication& app)
+    : TMainForm(app, [this, &app] {
+        platform_ = std::make_unique<PlatformPorts>();
+        const std::string exe = ExeFilePath();
+        return CheckerPorts{app,           platform_->Http,  app.CreateTimer(), platform_->Registry,
+                            platform_->Sound, platform_->Clock, FolderOf(exe),     exe};
+      }) {}
+
+TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(app) {
   MainForm = this;
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - kClientWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - kClientHeight) / 2;
-  // Borderless and hidden; a top-level window so that broadcasts reach it.
-  CreateWnd(L"ZeltMainForm", WS_POPUP | WS_CLIPCHILDREN, 0, "Zelt Rarazovo", x, y, kClientWidth, kClientHeight,
-            nullptr, CS_DBLCLKS);
+  // Owned by the application window, which carries the taskbar entry; still a
+  // top-level window, so broadcasts reach it.
+  CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
+             L"ZeltMainForm");
+  CentreOnScreen();
+  BuildControls();
+  BuildMenus();
 
   Broadcast(ZELTI_START);
+  tray_.SetTip(kProductCaption);
   app_.SetTitle(kProductCaption);
   SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
+
+  checker_ = std::make_unique<TChecker>(makePorts());
+  checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
+  checker_->OnItem = [this](TItemData* item) { AddRow(item); };
+  checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
+  checker_->StartPolling();
+
+  // From here the program lives in the tray; the icon shows the envelope.
+  tray_.SetIcon(trayStripIcon_.get());
   ShowMain(false);
 }
 
 TMainForm::~TMainForm() {
+  // Rows point into the Checker's records: they go first.
+  if (list_.Handle()) list_.Clear();
+  checker_.reset();
   if (MainForm == this) MainForm = nullptr;
 }
 
+void TMainForm::BuildControls() {
+  HICON icon = LoadIconA(GetModuleHandleW(nullptr), "MAINICON");
+  if (icon) {
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  }
+
+  title_.Create(Body(), 8, 24, "Последние сообщения на форуме");
+  title_.SetColour(palette::kNavy);
+  title_.SetBold(true);
+
+  images_.reset(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
+  list_.Create(Body(), 8, 40, 601, 209);
+  list_.SetImages(images_.get());
+  list_.AddColumn("Тема", 300);
+  list_.AddColumn("Ответы", 40);
+  list_.AddColumn("Форум", 150);
+  list_.AddColumn("Автор", 50);
+  list_.AddColumn("Новых", 50);
+  list_.OnDoubleClick = [this] { OpenTopic(); };
+  list_.OnColumnClick = [this](int column) { SortBy(column); };
+  list_.OnContextMenu = [this](POINT pt) { listMenu_.Popup(Handle(), pt); };
+
+  struct ButtonSpec {
+    TButton& button;
+    int x, w;
+    const char* caption;
+    const char* hint;
+    const char* picture;
+  };
+  const ButtonSpec buttons[] = {
+      {traffic_, 280, 73, "...", "Трафик", "MAINFORM_ICTRAFFIC"},
+      {new_, 360, 73, "...", "Новые сообщения", "MAINFORM_ICNEW"},
+      {allRead_, 440, 73, "Все", "Все прочитаны", "MAINFORM_ICALLREADED"},
+      {favorites_, 520, 25, "", "Избранные темы", "MAINFORM_ICFAVORITES"},
+      {settings_, 552, 25, "", "Настройки", "MAINFORM_ICCONFIG"},
+      {refresh_, 584, 24, "", "Обновить", "MAINFORM_ICREFRESH"},
+  };
+  for (const ButtonSpec& b : buttons) {
+    b.button.Create(Body(), b.x, 256, b.w, 24, b.caption);
+    b.button.SetPicture(b.picture, 16);
+    b.button.SetHint(b.hint);
+  }
+  traffic_.OnClick = [this] { ShowTrafficDialog(); };
+  new_.OnClick = [this] { ShowInfo(); };
+  allRead_.OnClick = [this] { MarkAllRead(); };
+  favorites_.OnClick = [this] { ShowDialog(dkFavorites); };
+  settings_.OnClick = [this] { ShowDialog(dkSettings); };
+  refresh_.OnClick = [this] {
+    if (Checker) Checker->StartPolling();
+  };
+
+  status_.Create(Body(), 8, 260, "   ...   ");
+  status_.SetColour(palette::kGrey);
+
+  // The tray starts with its own icon and shows the strip's envelope once
+  // the window is ready.
+  trayResourceIcon_.reset(static_cast<HICON>(LoadImageA(GetModuleHandleW(nullptr), "ZMAINFORM_TRAYICON",
+                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0)));
+  if (images_) trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
+  tray_.OnMouse = [this](UINT mouse) { HandleTrayMouse(mouse); };
+  tray_.Add(Handle(), trayResourceIcon_.get(), "");
+}
+
+void TMainForm::BuildMenus() {
+  trayMenu_.AddItem("Настройки", [this] { ShowDialog(dkSettings); });
+  trayMenu_.AddSeparator();
+  trayMenu_.AddItem("Справка", [this] { OpenHelp(); });
+  trayMenu_.AddItem("О программе", [this] { ShowDialog(dkAbout); });
+  trayMenu_.AddSeparator();
+  trayMenu_.AddItem("Выход", [this] { PostMessageW(Handle(), WM_CLOSE, 0, 0); });
+
+  listMenu_.AddItem("В избранные темы", [this] {
+    const int row = list_.Selected();
+    auto* item = row >= 0 ? static_cast<TItemData*>(list_.Data(row)) : nullptr;
+    if (item && Checker) Checker->AddFavorite(item);
+  });
+  listMenu_.OnPopup = [this] { listMenu_.SetEnabled(0, list_.Selected() >= 0); };
+}
+
+// --- showing and hiding ---
+
 void TMainForm::ShowMain(bool visible) {
-  ShowWindow(Handle(), visible ? SW_SHOW : SW_HIDE);
   if (visible) {
+    ShowWindow(app_.Handle(), SW_SHOWNOACTIVATE);  // the taskbar entry
+    ShowWindow(Handle(), SW_SHOW);
     SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(Handle());
+    return;
+  }
+  ShowWindow(Handle(), SW_HIDE);
+  ShowWindow(app_.Handle(), SW_HIDE);
+  if (InfoForm && InfoForm->Visible()) InfoForm->Hide();
+}
+
+void TMainForm::ShowFromTray() {
+  ShowWindow(Handle(), SW_SHOW);
+  SetForegroundWindow(Handle());
+  SetFocus(list_.Handle());
+  SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void TMainForm::ShowInfo() {
+  if (!InfoForm || !Checker) return;
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  InfoForm->SetMessage(Checker->UnreadCount > 0 ? std::to_string(Checker->UnreadCount) + " тем обновлено"
+                                                : "Новых сообщений нет");
+  InfoForm->SetUpdateAvailable(Checker->UpdateAvailable);
+  const SIZE size = InfoForm->SizePx();
+  SetWindowPos(InfoForm->Handle(), nullptr, work.right - size.cx, work.bottom - size.cy, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  InfoForm->Show(true);
+  SetFocus(InfoForm->Handle());
+  if (Checker->ShowOnNew) ShowMain(true);
+}
+
+// --- the topic list ---
+
+void TMainForm::AddRow(TItemData* item) {
+  if (!item) return;
+  const int row = list_.AddRow(item->Title, item->Read ? kReadImage : kUnreadImage, item);
+  list_.SetCell(row, 1, item->Replies);
+  list_.SetCell(row, 2, item->Forum);
+  list_.SetCell(row, 3, item->Author);
+  list_.SetCell(row, 4, std::to_string(item->NewCount));
+}
+
+void TMainForm::FitColumns() {
+  static constexpr int kWidths[] = {52, 150, 60, 50};
+  int sum = 0;
+  for (int i = 1; i <= 4; ++i) list_.SetColumnWidth(i, kWidths[i - 1]);
+  for (int i = 1; i <= 4; ++i) sum += list_.ColumnWidthPx(i);
+  // The client width leaves out a vertical scroll bar: the topic column gives way.
+  list_.SetColumnWidthPx(0, list_.ClientWidthPx() - sum);
+  list_.SetColumnAlign(1, LVCFMT_CENTER);
+  list_.SetColumnAlign(4, LVCFMT_CENTER);
+}
+
+void TMainForm::SortBy(int column) {
+  sortOrder_ = sortOrder_ == TListView::SortOrder::Ascending ? TListView::SortOrder::Descending
+                                                              : TListView::SortOrder::Ascending;
+  list_.SortByColumn(column, sortOrder_);
+}
+
+void TMainForm::OpenTopic() {
+  const int row = list_.Selected();
+  auto* item = row >= 0 ? static_cast<TItemData*>(list_.Data(row)) : nullptr;
+  if (!item || !Checker) return;
+  const bool wasUnread = !item->Read;
+  Checker->MarkItemRead(item);
+  ShellOpen(Handle(), item->OpenLink);
+  list_.SetImage(row, kReadImage);
+  if (wasUnread && Checker->UnreadCount > 0) {
+    --Checker->UnreadCount;
+    const std::string count = std::to_string(Checker->UnreadCount);
+    list_.SetCell(row, 4, "0");
+    if (InfoForm) InfoForm->SetMessage(count + " новых сообщений");
+    new_.SetText(count);
   }
 }
+
+void TMainForm::MarkAllRead() {
+  if (!Checker) return;
+  for (int row = 0; row < list_.Count(); ++row) {
+    if (auto* item = static_cast<TItemData*>(list_.Data(row))) Checker->MarkItemRead(item);
+    list_.SetImage(row, kReadImage);
+    list_.SetCell(row, 4, "0");
+  }
+  Checker->UnreadCount = 0;
+  if (InfoForm) {
+    InfoForm->SetMessage("0 новых сообщений");
+    InfoForm->Show(Checker->UnreadCount != 0);
+  }
+  new_.SetText("0");
+}
+
+// --- side windows ---
+
+std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
+  switch (kind) {
+    case dkTraffic: {
+      auto traffic = std::make_unique<TTrafInfo>(Handle());
+      traffic->Refresh();
+      return traffic;
+    }
+    default:
+      // The other side windows are not part of this build yet.
+      return nullptr;
+  }
+}
+
+void TMainForm::ShowDialog(int kind) {
+  ++ModalDepth;
+  trayMenu_.SetEnabled(tiExit, false);
+  if (kind >= 1 && kind <= 7) {
+    auto& slot = dialogs_[static_cast<size_t>(kind)];
+    if (slot && slot->InModal()) {
+      // Already open further down: bring it forward rather than nest a second loop.
+      SetForegroundWindow(slot->Handle());
+    } else {
+      if (!slot) slot = MakeDialog(kind);
+      if (slot) {
+        slot->ShowModal();
+        slot.reset();
+      }
+    }
+  }
+  --ModalDepth;
+  if (ModalDepth == 0) {
+    trayMenu_.SetEnabled(tiExit, true);
+    // A close request that came while side windows were open ends the program now.
+    if (closePending_) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+  }
+}
+
+void TMainForm::CloseDialogs() {
+  for (int kind = 1; kind <= 7; ++kind) {
+    auto& slot = dialogs_[static_cast<size_t>(kind)];
+    if (!slot) continue;
+    PostMessageW(slot->Handle(), WM_CLOSE, 0, 0);
+    // A window whose modal loop still runs is freed by its ShowDialog.
+    if (!slot->InModal()) slot.reset();
+  }
+}
+
+TForm* TMainForm::Dialog(int kind) const {
+  return kind >= 1 && kind <= 7 ? dialogs_[static_cast<size_t>(kind)].get() : nullptr;
+}
+
+TTrafInfo* TMainForm::TrafficWindow() const { return static_cast<TTrafInfo*>(Dialog(dkTraffic)); }
+
+void TMainForm::SetTrafficCaption() {
+  if (Checker) traffic_.SetText(FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
+}
+
+void TMainForm::ShowTrafficDialog() {
+  ShowDialog(dkTraffic);
+  SetTrafficCaption();
+}
+
+void TMainForm::OpenHelp() {
+  if (!Checker) return;
+  // The program's directory already ends in a backslash.
+  ShellOpen(Handle(), Checker->ProgramDir() + "Help\\Zelt Rarazovo.chm");
+}
+
+void TMainForm::LaunchUpdate() {
+  if (!Checker) return;
+  const std::wstring file = Widen(Checker->ProgramDir() + "sfx.exe");
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  // 0x40 | 0x100; and no error box of the shell's own: the failure is reported below, once.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = GetActiveWindow();
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (ShellExecuteExW(&info)) {
+    if (info.hProcess) CloseHandle(info.hProcess);
+    return;
+  }
+  const DWORD error = GetLastError();
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = text ? text : L"";
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L' ' || message.back() == L'\r' || message.back() == L'\n'))
+    message.pop_back();
+  ShowMessageBox(app_.Handle(), Narrow(message), app_.Title(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+// --- the Checker's reports ---
+
+void TMainForm::Repaint() {
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void TMainForm::HandleStatus(int32_t code) {
+  switch (code) {
+    case csRequestSent:
+      status_.SetText("Обновляю информацию...");
+      break;
+    case csListCleared:
+      list_.Clear();
+      break;
+    case csNewMessages:
+      ShowInfo();
+      if (Checker && Checker->UseSounds) Checker->SelectSound(0);
+      break;
+    case csNewVersion:
+      if (Checker && Checker->UseSounds) Checker->SelectSound(1);
+      status_.SetText("Выпущена новая версия!");
+      ShowInfo();
+      break;
+    case csDone:
+      status_.SetText("Обновлено");
+      if (Checker) new_.SetText(std::to_string(Checker->UnreadCount));
+      SetTrafficCaption();
+      if (TTrafInfo* traffic = TrafficWindow()) traffic->Refresh();
+      FitColumns();
+      break;
+    default:
+      break;
+  }
+  Repaint();
+}
+
+void TMainForm::HandleNetError(const std::string& text, uint16_t) {
+  if (Checker && Checker->UseSounds) Checker->SelectSound(2);
+  status_.SetText(text);
+  Repaint();
+}
+
+// --- tray ---
+
+void TMainForm::HandleTrayMouse(UINT mouse) {
+  switch (mouse) {
+    case WM_LBUTTONUP:
+      ShowFromTray();
+      break;
+    case WM_RBUTTONUP:
+      PopupTrayMenu();
+      break;
+    default:
+      break;  // moves, presses, double-clicks, the middle button
+  }
+}
+
+void TMainForm::PopupTrayMenu() {
+  POINT pt;
+  GetCursorPos(&pt);
+  // A menu closes on a click elsewhere only when its owner is a shown
+  // foreground window: a hidden main window is shown below the screen's edge
+  // for the time of the menu.
+  const bool hidden = !IsWindowVisible(Handle());
+  RECT old;
+  GetWindowRect(Handle(), &old);
+  if (hidden) {
+    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + 50, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(Handle(), SW_SHOW);
+    app_.ProcessMessages();
+    if (closed_) return;
+  }
+  SetForegroundWindow(Handle());
+  const int chosen = trayMenu_.Track(Handle(), pt);
+  if (closed_) return;
+  if (hidden) {
+    ShowWindow(Handle(), SW_HIDE);
+    SetWindowPos(Handle(), nullptr, old.left, old.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  trayMenu_.Choose(chosen);
+}
+
+// --- keys ---
+
+bool TMainForm::OnKeyUp(UINT vk) {
+  switch (vk) {
+    case VK_F1:
+      OpenHelp();
+      return true;
+    case VK_F3:
+      ShowTrafficDialog();
+      return true;
+    case VK_F5:
+      if (Checker) Checker->StartPolling();
+      return true;
+    case VK_F7:
+      ShowDialog(dkSettings);
+      return true;
+    case VK_F9:
+      MarkAllRead();
+      return true;
+    case VK_ESCAPE:
+      ShowMain(false);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// --- instance messages and closing ---
 
 bool TMainForm::HookInstanceMessage(UINT msg) {
   if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
@@ -48,21 +469,42 @@ bool TMainForm::HookInstanceMessage(UINT msg) {
   return false;
 }
 
-void TMainForm::CloseSequence() { Broadcast(ZELTI_CLOSE); }
+void TMainForm::CloseSequence() {
+  Broadcast(ZELTI_CLOSE);
+  if (checker_) checker_->SaveData();
+  CloseDialogs();
+  list_.Clear();  // the rows point into the Checker's records
+  checker_.reset();
+}
 
 LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg >= 0xC000 && HookInstanceMessage(msg)) return 0;
+  if (tray_.HandleMessage(msg, wp, lp)) return 0;
   switch (msg) {
     case WM_CLOSE:
+      if (closed_) return 0;
+      if (ModalDepth > 0) {
+        // Side windows are open (a close request from another program): close
+        // them first; the last ShowDialog to return asks again.
+        closePending_ = true;
+        CloseDialogs();
+        return 0;
+      }
+      closed_ = true;
       CloseSequence();
       DestroyWindow(Handle());
       return 0;
+    case WM_SHOWWINDOW:
+      if (wp) FitColumns();
+      break;
     case WM_DESTROY:
+      tray_.Remove();
       PostQuitMessage(0);
       return 0;
     default:
-      return Default(msg, wp, lp);
+      break;
   }
+  return TForm::OnMessage(msg, wp, lp);
 }
 
 }  // namespace zelt

@@ -1,32 +1,125 @@
 // The main window: a borderless window that is hidden most of the time. It
-// answers the instance messages, owns the Checker and the tray icon, and is
-// the place every side window is opened from.
+// lists the topics of the last reply, answers the instance messages, owns the
+// Checker, the tray icon and both menus, reacts to every report of a poll, and
+// is the place every side window is opened from.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "core/uChecker.h"
 #include "widgets/Application.h"
-#include "widgets/Window.h"
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+#include "widgets/ListView.h"
+#include "widgets/Menu.h"
+#include "widgets/ScopedWin.h"
+#include "widgets/TrayIcon.h"
 
 namespace zelt {
 
-class TMainForm final : public TWindow {
+class TTrafInfo;
+
+// Builds the Checker's ports: the platform's in the program, fakes in tests.
+using CheckerPortsFactory = std::function<CheckerPorts()>;
+
+class TMainForm final : public TForm {
  public:
+  static constexpr int kWidth = 617;
+  static constexpr int kHeight = 284;
+  // Side window kinds for ShowDialog.
+  enum DialogKind { dkSounds = 1, dkSettings, dkFavorites, dkUpdateInfo, dkTraffic, dkAbout, dkDownload };
+  // Tray menu items, by index (separators counted).
+  enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
+
+  // The program's main window, over the platform's ports (WinInet, the
+  // registry, MCI, the local clock).
   explicit TMainForm(TApplication& app);
+  // Over ports of the caller's (tests).
+  TMainForm(TApplication& app, CheckerPortsFactory makePorts);
   ~TMainForm() override;
 
-  // Shows or hides the main window and the application's taskbar entry.
+  // Shows or hides the main window and the application's taskbar entry;
+  // hiding also hides the popup.
   void ShowMain(bool visible);
+  // Shows the window alone (the taskbar entry keeps its state), in front and
+  // with the keyboard focus: the tray icon's left click and the popup's "Читать".
+  void ShowFromTray();
+  // Fills, places and shows the popup.
+  void ShowInfo();
+  // Opens a side window modally; returns when it has closed.
+  void ShowDialog(int kind);
+  void CloseDialogs();
+  void FitColumns();
+  void AddRow(TItemData* item);
+  void OpenTopic();
+  void MarkAllRead();
+  void OpenHelp();
+  void LaunchUpdate();
+
+  // Number of ShowDialog calls under way.
+  int32_t ModalDepth = 0;
+
+  // The Checker's reports.
+  void HandleStatus(int32_t code);
+  void HandleNetError(const std::string& text, uint16_t code);
+  // Mouse events on the tray icon.
+  void HandleTrayMouse(UINT mouseMessage);
+
+  TListView& TopicList() { return list_; }
+  TLabel& StatusLine() { return status_; }
+  TLabel& TitleLabel() { return title_; }
+  TButton& TrafficButton() { return traffic_; }
+  TButton& NewButton() { return new_; }
+  TButton& AllReadButton() { return allRead_; }
+  TButton& FavoritesButton() { return favorites_; }
+  TButton& SettingsButton() { return settings_; }
+  TButton& RefreshButton() { return refresh_; }
+  TPopupMenu& TrayMenu() { return trayMenu_; }
+  TPopupMenu& ListMenu() { return listMenu_; }
+  TTrayIcon& Tray() { return tray_; }
+  // The open traffic window, if any.
+  TTrafInfo* TrafficWindow() const;
+  TForm* Dialog(int kind) const;
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  bool OnKeyUp(UINT vk) override;
+  void OnEscape() override { ShowMain(false); }
+  void OnCloseButton() override { ShowMain(false); }
+  void Close() override {}  // the main window is only hidden or ended, never "closed" as a side window
 
  private:
+  void BuildControls();
+  void BuildMenus();
   // Reacts to the instance messages; true when the message counts as handled.
   bool HookInstanceMessage(UINT msg);
   void CloseSequence();
+  void ShowTrafficDialog();
+  void SetTrafficCaption();
+  void SortBy(int column);
+  void PopupTrayMenu();
+  void Repaint();
+  std::unique_ptr<TForm> MakeDialog(int kind);
+
+  struct PlatformPorts;
 
   TApplication& app_;
+  std::unique_ptr<PlatformPorts> platform_;  // outlives the Checker that uses it
+  TLabel title_, status_;
+  TListView list_;
+  TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
+  TScopedImageList images_;
+  TScopedIcon trayResourceIcon_, trayStripIcon_;
+  TTrayIcon tray_;
+  TPopupMenu trayMenu_, listMenu_;
+  TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
+  std::array<std::unique_ptr<TForm>, 8> dialogs_;
+  std::unique_ptr<TChecker> checker_;
+  bool closePending_ = false;
+  bool closed_ = false;
 };
 
 // The one main window, while it exists.

@@ -128,6 +128,19 @@ void TApplication::ProcessMessages() {
   }
 }
 
+bool TApplication::RunModal(const std::function<bool()>& done) {
+  MSG msg;
+  while (!done()) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      PostQuitMessage(got == 0 ? static_cast<int>(msg.wParam) : 0);
+      return false;
+    }
+    Dispatch(msg);
+  }
+  return true;
+}
+
 void TApplication::Post(std::function<void()> task) {
   auto* heap = new std::function<void()>(std::move(task));
   std::lock_guard<std::mutex> lock(postLock_);

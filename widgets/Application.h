@@ -33,6 +33,10 @@ class TApplication final : public TWindow, public IGuiQueue {
   int Run();
   // Handles every pending message, then returns.
   void ProcessMessages();
+  // A nested message loop (modal windows): dispatches messages until `done`
+  // answers true after a message, or WM_QUIT arrives (which is left queued for
+  // the outer loop). Returns false on WM_QUIT.
+  bool RunModal(const std::function<bool()>& done);
   // A filter sees each queued message before it is dispatched; returning true
   // swallows it. Used by forms for keyboard preview and dialog navigation.
   using MessageFilter = std::function<bool(MSG&)>;

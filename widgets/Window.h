@@ -1,10 +1,19 @@
 // Window base: one window procedure for every window class of ours. `this` is
 // bound at WM_NCCREATE from the creation parameter, every message goes to the
 // object's OnMessage, and no exception leaves the procedure.
+//
+// The same base wraps the platform's controls (button, list view, static):
+// CreateControl creates one and subclasses it (SetWindowSubclass), so its
+// messages reach OnMessage too and Default() passes them on to the control.
+//
+// Notifications a control sends to its parent (WM_COMMAND, WM_NOTIFY,
+// WM_DRAWITEM, WM_CTLCOLOR*) are reflected: the parent's procedure first offers
+// them to the control object's OnReflect, so each control handles its own.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace zelt {
@@ -19,19 +28,32 @@ class TWindow {
   HWND Handle() const { return hwnd_; }
   int32_t Tag = 0;
 
+  // The object bound to a window of ours (own class or subclassed control).
+  static TWindow* FromHandle(HWND hwnd);
+
  protected:
   // Registers the class on first use and creates the window bound to this.
   bool CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption, int x,
                  int y, int w, int h, HWND parent, UINT classStyle = 0, HICON icon = nullptr);
+  // Creates a control of a platform class and subclasses it.
+  bool CreateControl(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption, int x,
+                     int y, int w, int h, HWND parent);
   // Called for every message while the window exists.
   virtual LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // A notification this control sent to its parent; true when handled, with
+  // the parent's answer in `result`.
+  virtual bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   // Called once the window has been destroyed (after WM_NCDESTROY).
   virtual void OnDestroyed() {}
-  LRESULT Default(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd_, msg, wp, lp); }
+  LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static bool Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  void Unbind();
   HWND hwnd_ = nullptr;
+  bool subclassed_ = false;
 };
 
 }  // namespace zelt

@@ -1,0 +1,81 @@
+#include "ui/uInfoForm.h"
+
+#include <cstdlib>
+
+#include "ui/uMainForm.h"
+#include "widgets/Dpi.h"
+#include "widgets/Paint.h"
+#include "widgets/Shell.h"
+
+namespace zelt {
+
+TInfoForm* InfoForm = nullptr;
+
+TInfoForm::TInfoForm(HWND owner) {
+  InfoForm = this;
+  // A tool window: the popup never gets a taskbar entry of its own.
+  CreateForm("Zelt Rarazovo", "", kWidth, kHeight, owner, TButton::Glyph::Close, WS_EX_TOOLWINDOW,
+             L"ZeltInfoForm");
+
+  message_.Create(Body(), 8, 27, "---------");
+  message_.SetColour(palette::kNavy);
+  message_.SetBold(true);
+
+  read_.Create(Body(), 10, 54, 103, 43, "Читать");
+  read_.SetPicture("INFOFORM_ICREAD", 32);
+  read_.OnClick = [this] {
+    if (MainForm) MainForm->ShowFromTray();
+    Hide();
+  };
+
+  update_.Create(Body(), 120, 54, 49, 43);
+  update_.SetPicture("INFOFORM_ICUPDATE", 32);
+  update_.OnClick = [] {
+    if (MainForm) MainForm->ShowDialog(4);
+  };
+
+  noUpdate_.Create(Body(), 120, 54, 49, 43);
+  noUpdate_.SetPicture("INFOFORM_ICNOUPDATE", 32);
+  noUpdate_.OnClick = [] {
+    ShowMessageBox(nullptr, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.",
+                   "Обновление не требуется", MB_OK | MB_ICONINFORMATION);
+  };
+  SetUpdateAvailable(false);
+}
+
+TInfoForm::~TInfoForm() {
+  if (InfoForm == this) InfoForm = nullptr;
+}
+
+void TInfoForm::SetUpdateAvailable(bool available) {
+  update_.SetVisible(available);
+  noUpdate_.SetVisible(!available);
+}
+
+void TInfoForm::SnapToWorkArea(WINDOWPOS& pos) const {
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  int w = pos.cx, h = pos.cy;
+  if (pos.flags & SWP_NOSIZE) {
+    const SIZE s = SizePx();
+    w = s.cx;
+    h = s.cy;
+  }
+  const int snap = Scale(kSnapDistance);
+  const int right = work.right - w;
+  const int bottom = work.bottom - h;
+  if (std::abs(pos.x - work.left) <= snap) pos.x = work.left;
+  if (std::abs(pos.x - right) <= snap) pos.x = right;
+  if (std::abs(pos.y - work.top) <= snap) pos.y = work.top;
+  if (std::abs(pos.y - bottom) <= snap) pos.y = bottom;
+}
+
+LRESULT TInfoForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_WINDOWPOSCHANGING) {
+    auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
+    if (!(pos->flags & SWP_NOMOVE)) SnapToWorkArea(*pos);
+  }
+  return TForm::OnMessage(msg, wp, lp);
+}
+
+}  // namespace zelt

@@ -1,0 +1,46 @@
+// The popup information window: a small borderless window shown above all
+// others at the bottom-right corner of the work area to announce a poll's
+// result. Created hidden at start-up, it lives until the program ends; it is
+// filled and placed by the main window's ShowInfo.
+#pragma once
+
+#include <string>
+
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+
+namespace zelt {
+
+class TInfoForm final : public TForm {
+ public:
+  static constexpr int kWidth = 175;
+  static constexpr int kHeight = 101;
+  // Edges closer than this to the work area's edges snap to them.
+  static constexpr int kSnapDistance = 10;
+
+  explicit TInfoForm(HWND owner);
+  ~TInfoForm() override;
+
+  void SetMessage(const std::string& text) { message_.SetText(text); }
+  std::string Message() const { return message_.Text(); }
+  // Exactly one of the update / no-update buttons is visible.
+  void SetUpdateAvailable(bool available);
+  void Hide() { Show(false); }
+
+  TButton& ReadButton() { return read_; }
+  TButton& UpdateButton() { return update_; }
+  TButton& NoUpdateButton() { return noUpdate_; }
+
+ protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  void SnapToWorkArea(WINDOWPOS& pos) const;
+  TLabel message_;
+  TButton read_, update_, noUpdate_;
+};
+
+// The one popup, while it exists.
+extern TInfoForm* InfoForm;
+
+}  // namespace zelt

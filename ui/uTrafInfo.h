@@ -1,0 +1,37 @@
+// The traffic window: totals received and sent, update traffic, what
+// compression saved, and since when the counters run; "Сброс" starts them
+// anew. Opened modally from the main window, refreshed on opening, after a
+// reset and after every completed poll while it is open.
+#pragma once
+
+#include <array>
+
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+
+namespace zelt {
+
+class TTrafInfo final : public TForm {
+ public:
+  static constexpr int kWidth = 242;
+  static constexpr int kHeight = 134;
+  static constexpr int kRows = 5;
+
+  explicit TTrafInfo(HWND owner);
+
+  // Reads the counters of the Checker into the rows and the footer.
+  void Refresh();
+  std::string Caption(int row) const { return captions_[static_cast<size_t>(row)].Text(); }
+  std::string Value(int row) const { return values_[static_cast<size_t>(row)].Text(); }
+  std::string Footer() const { return footer_.Text(); }
+  TButton& ResetButton() { return reset_; }
+
+ private:
+  std::array<TLabel, kRows> captions_;
+  std::array<TLabel, kRows> values_;
+  TSeparator line_;
+  TLabel footer_;
+  TButton reset_;
+};
+
+}  // namespace zelt

@@ -1,0 +1,118 @@
+#include "widgets/Form.h"
+
+#include "widgets/Application.h"
+#include "widgets/Dpi.h"
+
+namespace zelt {
+
+TForm::~TForm() {
+  if (filterId_ && TApplication::Instance()) TApplication::Instance()->RemoveMessageFilter(filterId_);
+}
+
+bool TForm::CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
+                       HWND owner, TButton::Glyph glyph, DWORD exStyle, const wchar_t* className) {
+  const int w = Scale(width96), h = Scale(height96);
+  // Borderless: an outline and the system's drop shadow keep the window
+  // apart from what lies behind it.
+  if (!CreateWnd(className, WS_POPUP | WS_CLIPCHILDREN, exStyle | WS_EX_CONTROLPARENT, caption, 0, 0, w, h, owner,
+                 CS_DBLCLKS | CS_DROPSHADOW))
+    return false;
+  body_.Create(Handle(), 0, 0, width96, height96);
+  body_.SetFrame(true);
+  strip_.Create(Body(), width96, stripTitle, glyph);
+  strip_.CloseButton().OnClick = [this] { OnCloseButton(); };
+  if (TApplication* app = TApplication::Instance())
+    filterId_ = app->AddMessageFilter([this](MSG& msg) { return PreviewMessage(msg); });
+  return true;
+}
+
+SIZE TForm::SizePx() const {
+  RECT rc;
+  GetWindowRect(Handle(), &rc);
+  return SIZE{rc.right - rc.left, rc.bottom - rc.top};
+}
+
+void TForm::CentreOnScreen() {
+  const SIZE s = SizePx();
+  SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - s.cx) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - s.cy) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::CentreOn(HWND other) {
+  if (!other) {
+    CentreOnScreen();
+    return;
+  }
+  RECT o;
+  GetWindowRect(other, &o);
+  const SIZE s = SizePx();
+  SetWindowPos(Handle(), nullptr, o.left + (o.right - o.left - s.cx) / 2, o.top + (o.bottom - o.top - s.cy) / 2, 0,
+               0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::Show(bool visible) {
+  ShowWindow(Handle(), visible ? SW_SHOW : SW_HIDE);
+  if (visible) SetForegroundWindow(Handle());
+}
+
+void TForm::Close() {
+  ShowWindow(Handle(), SW_HIDE);
+  modalDone_ = true;
+}
+
+int TForm::ShowModal() {
+  TApplication* app = TApplication::Instance();
+  if (!app || !Handle()) return 0;
+  HWND owner = GetWindow(Handle(), GW_OWNER);
+  const bool disableOwner = owner && IsWindowEnabled(owner);
+  if (disableOwner) EnableWindow(owner, FALSE);
+  modal_ = true;
+  modalDone_ = false;
+  ShowWindow(Handle(), SW_SHOW);
+  SetForegroundWindow(Handle());
+  SetFocus(Handle());
+  app->RunModal([this] { return modalDone_ || !Handle(); });
+  modal_ = false;
+  if (disableOwner && IsWindow(owner)) EnableWindow(owner, TRUE);
+  if (Handle()) ShowWindow(Handle(), SW_HIDE);
+  return 1;
+}
+
+bool TForm::OnKeyDown(UINT) { return false; }
+
+bool TForm::OnKeyUp(UINT vk) {
+  if (vk == VK_ESCAPE && escape_) {
+    OnEscape();
+    return true;
+  }
+  return false;
+}
+
+bool TForm::PreviewMessage(MSG& msg) {
+  if (!Handle() || !(msg.hwnd == Handle() || IsChild(Handle(), msg.hwnd))) return false;
+  switch (msg.message) {
+    case WM_KEYDOWN:
+      if (OnKeyDown(static_cast<UINT>(msg.wParam))) return true;
+      break;
+    case WM_KEYUP:
+      if (OnKeyUp(static_cast<UINT>(msg.wParam))) return true;
+      break;
+    default:
+      break;
+  }
+  return dialogNavigation_ && IsDialogMessageW(Handle(), &msg);
+}
+
+LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    default:
+      return Default(msg, wp, lp);
+  }
+}
+
+}  // namespace zelt

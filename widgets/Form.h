@@ -1,0 +1,74 @@
+// A borderless top-level window of the program: a gradient panel fills its
+// client area, a 17-pixel header strip runs along the top with the title, moves
+// the window when a mouse button is pressed on it, and carries a caption-less
+// close (or hide) button at its right end.
+//
+// Keyboard preview: every key message for the form or any of its controls
+// reaches OnKeyDown / OnKeyUp first, whichever control has the focus; Esc is
+// acted on at key-up (OnEscape, by default Close) where the form has it.
+//
+// ShowModal runs a nested message loop until Close; the owner is disabled
+// meanwhile, and everything else (timers, tray, other reports) goes on.
+//
+// A side window derives from TForm and builds its controls in its constructor:
+//   TMyForm(HWND owner) { CreateForm("Title", "Title", 242, 134, owner);
+//                         CentreOn(owner); button_.Create(Body(), ...); }
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "widgets/Controls.h"
+#include "widgets/Window.h"
+
+namespace zelt {
+
+class TForm : public TWindow {
+ public:
+  ~TForm() override;
+
+  TPanel& BodyPanel() { return body_; }
+  HWND Body() const { return body_.Handle(); }
+  THeaderStrip& Strip() { return strip_; }
+
+  // Hides the window and ends a modal loop running for it.
+  virtual void Close();
+  int ShowModal();
+  bool InModal() const { return modal_; }
+  void Show(bool visible);
+  bool Visible() const { return IsWindowVisible(Handle()) != FALSE; }
+  void CentreOnScreen();
+  void CentreOn(HWND other);
+  // Window size at 96 DPI scaled.
+  SIZE SizePx() const;
+
+ protected:
+  TForm() = default;
+  // Creates the hidden window, its panel and strip. `owner` may be null.
+  bool CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
+                  HWND owner, TButton::Glyph glyph = TButton::Glyph::Close, DWORD exStyle = 0,
+                  const wchar_t* className = L"ZeltForm");
+  // Esc at key-up closes the form unless it says otherwise.
+  void SetEscapeEnabled(bool enabled) { escape_ = enabled; }
+  // Tab and arrow keys move between controls (for forms with edit fields).
+  void SetDialogNavigation(bool enabled) { dialogNavigation_ = enabled; }
+
+  virtual bool OnKeyDown(UINT vk);
+  virtual bool OnKeyUp(UINT vk);
+  virtual void OnEscape() { Close(); }
+  virtual void OnCloseButton() { Close(); }
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  bool PreviewMessage(MSG& msg);
+  TPanel body_;
+  THeaderStrip strip_;
+  int filterId_ = 0;
+  bool escape_ = true;
+  bool dialogNavigation_ = false;
+  bool modal_ = false;
+  bool modalDone_ = false;
+};
+
+}  // namespace zelt

@@ -1,0 +1,276 @@
+#include "widgets/ListView.h"
+
+#include <windowsx.h>
+
+#include <vector>
+
+#include "core/Text_win.h"
+#include "widgets/Dpi.h"
+#include "widgets/Paint.h"
+
+namespace zelt {
+
+namespace {
+
+std::wstring ItemText(HWND list, int row, int column) {
+  std::vector<wchar_t> buffer(1024);
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = buffer.data();
+  item.cchTextMax = static_cast<int>(buffer.size());
+  const LRESULT n = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return std::wstring(buffer.data(), static_cast<size_t>(n));
+}
+
+// The sort runs over stand-in item data (each row's position before the
+// sort), so the comparison reads texts captured beforehand and never depends
+// on how the control moves rows while it sorts.
+struct SortContext {
+  const std::vector<std::wstring>* texts;
+  bool descending;
+};
+
+int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM ctx) {
+  const auto* c = reinterpret_cast<const SortContext*>(ctx);
+  const std::wstring& ta = (*c->texts)[static_cast<size_t>(a)];
+  const std::wstring& tb = (*c->texts)[static_cast<size_t>(b)];
+  const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ta.c_str(), static_cast<int>(ta.size()),
+                               tb.c_str(), static_cast<int>(tb.size())) -
+                CSTR_EQUAL;
+  return c->descending ? -r : r;
+}
+
+void SetItemParam(HWND list, int row, LPARAM value) {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  item.lParam = value;
+  SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+}  // namespace
+
+bool TListView::Create(HWND parent, int x, int y, int w, int h) {
+  const RECT r = ScaleRect(x, y, w, h);
+  if (!CreateControl(WC_LISTVIEWW,
+                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL |
+                         LVS_SHOWSELALWAYS,
+                     WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
+    return false;
+  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER;
+  SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+  SendMessageW(Handle(), LVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
+  SendMessageW(Handle(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
+  SendMessageW(Handle(), LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(RGB(0, 0, 0)));
+  return true;
+}
+
+void TListView::SetImages(HIMAGELIST images) {
+  SendMessageW(Handle(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+}
+
+int TListView::AddColumn(const std::string& header, int width96) {
+  std::wstring text = Widen(header);
+  LVCOLUMNW col{};
+  col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+  col.fmt = LVCFMT_LEFT;
+  col.cx = Scale(width96);
+  col.pszText = text.data();
+  const int index = ColumnCount();
+  col.iSubItem = index;
+  return static_cast<int>(SendMessageW(Handle(), LVM_INSERTCOLUMNW, static_cast<WPARAM>(index),
+                                       reinterpret_cast<LPARAM>(&col)));
+}
+
+int TListView::ColumnCount() const {
+  HWND header = reinterpret_cast<HWND>(SendMessageW(Handle(), LVM_GETHEADER, 0, 0));
+  return header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+void TListView::SetColumnWidth(int column, int width96) { SetColumnWidthPx(column, Scale(width96)); }
+
+void TListView::SetColumnWidthPx(int column, int px) {
+  SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(px, 0));
+}
+
+int TListView::ColumnWidthPx(int column) const {
+  return static_cast<int>(SendMessageW(Handle(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+void TListView::SetColumnAlign(int column, int lvcfmt) {
+  LVCOLUMNW col{};
+  col.mask = LVCF_FMT;
+  col.fmt = lvcfmt;
+  SendMessageW(Handle(), LVM_SETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
+}
+
+int TListView::ColumnAlign(int column) const {
+  LVCOLUMNW col{};
+  col.mask = LVCF_FMT;
+  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
+  return col.fmt & LVCFMT_JUSTIFYMASK;
+}
+
+std::string TListView::ColumnHeader(int column) const {
+  wchar_t buffer[256] = {};
+  LVCOLUMNW col{};
+  col.mask = LVCF_TEXT;
+  col.pszText = buffer;
+  col.cchTextMax = 256;
+  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
+  return Narrow(buffer);
+}
+
+int TListView::AddRow(const std::string& text, int image, void* data) {
+  std::wstring w = Widen(text);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+  item.iItem = Count();
+  item.pszText = w.data();
+  item.iImage = image;
+  item.lParam = reinterpret_cast<LPARAM>(data);
+  return static_cast<int>(SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+void TListView::SetCell(int row, int column, const std::string& text) {
+  std::wstring w = Widen(text);
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = w.data();
+  SendMessageW(Handle(), LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+std::string TListView::Cell(int row, int column) const { return Narrow(ItemText(Handle(), row, column)); }
+
+void TListView::SetImage(int row, int image) {
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  item.iImage = image;
+  SendMessageW(Handle(), LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+int TListView::Image(int row) const {
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return item.iImage;
+}
+
+void* TListView::Data(int row) const {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  if (!SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<void*>(item.lParam);
+}
+
+int TListView::Count() const { return static_cast<int>(SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
+
+void TListView::Clear() { SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0); }
+
+int TListView::Selected() const {
+  return static_cast<int>(SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void TListView::Select(int row) {
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = row >= 0 ? (LVIS_SELECTED | LVIS_FOCUSED) : 0;
+  SendMessageW(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+int TListView::ClientWidthPx() const {
+  RECT rc;
+  GetClientRect(Handle(), &rc);
+  return rc.right - rc.left;
+}
+
+void TListView::SortByColumn(int column, SortOrder order) {
+  LONG style = GetWindowLongW(Handle(), GWL_STYLE) & ~(LVS_SORTASCENDING | LVS_SORTDESCENDING);
+  if (order == SortOrder::Ascending) style |= LVS_SORTASCENDING;
+  if (order == SortOrder::Descending) style |= LVS_SORTDESCENDING;
+  SetWindowLongW(Handle(), GWL_STYLE, style);
+  if (order == SortOrder::None) return;
+  const int n = Count();
+  std::vector<std::wstring> texts;
+  std::vector<void*> data;
+  for (int row = 0; row < n; ++row) {
+    texts.push_back(ItemText(Handle(), row, column));
+    data.push_back(Data(row));
+    SetItemParam(Handle(), row, row);
+  }
+  SortContext ctx{&texts, order == SortOrder::Descending};
+  SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
+  for (int row = 0; row < n; ++row) {
+    const auto before = reinterpret_cast<size_t>(Data(row));
+    if (before < data.size()) SetItemParam(Handle(), row, reinterpret_cast<LPARAM>(data[before]));
+  }
+}
+
+TListView::SortOrder TListView::SortStyle() const {
+  const LONG style = GetWindowLongW(Handle(), GWL_STYLE);
+  if (style & LVS_SORTASCENDING) return SortOrder::Ascending;
+  if (style & LVS_SORTDESCENDING) return SortOrder::Descending;
+  return SortOrder::None;
+}
+
+LRESULT TListView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_CONTEXTMENU && OnContextMenu) {
+    POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);  // from the keyboard
+    OnContextMenu(pt);
+    return 0;
+  }
+  return Default(msg, wp, lp);
+}
+
+bool TListView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
+  if (msg != WM_NOTIFY) return false;
+  const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+  switch (hdr->code) {
+    case NM_DBLCLK:
+    case NM_RDBLCLK:
+      if (OnDoubleClick) OnDoubleClick();
+      result = 0;
+      return true;
+    case LVN_COLUMNCLICK:
+      if (OnColumnClick) OnColumnClick(reinterpret_cast<const NMLISTVIEW*>(lp)->iSubItem);
+      result = 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transparent) {
+  TScopedBitmap strip(static_cast<HBITMAP>(
+      LoadImageA(GetModuleHandleW(nullptr), resourceName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  if (!strip) return nullptr;
+  const SIZE src = BitmapSize(strip.get());
+  const int side = Scale(size96);
+  const int count = size96 > 0 ? src.cx / size96 : 0;
+  if (count <= 0) return nullptr;
+  HIMAGELIST list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, count, 0);
+  if (!list) return nullptr;
+  if (side == size96) {
+    ImageList_AddMasked(list, strip.get(), transparent);
+    return list;
+  }
+  // Scale the strip with nearest neighbours so the transparent colour stays exact.
+  HDC screen = GetDC(nullptr);
+  TScopedBitmap scaled(CreateCompatibleBitmap(screen, side * count, side));
+  {
+    TScopedMemDc from(CreateCompatibleDC(screen)), to(CreateCompatibleDC(screen));
+    TSelect a(from.get(), strip.get()), b(to.get(), scaled.get());
+    SetStretchBltMode(to.get(), COLORONCOLOR);
+    StretchBlt(to.get(), 0, 0, side * count, side, from.get(), 0, 0, size96 * count, size96, SRCCOPY);
+  }
+  ReleaseDC(nullptr, screen);
+  ImageList_AddMasked(list, scaled.get(), transparent);
+  return list;
+}
+
+}  // namespace zelt

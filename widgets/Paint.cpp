@@ -1,0 +1,175 @@
+#include "widgets/Paint.h"
+
+#include <objbase.h>
+#include <wincodec.h>
+
+#include "widgets/Dpi.h"
+
+namespace zelt {
+
+namespace {
+
+struct FontCache {
+  int dpi = 0;
+  TScopedFont regular, bold;
+};
+FontCache g_fonts;
+
+template <typename T>
+struct ComPtr {
+  T* p = nullptr;
+  ~ComPtr() {
+    if (p) p->Release();
+  }
+  T** out() { return &p; }
+  T* operator->() const { return p; }
+};
+
+// COM for WIC on the calling (GUI) thread; balanced by the process's end.
+bool EnsureCom() {
+  static const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE;
+}
+
+}  // namespace
+
+HFONT UiFont(bool bold) {
+  const int dpi = CurrentDpi();
+  if (g_fonts.dpi != dpi) {
+    auto make = [&](int weight) {
+      LOGFONTW lf{};
+      lf.lfHeight = -MulDiv(11, dpi, 96);
+      lf.lfWeight = weight;
+      lf.lfCharSet = RUSSIAN_CHARSET;  // 204
+      lf.lfQuality = CLEARTYPE_QUALITY;
+      lstrcpyW(lf.lfFaceName, L"MS Sans Serif");
+      return TScopedFont(CreateFontIndirectW(&lf));
+    };
+    g_fonts.regular = make(FW_NORMAL);
+    g_fonts.bold = make(FW_BOLD);
+    g_fonts.dpi = dpi;
+  }
+  return bold ? g_fonts.bold.get() : g_fonts.regular.get();
+}
+
+void FillGradient(HDC dc, const RECT& rc, COLORREF from, COLORREF to, bool vertical) {
+  TRIVERTEX v[2] = {};
+  v[0].x = rc.left;
+  v[0].y = rc.top;
+  v[0].Red = static_cast<COLOR16>(GetRValue(from) << 8);
+  v[0].Green = static_cast<COLOR16>(GetGValue(from) << 8);
+  v[0].Blue = static_cast<COLOR16>(GetBValue(from) << 8);
+  v[1].x = rc.right;
+  v[1].y = rc.bottom;
+  v[1].Red = static_cast<COLOR16>(GetRValue(to) << 8);
+  v[1].Green = static_cast<COLOR16>(GetGValue(to) << 8);
+  v[1].Blue = static_cast<COLOR16>(GetBValue(to) << 8);
+  GRADIENT_RECT r{0, 1};
+  GdiGradientFill(dc, v, 2, &r, 1, vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H);
+}
+
+void FillSolid(HDC dc, const RECT& rc, COLORREF colour) {
+  const COLORREF old = SetBkColor(dc, colour);
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+  SetBkColor(dc, old);
+}
+
+void FrameRect(HDC dc, const RECT& rc, COLORREF colour) {
+  FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, colour);
+  FillSolid(dc, RECT{rc.left, rc.bottom - 1, rc.right, rc.bottom}, colour);
+  FillSolid(dc, RECT{rc.left, rc.top, rc.left + 1, rc.bottom}, colour);
+  FillSolid(dc, RECT{rc.right - 1, rc.top, rc.right, rc.bottom}, colour);
+}
+
+void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius) {
+  if (radius <= 0) {
+    FrameRect(dc, rc, colour);
+    return;
+  }
+  TScopedPen pen(CreatePen(PS_SOLID, 1, colour));
+  TSelect selPen(dc, pen.get());
+  TSelect selBrush(dc, GetStockObject(NULL_BRUSH));
+  RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius * 2, radius * 2);
+}
+
+void PaintParentBackground(HWND child, HDC dc) {
+  HWND parent = GetParent(child);
+  if (!parent) return;
+  POINT org{0, 0};
+  MapWindowPoints(child, parent, &org, 1);
+  POINT old;
+  OffsetViewportOrgEx(dc, -org.x, -org.y, &old);
+  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  SetViewportOrgEx(dc, old.x, old.y, nullptr);
+}
+
+TScopedBitmap LoadPngResource(const char* name, int size96) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC res = FindResourceA(module, name, "PNG");
+  if (!res || !EnsureCom()) return {};
+  HGLOBAL global = LoadResource(module, res);
+  const void* bytes = global ? LockResource(global) : nullptr;
+  const DWORD length = SizeofResource(module, res);
+  if (!bytes || length == 0) return {};
+
+  ComPtr<IWICImagingFactory> factory;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(factory.out()))))
+    return {};
+  ComPtr<IWICStream> stream;
+  if (FAILED(factory->CreateStream(stream.out())) ||
+      FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)), length)))
+    return {};
+  ComPtr<IWICBitmapDecoder> decoder;
+  if (FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand, decoder.out())))
+    return {};
+  ComPtr<IWICBitmapFrameDecode> frame;
+  if (FAILED(decoder->GetFrame(0, frame.out()))) return {};
+
+  const UINT side = static_cast<UINT>(Scale(size96));
+  IWICBitmapSource* source = frame.p;
+  ComPtr<IWICBitmapScaler> scaler;
+  UINT w = 0, h = 0;
+  frame->GetSize(&w, &h);
+  if (w != side || h != side) {
+    if (FAILED(factory->CreateBitmapScaler(scaler.out())) ||
+        FAILED(scaler->Initialize(frame.p, side, side, WICBitmapInterpolationModeFant)))
+      return {};
+    source = scaler.p;
+  }
+  ComPtr<IWICFormatConverter> converter;
+  if (FAILED(factory->CreateFormatConverter(converter.out())) ||
+      FAILED(converter->Initialize(source, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom)))
+    return {};
+
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = static_cast<LONG>(side);
+  bi.bmiHeader.biHeight = -static_cast<LONG>(side);  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  TScopedBitmap bmp(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bmp || !bits) return {};
+  if (FAILED(converter->CopyPixels(nullptr, side * 4, side * side * 4, static_cast<BYTE*>(bits)))) return {};
+  return bmp;
+}
+
+SIZE BitmapSize(HBITMAP bmp) {
+  BITMAP info{};
+  if (!bmp || !GetObjectW(bmp, sizeof(info), &info)) return SIZE{0, 0};
+  return SIZE{info.bmWidth, info.bmHeight < 0 ? -info.bmHeight : info.bmHeight};
+}
+
+void DrawAlphaBitmap(HDC dc, HBITMAP bmp, int x, int y, bool faded) {
+  if (!bmp) return;
+  const SIZE size = BitmapSize(bmp);
+  TScopedMemDc mem(CreateCompatibleDC(dc));
+  TSelect sel(mem.get(), bmp);
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(faded ? 110 : 255), AC_SRC_ALPHA};
+  GdiAlphaBlend(dc, x, y, size.cx, size.cy, mem.get(), 0, 0, size.cx, size.cy, blend);
+}
+
+}  // namespace zelt

@@ -1,0 +1,62 @@
+// Drawing shared by the controls: the palette, the interface font, gradients,
+// PNG pictures from the resources (decoded with WIC) and the see-through
+// background of controls that sit on a gradient panel.
+#pragma once
+
+#include <windows.h>
+
+#include "widgets/ScopedWin.h"
+
+namespace zelt {
+
+namespace palette {
+inline constexpr COLORREF kNavy = RGB(0, 0, 128);
+inline constexpr COLORREF kGrey = RGB(128, 128, 128);
+inline constexpr COLORREF kText = RGB(0, 0, 0);
+// Panel: a quiet top-to-bottom gradient.
+inline constexpr COLORREF kPanelTop = RGB(250, 251, 253);
+inline constexpr COLORREF kPanelBottom = RGB(229, 234, 242);
+// Header strip: accent blue, darker at the top.
+inline constexpr COLORREF kStripTop = RGB(38, 84, 156);
+inline constexpr COLORREF kStripBottom = RGB(62, 116, 196);
+inline constexpr COLORREF kStripText = RGB(255, 255, 255);
+// Buttons in their four states.
+inline constexpr COLORREF kButtonTop = RGB(253, 253, 253);
+inline constexpr COLORREF kButtonBottom = RGB(232, 234, 238);
+inline constexpr COLORREF kButtonBorder = RGB(173, 178, 186);
+inline constexpr COLORREF kHotTop = RGB(240, 247, 254);
+inline constexpr COLORREF kHotBottom = RGB(215, 233, 250);
+inline constexpr COLORREF kHotBorder = RGB(0, 120, 215);
+inline constexpr COLORREF kDownTop = RGB(204, 228, 247);
+inline constexpr COLORREF kDownBottom = RGB(190, 220, 245);
+inline constexpr COLORREF kDownBorder = RGB(0, 84, 153);
+inline constexpr COLORREF kDisabledText = RGB(160, 160, 160);
+// Progress bar fill.
+inline constexpr COLORREF kBarTop = RGB(96, 178, 96);
+inline constexpr COLORREF kBarBottom = RGB(50, 140, 50);
+}  // namespace palette
+
+// The interface font: "MS Sans Serif", height -11 at 96 DPI, Cyrillic
+// character set. Shared, never freed by callers.
+HFONT UiFont(bool bold = false);
+
+// Fills rc with a two-colour gradient, top to bottom (or left to right).
+void FillGradient(HDC dc, const RECT& rc, COLORREF from, COLORREF to, bool vertical = true);
+void FillSolid(HDC dc, const RECT& rc, COLORREF colour);
+void FrameRect(HDC dc, const RECT& rc, COLORREF colour);
+// Rounded frame of one pixel with corners cut by `radius` pixels.
+void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius);
+
+// Paints what the parent shows behind `child` into the child's DC, so a
+// control on a gradient looks transparent. The parent answers WM_PRINTCLIENT.
+void PaintParentBackground(HWND child, HDC dc);
+
+// A PNG of resource type "PNG" decoded to a 32-bit premultiplied bitmap of
+// size96 x size96 pixels at 96 DPI, scaled to the current DPI. Empty when the
+// resource is missing or cannot be decoded.
+TScopedBitmap LoadPngResource(const char* name, int size96);
+// Draws a 32-bit premultiplied bitmap at x, y with its alpha channel.
+void DrawAlphaBitmap(HDC dc, HBITMAP bmp, int x, int y, bool faded = false);
+SIZE BitmapSize(HBITMAP bmp);
+
+}  // namespace zelt
