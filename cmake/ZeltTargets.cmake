@@ -11,6 +11,9 @@ if(WIN32)
   # One exe, no runtime DLLs beside it.
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # No symbols in the file, and sections aligned in the file as in memory, so
+  # the loader maps the image instead of copying it into private memory.
+  add_link_options($<$<CONFIG:MinSizeRel,Release>:-s> -Wl,--file-alignment=0x1000)
   # Tests run under Wine, each build tree with a prefix of its own.
   set(ZELT_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run;${ZELT_WINEPREFIX})

@@ -11,11 +11,28 @@
 //   ZeltProbe ui-clickat <window> <x> <y> press the control at that client point
 //   ZeltProbe ui-boxes                    print "BOX <captionHex> <textHex>" per message box
 //   ZeltProbe ui-okbox <hex>              press OK in the message boxes with that caption
+// Driving a running program and reading its figures (TARGET is a top-level
+// window class such as ZeltMainForm; with several windows of the class the
+// first visible, enabled one that is not a tool window is taken):
+//   ZeltProbe key TARGET VK [count [gapMs]]   post WM_KEYDOWN + WM_KEYUP
+//   ZeltProbe post TARGET MSG WPARAM LPARAM    post any message
+//   ZeltProbe click TARGET CHILDCLASS X Y      post a left click at X,Y of the
+//                                              first descendant of CHILDCLASS
+//   ZeltProbe stats TARGET                     figures of the window's process
+//   ZeltProbe serve                            read such commands from stdin,
+//                                              one per line, one answer line each
 #include <windows.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+#include <psapi.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,13 +150,13 @@ BOOL CALLBACK MatchTop(HWND hwnd, LPARAM lp) {
 }
 
 // The visible top-level windows that "class:NAME" or "title:HEX" names.
-std::vector<HWND> FindWindows(const std::string& spec) {
+std::vector<HWND> FindWindows(const std::string& pattern) {
   Selector s;
-  if (spec.rfind("class:", 0) == 0) {
-    const std::string name = spec.substr(6);
+  if (pattern.rfind("class:", 0) == 0) {
+    const std::string name = pattern.substr(6);
     s.cls.assign(name.begin(), name.end());
-  } else if (spec.rfind("title:", 0) == 0) {
-    s.title = FromHex(spec.substr(6));
+  } else if (pattern.rfind("title:", 0) == 0) {
+    s.title = FromHex(pattern.substr(6));
   } else {
     return {};
   }
@@ -263,12 +280,262 @@ int UiOkBox(const std::string& hex) {
   return pressed ? 0 : 3;
 }
 
+// --- finding windows ---
+
+struct Find {
+  std::string cls;
+  HWND best = nullptr;  // visible, enabled, not a tool window
+  HWND any = nullptr;
+};
+
+BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
+  auto* f = reinterpret_cast<Find*>(lp);
+  char cls[256] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  if (f->cls != cls) return TRUE;
+  if (!f->any) f->any = hwnd;
+  const LONG_PTR ex = GetWindowLongPtrA(hwnd, GWL_EXSTYLE);
+  if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd) && !(ex & WS_EX_TOOLWINDOW)) {
+    f->best = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindTarget(const std::string& cls) {
+  Find f;
+  f.cls = cls;
+  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&f));
+  return f.best ? f.best : f.any;
+}
+
+BOOL CALLBACK FindChild(HWND hwnd, LPARAM lp) {
+  auto* f = reinterpret_cast<Find*>(lp);
+  char cls[256] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  if (f->cls == cls) {
+    f->any = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindDescendant(HWND parent, const std::string& cls) {
+  Find f;
+  f.cls = cls;
+  EnumChildWindows(parent, FindChild, reinterpret_cast<LPARAM>(&f));
+  return f.any;
+}
+
+// --- driving ---
+
+bool PostKey(HWND hwnd, UINT vk) {
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC)) << 16;
+  return PostMessageA(hwnd, WM_KEYDOWN, vk, 1 | scan) &&
+         PostMessageA(hwnd, WM_KEYUP, vk, 1 | scan | (LPARAM{1} << 30) | (LPARAM{1} << 31));
+}
+
+bool PostClick(HWND hwnd, int x, int y) {
+  const LPARAM at = MAKELPARAM(x, y);
+  return PostMessageA(hwnd, WM_MOUSEMOVE, 0, at) && PostMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+         PostMessageA(hwnd, WM_LBUTTONUP, 0, at);
+}
+
+// --- process figures ---
+
+struct CountWindows {
+  DWORD pid;
+  int count = 0;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM lp) {
+  ++reinterpret_cast<CountWindows*>(lp)->count;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND hwnd, LPARAM lp) {
+  auto* c = reinterpret_cast<CountWindows*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == c->pid) {
+    ++c->count;
+    EnumChildWindows(hwnd, CountChild, lp);
+  }
+  return TRUE;
+}
+
+int ThreadCount(DWORD pid) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 te{};
+  te.dwSize = sizeof te;
+  int n = 0;
+  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+    if (te.th32OwnerProcessID == pid) ++n;
+  CloseHandle(snap);
+  return n;
+}
+
+// GDI objects of the process, counted in its GDI handle table (the table the
+// process environment block points to: 65536 entries of 24 bytes, a non-zero
+// type marks a live object, bit 7 of the unique field a stock object). Where
+// GetGuiResources answers 0, this still counts. -1 when it cannot be read.
+int GdiTableCount(HANDLE process) {
+  using QueryFn = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+  if (!query) return -1;
+  PROCESS_BASIC_INFORMATION pbi{};
+  if (query(process, ProcessBasicInformation, &pbi, sizeof pbi, nullptr) != 0 || !pbi.PebBaseAddress) return -1;
+  constexpr size_t kTableOffset = 0xF8;  // GdiSharedHandleTable in the 64-bit PEB
+  uint64_t table = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, reinterpret_cast<const char*>(pbi.PebBaseAddress) + kTableOffset, &table,
+                         sizeof table, &got) ||
+      got != sizeof table || table == 0)
+    return -1;
+  constexpr size_t kEntries = 0x10000, kEntrySize = 24;
+  std::vector<unsigned char> bytes(kEntries * kEntrySize);
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(table)), bytes.data(),
+                         bytes.size(), &got) ||
+      got != bytes.size())
+    return -1;
+  int n = 0;
+  for (size_t i = 0; i < kEntries; ++i) {
+    const unsigned char* e = &bytes[i * kEntrySize];
+    const bool stock = (e[12] & 0x80) != 0;  // low byte of Unique: ExtType:7, StockFlag:1
+    const unsigned char type = e[14];
+    if (type != 0 && !stock) ++n;
+  }
+  return n;
+}
+
+// Handles the process holds, from the system's handle list (where
+// GetProcessHandleCount answers 0, this still counts). -1 when unavailable.
+int SystemHandleCount(DWORD pid) {
+  using QueryFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  struct Entry {  // SYSTEM_HANDLE_ENTRY
+    ULONG OwnerPid;
+    BYTE ObjectType;
+    BYTE HandleFlags;
+    USHORT HandleValue;
+    PVOID ObjectPointer;
+    ULONG AccessMask;
+  };
+  struct Header {  // SYSTEM_HANDLE_INFORMATION: the count, then the entries
+    ULONG Count;
+    Entry First;
+  };
+  constexpr ULONG kSystemHandleInformation = 16;
+  constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<unsigned char> buf(1 << 16);
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    ULONG needed = 0;
+    const LONG status = query(kSystemHandleInformation, buf.data(), static_cast<ULONG>(buf.size()), &needed);
+    if (status == kInfoLengthMismatch) {
+      buf.resize(std::max<size_t>(buf.size() * 2, needed + 4096));
+      continue;
+    }
+    if (status != 0) return -1;
+    ULONG count = 0;
+    std::memcpy(&count, buf.data(), sizeof count);
+    const size_t first = offsetof(Header, First);
+    if (first + size_t{count} * sizeof(Entry) > buf.size()) return -1;
+    int n = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      Entry e;
+      std::memcpy(&e, buf.data() + first + i * sizeof(Entry), sizeof e);
+      if (e.OwnerPid == pid) ++n;
+    }
+    return n;
+  }
+  return -1;
+}
+
+std::string Stats(const std::string& target) {
+  HWND hwnd = FindTarget(target);
+  if (!hwnd) return "ERR no window " + target;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return "ERR cannot open process " + std::to_string(pid);
+  PROCESS_MEMORY_COUNTERS_EX mem{};
+  mem.cb = sizeof mem;
+  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
+  DWORD handles = 0;
+  GetProcessHandleCount(process, &handles);
+  FILETIME created, exited, kernel, user;
+  uint64_t cpu100ns = 0;
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    auto v = [](const FILETIME& f) { return (uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime; };
+    cpu100ns = v(kernel) + v(user);
+  }
+  CountWindows windows{pid};
+  EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
+  std::ostringstream out;
+  out << "STATS pid=" << pid << " private=" << mem.PrivateUsage << " workingset=" << mem.WorkingSetSize
+      << " pagefile=" << mem.PagefileUsage << " handles=" << handles
+      << " handles_sys=" << SystemHandleCount(pid)
+      << " gdi_api=" << GetGuiResources(process, GR_GDIOBJECTS)
+      << " user_api=" << GetGuiResources(process, GR_USEROBJECTS) << " gdi_table=" << GdiTableCount(process)
+      << " windows=" << windows.count << " threads=" << ThreadCount(pid) << " cpu_ms=" << cpu100ns / 10000;
+  CloseHandle(process);
+  return out.str();
+}
+
+unsigned long Number(const std::string& s) { return std::strtoul(s.c_str(), nullptr, 0); }
+
+// One driving command (key, post, click, stats); returns the answer line.
+std::string Drive(const std::vector<std::string>& a) {
+  if (a.empty()) return "ERR empty";
+  const std::string& cmd = a[0];
+  if (cmd == "stats" && a.size() >= 2) return Stats(a[1]);
+  if (a.size() < 2) return "ERR usage";
+  HWND hwnd = FindTarget(a[1]);
+  if (!hwnd) return "ERR no window " + a[1];
+  if (cmd == "key" && a.size() >= 3) {
+    const UINT vk = static_cast<UINT>(Number(a[2]));
+    const unsigned long count = a.size() >= 4 ? Number(a[3]) : 1;
+    const DWORD gap = a.size() >= 5 ? static_cast<DWORD>(Number(a[4])) : 0;
+    for (unsigned long i = 0; i < count; ++i) {
+      if (!PostKey(hwnd, vk)) return "ERR post failed";
+      if (gap && i + 1 < count) Sleep(gap);
+    }
+    return "OK " + std::to_string(count);
+  }
+  if (cmd == "post" && a.size() >= 5) {
+    const UINT msg = static_cast<UINT>(Number(a[2]));
+    return PostMessageA(hwnd, msg, static_cast<WPARAM>(Number(a[3])), static_cast<LPARAM>(Number(a[4])))
+               ? "OK"
+               : "ERR post failed";
+  }
+  if (cmd == "click" && a.size() >= 5) {
+    HWND child = FindDescendant(hwnd, a[2]);
+    if (!child) return "ERR no child " + a[2];
+    return PostClick(child, static_cast<int>(std::strtol(a[3].c_str(), nullptr, 0)),
+                     static_cast<int>(std::strtol(a[4].c_str(), nullptr, 0)))
+               ? "OK"
+               : "ERR post failed";
+  }
+  return "ERR unknown command " + cmd;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   for (Named& m : g_msgs) m.id = RegisterWindowMessageA(m.name);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: ZeltProbe find|halt|watch|hang [ms]\n");
+    std::fprintf(stderr, "usage: ZeltProbe find|halt|watch|hang [ms] | key|post|click|stats ... | serve | ui-...\n");
     return 2;
   }
   const std::string cmd = argv[1];
@@ -281,6 +548,23 @@ int main(int argc, char** argv) {
     if (cmd == "ui-okbox" && argc > 2) rc = UiOkBox(argv[2]);
     std::fflush(stdout);
     return rc;
+  }
+  if (cmd == "key" || cmd == "post" || cmd == "click" || cmd == "stats") {
+    const std::string answer = Drive(std::vector<std::string>(argv + 1, argv + argc));
+    std::printf("%s\n", answer.c_str());
+    return answer.rfind("ERR", 0) == 0 ? 1 : 0;
+  }
+  if (cmd == "serve") {
+    std::printf("READY\n");
+    std::fflush(stdout);
+    char line[1024];
+    while (std::fgets(line, sizeof line, stdin)) {
+      const std::vector<std::string> words = Words(line);
+      if (!words.empty() && words[0] == "quit") break;
+      std::printf("%s\n", Drive(words).c_str());
+      std::fflush(stdout);
+    }
+    return 0;
   }
   const DWORD ms = argc > 2 ? static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)) : 500;
   HWND hwnd = MakeWindow();

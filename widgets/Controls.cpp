@@ -106,8 +106,18 @@ bool TButton::Create(HWND parent, int x, int y, int w, int h, const std::string&
 }
 
 void TButton::SetPicture(const char* resourceName, int size96) {
-  picture_ = LoadPngResource(resourceName, size96);
+  picture_.reset();
+  pictureName_ = resourceName ? resourceName : "";
+  pictureSize_ = size96;
   InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+HBITMAP TButton::Picture() const {
+  if (!pictureName_.empty()) {
+    picture_ = LoadPngResource(pictureName_.c_str(), pictureSize_);
+    pictureName_.clear();
+  }
+  return picture_.get();
 }
 
 void TButton::SetText(const std::string& text) {
@@ -260,13 +270,14 @@ void TButton::Draw(const DRAWITEMSTRUCT& dis) {
   TSelect font(dc, UiFont());
   SIZE textSize{0, 0};
   if (!text.empty()) GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &textSize);
-  const SIZE pic = BitmapSize(picture_.get());
+  HBITMAP picture = Picture();
+  const SIZE pic = BitmapSize(picture);
   const int gap = (pic.cx && textSize.cx) ? Scale(5) : 0;
   const int total = pic.cx + gap + textSize.cx;
   const int shift = down ? 1 : 0;
   int x = (rc.left + rc.right - total) / 2 + shift;
   if (pic.cx) {
-    DrawAlphaBitmap(dc, picture_.get(), x, (rc.top + rc.bottom - pic.cy) / 2 + shift, disabled);
+    DrawAlphaBitmap(dc, picture, x, (rc.top + rc.bottom - pic.cy) / 2 + shift, disabled);
     x += pic.cx + gap;
   }
   if (!text.empty()) {

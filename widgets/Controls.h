@@ -60,9 +60,10 @@ class TButton : public TControl {
   ~TButton() override;
   bool Create(HWND parent, int x, int y, int w, int h, const std::string& caption = {});
   // A 16 x 16 (or 32 x 32) picture from the PNG resources; a missing resource
-  // leaves the button without a picture.
+  // leaves the button without a picture. It is decoded when first needed, so
+  // a window that stays hidden never starts the image decoder.
   void SetPicture(const char* resourceName, int size96);
-  bool HasPicture() const { return static_cast<bool>(picture_); }
+  bool HasPicture() const { return Picture() != nullptr; }
   void SetGlyph(Glyph glyph) { glyph_ = glyph; }
   void SetHint(const std::string& hint);
   std::string Hint() const;
@@ -78,7 +79,10 @@ class TButton : public TControl {
  private:
   void Draw(const DRAWITEMSTRUCT& dis);
   void DrawGlyph(HDC dc, const RECT& rc, bool hot, bool down);
-  TScopedBitmap picture_;
+  HBITMAP Picture() const;
+  mutable TScopedBitmap picture_;
+  mutable std::string pictureName_;  // set until the picture has been decoded
+  int pictureSize_ = 0;
   Glyph glyph_ = Glyph::None;
   HWND tip_ = nullptr;  // destroyed with its owner window
   std::wstring hint_;
