@@ -217,9 +217,17 @@ TEST_F(MainFormTest, KeysActOnKeyUpWithTheFocusInTheList) {
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], programDir + "Help\\Zelt Rarazovo.chm");
 
-  // F7: the settings kind opens nothing in this build and leaves no count behind.
+  // F7: the settings window, modal; closing it leaves no count behind.
+  bool settingsShown = false;
+  RunLater([&] {
+    TForm* s = main->Dialog(TMainForm::dkSettings);
+    settingsShown = s && s->Visible();
+    if (s) s->Close();
+  });
   PostKey(list, VK_F7);
   app->ProcessMessages();
+  EXPECT_TRUE(settingsShown);
+  EXPECT_EQ(main->Dialog(TMainForm::dkSettings), nullptr);
   EXPECT_EQ(main->ModalDepth, 0);
   EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::tiExit));
 

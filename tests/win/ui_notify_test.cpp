@@ -387,6 +387,10 @@ TEST_F(NotifyTest, ExitIsDisabledWhileSideWindowsAreOpenNestedToo) {
     // The popup's update button opens a second side window from inside the first.
     Checker->UpdateAvailable = true;
     main->ShowInfo();
+    RunLater([&] {
+      state("update open");
+      main->Dialog(TMainForm::dkUpdateInfo)->Close();
+    });
     SendMessageW(info->UpdateButton().Handle(), BM_CLICK, 0, 0);
     state("inner closed");
     EXPECT_FALSE(menu.Choose(TMainForm::tiExit)) << "a disabled item cannot be chosen";
@@ -394,7 +398,8 @@ TEST_F(NotifyTest, ExitIsDisabledWhileSideWindowsAreOpenNestedToo) {
   });
   main->ShowDialog(TMainForm::dkTraffic);
   state("all closed");
-  EXPECT_EQ(states, (std::vector<std::string>{"traffic open off 1", "inner closed off 1", "all closed on 0"}));
+  EXPECT_EQ(states, (std::vector<std::string>{"traffic open off 1", "update open off 2", "inner closed off 1",
+                                              "all closed on 0"}));
   EXPECT_TRUE(IsWindow(main->Handle())) << "exit was not carried out";
 }
 
