@@ -205,7 +205,7 @@ class E2ETestCase(unittest.TestCase):
     def server(self, *extra, **kw):
         # Another run may still hold the port for a while (a demo server, a
         # developer's test); wait for it rather than fail at once.
-        end = time.monotonic() + 300
+        end = time.monotonic() + 120
         while not port_free(INFORMER_PORT):
             if time.monotonic() > end:
                 self.fail(f"port {INFORMER_PORT} is taken (is the demo server running?)")
