@@ -181,8 +181,8 @@ void Press(HWND control) {
   PostMessageW(control, BM_CLICK, 0, 0);
 }
 
-int UiList(const std::string& spec) {
-  for (HWND top : FindWindows(spec)) {
+int UiList(const std::string& pattern) {
+  for (HWND top : FindWindows(pattern)) {
     RECT rc;
     GetWindowRect(top, &rc);
     std::printf("WIN %p %ld %ld %ld %ld %s\n", static_cast<void*>(top), rc.left, rc.top, rc.right - rc.left,
@@ -201,9 +201,9 @@ int UiList(const std::string& spec) {
   return 0;
 }
 
-int UiClick(const std::string& spec, const std::string& hex, bool prefixOnly) {
+int UiClick(const std::string& pattern, const std::string& hex, bool prefixOnly) {
   const std::wstring wanted = FromHex(hex);
-  for (HWND top : FindWindows(spec)) {
+  for (HWND top : FindWindows(pattern)) {
     for (HWND c : Descendants(top)) {
       const std::wstring text = TextOf(c);
       if (!IsWindowVisible(c) || (prefixOnly ? text.rfind(wanted, 0) != 0 : text != wanted)) continue;
@@ -217,8 +217,8 @@ int UiClick(const std::string& spec, const std::string& hex, bool prefixOnly) {
   return 3;
 }
 
-int UiClickAt(const std::string& spec, int x, int y) {
-  for (HWND top : FindWindows(spec)) {
+int UiClickAt(const std::string& pattern, int x, int y) {
+  for (HWND top : FindWindows(pattern)) {
     HWND target = nullptr;
     for (HWND c : Descendants(top)) {
       if (!IsWindowVisible(c)) continue;

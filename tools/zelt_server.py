@@ -256,7 +256,7 @@ def normalize_topic_set(obj):
     return latest, forums, topics
 
 
-def parse_reply_spec(obj, where="reply"):
+def parse_reply_plan(obj, where="reply"):
     """Checks a scripted reply (or update-file override) and fills defaults."""
     if not isinstance(obj, dict):
         raise ValueError("%s must be an object" % where)
@@ -481,9 +481,9 @@ class State:
     # -- scripts and overrides
 
     def add_script(self, path, replies):
-        specs = [parse_reply_spec(r, "replies[%d]" % i) for i, r in enumerate(replies)]
+        plans = [parse_reply_plan(r, "replies[%d]" % i) for i, r in enumerate(replies)]
         with self.lock:
-            self.scripts.setdefault(path, collections.deque()).extend(specs)
+            self.scripts.setdefault(path, collections.deque()).extend(plans)
             return len(self.scripts[path])
 
     def pop_script(self, path):
@@ -502,20 +502,20 @@ class State:
             if doc.get("remove"):
                 self.overrides.pop(name, None)
                 return
-        spec = parse_reply_spec(doc, "update-file")
+        plan = parse_reply_plan(doc, "update-file")
         with self.lock:
-            self.overrides[name] = spec
+            self.overrides[name] = plan
 
     def update_reply(self, name):
-        """A reply spec for an update file, or None when there is none."""
+        """A reply plan for an update file, or None when there is none."""
         with self.lock:
-            spec = self.overrides.get(name)
+            plan = self.overrides.get(name)
             folder = self.update_dir
-        if spec is not None:
-            headers = dict(spec["headers"])
+        if plan is not None:
+            headers = dict(plan["headers"])
             if not any(k.lower() == "content-type" for k in headers):
                 headers["Content-Type"] = content_type_for(name)
-            return dict(spec, headers=headers)
+            return dict(plan, headers=headers)
         if not folder or not valid_file_name(name):
             return None
         full = os.path.join(folder, name)
@@ -524,10 +524,10 @@ class State:
                 body = f.read()
         except OSError:
             return None
-        spec = parse_reply_spec({})
-        spec["body"] = body
-        spec["headers"] = {"Content-Type": content_type_for(name)}
-        return spec
+        plan = parse_reply_plan({})
+        plan["body"] = body
+        plan["headers"] = {"Content-Type": content_type_for(name)}
+        return plan
 
     # -- log and reset
 
@@ -632,9 +632,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command == "POST":
             self._drain_body()
 
-        spec = self.state.pop_script(path)
-        if spec is not None:
-            self._send_spec(spec)
+        plan = self.state.pop_script(path)
+        if plan is not None:
+            self._send_plan(plan)
             return
         if self.command == "POST":
             self._send_simple(405, b"method not allowed\n", "text/plain",
@@ -645,11 +645,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._informer(query)
         elif path.startswith(UPDATE_PREFIX):
             name = urllib.parse.unquote(path[len(UPDATE_PREFIX):])
-            spec = self.state.update_reply(name)
-            if spec is None:
+            plan = self.state.update_reply(name)
+            if plan is None:
                 self._send_simple(404, b"not found\n", "text/plain")
             else:
-                self._send_spec(spec)
+                self._send_plan(plan)
         elif path.startswith(FORUM_PREFIX):
             self._forum_page(urllib.parse.unquote(path[len(FORUM_PREFIX):]))
         else:
@@ -763,39 +763,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._send_simple(status, body, "application/json; charset=utf-8")
 
     def _send_simple(self, status, body, ctype, extra=None):
-        spec = parse_reply_spec({"status": status})
-        spec["body"] = body
-        spec["headers"] = {"Content-Type": ctype}
-        spec["headers"].update(extra or {})
-        self._send_spec(spec)
+        plan = parse_reply_plan({"status": status})
+        plan["body"] = body
+        plan["headers"] = {"Content-Type": ctype}
+        plan["headers"].update(extra or {})
+        self._send_plan(plan)
 
-    def _send_spec(self, spec):
-        if spec["close_before_headers"]:
+    def _send_plan(self, plan):
+        if plan["close_before_headers"]:
             self.close_connection = True
             return
-        if spec["delay_headers"]:
-            time.sleep(spec["delay_headers"])
-        status = spec["status"]
-        reason = spec["reason"]
+        if plan["delay_headers"]:
+            time.sleep(plan["delay_headers"])
+        status = plan["status"]
+        reason = plan["reason"]
         if not reason:
             try:
                 reason = http.HTTPStatus(status).phrase
             except ValueError:
                 reason = "Status"
-        body = spec["body"]
-        headers = dict(spec["headers"])
+        body = plan["body"]
+        headers = dict(plan["headers"])
         names = {k.lower() for k in headers}
         if "content-type" not in names:
             headers["Content-Type"] = "text/html"
         if "content-length" in names:
             # A length given by the script may be a lie: never reuse the connection.
             self.close_connection = True
-        elif spec["content_length"]:
+        elif plan["content_length"]:
             headers["Content-Length"] = str(len(body))
         else:
             self.close_connection = True
-        if spec["close_after_bytes"] is not None:
-            body = body[:spec["close_after_bytes"]]
+        if plan["close_after_bytes"] is not None:
+            body = body[:plan["close_after_bytes"]]
             self.close_connection = True
         if self.close_connection and "connection" not in names:
             headers["Connection"] = "close"
@@ -809,7 +809,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(("\r\n".join(head) + "\r\n\r\n").encode("latin-1", errors="replace"))
             if self.command == "HEAD":
                 return
-            chunk, delay = spec["chunk"], spec["delay"]
+            chunk, delay = plan["chunk"], plan["delay"]
             for i in range(0, len(body), chunk):
                 if i and delay:
                     time.sleep(delay)

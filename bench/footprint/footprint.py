@@ -282,17 +282,17 @@ def topic_reply(i, count=30):
     return "0" + "".join(records)
 
 
-def reply_spec(i):
+def scripted_reply(i):
     """What the server answers to poll i: mostly a new 30-topic reply, sometimes
     a failure or a slow reply."""
     if i % 20 == 19:
         return {"status": 500, "raw_text": "error"}
     if i % 31 == 30:
         return {"close_before_headers": True}
-    spec = {"text": topic_reply(i)}
+    reply = {"text": topic_reply(i)}
     if i % 15 == 14:
-        spec["delay_headers"] = 0.4
-    return spec
+        reply["delay_headers"] = 0.4
+    return reply
 
 
 # --- runs ----------------------------------------------------------------------
@@ -362,13 +362,13 @@ def drive_polls(prober, server, polls, log=None):
     done = len(server.informer())
     presses = 0
     for i in range(1, polls + 1):
-        spec = reply_spec(i)
-        server.script([spec])
+        reply = scripted_reply(i)
+        server.script([reply])
         want = done + 1
         while len(server.informer()) < want:
             prober.ask(f"key ZeltMainForm {VK_F5}")
             presses += 1
-            end = time.monotonic() + 0.25 + spec.get("delay_headers", 0)
+            end = time.monotonic() + 0.25 + reply.get("delay_headers", 0)
             while time.monotonic() < end and len(server.informer()) < want:
                 time.sleep(0.002)
         done = want
