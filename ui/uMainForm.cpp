@@ -47,6 +47,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
              L"ZeltMainForm");
   CentreOnScreen();
+  app_.MainWindow = Handle();
   BuildControls();
   BuildMenus();
 
@@ -62,7 +63,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   checker_->StartPolling();
 
   // From here the program lives in the tray; the icon shows the envelope.
-  tray_.SetIcon(trayStripIcon_.get());
+  // It reaches the shell once, complete: every call makes the shell work.
+  if (trayStripIcon_) tray_.SetIcon(trayStripIcon_.get());
+  tray_.Add(Handle(), tray_.Icon(), tray_.Tip());
   ShowMain(false);
 }
 
@@ -135,7 +138,7 @@ void TMainForm::BuildControls() {
                                                         GetSystemMetrics(SM_CYSMICON), 0)));
   if (images_) trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
   tray_.OnMouse = [this](UINT mouse) { HandleTrayMouse(mouse); };
-  tray_.Add(Handle(), trayResourceIcon_.get(), "");
+  tray_.SetIcon(trayResourceIcon_.get());
 }
 
 void TMainForm::BuildMenus() {
@@ -415,7 +418,7 @@ void TMainForm::PopupTrayMenu() {
   RECT old;
   GetWindowRect(Handle(), &old);
   if (hidden) {
-    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + 50, 0, 0,
+    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + Scale(50), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(Handle(), SW_SHOW);
     app_.ProcessMessages();
@@ -498,6 +501,7 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp) FitColumns();
       break;
     case WM_DESTROY:
+      if (app_.MainWindow == Handle()) app_.MainWindow = nullptr;
       tray_.Remove();
       PostQuitMessage(0);
       return 0;

@@ -190,6 +190,13 @@ LRESULT TApplication::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kMciNotify:
       if (OnMciNotify) OnMciNotify(wp, lp);
       return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) != WA_INACTIVE && MainWindow && IsWindowVisible(MainWindow)) {
+        HWND target = GetLastActivePopup(MainWindow);
+        SetForegroundWindow(target && IsWindowVisible(target) ? target : MainWindow);
+        return 0;
+      }
+      return Default(msg, wp, lp);
     case WM_CLOSE:
       // Closing the application window would end nothing: the main window
       // owns the program's life.

@@ -51,6 +51,10 @@ class TApplication final : public TWindow, public IGuiQueue {
   // A timer ticking on this window.
   std::unique_ptr<IPollTimer> CreateTimer();
 
+  // The window that the taskbar entry (this window) stands for: activating
+  // the entry activates it, or the modal window in front of it.
+  HWND MainWindow = nullptr;
+
   // MCI end-of-command notices (MM_MCINOTIFY): wParam code, lParam device id.
   std::function<void(WPARAM code, LPARAM deviceId)> OnMciNotify;
 

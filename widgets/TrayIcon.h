@@ -23,6 +23,7 @@ class TTrayIcon {
 
   // Adds the icon for `owner`; the icon handle stays the caller's.
   bool Add(HWND owner, HICON icon, const std::string& tip);
+  // Before Add these only set what Add will show.
   void SetIcon(HICON icon);
   void SetTip(const std::string& tip);
   void Remove();

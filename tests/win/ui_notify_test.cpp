@@ -268,6 +268,24 @@ TEST_F(NotifyTest, ShowOnNewBringsTheMainWindowAndItsTaskbarEntryForward) {
   EXPECT_TRUE(IsWindowVisible(main->Handle()));
 }
 
+TEST_F(NotifyTest, TheTaskbarEntryActivatesTheMainWindow) {
+  main->ShowMain(true);
+  ASSERT_TRUE(IsWindowVisible(app->Handle()));
+  SetForegroundWindow(app->Handle());
+  SendMessageW(app->Handle(), WM_ACTIVATE, WA_CLICKACTIVE, 0);
+  EXPECT_EQ(GetForegroundWindow(), main->Handle());
+  // With a side window open, that window comes forward instead.
+  HWND seen = nullptr;
+  RunLater([&] {
+    SendMessageW(app->Handle(), WM_ACTIVATE, WA_CLICKACTIVE, 0);
+    seen = GetForegroundWindow();
+    main->TrafficWindow()->Close();
+  });
+  main->ShowDialog(TMainForm::dkTraffic);
+  EXPECT_NE(seen, main->Handle());
+  EXPECT_NE(seen, nullptr);
+}
+
 TEST_F(NotifyTest, FewerOrEqualUnreadTopicsShowNoPopup) {
   Reply(false, kTwoTopics);
   ASSERT_TRUE(info->Visible());
