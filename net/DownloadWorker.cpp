@@ -203,6 +203,7 @@ void DownloadWorker::Request() {
   bool attached = WithOwner([&](HTTPDownload& o) {
     UserAgent = o.UserAgent;
     HostName = o.HostName;
+    Secure = o.Secure;
     Path = o.Path;
     Port = o.Port;
     UserName = o.UserName;
@@ -238,7 +239,12 @@ void DownloadWorker::Request() {
   if (!h.connection) return failWithLastError();
 
   if (Cancelled()) return;
-  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags);
+  // Over TLS the certificate is checked by the system and any fault in it
+  // fails the request with its WinInet code: no flag here ever ignores one.
+  // Nor is a redirect followed, which could lead to plain http (some WinInet
+  // versions follow that silently): it ends as a status other than 200.
+  const uint32_t tls = Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
+  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
   if (!h.request) return failWithLastError();
 
   for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);

@@ -72,6 +72,7 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
 
   // Copies taken when the request thread begins.
   std::string UserAgent;
+  bool Secure = false;
   uint16_t Port = 0;
   std::string HostName;
   std::string Path;

@@ -39,11 +39,15 @@ bool HTTPDownload::Start(const std::string& url) {
   std::string portText;
   ParseURL(URL, protocol, UserName, Password, HostName, portText, Path);
   if (protocol.empty()) protocol = "http";
-  if (HostName.empty() || Path.empty() || protocol != "http") {
+  // "https" runs the same request over TLS; like "http" it is taken only as
+  // written, in lower case.
+  const bool secure = protocol == "https";
+  if (HostName.empty() || Path.empty() || (protocol != "http" && !secure)) {
     if (OnError) OnError(*this, inet::kErrorInvalidUrl);
     return false;
   }
-  Port = portText.empty() ? uint16_t{80} : PortValue(portText);
+  Secure = secure;
+  Port = portText.empty() ? static_cast<uint16_t>(secure ? 443 : 80) : PortValue(portText);
 
   if (OnHeaders && !ResponseHeaders) ResponseHeaders = std::make_unique<std::vector<std::string>>();
   if (OnDownloaded) {

@@ -67,6 +67,8 @@ class HTTPDownload {
   std::unique_ptr<TMemoryStream> Data;
   std::string URL;
   std::atomic<bool> Busy{false};
+  // True when the URL names "https": the request runs over TLS.
+  bool Secure = false;
   uint16_t Port = 0;
   std::string HostName;
   std::string Path;

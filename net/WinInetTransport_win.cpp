@@ -12,6 +12,8 @@ static_assert(inet::kOpenTypeDirect == INTERNET_OPEN_TYPE_DIRECT);
 static_assert(inet::kOpenTypeProxy == INTERNET_OPEN_TYPE_PROXY);
 static_assert(inet::kServiceHttp == INTERNET_SERVICE_HTTP);
 static_assert(inet::kRequestFlags == (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE));
+static_assert(inet::kFlagSecure == INTERNET_FLAG_SECURE);
+static_assert(inet::kFlagNoAutoRedirect == INTERNET_FLAG_NO_AUTO_REDIRECT);
 static_assert(inet::kAddReqFlagAdd == HTTP_ADDREQ_FLAG_ADD);
 static_assert(inet::kQueryContentLength == HTTP_QUERY_CONTENT_LENGTH);
 static_assert(inet::kQueryStatusCode == HTTP_QUERY_STATUS_CODE);
@@ -41,6 +43,9 @@ HttpHandle WinInetTransport::Connect(HttpHandle inet, const std::string& host, u
 }
 
 HttpHandle WinInetTransport::OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) {
+  // INTERNET_FLAG_SECURE comes in `flags` for https. None of the flags or
+  // options that relax the certificate checks is ever set, and with
+  // INTERNET_FLAG_NO_UI a certificate fault is a failed send, not a dialog.
   return HttpOpenRequestA(H(conn), nullptr, path.c_str(), nullptr, nullptr, nullptr, flags, 0);
 }
 

@@ -6,8 +6,16 @@
 #include "core/Traffic.h"
 #include "core/WinPorts_win.h"
 #include "core/uZELTIMessages.h"
+#include "ui/uAboutForm.h"
+#include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
+#include "ui/uSettingsForm.h"
+#include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
+#include "ui/uUpdateInfo.h"
+#include "ui/uDownloaderForm.h"
+#include "ui/LaunchUpdate.h"
+#include "BuildConfig.h"
 #include "media/SoundPlayer.h"
 #include "net/WinInetTransport_win.h"
 #include "widgets/Dpi.h"
@@ -56,7 +64,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   app_.SetTitle(kProductCaption);
   SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
 
-  checker_ = std::make_unique<TChecker>(makePorts());
+  CheckerPorts ports = makePorts();
+  http_ = &ports.Http;
+  checker_ = std::make_unique<TChecker>(std::move(ports));
   checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
   checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
@@ -264,6 +274,21 @@ std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
       traffic->Refresh();
       return traffic;
     }
+    case dkSounds:
+      return std::make_unique<TSoundsForm>(Handle(), *Checker);
+    case dkSettings: {
+      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
+      settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
+      return settings;
+    }
+    case dkFavorites:
+      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
+    case dkAbout:
+      return std::make_unique<TAboutForm>(Handle());
+    case dkUpdateInfo:
+      return std::make_unique<TUpdateInfo>(Handle(), UpdateEnv());
+    case dkDownload:
+      return std::make_unique<TDownloaderForm>(Handle(), UpdateEnv());
     default:
       // The other side windows are not part of this build yet.
       return nullptr;
@@ -325,30 +350,13 @@ void TMainForm::OpenHelp() {
   ShellOpen(Handle(), Checker->ProgramDir() + "Help\\Zelt Rarazovo.chm");
 }
 
+TUpdateEnv TMainForm::UpdateEnv() {
+  return TUpdateEnv{*Checker, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
+                    [this] { LaunchUpdate(); }};
+}
+
 void TMainForm::LaunchUpdate() {
-  if (!Checker) return;
-  const std::wstring file = Widen(Checker->ProgramDir() + "sfx.exe");
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  // 0x40 | 0x100; and no error box of the shell's own: the failure is reported below, once.
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = GetActiveWindow();
-  info.lpVerb = L"open";
-  info.lpFile = file.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  if (ShellExecuteExW(&info)) {
-    if (info.hProcess) CloseHandle(info.hProcess);
-    return;
-  }
-  const DWORD error = GetLastError();
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = text ? text : L"";
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L' ' || message.back() == L'\r' || message.back() == L'\n'))
-    message.pop_back();
-  ShowMessageBox(app_.Handle(), Narrow(message), app_.Title(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  if (Checker) zelt::LaunchUpdate(Checker->ProgramDir(), app_.Handle(), app_.Title());
 }
 
 // --- the Checker's reports ---

@@ -21,6 +21,7 @@
 namespace zelt {
 
 class TTrafInfo;
+struct TUpdateEnv;
 
 // Builds the Checker's ports: the platform's in the program, fakes in tests.
 using CheckerPortsFactory = std::function<CheckerPorts()>;
@@ -103,11 +104,13 @@ class TMainForm final : public TForm {
   void PopupTrayMenu();
   void Repaint();
   std::unique_ptr<TForm> MakeDialog(int kind);
+  TUpdateEnv UpdateEnv();
 
   struct PlatformPorts;
 
   TApplication& app_;
-  std::unique_ptr<PlatformPorts> platform_;  // outlives the Checker that uses it
+  std::unique_ptr<PlatformPorts> platform_;
+  IHttpTransport* http_ = nullptr;  // the Checker's transport, shared by the update windows  // outlives the Checker that uses it
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;

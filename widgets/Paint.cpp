@@ -103,6 +103,22 @@ void PaintParentBackground(HWND child, HDC dc) {
   SetViewportOrgEx(dc, old.x, old.y, nullptr);
 }
 
+HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text) {
+  RECT rc;
+  GetClientRect(control, &rc);
+  TScopedMemDc mem(CreateCompatibleDC(dc));
+  TScopedBitmap picture(CreateCompatibleBitmap(dc, rc.right > 0 ? rc.right : 1, rc.bottom > 0 ? rc.bottom : 1));
+  {
+    TSelect sel(mem.get(), picture.get());
+    PaintParentBackground(control, mem.get());
+  }
+  holder.reset(CreatePatternBrush(picture.get()));
+  SetBrushOrgEx(dc, 0, 0, nullptr);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, IsWindowEnabled(control) ? text : palette::kDisabledText);
+  return holder.get();
+}
+
 TScopedBitmap LoadPngResource(const char* name, int size96) {
   HMODULE module = GetModuleHandleW(nullptr);
   HRSRC res = FindResourceA(module, name, "PNG");

@@ -51,6 +51,11 @@ void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius);
 // control on a gradient looks transparent. The parent answers WM_PRINTCLIENT.
 void PaintParentBackground(HWND child, HDC dc);
 
+// The answer to WM_CTLCOLORSTATIC/WM_CTLCOLORBTN for a button-class control
+// on a gradient: a brush holding a picture of the parent behind it (kept in
+// `holder`), transparent text mode and the text colour (greyed when disabled).
+HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text);
+
 // A PNG of resource type "PNG" decoded to a 32-bit premultiplied bitmap of
 // size96 x size96 pixels at 96 DPI, scaled to the current DPI. Empty when the
 // resource is missing or cannot be decoded.

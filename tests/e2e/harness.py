@@ -44,11 +44,20 @@ def wait_until(predicate, timeout, interval=0.1, what="condition"):
         time.sleep(interval)
 
 
+def _run_to_file(args, timeout):
+    """Runs a Wine program with its output in a file, not a pipe: a wineserver
+    that the program starts inherits its handles and would hold a pipe open."""
+    import tempfile
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(args, stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout,
+                       env=wine_env())
+        out.seek(0)
+        return out.read().decode("cp1251", "replace")
+
+
 def probe(*args, timeout=60):
     """Runs ZeltProbe.exe under Wine and returns its stdout."""
-    out = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], capture_output=True, timeout=timeout,
-                         env=wine_env())
-    return out.stdout.decode("cp1251", "replace")
+    return _run_to_file([WINE_RUN, PREFIX, PROBE, *map(str, args)], timeout)
 
 
 def here_count():
@@ -60,15 +69,17 @@ class Watcher:
     """A probe that records the instance messages it sees while it runs."""
 
     def __init__(self, ms):
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "watch", str(ms)], stdout=subprocess.PIPE,
-                                     env=wine_env())
-        first = self.proc.stdout.readline().decode().strip()
-        if first != "READY":
-            raise AssertionError(f"probe did not start: {first!r}")
+        import tempfile
+        self.out = tempfile.NamedTemporaryFile(delete=False)
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "watch", str(ms)], stdout=self.out,
+                                     stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=wine_env())
+        wait_until(lambda: b"READY" in open(self.out.name, "rb").read(), 60, what="the watching probe")
 
     def messages(self, timeout=120):
-        out, _ = self.proc.communicate(timeout=timeout)
-        return [l.split()[1] for l in out.decode().splitlines() if l.startswith("MSG ")]
+        self.proc.wait(timeout)
+        text = open(self.out.name, "rb").read().decode()
+        os.unlink(self.out.name)
+        return [l.split()[1] for l in text.splitlines() if l.startswith("MSG ")]
 
 
 class Server:
@@ -192,8 +203,13 @@ class E2ETestCase(unittest.TestCase):
         return p
 
     def server(self, *extra, **kw):
-        if not port_free(INFORMER_PORT):
-            self.fail(f"port {INFORMER_PORT} is taken (is the demo server running?)")
+        # Another run may still hold the port for a while (a demo server, a
+        # developer's test); wait for it rather than fail at once.
+        end = time.monotonic() + 300
+        while not port_free(INFORMER_PORT):
+            if time.monotonic() > end:
+                self.fail(f"port {INFORMER_PORT} is taken (is the demo server running?)")
+            time.sleep(1)
         s = Server(*extra, **kw)
         self.servers.append(s)
         return s

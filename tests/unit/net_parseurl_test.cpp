@@ -78,11 +78,12 @@ const UrlCase kCases[] = {
     {"http://example.org?q=1", "", "http", "", "", "example.org", "", "?q=1", true, 80},
     {"http://example.org?q=/a/b", "", "http", "", "", "example.org", "", "?q=/a/b", true, 80},
     {"http://example.org/a:b@c", "", "http", "", "", "example.org", "", "/a:b@c", true, 80},
-    // Scheme spelling: taken as written, and only "http" is fetched.
+    // Scheme spelling: taken as written; only "http" and "https" are fetched.
     {"HTTP://example.org/x", "", "HTTP", "", "", "example.org", "", "/x", false, 0},
     {"Http://example.org/x", "", "Http", "", "", "example.org", "", "/x", false, 0},
     {"ftp://example.org/x", "", "ftp", "", "", "example.org", "", "/x", false, 0},
-    {"https://example.org/x", "", "https", "", "", "example.org", "", "/x", false, 0},
+    {"https://example.org/x", "", "https", "", "", "example.org", "", "/x", true, 443},
+    {"HTTPS://example.org/x", "", "HTTPS", "", "", "example.org", "", "/x", false, 0},
     {"://example.org/x", "", "", "", "", "example.org", "", "/x", true, 80},
     // No scheme: a bare host and its path.
     {"example.org/x/y", "", "", "", "", "example.org", "", "/x/y", true, 80},

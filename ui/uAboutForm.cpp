@@ -1,0 +1,38 @@
+#include "ui/uAboutForm.h"
+
+#include "widgets/Shell.h"
+
+namespace zelt {
+
+std::string LoadAboutText() {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC res = FindResourceW(module, L"AboutText", MAKEINTRESOURCEW(10));  // RT_RCDATA
+  if (!res) return {};
+  HGLOBAL global = LoadResource(module, res);
+  const void* bytes = global ? LockResource(global) : nullptr;
+  const DWORD size = SizeofResource(module, res);
+  if (!bytes || size == 0) return {};
+  return std::string(static_cast<const char*>(bytes), size);
+}
+
+TAboutForm::TAboutForm(HWND owner) : escape_(VK_ESCAPE) {
+  CreateForm("О программе", "О программе", kWidth, kHeight, owner);
+  text_.Create(Body(), 8, 24, 330, 157, true);
+  text_.SetUrlDetection(true);
+  text_.OnLinkClick = [this](const std::string& url) { ShellOpen(Handle(), url); };
+  // Read afresh at every opening.
+  text_.LoadRtf(LoadAboutText());
+  CentreOnScreen();
+}
+
+bool TAboutForm::OnKeyDown(UINT vk) {
+  escape_.Down(vk);
+  return vk == VK_ESCAPE;
+}
+
+bool TAboutForm::OnKeyUp(UINT vk) {
+  if (vk == VK_ESCAPE && !escape_.Up(vk)) return true;
+  return TForm::OnKeyUp(vk);
+}
+
+}  // namespace zelt

@@ -1,0 +1,58 @@
+// The sound scheme window: the three program events and the file each one
+// plays. Replace picks a file through the file-open dialog, Delete empties
+// the event's sound, Defaults points all three at the files in "Sounds\"
+// beside the program. Every change goes to the Checker at once; data.dat
+// gets it at the Checker's next save.
+//
+//   TSoundsForm form(owner, *Checker);
+//   form.ShowModal();
+#pragma once
+
+#include <string>
+
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+#include "widgets/KeyGuard.h"
+#include "widgets/ListView.h"
+
+namespace zelt {
+
+class TChecker;
+
+// The file name part of a path: the text after its last "\", "/" or ":".
+std::string SoundFileName(const std::string& path);
+
+class TSoundsForm final : public TForm {
+ public:
+  static constexpr int kWidth = 380;
+  static constexpr int kHeight = 189;
+  static constexpr int kEvents = 3;
+  // The default file of each event, in "Sounds\" beside the program.
+  static const char* const kDefaultFiles[kEvents];
+
+  TSoundsForm(HWND owner, TChecker& checker);
+
+  void Replace();
+  void Delete();
+  void Defaults();
+
+  TListView& List() { return list_; }
+  TButton& DefaultsButton() { return defaults_; }
+  TButton& DeleteButton() { return delete_; }
+  TButton& ReplaceButton() { return replace_; }
+
+ protected:
+  bool OnKeyDown(UINT vk) override;
+  bool OnKeyUp(UINT vk) override;
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  std::string& Setting(int index);
+
+  TChecker& checker_;
+  TListView list_;
+  TButton defaults_, delete_, replace_;
+  TKeyGuard escape_;
+};
+
+}  // namespace zelt

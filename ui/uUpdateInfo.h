@@ -1,0 +1,114 @@
+// The update information window: fetches the new version's description and
+// the sizes of the two packages from the update server, shows the
+// description and lets the user choose the full setup archive or the patch.
+// "Загрузить" hands the choice to the update download window through the
+// Checker's Tag (1 full setup, 0 patch).
+//
+// The three requests report on their own threads; every report is posted to
+// the GUI queue and applied there, so the answers are counted one at a time
+// and the completion step runs exactly once whatever their order. Reports
+// that arrive after the window is gone are dropped: destroying the window
+// stops its requests and disowns what they already posted.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/uChecker.h"
+#include "net/HTTPDownload.h"
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+#include "widgets/RichEdit.h"
+
+namespace zelt {
+
+// What the two update windows need from the program around them.
+struct TUpdateEnv {
+  TChecker& Checker;     // Tag, the Loader's agent and proxy, the traffic counters, ProgramDir
+  IHttpTransport& Http;  // the transport of every request
+  IGuiQueue& Gui;        // where the requests' reports are applied
+  std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
+  // Opens the update download window modally (ShowDialog 7 of the main window).
+  std::function<void()> OpenDownload;
+  // Starts the downloaded patch (LaunchUpdate of the main window).
+  std::function<void()> RunPatch;
+};
+
+// The update server's paths below its base URL.
+inline constexpr const char* kUpdateInfoPath = "/ZeltInformer/info.rtf";
+inline constexpr const char* kUpdateSetupPath = "/ZeltInformer/ZeltInformerSetup.zip";
+inline constexpr const char* kUpdatePatchPath = "/ZeltInformer/files.zip";
+
+// Copies the Loader's agent string and proxy settings to a request.
+void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);
+// Adds one received update file to the traffic counters.
+void CountUpdateTraffic(TChecker& checker, uint32_t received);
+
+// A radio button on the gradient panel with a coloured caption. The window
+// keeps the two choices exclusive itself.
+class TChoiceButton final : public TControl {
+ public:
+  bool Create(HWND parent, int x, int y, int w, int h, const std::string& caption);
+  bool Checked() const;
+  void SetChecked(bool checked);
+  void SetColour(COLORREF colour) { colour_ = colour; }
+
+  std::function<void()> OnClick;
+
+ protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  TScopedBrush background_;
+  COLORREF colour_ = RGB(0, 0, 0);
+};
+
+class TUpdateInfo final : public TForm {
+ public:
+  static constexpr int kWidth = 394;
+  static constexpr int kHeight = 317;
+  enum Request { rqDescription = 0, rqSetup = 1, rqPatch = 2 };
+
+  // Builds the window hidden and starts the three requests.
+  TUpdateInfo(HWND owner, TUpdateEnv env);
+  ~TUpdateInfo() override;
+
+  TRichEdit& Description() { return description_; }
+  TChoiceButton& SetupChoice() { return setup_; }
+  TChoiceButton& PatchChoice() { return patch_; }
+  TButton& DownloadButton() { return download_; }
+  TButton& CancelButton() { return cancel_; }
+  HTTPDownload& Download(Request which) { return *requests_[which]; }
+  // Answers counted so far: the description and the two sizes.
+  int32_t Answers() const { return answers_; }
+
+ private:
+  void DescriptionArrived(std::string body);
+  void SizeArrived(Request which, int32_t size);
+  void RequestFailed(uint16_t code);
+  void Complete();
+  void StartDownload();
+
+  TUpdateEnv env_;
+  TRichEdit description_;
+  TChoiceButton setup_, patch_;
+  TButton download_, cancel_;
+  std::array<std::unique_ptr<HTTPDownload>, 3> requests_;
+  int32_t answers_ = 0;
+  std::string descriptionText_;
+  // The size each size request reported, and whether its server announced
+  // an empty file ("Content-Length: 0"), which offers nothing.
+  std::array<int32_t, 3> sizes_{};
+  std::array<bool, 3> announcedEmpty_{};
+  bool failed_ = false;
+  // Posted reports hold a weak reference: once the window is gone they do nothing.
+  std::shared_ptr<char> alive_;
+};
+
+}  // namespace zelt

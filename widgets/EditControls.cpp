@@ -1,0 +1,219 @@
+#include "widgets/EditControls.h"
+
+#include <commctrl.h>
+
+#include "core/Text_win.h"
+#include "widgets/Dpi.h"
+#include "widgets/Paint.h"
+
+namespace zelt {
+
+namespace {
+
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+
+// Text extent in the interface font.
+SIZE TextSize(HWND hwnd, const std::string& text, HFONT font) {
+  const std::wstring w = Widen(text);
+  HDC dc = GetDC(hwnd);
+  RECT rc{0, 0, 0, 0};
+  {
+    TSelect sel(dc, font);
+    if (w.empty()) {
+      TEXTMETRICW tm;
+      GetTextMetricsW(dc, &tm);
+      rc.bottom = tm.tmHeight;
+    } else {
+      DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &rc, DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
+    }
+  }
+  ReleaseDC(hwnd, dc);
+  return SIZE{rc.right, rc.bottom};
+}
+
+}  // namespace
+
+// --- TEdit ---
+
+bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
+  const RECT r = ScaleRect(x, y, w, h);
+  DWORD style = kChild | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
+  if (password) style |= ES_PASSWORD;
+  if (!CreateControl(L"EDIT", style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
+    return false;
+  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
+  return true;
+}
+
+void TEdit::SetText(const std::string& text) {
+  ++quiet_;
+  TControl::SetText(text);
+  --quiet_;
+}
+
+void TEdit::SelectAll() { SendMessageW(Handle(), EM_SETSEL, 0, -1); }
+
+void TEdit::SetSelection(int start, int end) { SendMessageW(Handle(), EM_SETSEL, start, end); }
+
+void TEdit::GetSelection(int& start, int& end) const {
+  DWORD s = 0, e = 0;
+  SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+  start = static_cast<int>(s);
+  end = static_cast<int>(e);
+}
+
+bool TEdit::IsPassword() const { return (GetWindowLongW(Handle(), GWL_STYLE) & ES_PASSWORD) != 0; }
+
+LRESULT TEdit::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_CHAR && OnKeyPress) {
+    const std::string c = Narrow(std::wstring(1, static_cast<wchar_t>(wp)));
+    if (!OnKeyPress(c.empty() ? '?' : c[0])) return 0;
+  }
+  return Default(msg, wp, lp);
+}
+
+bool TEdit::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
+  if (msg == WM_COMMAND && HIWORD(wp) == EN_CHANGE) {
+    if (quiet_ == 0 && OnChange) OnChange();
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+// --- TCheckBox ---
+
+bool TCheckBox::Create(HWND parent, int x, int y, const std::string& caption, int w, int h) {
+  const RECT r = ScaleRect(x, y, w, h);
+  if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, caption, r.left, r.top, r.right - r.left,
+                     r.bottom - r.top, parent))
+    return false;
+  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  if (w == 0 && h == 0) {
+    // The box, the gap the control leaves after it, and the caption; the
+    // control's own answer where it has one, whichever is wider.
+    const SIZE text = TextSize(Handle(), caption, UiFont());
+    int width = GetSystemMetrics(SM_CXMENUCHECK) + Scale(12) + text.cx;
+    SIZE ideal{0, 0};
+    if (SendMessageW(Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > width)
+      width = ideal.cx;
+    SetWindowPos(Handle(), nullptr, 0, 0, width, Scale(16), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return true;
+}
+
+bool TCheckBox::Checked() const { return SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void TCheckBox::SetChecked(bool checked) {
+  SendMessageW(Handle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+LRESULT TCheckBox::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_ERASEBKGND) return 1;
+  return Default(msg, wp, lp);
+}
+
+bool TCheckBox::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
+  if (msg == WM_COMMAND) {
+    if (HIWORD(wp) == BN_CLICKED && OnClick) OnClick();
+    result = 0;
+    return true;
+  }
+  if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) {
+    // The control fills its background with this brush: a picture of the
+    // panel behind it, so the box looks see-through on the gradient.
+    result = reinterpret_cast<LRESULT>(
+        SeeThroughBrush(Handle(), reinterpret_cast<HDC>(wp), background_, palette::kText));
+    return true;
+  }
+  return false;
+}
+
+// --- TLinkLabel ---
+
+bool TLinkLabel::Create(HWND parent, int x, int y, const std::string& text) {
+  const RECT r = ScaleRect(x, y, 0, 0);
+  if (!CreateWnd(L"ZeltLinkLabel", kChild, 0, text, r.left, r.top, 0, 0, parent)) return false;
+  LOGFONTW lf{};
+  GetObjectW(UiFont(), sizeof(lf), &lf);
+  lf.lfUnderline = TRUE;
+  underlined_.reset(CreateFontIndirectW(&lf));
+  FitToText();
+  return true;
+}
+
+void TLinkLabel::SetColour(COLORREF colour) {
+  colour_ = colour;
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TLinkLabel::SetText(const std::string& text) {
+  TControl::SetText(text);
+  FitToText();
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TLinkLabel::FitToText() {
+  const SIZE s = TextSize(Handle(), Text(), UiFont());
+  SetWindowPos(Handle(), nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TLinkLabel::SetHot(bool hot) {
+  if (hot == hot_) return;
+  hot_ = hot;
+  if (hot_) {
+    TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, Handle(), 0};
+    TrackMouseEvent(&tme);
+  }
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+      PAINTSTRUCT ps{};
+      HDC target = msg == WM_PAINT ? BeginPaint(Handle(), &ps) : reinterpret_cast<HDC>(wp);
+      RECT rc;
+      GetClientRect(Handle(), &rc);
+      {
+        TBufferedPaint buffer(target, rc);
+        HDC dc = buffer.dc();
+        PaintParentBackground(Handle(), dc);
+        const std::wstring text = Widen(Text());
+        TSelect font(dc, hot_ ? underlined_.get() : UiFont());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, colour_);
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
+      }
+      if (msg == WM_PAINT) EndPaint(Handle(), &ps);
+      return 0;
+    }
+    case WM_SETCURSOR:
+      SetCursor(LoadCursorW(nullptr, IDC_HAND));
+      return TRUE;
+    case WM_MOUSEMOVE:
+      SetHot(true);
+      return 0;
+    case WM_MOUSELEAVE:
+      SetHot(false);
+      pressed_ = false;
+      return 0;
+    case WM_LBUTTONDOWN:
+      pressed_ = true;
+      return 0;
+    case WM_LBUTTONUP: {
+      const bool click = pressed_;
+      pressed_ = false;
+      if (click && OnClick) OnClick();
+      return 0;
+    }
+    default:
+      return Default(msg, wp, lp);
+  }
+}
+
+}  // namespace zelt
