@@ -1,0 +1,307 @@
+"""The real program over a few minutes of use: hundreds of polls with
+changing replies, network errors, forum lists, sorting, side windows opened
+and closed. Afterwards its open files and sockets, threads, handles, windows,
+GDI objects and anonymous memory are back near where they were, and data.dat
+is valid and holds what was done."""
+
+import json
+import os
+import random
+import subprocess
+import time
+
+import datfile
+from harness import PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, here_count, probe, wait_until, wine_env
+
+VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
+WM_LBUTTONUP = 0x202
+TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
+MAIN = "ZeltMainForm"
+SIDE = "ZeltForm"  # side windows; the probe takes the visible one in front
+FAVORITES_BUTTON = (532, 268)  # centre of the favourites button in the main window, at 96 DPI
+REQUEST_BYTES = 544
+
+# After the soak, compared with the figures after the warm-up (each taken at a
+# quiet moment, the smallest of a few samples):
+BOUNDS = {
+    "fds": 0,           # open files, pipes and sockets of the Wine process
+    "sockets": 0,
+    "threads": 0,       # Linux threads of the process
+    "handles": 4,       # Windows handles (the system's handle list)
+    "windows": 0,       # windows of the process, children included
+    "gdi": 4,           # live GDI objects (the process's GDI handle table)
+    "rss_anon_kb": 1536,  # anonymous resident memory: heap fragmentation, caches
+}
+
+
+# --- the Linux side of the Wine process ------------------------------------------
+
+def wine_pid(exe):
+    """The Linux PID of the Wine process that runs exe (its first argument)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if first == exe:
+            return int(entry)
+    return None
+
+
+def linux_figures(pid):
+    with open(f"/proc/{pid}/status") as f:
+        status = dict(line.split(":", 1) for line in f if ":" in line)
+    fds = os.listdir(f"/proc/{pid}/fd")
+    sockets = 0
+    for fd in fds:
+        try:
+            sockets += os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:")
+        except OSError:
+            pass
+    return {"rss_anon_kb": int(status["RssAnon"].split()[0]), "threads": int(status["Threads"]),
+            "fds": len(fds), "sockets": sockets}
+
+
+class Driver:
+    """ZeltProbe in serve mode: posts keys and clicks to the program's windows
+    and reads its Windows-side figures, one command per line."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "serve"], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=wine_env())
+        first = self.proc.stdout.readline().decode().strip()
+        if first != "READY":
+            raise AssertionError(f"probe did not start: {first!r}")
+
+    def ask(self, line):
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+        return self.proc.stdout.readline().decode("cp1251", "replace").strip()
+
+    def key(self, vk, target=MAIN):
+        return self.ask(f"key {target} {vk}")
+
+    def post(self, msg, wp, lp, target=MAIN):
+        return self.ask(f"post {target} {msg} {wp} {lp}")
+
+    def click(self, child_class, x, y, target=MAIN):
+        return self.ask(f"click {target} {child_class} {x} {y}")
+
+    def stats(self, target=MAIN):
+        answer = self.ask("stats " + target)
+        if not answer.startswith("STATS "):
+            raise AssertionError(f"stats: {answer}")
+        return {k: int(v) for k, v in (kv.split("=", 1) for kv in answer.split()[1:])}
+
+    def close(self):
+        try:
+            self.proc.stdin.write(b"quit\n")
+            self.proc.stdin.close()
+            self.proc.wait(20)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def figures(driver, pid):
+    f = linux_figures(pid)
+    w = driver.stats()
+    f.update(handles=w["handles_sys"], windows=w["windows"], gdi=w["gdi_table"])
+    return f
+
+
+def quiet_figures(driver, pid, samples=6):
+    """Each figure at its smallest over a few samples: a poll in flight holds a
+    socket and two threads for a moment."""
+    taken = []
+    for _ in range(samples):
+        taken.append(figures(driver, pid))
+        time.sleep(0.35)
+    return {k: min(t[k] for t in taken) for k in taken[0]}
+
+
+class RequestLog:
+    """The test server's request log file, read as it grows."""
+
+    def __init__(self, path):
+        self.path = path
+        self.pos = 0
+        self.informer = []
+
+    def requests(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.pos)
+                chunk = f.read()
+        except FileNotFoundError:
+            return self.informer
+        end = chunk.rfind(b"\n")
+        if end >= 0:
+            for line in chunk[:end].splitlines():
+                r = json.loads(line)
+                if r["path"] == "/inf.php":
+                    self.informer.append(r)
+            self.pos += end + 1
+        return self.informer
+
+    def count(self):
+        return len(self.requests())
+
+
+def poll_now(driver, log, timeout=20):
+    """F5 until a request reaches the server: a press while the previous
+    request is still running is skipped by the program."""
+    want = log.count() + 1
+    end = time.monotonic() + timeout
+    while log.count() < want:
+        if time.monotonic() > end:
+            raise AssertionError("no request after F5")
+        driver.key(VK_F5)
+        until = time.monotonic() + 0.08
+        while time.monotonic() < until and log.count() < want:
+            time.sleep(0.005)
+
+
+# --- what the server says ----------------------------------------------------------
+
+# Forum ids and names; the program knows the first at the start, the server
+# starts with two and adds one now and then.
+FORUMS = [("15", "General"), ("5", "Новости")] + [(str(20 + k), f"Форум {k}") for k in range(8)]
+
+
+def topic_set(rng, generation, forums):
+    """30 topics whose reply counts, authors and order change with each
+    generation; every forum has a topic."""
+    ids = sorted(forums)
+    topics = []
+    for k in range(30):
+        topics.append({"title": f"Тема {k} «{generation % 7}» & <{k}>", "path": f"topic-{1000 + k}",
+                       "forum": ids[k % len(ids)], "replies": 10 + k + generation * (1 + k % 3),
+                       "author": rng.choice(["Ivan", "Ольга", "Пётр", "Sergey"]),
+                       "encode": rng.choice(["named", "numeric", "full"])})
+    rng.shuffle(topics)
+    return {"latest_version": "0.4", "forums": forums, "topics": topics}
+
+
+class SoakTest(E2ETestCase):
+    def test_resources_come_back_and_data_dat_holds_what_was_done(self):
+        rng = random.Random(20240611)
+        forums = dict(FORUMS[:2])
+        log_path = os.path.join(WORK_DIR, "soak-requests.jsonl")
+        if os.path.exists(log_path):
+            os.remove(log_path)
+        srv = self.server(log=log_path)
+        log = RequestLog(log_path)
+        srv.control("topics", topic_set(rng, 0, forums))
+        # A fast timer polls on its own, beside the refresh key; one forum is
+        # unknown at first, so the forum list is asked for.
+        prog = self.program(data_dat=datfile.encode({"IntervalMs": 1000, "TopicCount": 30,
+                                                      "ForumNames": ["General=15"]})).start()
+        wait_until(lambda: here_count() == 1, 60, what="the program")
+        wait_until(lambda: len(log.requests()) >= 3, 60, what="the first polls")
+        pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
+        driver = Driver()
+        self.addCleanup(driver.close)
+        generation = 0
+
+        def next_topics():
+            nonlocal generation
+            generation += 1
+            srv.control("topics", topic_set(rng, generation, forums))
+
+        def side_window(open_key=None):
+            before = driver.stats()["windows"]
+            if open_key:
+                driver.key(open_key)
+            else:
+                probe("ui-clickat", f"class:{MAIN}", *FAVORITES_BUTTON)
+            wait_until(lambda: driver.stats()["windows"] > before, 30, 0.05, what="the side window")
+            driver.key(VK_ESCAPE, SIDE)
+            wait_until(lambda: driver.stats()["windows"] == before, 30, 0.05, what="the side window to close")
+
+        def show_main():
+            driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)
+
+        def one_round(i):
+            calm = i >= 320  # the last rounds: no failures, no new forum
+            if i % 40 == 20 and not calm and len(forums) < len(FORUMS):
+                # A new forum appears: the next request asks for the forum list.
+                fid, name = FORUMS[len(forums)]
+                forums[fid] = name
+            next_topics()
+            if i % 9 == 4 and not calm:
+                srv.control("script", {"path": "/inf.php", "replies": [rng.choice([
+                    {"status": 500, "raw_text": "error"},
+                    {"close_before_headers": True},
+                    {"text": "0", "delay_headers": 0.4},
+                ])]})
+            poll_now(driver, log)
+            if i % 11 == 5:
+                driver.key(VK_F9)
+            if i % 25 == 6:
+                show_main()
+                driver.click("SysHeader32", 20 + 80 * (i % 5), 8)
+                if i % 50 == 31:
+                    side_window()  # favourites
+                driver.key(VK_ESCAPE)
+            if i % 40 == 12:
+                side_window(VK_F3)
+            if i % 70 == 37:
+                side_window(VK_F7)
+
+        # Warm-up: every action once, so first-use caches exist before the baseline.
+        for i in range(50):
+            one_round(i)
+        wait_until(lambda: any(r["query"].endswith("p=2") for r in log.requests()), 30,
+                   what="a forum list request")
+        time.sleep(2)
+        before = quiet_figures(driver, pid)
+        polls_before = len(log.requests())
+
+        for i in range(50, 350):
+            one_round(i)
+        time.sleep(3)
+        after = quiet_figures(driver, pid)
+        polls = len(log.requests()) - polls_before
+        print(f"\nsoak: {polls} polls; before {before}; after {after}")
+        self.assertGreaterEqual(polls, 300)
+        for key, bound in BOUNDS.items():
+            self.assertLessEqual(after[key], before[key] + bound,
+                                 f"{key} grew from {before[key]} to {after[key]} (bound +{bound})")
+
+        # The end: the topics stay as they are, everything is marked read, exit.
+        last = topic_set(rng, generation + 1, forums)
+        srv.control("topics", last)
+        settled = len(log.requests()) + 3
+        wait_until(lambda: len(log.requests()) >= settled, 30, what="polls of the last topics")
+        driver.key(VK_F9)
+
+        def marks(state):
+            return [f"/forum/{t['path']}-1\x11{t['replies']}".encode() for t in last["topics"]
+                    if not any(m.endswith(f"/forum/{t['path']}-1\x11{t['replies']}".encode())
+                               for m in state["ReadMarks"])]
+
+        def saved_marks():
+            try:
+                return not marks(datfile.decode(open(prog.data_path, "rb").read()))
+            except (OSError, ValueError):
+                return False
+        wait_until(saved_marks, 30, what="the read marks in data.dat")
+        driver.close()
+        self.assertEqual(prog.halt(), 0)
+        requests = log.requests()
+
+        state = datfile.decode(open(prog.data_path, "rb").read())
+        self.assertEqual((state["IntervalMs"], state["TopicCount"]), (1000, 30))
+        self.assertEqual(sorted(state["ForumNames"]),
+                         sorted(f"{name}={fid}".encode("cp1251") for fid, name in forums.items()))
+        self.assertEqual(marks(state), [], "topics marked read but missing from ReadMarks")
+        self.assertLessEqual(len(state["ReadMarks"]), 999)
+        self.assertEqual(state["LastOutBytes"], REQUEST_BYTES)
+        # Every request counted, and only those (one may still have been on
+        # its way when the program closed).
+        self.assertEqual(state["TotalOutBytes"] % REQUEST_BYTES, 0)
+        self.assertLessEqual(abs(state["TotalOutBytes"] // REQUEST_BYTES - len(requests)), 1)
