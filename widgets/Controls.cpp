@@ -92,8 +92,35 @@ LRESULT TPanel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 // --- TButton ---
 
-TButton::~TButton() {
-  if (tip_) DestroyWindow(tip_);
+namespace {
+// The one tooltip control of a top-level window, shared by its buttons: each
+// button is a tool of it. It is owned by that window and goes with it.
+constexpr wchar_t kToolTipProp[] = L"ZeltToolTip";
+
+HWND SharedToolTip(HWND root) {
+  HWND tip = static_cast<HWND>(GetPropW(root, kToolTipProp));
+  if (tip && IsWindow(tip)) return tip;
+  tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, root, nullptr,
+                        GetModuleHandleW(nullptr), nullptr);
+  if (!tip) return nullptr;
+  SetPropW(root, kToolTipProp, tip);
+  SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  return tip;
+}
+}  // namespace
+
+TButton::~TButton() { RemoveTool(); }
+
+void TButton::RemoveTool() {
+  if (tip_ && IsWindow(tip_) && Handle()) {
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = GetParent(Handle());
+    ti.uId = reinterpret_cast<UINT_PTR>(Handle());
+    SendMessageW(tip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+  tip_ = nullptr;
 }
 
 bool TButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
@@ -127,20 +154,7 @@ void TButton::SetText(const std::string& text) {
 
 void TButton::SetHint(const std::string& hint) {
   hint_ = Widen(hint);
-  if (!tip_) {
-    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, GetAncestor(Handle(), GA_ROOT),
-                           nullptr, GetModuleHandleW(nullptr), nullptr);
-    TTTOOLINFOW ti{};
-    ti.cbSize = sizeof(ti);
-    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    ti.hwnd = GetParent(Handle());
-    ti.uId = reinterpret_cast<UINT_PTR>(Handle());
-    ti.lpszText = hint_.data();
-    SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-    SendMessageW(tip_, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-    return;
-  }
+  if (!tip_) return;  // registered when the pointer first comes over the button
   TTTOOLINFOW ti{};
   ti.cbSize = sizeof(ti);
   ti.hwnd = GetParent(Handle());
@@ -149,11 +163,39 @@ void TButton::SetHint(const std::string& hint) {
   SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
+// Creating tooltips costs more than the rest of a window's start, so a hint
+// becomes a tool of the window's tooltip only when it can first be wanted.
+bool TButton::EnsureTool() {
+  if (tip_) return true;
+  if (hint_.empty() || !Handle()) return false;
+  tip_ = SharedToolTip(GetAncestor(Handle(), GA_ROOT));
+  if (!tip_) return false;
+  TTTOOLINFOW ti{};
+  ti.cbSize = sizeof(ti);
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.hwnd = GetParent(Handle());
+  ti.uId = reinterpret_cast<UINT_PTR>(Handle());
+  ti.lpszText = hint_.data();
+  SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  return true;
+}
+
+HWND TButton::ToolTip() {
+  EnsureTool();
+  return tip_;
+}
+
 std::string TButton::Hint() const { return Narrow(hint_); }
 
 LRESULT TButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_MOUSEMOVE:
+      if (!tip_ && EnsureTool()) {
+        // The tooltip watches the button from now on; this first move it
+        // would have missed.
+        MSG m{Handle(), msg, wp, lp, static_cast<DWORD>(GetMessageTime()), {}};
+        SendMessageW(tip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&m));
+      }
       if (!hot_) {
         hot_ = true;
         TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, Handle(), 0};
@@ -167,9 +209,9 @@ LRESULT TButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_ERASEBKGND:
       return 1;
-    case WM_NCDESTROY:
-      if (tip_) DestroyWindow(tip_);
-      tip_ = nullptr;
+    case WM_DESTROY:
+      // While the button and its parent still exist: the tooltip names both.
+      RemoveTool();
       break;
     default:
       break;

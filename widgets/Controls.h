@@ -67,7 +67,7 @@ class TButton : public TControl {
   void SetGlyph(Glyph glyph) { glyph_ = glyph; }
   void SetHint(const std::string& hint);
   std::string Hint() const;
-  HWND ToolTip() const { return tip_; }
+  HWND ToolTip();  // the tooltip that shows the hint, made on first use
   void SetText(const std::string& text) override;
 
   std::function<void()> OnClick;
@@ -84,7 +84,9 @@ class TButton : public TControl {
   mutable std::string pictureName_;  // set until the picture has been decoded
   int pictureSize_ = 0;
   Glyph glyph_ = Glyph::None;
-  HWND tip_ = nullptr;  // destroyed with its owner window
+  bool EnsureTool();
+  void RemoveTool();
+  HWND tip_ = nullptr;  // the top-level window's shared tooltip; this button is one of its tools
   std::wstring hint_;
   bool hot_ = false;
 };

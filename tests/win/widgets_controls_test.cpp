@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "core/Text_win.h"
 #include "widgets/Application.h"
 #include "widgets/Controls.h"
 #include "widgets/Dpi.h"
+#include "widgets/FileDialog.h"
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 #include "widgets/Menu.h"
@@ -302,6 +306,86 @@ TEST_F(WidgetsTest, TrayIconReportsMouseEventsAndComesBackWithTheShell) {
   EXPECT_TRUE(tray.HandleMessage(RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
   tray.Remove();
   EXPECT_FALSE(tray.Added());
+}
+
+// The tooltip windows a top-level window owns.
+std::vector<HWND> ToolTipsOf(HWND root) {
+  std::vector<HWND> found;
+  for (HWND w = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w;
+       w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) {
+    if (GetWindow(w, GW_OWNER) == root) found.push_back(w);
+  }
+  return found;
+}
+
+std::string ToolText(HWND tip, const TButton& button) {
+  wchar_t buffer[128] = {};
+  TTTOOLINFOW ti{};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = GetParent(button.Handle());
+  ti.uId = reinterpret_cast<UINT_PTR>(button.Handle());
+  ti.lpszText = buffer;
+  SendMessageW(tip, TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&ti));
+  return Narrow(buffer);
+}
+
+TEST_F(WidgetsTest, HintsShareOneTooltipMadeWhenThePointerFirstComes) {
+  TButton second;
+  second.Create(form->Body(), 8, 178, 80, 24, "Вторая");
+  form->button.SetHint("Первая подсказка");
+  second.SetHint("Вторая подсказка");
+  EXPECT_TRUE(ToolTipsOf(form->Handle()).empty()) << "no tooltip before the pointer comes";
+
+  SendMessageW(form->button.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  std::vector<HWND> tips = ToolTipsOf(form->Handle());
+  ASSERT_EQ(tips.size(), 1u);
+  EXPECT_EQ(SendMessageW(tips[0], TTM_GETTOOLCOUNT, 0, 0), 1);
+  EXPECT_EQ(ToolText(tips[0], form->button), "Первая подсказка");
+
+  SendMessageW(second.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(ToolTipsOf(form->Handle()), tips) << "the second button joins the same tooltip";
+  EXPECT_EQ(SendMessageW(tips[0], TTM_GETTOOLCOUNT, 0, 0), 2);
+  second.SetHint("Новая");
+  EXPECT_EQ(ToolText(tips[0], second), "Новая");
+
+  DestroyWindow(second.Handle());
+  EXPECT_EQ(SendMessageW(tips[0], TTM_GETTOOLCOUNT, 0, 0), 1) << "a destroyed button leaves the tooltip";
+  EXPECT_EQ(ToolText(tips[0], form->button), "Первая подсказка");
+}
+
+TEST_F(WidgetsTest, SystemFileDialogsShowTheRequestAndCancelAsFalse) {
+  SetFileDialogHook(nullptr);
+  for (const FileDialogKind kind : {FileDialogKind::Open, FileDialogKind::Save}) {
+    TFileDialogRequest r;
+    r.Owner = form->Handle();
+    r.Filters = {{"Звуки", "*.ogg;*.wav"}};
+    r.FileName = "Ошибка.ogg";
+    r.Title = kind == FileDialogKind::Open ? "Открыть звук" : "Сохранить";
+    // A second thread finds the dialog by its title, reads the name it starts
+    // with and cancels it.
+    std::atomic<bool> seen{false};
+    std::string startName;
+    std::thread closer([&] {
+      for (int i = 0; i < 400 && !seen; ++i) {
+        if (HWND dlg = FindWindowW(L"#32770", Widen(r.Title).c_str())) {
+          wchar_t name[MAX_PATH] = {};
+          GetDlgItemTextW(dlg, 0x47c /* cmb13, the name box */, name, MAX_PATH);
+          if (!name[0]) GetDlgItemTextW(dlg, 0x480 /* edt1 */, name, MAX_PATH);
+          startName = Narrow(name);
+          seen = true;
+          PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+        }
+        Sleep(25);
+      }
+    });
+    std::string path = "unchanged";
+    const bool chosen = kind == FileDialogKind::Open ? OpenFileDialog(r, path) : SaveFileDialog(r, path);
+    closer.join();
+    EXPECT_TRUE(seen) << r.Title;
+    EXPECT_EQ(startName, "Ошибка.ogg") << r.Title;
+    EXPECT_FALSE(chosen) << r.Title;
+    EXPECT_EQ(path, "unchanged") << r.Title;
+  }
 }
 
 TEST_F(WidgetsTest, ProgressBarKeepsItsPositionInRange) {
