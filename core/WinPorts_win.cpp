@@ -83,4 +83,13 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+void* SystemProc(const wchar_t* dll, const char* name) {
+  // The system folder only: a DLL of the same name beside the exe or in the
+  // current folder is never picked up.
+  HMODULE module = GetModuleHandleW(dll);
+  if (!module) module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
 }  // namespace zelt

@@ -4,14 +4,25 @@
 #include <memory>
 
 #include "core/Text_win.h"
+#include "core/WinPorts_win.h"
 #include "widgets/Application.h"
 
 namespace zelt {
 
 MciSendFunction MciSend = &RealMciSend;
 
+namespace {
+// winmm is loaded with the first sound, not with the program.
+using SendCommandFn = MCIERROR WINAPI(MCIDEVICEID, UINT, DWORD_PTR, DWORD_PTR);
+using ErrorStringFn = BOOL WINAPI(MCIERROR, LPSTR, UINT);
+constexpr wchar_t kWinmm[] = L"winmm.dll";
+}  // namespace
+
 MCIERROR RealMciSend(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params) {
-  if (msg != MCI_OPEN || params == 0) return mciSendCommandA(id, msg, flags, params);
+  static SendCommandFn* const sendA = SystemFunction<SendCommandFn>(kWinmm, "mciSendCommandA");
+  static SendCommandFn* const sendW = SystemFunction<SendCommandFn>(kWinmm, "mciSendCommandW");
+  if (!sendA || !sendW) return MCIERR_CANNOT_LOAD_DRIVER;
+  if (msg != MCI_OPEN || params == 0) return sendA(id, msg, flags, params);
   // The open is the one command of ours that carries text. Carry it over to
   // UTF-16 ourselves: the A function would read cp1251 as the system's ANSI
   // code page and miss a Russian file name elsewhere.
@@ -36,7 +47,7 @@ MCIERROR RealMciSend(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params
     alias = Widen(a->lpstrAlias);
     w.lpstrAlias = alias.c_str();
   }
-  const MCIERROR r = mciSendCommandW(id, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&w));
+  const MCIERROR r = sendW(id, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&w));
   a->wDeviceID = w.wDeviceID;
   return r;
 }
@@ -70,8 +81,9 @@ class QuietErrors {
 };
 
 std::string MciErrorText(DWORD error) {
+  static ErrorStringFn* const errorString = SystemFunction<ErrorStringFn>(kWinmm, "mciGetErrorStringA");
   char text[MAXERRORLENGTH] = {};
-  if (mciGetErrorStringA(error, text, sizeof(text))) return text;
+  if (errorString && errorString(error, text, sizeof(text))) return text;
   return "MCI error " + std::to_string(error);
 }
 

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "core/Text_win.h"
+#include "core/WinPorts_win.h"
 
 namespace zelt {
 
@@ -39,8 +40,10 @@ bool RunDialog(FileDialogKind kind, const TFileDialogRequest& request, std::stri
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
   ofn.Flags = request.Flags;
-  const BOOL ok = kind == FileDialogKind::Open ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
-  if (!ok) return false;
+  using DialogFn = BOOL WINAPI(OPENFILENAMEW*);
+  DialogFn* dialog = SystemFunction<DialogFn>(
+      L"comdlg32.dll", kind == FileDialogKind::Open ? "GetOpenFileNameW" : "GetSaveFileNameW");
+  if (!dialog || !dialog(&ofn)) return false;
   path = Narrow(buffer.c_str());
   return true;
 }
