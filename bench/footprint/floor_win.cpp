@@ -4,10 +4,18 @@
 // the message loop until the window is closed.
 //   ZeltFloor.exe [stamp-file]   the file gets the wall-clock time (Unix
 //                                microseconds) at which the window was shown
+// Two options add, one at a time, what any program of the informer's kind
+// pays for before its own code, so that its memory can be attributed:
+//   --common-controls   loads the common controls library (list views,
+//                       tooltips, progress bars) and initialises it
+//   --worker-thread     runs one short worker thread, as a blocking network
+//                       request off the window thread needs
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -36,9 +44,39 @@ void WriteStamp(const char* path, uint64_t us) {
   CloseHandle(f);
 }
 
+bool TakeOption(char*& cmdLine, const char* option) {
+  const size_t n = std::strlen(option);
+  if (std::strncmp(cmdLine, option, n) != 0 || (cmdLine[n] != ' ' && cmdLine[n] != 0)) return false;
+  cmdLine += n;
+  while (*cmdLine == ' ') ++cmdLine;
+  return true;
+}
+
+DWORD WINAPI Worker(void*) { return 0; }
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR cmdLine, int) {
+  for (bool more = true; more && cmdLine;) {
+    more = false;
+    if (TakeOption(cmdLine, "--common-controls")) {
+      // Loaded by name, so the plain floor does not import it.
+      using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+      if (HMODULE cc = LoadLibraryW(L"comctl32.dll")) {
+        auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(cc, "InitCommonControlsEx")));
+        const INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+        if (init) init(&icc);
+      }
+      more = true;
+    }
+    if (TakeOption(cmdLine, "--worker-thread")) {
+      if (HANDLE t = CreateThread(nullptr, 0, Worker, nullptr, 0, nullptr)) {
+        WaitForSingleObject(t, INFINITE);
+        CloseHandle(t);
+      }
+      more = true;
+    }
+  }
   WNDCLASSW wc{};
   wc.lpfnWndProc = FloorProc;
   wc.hInstance = inst;
