@@ -2,13 +2,57 @@
 
 #include <commctrl.h>
 
+#include <mutex>
+#include <unordered_map>
+
 #include "core/Text_win.h"
 
 namespace zelt {
 
 namespace {
-constexpr wchar_t kObjectProp[] = L"ZeltWindowObject";
-constexpr UINT_PTR kSubclassId = 0x5A454C54;  // "ZELT"
+// The objects behind the program's windows, by handle, and for the platform's
+// controls the procedure they had before ours. Window properties and the
+// common controls' subclassing would serve too, but under Wine each property
+// lookup is a round trip to the window server, and a subclassed control looks
+// one up for every message (a list gets hundreds while it is filled).
+struct Binding {
+  TWindow* object;    // null once unbound; the control may still get messages
+  WNDPROC previous;   // the control's own procedure; null for classes of ours
+};
+std::mutex g_bindingsLock;
+std::unordered_map<HWND, Binding>& Bindings() {
+  static auto* bindings = new std::unordered_map<HWND, Binding>;  // never destroyed: windows may outlive statics
+  return *bindings;
+}
+
+void Bind(HWND hwnd, TWindow* object, WNDPROC previous) {
+  std::lock_guard<std::mutex> lock(g_bindingsLock);
+  Bindings()[hwnd] = Binding{object, previous};
+}
+
+Binding Lookup(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_bindingsLock);
+  auto it = Bindings().find(hwnd);
+  return it == Bindings().end() ? Binding{nullptr, nullptr} : it->second;
+}
+
+// Unbinding a control keeps its previous procedure until WM_NCDESTROY: the
+// window may still receive messages after its object is gone.
+void Unbind(HWND hwnd, const TWindow* object) {
+  std::lock_guard<std::mutex> lock(g_bindingsLock);
+  auto it = Bindings().find(hwnd);
+  if (it == Bindings().end() || it->second.object != object) return;
+  if (it->second.previous) {
+    it->second.object = nullptr;
+  } else {
+    Bindings().erase(it);
+  }
+}
+
+void Erase(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_bindingsLock);
+  Bindings().erase(hwnd);
+}
 }  // namespace
 
 TWindow::~TWindow() {
@@ -22,19 +66,12 @@ TWindow::~TWindow() {
 
 void TWindow::Unbind() {
   if (!hwnd_) return;
-  RemovePropW(hwnd_, kObjectProp);
-  if (subclassed_) {
-    RemoveWindowSubclass(hwnd_, &TWindow::SubclassProc, kSubclassId);
-    subclassed_ = false;
-  } else {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-  }
+  zelt::Unbind(hwnd_, this);
+  if (!previous_) SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   hwnd_ = nullptr;
 }
 
-TWindow* TWindow::FromHandle(HWND hwnd) {
-  return hwnd ? static_cast<TWindow*>(GetPropW(hwnd, kObjectProp)) : nullptr;
-}
+TWindow* TWindow::FromHandle(HWND hwnd) { return hwnd ? Lookup(hwnd).object : nullptr; }
 
 bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
                         int x, int y, int w, int h, HWND parent, UINT classStyle, HICON icon) {
@@ -64,8 +101,9 @@ bool TWindow::CreateControl(const wchar_t* className, DWORD style, DWORD exStyle
                               GetModuleHandleW(nullptr), nullptr);
   if (!hwnd) return false;
   hwnd_ = hwnd;
-  SetPropW(hwnd, kObjectProp, this);
-  subclassed_ = SetWindowSubclass(hwnd, &TWindow::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  previous_ = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
+  Bind(hwnd, this, previous_);
+  SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::ControlProc));
   return true;
 }
 
@@ -74,7 +112,7 @@ LRESULT TWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) { return Default(msg,
 bool TWindow::OnReflect(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT TWindow::Default(UINT msg, WPARAM wp, LPARAM lp) {
-  return subclassed_ ? DefSubclassProc(hwnd_, msg, wp, lp) : DefWindowProcW(hwnd_, msg, wp, lp);
+  return previous_ ? CallWindowProcW(previous_, hwnd_, msg, wp, lp) : DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
 bool TWindow::Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
@@ -108,7 +146,7 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     self = static_cast<TWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    SetPropW(hwnd, kObjectProp, self);
+    Bind(hwnd, self, nullptr);
   } else {
     self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }
@@ -129,12 +167,20 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-LRESULT CALLBACK TWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
-  auto* self = reinterpret_cast<TWindow*>(ref);
+LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  const Binding b = Lookup(hwnd);
+  if (!b.previous) return DefWindowProcW(hwnd, msg, wp, lp);
+  TWindow* self = b.object;
+  if (!self) {
+    const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) Erase(hwnd);
+    return r;
+  }
   try {
     if (msg == WM_NCDESTROY) {
-      const LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+      const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
       self->Unbind();
+      Erase(hwnd);
       self->OnDestroyed();
       return r;
     }
@@ -142,7 +188,7 @@ LRESULT CALLBACK TWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     if (Reflect(msg, wp, lp, reflected)) return reflected;
     return self->OnMessage(msg, wp, lp);
   } catch (...) {
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return CallWindowProcW(b.previous, hwnd, msg, wp, lp);
   }
 }
 

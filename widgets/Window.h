@@ -3,8 +3,9 @@
 // object's OnMessage, and no exception leaves the procedure.
 //
 // The same base wraps the platform's controls (button, list view, static):
-// CreateControl creates one and subclasses it (SetWindowSubclass), so its
-// messages reach OnMessage too and Default() passes them on to the control.
+// CreateControl creates one and subclasses it (its window procedure is
+// replaced), so its messages reach OnMessage too and Default() passes them on
+// to the control's own procedure.
 //
 // Notifications a control sends to its parent (WM_COMMAND, WM_NOTIFY,
 // WM_DRAWITEM, WM_CTLCOLOR*) are reflected: the parent's procedure first offers
@@ -49,11 +50,11 @@ class TWindow {
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static bool Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   void Unbind();
   HWND hwnd_ = nullptr;
-  bool subclassed_ = false;
+  WNDPROC previous_ = nullptr;  // a control's own procedure; null for classes of ours
 };
 
 }  // namespace zelt
