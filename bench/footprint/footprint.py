@@ -59,11 +59,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import datfile  # noqa: E402  (the data.dat layout, shared with the e2e tests)
+from watch import RequestLog, linux_figures, port_free  # noqa: E402  (the request log and /proc figures, likewise)
 
 PORT = 18765
 VK_F5 = 0x74
 WM_CLOSE = 0x10
-CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
 # --- plumbing -------------------------------------------------------------
@@ -131,15 +131,6 @@ class Prober:
             self.proc.wait()
 
 
-def port_free(port):
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-
-
 class Server:
     """tools/zelt_server.py with a request log file that is read as it grows."""
 
@@ -152,8 +143,7 @@ class Server:
         line = self.proc.stdout.readline().decode().strip()
         if not line.startswith("PORT "):
             raise RuntimeError(f"test server did not start: {line!r}")
-        self._pos = 0
-        self.requests = []
+        self.log = RequestLog(log)
 
     def control(self, what, payload):
         import urllib.request
@@ -170,24 +160,10 @@ class Server:
 
     def informer(self):
         """Informer requests logged so far (read incrementally from the log file)."""
-        try:
-            with open(self.log_path, "rb") as f:
-                f.seek(self._pos)
-                chunk = f.read()
-        except FileNotFoundError:
-            return self.requests
-        end = chunk.rfind(b"\n")
-        if end >= 0:
-            for line in chunk[:end].splitlines():
-                r = json.loads(line)
-                if r["path"] == "/inf.php":
-                    self.requests.append(r)
-            self._pos += end + 1
-        return self.requests
+        return self.log.requests()
 
     def forget(self):
-        self.informer()
-        self.requests = []
+        self.log.forget()
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -210,37 +186,6 @@ def wait_for(pred, timeout, interval=0.005, what="condition"):
 
 
 # --- the Linux side of a Wine process ----------------------------------------
-
-def linux_figures(pid):
-    status = {}
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            k, _, v = line.partition(":")
-            status[k] = v.strip()
-    fds = os.listdir(f"/proc/{pid}/fd")
-    sockets = 0
-    for fd in fds:
-        try:
-            if os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:"):
-                sockets += 1
-        except OSError:
-            pass
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    cpu_ms = (int(fields[11]) + int(fields[12])) * 1000 // CLK_TCK  # utime, stime
-    switches = 0
-    for tid in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{tid}/status") as f:
-                for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        switches += int(line.split()[1])
-        except OSError:
-            pass
-    kb = lambda k: int(status.get(k, "0 kB").split()[0])
-    return {"rss_anon_kb": kb("RssAnon"), "vm_rss_kb": kb("VmRSS"), "threads": int(status.get("Threads", 0)),
-            "fds": len(fds), "sockets": sockets, "cpu_ms": cpu_ms, "ctx_switches": switches}
-
 
 def figures(prober, pid, target):
     f = linux_figures(pid)

@@ -12,6 +12,8 @@ import time
 import unittest
 import urllib.request
 
+from watch import port_free  # noqa: F401  (the e2e tests take it from here)
+
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
 INSTALL_DIR = os.path.join(BUILD_DIR, "ZeltInformer")
@@ -166,15 +168,6 @@ class Program:
 def kill_all_wine():
     subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True)
     subprocess.run(["wineserver", "-w"], env=wine_env(), capture_output=True, timeout=60)
-
-
-def port_free(port):
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
 
 
 class E2ETestCase(unittest.TestCase):

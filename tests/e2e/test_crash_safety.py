@@ -12,7 +12,8 @@ import time
 
 import datfile
 from harness import WORK_DIR, E2ETestCase, here_count, wait_until
-from test_soak import MAIN, VK_F9, Driver, RequestLog, wine_pid
+from test_soak import MAIN, VK_F9, Driver
+from watch import RequestLog, wine_pid
 
 ITERATIONS = 14
 TOPICS = 30

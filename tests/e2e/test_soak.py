@@ -4,7 +4,6 @@ and closed. Afterwards its open files and sockets, threads, handles, windows,
 GDI objects and anonymous memory are back near where they were, and data.dat
 is valid and holds what was done."""
 
-import json
 import os
 import random
 import subprocess
@@ -12,6 +11,7 @@ import time
 
 import datfile
 from harness import PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, here_count, probe, wait_until, wine_env
+from watch import RequestLog, linux_figures, wine_pid
 
 VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
 WM_LBUTTONUP = 0x202
@@ -32,37 +32,6 @@ BOUNDS = {
     "gdi": 4,           # live GDI objects (the process's GDI handle table)
     "rss_anon_kb": 1536,  # anonymous resident memory: heap fragmentation, caches
 }
-
-
-# --- the Linux side of the Wine process ------------------------------------------
-
-def wine_pid(exe):
-    """The Linux PID of the Wine process that runs exe (its first argument)."""
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                first = f.read().split(b"\0")[0].decode(errors="replace")
-        except OSError:
-            continue
-        if first == exe:
-            return int(entry)
-    return None
-
-
-def linux_figures(pid):
-    with open(f"/proc/{pid}/status") as f:
-        status = dict(line.split(":", 1) for line in f if ":" in line)
-    fds = os.listdir(f"/proc/{pid}/fd")
-    sockets = 0
-    for fd in fds:
-        try:
-            sockets += os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:")
-        except OSError:
-            pass
-    return {"rss_anon_kb": int(status["RssAnon"].split()[0]), "threads": int(status["Threads"]),
-            "fds": len(fds), "sockets": sockets}
 
 
 class Driver:
@@ -121,34 +90,6 @@ def quiet_figures(driver, pid, samples=6):
         taken.append(figures(driver, pid))
         time.sleep(0.35)
     return {k: min(t[k] for t in taken) for k in taken[0]}
-
-
-class RequestLog:
-    """The test server's request log file, read as it grows."""
-
-    def __init__(self, path):
-        self.path = path
-        self.pos = 0
-        self.informer = []
-
-    def requests(self):
-        try:
-            with open(self.path, "rb") as f:
-                f.seek(self.pos)
-                chunk = f.read()
-        except FileNotFoundError:
-            return self.informer
-        end = chunk.rfind(b"\n")
-        if end >= 0:
-            for line in chunk[:end].splitlines():
-                r = json.loads(line)
-                if r["path"] == "/inf.php":
-                    self.informer.append(r)
-            self.pos += end + 1
-        return self.informer
-
-    def count(self):
-        return len(self.requests())
 
 
 def poll_now(driver, log, timeout=20):

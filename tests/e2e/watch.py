@@ -1,0 +1,104 @@
+"""Watching a run from the Linux side: the test server's request log as it
+grows, and the figures of a Wine process that the system keeps in /proc.
+Used by the end-to-end tests and by the footprint measurement."""
+
+import json
+import os
+import socket
+
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+
+
+class RequestLog:
+    """The test server's JSON-lines request log, read as it grows; keeps the
+    informer requests."""
+
+    def __init__(self, path):
+        self.path = path
+        self.pos = 0
+        self.informer = []
+
+    def requests(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.pos)
+                chunk = f.read()
+        except FileNotFoundError:
+            return self.informer
+        end = chunk.rfind(b"\n")  # a line still being written waits for the next read
+        if end >= 0:
+            for line in chunk[:end].splitlines():
+                r = json.loads(line)
+                if r["path"] == "/inf.php":
+                    self.informer.append(r)
+            self.pos += end + 1
+        return self.informer
+
+    def count(self):
+        return len(self.requests())
+
+    def forget(self):
+        """Reads what is there and starts counting afresh."""
+        self.requests()
+        self.informer = []
+
+
+def wine_pid(exe):
+    """The Linux PID of the Wine process that runs exe (its first argument)."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if first == exe:
+            return int(entry)
+    return None
+
+
+def linux_figures(pid):
+    """Anonymous and resident memory, threads, open fds and sockets, CPU time
+    and context switches of a process."""
+    status = {}
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            k, _, v = line.partition(":")
+            status[k] = v.strip()
+    fds = os.listdir(f"/proc/{pid}/fd")
+    sockets = 0
+    for fd in fds:
+        try:
+            sockets += os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:")
+        except OSError:
+            pass
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu_ms = (int(fields[11]) + int(fields[12])) * 1000 // CLK_TCK  # utime, stime
+    switches = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        switches += int(line.split()[1])
+        except OSError:
+            pass
+
+    def kb(key):
+        return int(status.get(key, "0 kB").split()[0])
+    return {"rss_anon_kb": kb("RssAnon"), "vm_rss_kb": kb("VmRSS"), "threads": int(status.get("Threads", 0)),
+            "fds": len(fds), "sockets": sockets, "cpu_ms": cpu_ms, "ctx_switches": switches}
+
+
+def port_free(port):
+    """Whether a server can listen on the port now. Connections of an earlier
+    run waiting out TIME_WAIT do not count: the test server reuses the address."""
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
