@@ -196,16 +196,26 @@ def figures(prober, pid, target):
     return f
 
 
-def linux_pid(popen, exe_path):
-    """The Wine process of exe_path: the launched process itself once wine has exec'd into it."""
+def linux_pid(env, popen, exe_path):
+    """The Wine process of exe_path in this run's prefix: the launched process
+    itself once wine has exec'd into it. A copy running in another prefix
+    (another measurement, a test) is not taken for it."""
+    prefix = f"WINEPREFIX={env.prefix}".encode()
+
+    def ours(pid):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode(errors="replace")
+            if first != exe_path:
+                return False
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                return prefix in f.read().split(b"\0")
+        except OSError:
+            return False
+
     def find():
         for pid in [popen.pid] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    first = f.read().split(b"\0")[0].decode(errors="replace")
-            except OSError:
-                continue
-            if first == exe_path:
+            if ours(pid):
                 return pid
         return None
     return wait_for(find, 60, 0.01, "the Wine process of " + exe_path)
@@ -333,7 +343,7 @@ def run_ours(env, server, prober, args, log):
     server.reset()
     server.script([{"text": topic_reply(0)}])
     p = env.run_wine(exe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    pid = linux_pid(p, exe)
+    pid = linux_pid(env, p, exe)
     wait_for(lambda: server.informer(), 60, what="the first request")
     time.sleep(args.settle)
     a = figures(prober, pid, "ZeltMainForm")
@@ -355,7 +365,7 @@ def run_ours(env, server, prober, args, log):
 
 def run_floor(env, prober, args, log):
     p = env.run_wine(env.floor, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    pid = linux_pid(p, env.floor)
+    pid = linux_pid(env, p, env.floor)
     wait_for(lambda: prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.1, "the floor's window")
     time.sleep(args.settle)
     a = figures(prober, pid, "ZeltFloor")
@@ -381,8 +391,10 @@ FLOOR_STEPS = (("floor + common controls", ["--common-controls"]),
 def floor_steps(env, prober, args, log):
     out = []
     for name, options in FLOOR_STEPS:
+        # The floor that ran before must be gone, or its window would be taken for this one's.
+        wait_for(lambda: not prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.05, "the previous floor to end")
         p = env.run_wine(env.floor, *options, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        pid = linux_pid(p, env.floor)
+        pid = linux_pid(env, p, env.floor)
         wait_for(lambda: prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.1, "the floor's window")
         time.sleep(args.settle)
         f = linux_figures(pid)
