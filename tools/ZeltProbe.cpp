@@ -36,7 +36,11 @@
 #include <string>
 #include <vector>
 
+#include "GdiCount.h"
+
 namespace {
+
+namespace gdicount = zelt::gdicount;
 
 struct Named {
   const char* name;
@@ -343,27 +347,6 @@ bool PostClick(HWND hwnd, int x, int y) {
 
 // --- process figures ---
 
-struct CountWindows {
-  DWORD pid;
-  int count = 0;
-};
-
-BOOL CALLBACK CountChild(HWND, LPARAM lp) {
-  ++reinterpret_cast<CountWindows*>(lp)->count;
-  return TRUE;
-}
-
-BOOL CALLBACK CountTopLevel(HWND hwnd, LPARAM lp) {
-  auto* c = reinterpret_cast<CountWindows*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == c->pid) {
-    ++c->count;
-    EnumChildWindows(hwnd, CountChild, lp);
-  }
-  return TRUE;
-}
-
 int ThreadCount(DWORD pid) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snap == INVALID_HANDLE_VALUE) return -1;
@@ -373,40 +356,6 @@ int ThreadCount(DWORD pid) {
   for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
     if (te.th32OwnerProcessID == pid) ++n;
   CloseHandle(snap);
-  return n;
-}
-
-// GDI objects of the process, counted in its GDI handle table (the table the
-// process environment block points to: 65536 entries of 24 bytes, a non-zero
-// type marks a live object, bit 7 of the unique field a stock object). Where
-// GetGuiResources answers 0, this still counts. -1 when it cannot be read.
-int GdiTableCount(HANDLE process) {
-  using QueryFn = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-  auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-  if (!query) return -1;
-  PROCESS_BASIC_INFORMATION pbi{};
-  if (query(process, ProcessBasicInformation, &pbi, sizeof pbi, nullptr) != 0 || !pbi.PebBaseAddress) return -1;
-  constexpr size_t kTableOffset = 0xF8;  // GdiSharedHandleTable in the 64-bit PEB
-  uint64_t table = 0;
-  SIZE_T got = 0;
-  if (!ReadProcessMemory(process, reinterpret_cast<const char*>(pbi.PebBaseAddress) + kTableOffset, &table,
-                         sizeof table, &got) ||
-      got != sizeof table || table == 0)
-    return -1;
-  constexpr size_t kEntries = 0x10000, kEntrySize = 24;
-  std::vector<unsigned char> bytes(kEntries * kEntrySize);
-  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(table)), bytes.data(),
-                         bytes.size(), &got) ||
-      got != bytes.size())
-    return -1;
-  int n = 0;
-  for (size_t i = 0; i < kEntries; ++i) {
-    const unsigned char* e = &bytes[i * kEntrySize];
-    const bool stock = (e[12] & 0x80) != 0;  // low byte of Unique: ExtType:7, StockFlag:1
-    const unsigned char type = e[14];
-    if (type != 0 && !stock) ++n;
-  }
   return n;
 }
 
@@ -473,15 +422,13 @@ std::string Stats(const std::string& target) {
     auto v = [](const FILETIME& f) { return (uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime; };
     cpu100ns = v(kernel) + v(user);
   }
-  CountWindows windows{pid};
-  EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
   std::ostringstream out;
   out << "STATS pid=" << pid << " private=" << mem.PrivateUsage << " workingset=" << mem.WorkingSetSize
       << " pagefile=" << mem.PagefileUsage << " handles=" << handles
       << " handles_sys=" << SystemHandleCount(pid)
       << " gdi_api=" << GetGuiResources(process, GR_GDIOBJECTS)
-      << " user_api=" << GetGuiResources(process, GR_USEROBJECTS) << " gdi_table=" << GdiTableCount(process)
-      << " windows=" << windows.count << " threads=" << ThreadCount(pid) << " cpu_ms=" << cpu100ns / 10000;
+      << " user_api=" << GetGuiResources(process, GR_USEROBJECTS) << " gdi_table=" << gdicount::GdiTableCount(process)
+      << " windows=" << gdicount::WindowCount(pid) << " threads=" << ThreadCount(pid) << " cpu_ms=" << cpu100ns / 10000;
   CloseHandle(process);
   return out.str();
 }
