@@ -49,7 +49,6 @@ import json
 import os
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
@@ -59,7 +58,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import datfile  # noqa: E402  (the data.dat layout, shared with the e2e tests)
-from watch import RequestLog, linux_figures, port_free  # noqa: E402  (the request log and /proc figures, likewise)
+from watch import ProbeServer, RequestLog, linux_figures, port_free, wait_until, wine_pid  # noqa: E402  (the request log and /proc figures, likewise)
 
 PORT = 18765
 VK_F5 = 0x74
@@ -101,34 +100,9 @@ class Env:
             return out.read().decode("cp1251", "replace").strip()
 
 
-class Prober:
-    """ZeltProbe in serve mode: one command per line, one answer per line."""
-
+class Prober(ProbeServer):
     def __init__(self, env):
-        self.proc = env.run_wine(env.probe_exe, "serve", stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        first = self.proc.stdout.readline().decode().strip()
-        if first != "READY":
-            raise RuntimeError(f"probe did not start: {first!r}")
-
-    def ask(self, line):
-        self.proc.stdin.write((line + "\n").encode())
-        self.proc.stdin.flush()
-        return self.proc.stdout.readline().decode("cp1251", "replace").strip()
-
-    def stats(self, target):
-        answer = self.ask("stats " + target)
-        if not answer.startswith("STATS "):
-            raise RuntimeError(f"stats {target}: {answer}")
-        return {k: int(v) for k, v in (kv.split("=", 1) for kv in answer.split()[1:])}
-
-    def close(self):
-        try:
-            self.proc.stdin.write(b"quit\n")
-            self.proc.stdin.close()
-            self.proc.wait(20)
-        except Exception:
-            self.proc.kill()
-            self.proc.wait()
+        super().__init__([env.wine_run, env.prefix, env.probe_exe, "serve"], env.env())
 
 
 class Server:
@@ -175,14 +149,7 @@ class Server:
 
 
 def wait_for(pred, timeout, interval=0.005, what="condition"):
-    end = time.monotonic() + timeout
-    while True:
-        v = pred()
-        if v:
-            return v
-        if time.monotonic() > end:
-            raise RuntimeError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(interval)
+    return wait_until(pred, timeout, interval, what)
 
 
 # --- the Linux side of a Wine process ----------------------------------------
@@ -196,29 +163,10 @@ def figures(prober, pid, target):
     return f
 
 
-def linux_pid(env, popen, exe_path):
-    """The Wine process of exe_path in this run's prefix: the launched process
-    itself once wine has exec'd into it. A copy running in another prefix
-    (another measurement, a test) is not taken for it."""
-    prefix = f"WINEPREFIX={env.prefix}".encode()
-
-    def ours(pid):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                first = f.read().split(b"\0")[0].decode(errors="replace")
-            if first != exe_path:
-                return False
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                return prefix in f.read().split(b"\0")
-        except OSError:
-            return False
-
-    def find():
-        for pid in [popen.pid] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
-            if ours(pid):
-                return pid
-        return None
-    return wait_for(find, 60, 0.01, "the Wine process of " + exe_path)
+def linux_pid(env, exe_path):
+    """The Wine process of exe_path in this run's prefix; a copy running in
+    another prefix (another measurement, a test) is not taken for it."""
+    return wait_for(lambda: wine_pid(exe_path, env.prefix), 60, 0.01, "the Wine process of " + exe_path)
 
 
 # --- replies -------------------------------------------------------------------
@@ -343,7 +291,7 @@ def run_ours(env, server, prober, args, log):
     server.reset()
     server.script([{"text": topic_reply(0)}])
     p = env.run_wine(exe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    pid = linux_pid(env, p, exe)
+    pid = linux_pid(env, exe)
     wait_for(lambda: server.informer(), 60, what="the first request")
     time.sleep(args.settle)
     a = figures(prober, pid, "ZeltMainForm")
@@ -365,7 +313,7 @@ def run_ours(env, server, prober, args, log):
 
 def run_floor(env, prober, args, log):
     p = env.run_wine(env.floor, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    pid = linux_pid(env, p, env.floor)
+    pid = linux_pid(env, env.floor)
     wait_for(lambda: prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.1, "the floor's window")
     time.sleep(args.settle)
     a = figures(prober, pid, "ZeltFloor")
@@ -394,7 +342,7 @@ def floor_steps(env, prober, args, log):
         # The floor that ran before must be gone, or its window would be taken for this one's.
         wait_for(lambda: not prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.05, "the previous floor to end")
         p = env.run_wine(env.floor, *options, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        pid = linux_pid(env, p, env.floor)
+        pid = linux_pid(env, env.floor)
         wait_for(lambda: prober.ask("stats ZeltFloor").startswith("STATS"), 60, 0.1, "the floor's window")
         time.sleep(args.settle)
         f = linux_figures(pid)

@@ -5,14 +5,13 @@ import json
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import time
 import unittest
 import urllib.request
 
-from watch import port_free  # noqa: F401  (the e2e tests take it from here)
+from watch import port_free, wait_until  # noqa: F401  (the e2e tests take them from here)
 
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
@@ -32,18 +31,6 @@ def wine_env():
     for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
         env.pop(k, None)
     return env
-
-
-def wait_until(predicate, timeout, interval=0.1, what="condition"):
-    """Polls predicate until it returns a true value; fails the test after timeout."""
-    end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(interval)
 
 
 def _run_to_file(args, timeout):

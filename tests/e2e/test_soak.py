@@ -6,12 +6,11 @@ is valid and holds what was done."""
 
 import os
 import random
-import subprocess
 import time
 
 import datfile
 from harness import PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, here_count, probe, wait_until, wine_env
-from watch import RequestLog, linux_figures, wine_pid
+from watch import ProbeServer, RequestLog, linux_figures, wine_pid
 
 VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
 WM_LBUTTONUP = 0x202
@@ -34,21 +33,11 @@ BOUNDS = {
 }
 
 
-class Driver:
-    """ZeltProbe in serve mode: posts keys and clicks to the program's windows
-    and reads its Windows-side figures, one command per line."""
+class Driver(ProbeServer):
+    """The probe, aimed at the main window unless told otherwise."""
 
     def __init__(self):
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "serve"], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=wine_env())
-        first = self.proc.stdout.readline().decode().strip()
-        if first != "READY":
-            raise AssertionError(f"probe did not start: {first!r}")
-
-    def ask(self, line):
-        self.proc.stdin.write((line + "\n").encode())
-        self.proc.stdin.flush()
-        return self.proc.stdout.readline().decode("cp1251", "replace").strip()
+        super().__init__([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
 
     def key(self, vk, target=MAIN):
         return self.ask(f"key {target} {vk}")
@@ -60,19 +49,7 @@ class Driver:
         return self.ask(f"click {target} {child_class} {x} {y}")
 
     def stats(self, target=MAIN):
-        answer = self.ask("stats " + target)
-        if not answer.startswith("STATS "):
-            raise AssertionError(f"stats: {answer}")
-        return {k: int(v) for k, v in (kv.split("=", 1) for kv in answer.split()[1:])}
-
-    def close(self):
-        try:
-            self.proc.stdin.write(b"quit\n")
-            self.proc.stdin.close()
-            self.proc.wait(20)
-        except Exception:
-            self.proc.kill()
-            self.proc.wait()
+        return super().stats(target)
 
 
 def figures(driver, pid):

@@ -5,6 +5,8 @@ Used by the end-to-end tests and by the footprint measurement."""
 import json
 import os
 import socket
+import subprocess
+import time
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
@@ -43,19 +45,73 @@ class RequestLog:
         self.informer = []
 
 
-def wine_pid(exe):
-    """The Linux PID of the Wine process that runs exe (its first argument)."""
+class ProbeServer:
+    """ZeltProbe in serve mode, started with `argv` (the wine-run wrapper, the
+    prefix, the probe, "serve"): one command per line, one answer per line.
+    It posts keys, messages and clicks to windows and reads a process's
+    Windows-side figures."""
+
+    def __init__(self, argv, env):
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, env=env)
+        first = self.proc.stdout.readline().decode().strip()
+        if first != "READY":
+            raise RuntimeError(f"probe did not start: {first!r}")
+
+    def ask(self, line):
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+        return self.proc.stdout.readline().decode("cp1251", "replace").strip()
+
+    def stats(self, target):
+        """The figures of the process that owns the window class `target`."""
+        answer = self.ask("stats " + target)
+        if not answer.startswith("STATS "):
+            raise RuntimeError(f"stats {target}: {answer}")
+        return {k: int(v) for k, v in (kv.split("=", 1) for kv in answer.split()[1:])}
+
+    def close(self):
+        try:
+            self.proc.stdin.write(b"quit\n")
+            self.proc.stdin.close()
+            self.proc.wait(20)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def wine_pid(exe, prefix=None):
+    """The Linux PID of the Wine process that runs exe (its first argument),
+    in the given Wine prefix when one is named."""
+    want = f"WINEPREFIX={prefix}".encode() if prefix else None
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as f:
                 first = f.read().split(b"\0")[0].decode(errors="replace")
+            if first != exe:
+                continue
+            if want:
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    if want not in f.read().split(b"\0"):
+                        continue
         except OSError:
             continue
-        if first == exe:
-            return int(entry)
+        return int(entry)
     return None
+
+
+def wait_until(predicate, timeout, interval=0.1, what="condition"):
+    """Polls predicate until it returns a true value; fails after timeout."""
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(interval)
 
 
 def linux_figures(pid):
