@@ -73,7 +73,7 @@ class HttpsTest : public UpdateFixture {
     EXPECT_TRUE(d.Start(url));
     EXPECT_EQ(d.Secure, url.rfind("https:", 0) == 0);
     EXPECT_TRUE(PumpUntil(*app, [&] { return !d.Busy; }, 60000));
-    Pump(*app, 50);
+    PumpFor(*app, 50);
     return r;
   }
 
@@ -95,7 +95,7 @@ TEST_F(net_https_wine, TrustedCertificateForLocalhostDownloads) {
   const Result r = Fetch(servers->Base("good") + "/ZeltInformer/files.zip");
   EXPECT_TRUE(r.errors.empty());
   ASSERT_EQ(r.downloads, 1);
-  EXPECT_EQ(r.body, ReadAll(UpdateFile("files.zip")));
+  EXPECT_EQ(r.body, ReadFileBytes(UpdateFile("files.zip")));
 }
 
 TEST_F(net_https_wine, CertificateFaultsFailWithTheirWinInetCodes) {
@@ -129,7 +129,7 @@ TEST_F(net_https_wine, PatchOverTlsIsWrittenAndStarted) {
   EXPECT_TRUE(boxes.empty());
   ASSERT_EQ(launches.size(), 1u);
   EXPECT_EQ(launches[0].file, programDir + "sfx.exe");
-  EXPECT_EQ(ReadAll(programDir + "sfx.exe"), ReadAll(UpdateFile("files.zip")));
+  EXPECT_EQ(ReadFileBytes(programDir + "sfx.exe"), ReadFileBytes(UpdateFile("files.zip")));
 }
 
 TEST_F(net_https_wine, UntrustedPatchIsNeitherWrittenNorStarted) {
@@ -140,7 +140,7 @@ TEST_F(net_https_wine, UntrustedPatchIsNeitherWrittenNorStarted) {
     checker->Tag = 0;
     windowDownload = std::make_unique<TDownloaderForm>(nullptr, TlsEnv(server));
     ASSERT_TRUE(PumpUntil(*app, [&] { return !boxes.empty(); }, 60000));
-    Pump(*app, 100);
+    PumpFor(*app, 100);
     EXPECT_EQ(boxes[0].text, "Произошла ошибка при загрузке.");
     EXPECT_FALSE(FileExists(programDir + "sfx.exe"));
     EXPECT_TRUE(launches.empty());

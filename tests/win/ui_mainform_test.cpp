@@ -290,15 +290,7 @@ TEST_F(MainFormTest, ControlsSitWhereTheLayoutPutsThem) {
       {main->SettingsButton().Handle(), {552, 256, 577, 280}},
       {main->RefreshButton().Handle(), {584, 256, 608, 280}},
   };
-  for (const Case& c : cases) {
-    RECT r;
-    GetWindowRect(c.hwnd, &r);
-    MapWindowPoints(nullptr, main->Handle(), reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ(r.left, c.expected.left);
-    EXPECT_EQ(r.top, c.expected.top);
-    EXPECT_EQ(r.right, c.expected.right);
-    EXPECT_EQ(r.bottom, c.expected.bottom);
-  }
+  for (const Case& c : cases) ExpectPlaced(c.hwnd, main->Handle(), c.expected);
   RECT title, status;
   GetWindowRect(main->TitleLabel().Handle(), &title);
   GetWindowRect(main->StatusLine().Handle(), &status);

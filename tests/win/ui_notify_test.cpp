@@ -188,15 +188,7 @@ TEST_F(NotifyTest, PopupLayout) {
       {info->UpdateButton().Handle(), {120, 54, 169, 97}},
       {info->NoUpdateButton().Handle(), {120, 54, 169, 97}},
   };
-  for (const Case& c : cases) {
-    RECT r;
-    GetWindowRect(c.hwnd, &r);
-    MapWindowPoints(nullptr, info->Handle(), reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ(r.left, c.expected.left);
-    EXPECT_EQ(r.top, c.expected.top);
-    EXPECT_EQ(r.right, c.expected.right);
-    EXPECT_EQ(r.bottom, c.expected.bottom);
-  }
+  for (const Case& c : cases) ExpectPlaced(c.hwnd, info->Handle(), c.expected);
   EXPECT_EQ(info->ReadButton().Text(), "Читать");
   EXPECT_EQ(info->UpdateButton().Text(), "");
   EXPECT_TRUE(info->ReadButton().HasPicture());

@@ -72,7 +72,7 @@ class ReleaseTest : public UpdateFixture, public ::testing::WithParamInterface<C
   }
 
   Counts Take() {
-    Pump(*app, 30);
+    PumpFor(*app, 30);
     return {gdicount::OwnGdiCounts(), gdicount::OwnWindowCount()};
   }
 
@@ -93,7 +93,7 @@ class ReleaseTest : public UpdateFixture, public ::testing::WithParamInterface<C
       SendMessageW(w, WM_MOUSELEAVE, 0, 0);
       UpdateWindow(w);
     }
-    Pump(*app, 20);
+    PumpFor(*app, 20);
     open = Take();
   }
 

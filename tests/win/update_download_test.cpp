@@ -58,7 +58,7 @@ TEST_F(update_download, PatchIsWrittenBesideTheProgramAndStarted) {
     EXPECT_TRUE(SaveWindowPng(window->Handle(), "update_download"));
     transport.Release(kPatch);
   });
-  EXPECT_EQ(ReadAll(programDir + "sfx.exe"), patch);
+  EXPECT_EQ(ReadFileBytes(programDir + "sfx.exe"), patch);
   EXPECT_EQ(window->CancelButton().Text(), "Завершено");
   EXPECT_EQ(window->Progress().Position(), 100);
   EXPECT_EQ(window->Progress().Text(), "9.77 KB");
@@ -93,7 +93,7 @@ TEST_F(update_download, FullSetupGoesWhereTheSaveDialogSaysAndNothingIsStarted) 
   EXPECT_TRUE(r.InitialDir.empty());
   EXPECT_EQ(r.Flags & (OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST), static_cast<DWORD>(OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST));
   RunModal();
-  EXPECT_EQ(ReadAll(target), archive);
+  EXPECT_EQ(ReadFileBytes(target), archive);
   EXPECT_FALSE(FileExists(programDir + "sfx.exe"));
   EXPECT_TRUE(launches.empty());
   EXPECT_EQ(window->CancelButton().Text(), "Завершено");
@@ -129,7 +129,7 @@ TEST_F(update_download, WithoutContentLengthTheBarStandsAndItsTextCounts) {
   });
   EXPECT_EQ(window->Progress().Position(), 0);
   EXPECT_EQ(window->Progress().Text(), "8.79 KB");
-  EXPECT_EQ(ReadAll(programDir + "sfx.exe").size(), 9000u);
+  EXPECT_EQ(ReadFileBytes(programDir + "sfx.exe").size(), 9000u);
 }
 
 TEST_F(update_download, CancelOrCloseDuringTheDownloadWritesAndStartsNothing) {
@@ -158,7 +158,7 @@ TEST_F(update_download, CancelOrCloseDuringTheDownloadWritesAndStartsNothing) {
     // reads there reaches nothing.
     transport.Release(kPatch);
     ASSERT_TRUE(transport.WaitIdle());
-    Pump(*app, 100);
+    PumpFor(*app, 100);
     EXPECT_FALSE(FileExists(programDir + "sfx.exe"));
     EXPECT_TRUE(launches.empty());
     EXPECT_TRUE(boxes.empty());
@@ -177,7 +177,7 @@ TEST_F(update_download, EscapeDoesNotCloseTheWindow) {
   bool visibleAfterEscape = false;
   RunModal([&] {
     PostKey(window->Handle(), VK_ESCAPE);
-    Pump(*app, 100);
+    PumpFor(*app, 100);
     visibleAfterEscape = IsWindowVisible(window->Handle()) != FALSE;
     ClickButton(window->CancelButton().Handle());
   });
@@ -191,7 +191,7 @@ TEST_F(update_download, FailedDownloadShowsTheMessageAndStaysOpen) {
   bool openAfterBox = false;
   RunModal([&] {
     ASSERT_TRUE(PumpUntil(*app, [&] { return !boxes.empty(); }));
-    Pump(*app, 50);
+    PumpFor(*app, 50);
     openAfterBox = IsWindowVisible(window->Handle()) != FALSE;
     ClickButton(window->CancelButton().Handle());
   });
@@ -232,9 +232,9 @@ TEST_F(update_download, WriteWholeFileReplacesOrReports) {
   const std::string path = programDir + "файл.bin";
   EXPECT_TRUE(WriteWholeFile(path, "first version, the longer one"));
   EXPECT_TRUE(WriteWholeFile(path, "second"));
-  EXPECT_EQ(ReadAll(path), "second");
+  EXPECT_EQ(ReadFileBytes(path), "second");
   EXPECT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(ReadAll(path), "");
+  EXPECT_EQ(ReadFileBytes(path), "");
   EXPECT_FALSE(WriteWholeFile(programDir + "no such folder\\x.bin", "data"));
 }
 

@@ -77,7 +77,7 @@ TEST_F(update_info, AnswersInEveryOrderEndInOneCompletion) {
         EXPECT_EQ(window->SetupChoice().Text(), kSetupText);
       }
     }
-    Pump(*app, 50);
+    PumpFor(*app, 50);
     EXPECT_EQ(Shown(*window), "Новая версия 0.5");
     // Labelled once: a second completion would add a second size.
     EXPECT_EQ(window->SetupChoice().Text(), kSetupText + " (1.5 MB)");
@@ -165,7 +165,7 @@ TEST_F(update_info, FailedRequestShowsTheErrorAndOffersNothing) {
     ASSERT_TRUE(PumpUntil(*app, [&] { return Shown(*window) == expected; }, 3000)) << Shown(*window);
     // The other answers change nothing: the window stays in its error state.
     ASSERT_TRUE(transport.WaitIdle());
-    Pump(*app, 50);
+    PumpFor(*app, 50);
     EXPECT_EQ(Shown(*window), expected);
     EXPECT_FALSE(window->SetupChoice().Enabled());
     EXPECT_FALSE(window->PatchChoice().Enabled());
@@ -173,7 +173,7 @@ TEST_F(update_info, FailedRequestShowsTheErrorAndOffersNothing) {
     EXPECT_EQ(window->SetupChoice().Text(), kSetupText);
     if (c.missing == kInfo) {
       window->Show(true);
-      Pump(*app, 200);
+      PumpFor(*app, 200);
       EXPECT_TRUE(SaveWindowPng(window->Handle(), "update_info_error"));
     }
   }
@@ -234,7 +234,7 @@ TEST_F(update_info, ClosingStopsTheRequestsAndNoReportIsAppliedAfterwards) {
   window.reset();
   transport.ReleaseAll();
   ASSERT_TRUE(transport.WaitIdle());
-  Pump(*app, 100);
+  PumpFor(*app, 100);
   EXPECT_EQ(checker->UpdateInBytes, 0u);
   EXPECT_EQ(checker->UpdateOutBytes, 0u);
   EXPECT_EQ(transport.BytesSent(kInfo), 0u);  // stopped: no body was read
@@ -248,7 +248,7 @@ TEST_F(update_info, ClosingStopsTheRequestsAndNoReportIsAppliedAfterwards) {
   Open();
   ASSERT_TRUE(transport.WaitEnded(kInfo, 1));  // its report is queued, not yet run
   window.reset();
-  Pump(*app, 100);
+  PumpFor(*app, 100);
   EXPECT_EQ(checker->UpdateInBytes, 0u);
   EXPECT_EQ(checker->UpdateTotalBytes, 0u);
 }
@@ -311,7 +311,7 @@ TEST_F(update_info, EscapeCancelAndTheCloseButtonCloseTheWindow) {
 }
 
 TEST_F(update_info, ScreenshotOfTheDescriptionAndChoices) {
-  transport.Serve(kInfo, {200, ReadAll(UpdateFile("info.rtf"))});
+  transport.Serve(kInfo, {200, ReadFileBytes(UpdateFile("info.rtf"))});
   transport.Serve(kSetup, {200, PatternBytes(1572864 + 262144)});
   transport.Serve(kPatch, {200, PatternBytes(358400)});
   Open();
@@ -319,7 +319,7 @@ TEST_F(update_info, ScreenshotOfTheDescriptionAndChoices) {
   EXPECT_NE(Shown(*window).find("Zelt Rarazovo 0.5"), std::string::npos);
   EXPECT_NE(Shown(*window).find("Что нового:"), std::string::npos);
   window->Show(true);
-  Pump(*app, 200);
+  PumpFor(*app, 200);
   EXPECT_TRUE(SaveWindowPng(window->Handle(), "update_info"));
   RECT rc;
   GetClientRect(window->Handle(), &rc);

@@ -113,7 +113,7 @@ TEST_F(update_launch, MissingPatchUnderWineReportsFileNotFound) {
 
 TEST_F(update_launch, StartsThePatchForRealEvenFromACyrillicFolder) {
   SetShellExecuteExHook(nullptr);
-  const std::string patch = ReadAll(UpdateFile("files.zip"));
+  const std::string patch = ReadFileBytes(UpdateFile("files.zip"));
   ASSERT_GT(patch.size(), 1000u) << "the build's update files are missing";
   for (const std::string& dir : {NewTempFolder("zelt-launch"), NewTempFolder("Обновление Зельт")}) {
     SCOPED_TRACE(dir);
@@ -121,9 +121,9 @@ TEST_F(update_launch, StartsThePatchForRealEvenFromACyrillicFolder) {
     EXPECT_TRUE(LaunchUpdate(dir, app->Handle(), kCaption));
     // The patch runs on its own; its marker names the file that ran.
     const std::string marker = dir + "patch-ran.txt";
-    ASSERT_TRUE(PumpUntil(*app, [&] { return FileExists(marker) && !ReadAll(marker).empty(); }, 30000));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return FileExists(marker) && !ReadFileBytes(marker).empty(); }, 30000));
     std::wstring ran;
-    const std::string utf8 = ReadAll(marker);
+    const std::string utf8 = ReadFileBytes(marker);
     ran.resize(utf8.size());
     ran.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                                        ran.data(), static_cast<int>(ran.size()))));

@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Text_win.h"
+#include "tests/win/support/win_harness.h"
 #include "core/uChecker.h"
 #include "core/uZELTIMessages.h"
 #include "ui/uInfoForm.h"
@@ -60,38 +61,6 @@ class FailingTransport final : public IHttpTransport {
   uint32_t LastError() override { return 12029; }  // cannot connect
 };
 
-class MapRegistry final : public IRegistry {
- public:
-  std::map<std::string, std::string> Values;
-  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool) override {
-    Values[key + "\\" + name] = value;
-    return true;
-  }
-  bool DeleteValue(const std::string& key, const std::string& name) override {
-    return Values.erase(key + "\\" + name) > 0;
-  }
-};
-
-class RecordingSound final : public ISoundPlayer {
- public:
-  std::vector<std::string> Played;  // file names, in play order
-  void Stop() override {}
-  void Close() override {}
-  bool SetFileName(const std::string& path) override {
-    file_ = path;
-    return !path.empty();
-  }
-  void Play() override { Played.push_back(file_); }
-
- private:
-  std::string file_;
-};
-
-class FixedClock final : public IClock {
- public:
-  double Now() const override { return 739589.75; }  // 04-12-2025, 18:00
-};
-
 // An empty folder of its own for each test (the program's folder: data.dat).
 inline std::string TempFolder() {
   wchar_t base[MAX_PATH];
@@ -107,13 +76,6 @@ inline std::string TempFolder() {
 inline void RemoveTempFolder(const std::string& dir) {
   DeleteFileW(Widen(dir + "data.dat").c_str());
   RemoveDirectoryW(Widen(dir).c_str());
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(Widen(path).c_str(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // A topic reply body as the server sends it: zlib data without its two header bytes.
@@ -135,94 +97,6 @@ inline std::string ReplyText(bool newVersion, const std::vector<Topic>& topics) 
   std::string t = newVersion ? "1" : "0";
   for (const Topic& p : topics) t += p.title + '\x11' + p.path + '\x11' + p.forum + '\x11' + p.replies + '\x11' + p.author + '\x11';
   return t;
-}
-
-inline void PumpFor(TApplication& app, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    app.ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-// Pumps until the condition holds, at most `ms` milliseconds; returns the condition.
-inline bool PumpUntil(TApplication& app, const std::function<bool()>& done, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    app.ProcessMessages();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-// A key pressed and released on a window, as the system queues it.
-inline void PostKey(HWND target, UINT vk) {
-  PostMessageW(target, WM_KEYDOWN, vk, 1);
-  PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
-}
-
-// A screenshot of a screen rectangle (what the display shows) as a PNG.
-inline bool SaveScreenPng(const RECT& rc, const std::string& path) {
-  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  if (w <= 0 || h <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  auto* px = static_cast<BYTE*>(bits);
-  for (int i = 0; i < w * h; ++i) px[i * 4 + 3] = 255;
-
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  bool ok = false;
-  IWICImagingFactory* factory = nullptr;
-  IWICStream* stream = nullptr;
-  IWICBitmapEncoder* encoder = nullptr;
-  IWICBitmapFrameEncode* frame = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                 reinterpret_cast<void**>(&factory))) &&
-      SUCCEEDED(factory->CreateStream(&stream)) &&
-      SUCCEEDED(stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)) &&
-      SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-      SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-      SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-      SUCCEEDED(frame->SetSize(static_cast<UINT>(w), static_cast<UINT>(h)))) {
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    ok = SUCCEEDED(frame->SetPixelFormat(&format)) &&
-         SUCCEEDED(frame->WritePixels(static_cast<UINT>(h), static_cast<UINT>(w) * 4, static_cast<UINT>(w * h * 4),
-                                      static_cast<BYTE*>(bits))) &&
-         SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-  }
-  if (frame) frame->Release();
-  if (encoder) encoder->Release();
-  if (stream) stream->Release();
-  if (factory) factory->Release();
-  DeleteObject(bmp);
-  return ok;
-}
-
-// Screenshots land in screenshots\ below the test's working folder (the build tree).
-inline std::string ShotPath(const std::string& name) {
-  CreateDirectoryW(L"screenshots", nullptr);
-  return "screenshots\\" + name + ".png";
-}
-
-inline bool SaveWindowPng(HWND hwnd, const std::string& name) {
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  RECT rc;
-  GetWindowRect(hwnd, &rc);
-  return SaveScreenPng(rc, ShotPath(name));
 }
 
 // The main window and the popup over a real checker with fake ports.
@@ -310,23 +184,6 @@ class UiFixture : public ::testing::Test {
 
 namespace zelt::test {
 
-// Runs `f` once from inside whatever message loop is running `ms` from now
-// (a modal window's, a menu's): the way a test acts while a loop blocks it.
-inline std::function<void()>& LaterSlot() {
-  static std::function<void()> slot;
-  return slot;
-}
-inline void CALLBACK LaterProc(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  std::function<void()> f = std::move(LaterSlot());
-  LaterSlot() = nullptr;
-  if (f) f();
-}
-inline void RunLater(std::function<void()> f, UINT ms = 30) {
-  LaterSlot() = std::move(f);
-  SetTimer(nullptr, 0, ms, LaterProc);
-}
-
 // Mouse messages as the system delivers them to a control: the release is
 // queued first, so a control that waits for it while tracking finds it.
 inline void Click(HWND hwnd, int x, int y) {
@@ -355,6 +212,17 @@ inline POINT HeaderPoint(HWND list, int column) {
   RECT rc{};
   SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&rc));
   return POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+}
+
+// A control sits at `expected` (left, top, right, bottom) in its window.
+inline void ExpectPlaced(HWND control, HWND window, const RECT& expected) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_EQ(r.left, expected.left);
+  EXPECT_EQ(r.top, expected.top);
+  EXPECT_EQ(r.right, expected.right);
+  EXPECT_EQ(r.bottom, expected.bottom);
 }
 
 inline HWND HeaderOf(HWND list) { return reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)); }

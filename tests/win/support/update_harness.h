@@ -24,6 +24,7 @@
 #include "core/Text_win.h"
 #include "core/uChecker.h"
 #include "tests/win/support/update_transport.h"
+#include "tests/win/support/win_harness.h"
 #include "ui/LaunchUpdate.h"
 #include "ui/uUpdateInfo.h"
 #include "widgets/Application.h"
@@ -33,24 +34,20 @@
 
 namespace zelt::updatetest {
 
-class NullRegistry final : public IRegistry {
- public:
-  bool WriteString(const std::string&, const std::string&, const std::string&, bool) override { return true; }
-  bool DeleteValue(const std::string&, const std::string&) override { return true; }
-};
+using test::FixedClock;
+using test::MapRegistry;
+using test::PostKey;
+using test::PumpFor;
+using test::ReadFileBytes;
+using test::RecordingSound;
+using test::RunLater;
+using test::SaveWindowPng;
 
-class SilentSound final : public ISoundPlayer {
- public:
-  void Stop() override {}
-  void Close() override {}
-  bool SetFileName(const std::string&) override { return true; }
-  void Play() override {}
-};
-
-class StillClock final : public IClock {
- public:
-  double Now() const override { return 739589.75; }
-};
+// Pumps until the condition holds, at most `ms` milliseconds (requests over
+// the fake network take their time); returns the condition.
+inline bool PumpUntil(TApplication& app, const std::function<bool()>& done, int ms = 10000) {
+  return test::PumpUntil(app, done, ms);
+}
 
 // A new, empty folder below the temp folder, ending in a backslash; `name`
 // may hold any cp1251 text.
@@ -89,13 +86,6 @@ inline bool FileExists(const std::string& path) {
   return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(Widen(path).c_str(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 inline void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream out(Widen(path).c_str(), std::ios::binary | std::ios::trunc);
   out << bytes;
@@ -120,51 +110,9 @@ inline std::string PatternBytes(size_t n) {
   return s;
 }
 
-inline void Pump(TApplication& app, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    app.ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-// Pumps until the condition holds, at most `ms` milliseconds; returns the condition.
-inline bool PumpUntil(TApplication& app, const std::function<bool()>& done, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    app.ProcessMessages();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-// Runs `f` once from inside whatever message loop runs `ms` from now (a
-// modal window's): the way a test acts while ShowModal blocks it.
-inline std::vector<std::function<void()>>& LaterQueue() {
-  static std::vector<std::function<void()>> q;
-  return q;
-}
-inline void CALLBACK LaterProc(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  if (LaterQueue().empty()) return;
-  std::function<void()> f = std::move(LaterQueue().front());
-  LaterQueue().erase(LaterQueue().begin());
-  if (f) f();
-}
-inline void RunLater(std::function<void()> f, UINT ms = 20) {
-  LaterQueue().push_back(std::move(f));
-  SetTimer(nullptr, 0, ms, LaterProc);
-}
-
 // A click on a button as a user makes it: the control posts its own
 // notification to its parent.
 inline void ClickButton(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
-
-inline void PostKey(HWND target, UINT vk) {
-  PostMessageW(target, WM_KEYDOWN, vk, 1);
-  PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
-}
 
 // The shell reports a failed start in an error box of its own, on the
 // calling thread, before the program shows its message. While one of these
@@ -214,62 +162,6 @@ class ShellBoxCloser {
   }
   UINT_PTR timer_ = 0;
 };
-
-// What the screen shows of a window, as a PNG in screenshots\ below the
-// test's working folder (the build tree).
-inline bool SaveWindowPng(HWND hwnd, const std::string& name) {
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  RECT rc;
-  GetWindowRect(hwnd, &rc);
-  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-  if (w <= 0 || h <= 0) return false;
-  CreateDirectoryW(L"screenshots", nullptr);
-  const std::wstring path = L"screenshots\\" + Widen(name) + L".png";
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  auto* px = static_cast<BYTE*>(bits);
-  for (int i = 0; i < w * h; ++i) px[i * 4 + 3] = 255;
-
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  bool ok = false;
-  IWICImagingFactory* factory = nullptr;
-  IWICStream* stream = nullptr;
-  IWICBitmapEncoder* encoder = nullptr;
-  IWICBitmapFrameEncode* frame = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                 reinterpret_cast<void**>(&factory))) &&
-      SUCCEEDED(factory->CreateStream(&stream)) &&
-      SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-      SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-      SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-      SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-      SUCCEEDED(frame->SetSize(static_cast<UINT>(w), static_cast<UINT>(h)))) {
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    ok = SUCCEEDED(frame->SetPixelFormat(&format)) &&
-         SUCCEEDED(frame->WritePixels(static_cast<UINT>(h), static_cast<UINT>(w) * 4, static_cast<UINT>(w * h * 4),
-                                      static_cast<BYTE*>(bits))) &&
-         SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-  }
-  if (frame) frame->Release();
-  if (encoder) encoder->Release();
-  if (stream) stream->Release();
-  if (factory) factory->Release();
-  DeleteObject(bmp);
-  return ok;
-}
 
 // The application, a checker over fake ports and the seams answered here.
 class UpdateFixture : public ::testing::Test {
@@ -342,9 +234,9 @@ class UpdateFixture : public ::testing::Test {
 
   std::string programDir;
   ScriptedTransport transport;
-  NullRegistry registry;
-  SilentSound sound;
-  StillClock clock;
+  MapRegistry registry;
+  RecordingSound sound;
+  FixedClock clock;
   std::unique_ptr<TApplication> app;
   std::unique_ptr<TChecker> checker;
   std::function<void()> openDownload;

@@ -46,7 +46,7 @@ class TlsServers {
   // Starts the servers; empty on success, else what went wrong.
   std::string Start() {
     const std::string tls = FullPath(TestProgramDir() + "..\\tls\\");
-    const std::string python = Trimmed(ReadAll(tls + "python.txt"));
+    const std::string python = Trimmed(ReadFileBytes(tls + "python.txt"));
     if (python.empty() || !FileExists(tls + "tls_server.py")) return "the build's tls folder is incomplete: " + tls;
     ready_ = tls + "ready-" + std::to_string(GetCurrentProcessId()) + ".txt";
     alive_ = tls + "alive-" + std::to_string(GetCurrentProcessId()) + ".txt";
@@ -72,7 +72,7 @@ class TlsServers {
     // Making the certificates takes a few seconds the first time in a day.
     for (int i = 0; i < 600 && !FileExists(ready_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!FileExists(ready_)) return "the TLS server did not start: " + cmd;
-    std::istringstream in(ReadAll(ready_));
+    std::istringstream in(ReadFileBytes(ready_));
     for (std::string line; std::getline(in, line);) {
       const size_t eq = line.find('=');
       if (eq != std::string::npos) values_[line.substr(0, eq)] = line.substr(eq + 1);
@@ -101,7 +101,7 @@ class TlsServers {
   bool TrustTestAuthority() const {
     auto it = values_.find("ca");
     if (it == values_.end()) return false;
-    const std::string der = ReadAll("Z:" + it->second);
+    const std::string der = ReadFileBytes("Z:" + it->second);
     HMODULE crypt = LoadLibraryW(L"crypt32.dll");
     if (!crypt || der.empty()) return false;
     using AddFn = BOOL(WINAPI*)(LPCSTR, const BYTE*, DWORD);
