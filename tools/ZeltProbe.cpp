@@ -205,16 +205,21 @@ int UiList(const std::string& pattern) {
   return 0;
 }
 
+// Says which control it presses, then presses it.
+int Clicked(HWND control) {
+  std::printf("CLICK %p\n", static_cast<void*>(control));
+  std::fflush(stdout);
+  Press(control);
+  return 0;
+}
+
 int UiClick(const std::string& pattern, const std::string& hex, bool prefixOnly) {
   const std::wstring wanted = FromHex(hex);
   for (HWND top : FindWindows(pattern)) {
     for (HWND c : Descendants(top)) {
       const std::wstring text = TextOf(c);
       if (!IsWindowVisible(c) || (prefixOnly ? text.rfind(wanted, 0) != 0 : text != wanted)) continue;
-      std::printf("CLICK %p\n", static_cast<void*>(c));
-      std::fflush(stdout);
-      Press(c);
-      return 0;
+      return Clicked(c);
     }
   }
   std::printf("NOTFOUND\n");
@@ -233,10 +238,7 @@ int UiClickAt(const std::string& pattern, int x, int y) {
       if (x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom) target = c;
     }
     if (target) {
-      std::printf("CLICK %p\n", static_cast<void*>(target));
-      std::fflush(stdout);
-      Press(target);
-      return 0;
+      return Clicked(target);
     }
   }
   std::printf("NOTFOUND\n");

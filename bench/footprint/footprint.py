@@ -48,7 +48,6 @@ import argparse
 import json
 import os
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
@@ -58,7 +57,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import datfile  # noqa: E402  (the data.dat layout, shared with the e2e tests)
-from watch import ProbeServer, RequestLog, linux_figures, port_free, wait_until, wine_pid  # noqa: E402  (the request log and /proc figures, likewise)
+from watch import ProbeServer, RequestLog, linux_figures, port_free, stop_process, wait_until, wine_pid  # noqa: E402  (the request log and /proc figures, likewise)
 
 PORT = 18765
 VK_F5 = 0x74
@@ -140,12 +139,7 @@ class Server:
         self.log.forget()
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        stop_process(self.proc)
 
 
 def wait_for(pred, timeout, interval=0.005, what="condition"):

@@ -4,14 +4,13 @@ ZeltInformer.exe under Wine in a folder of its own, and the probe program."""
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 import unittest
 import urllib.request
 
-from watch import port_free, wait_until  # noqa: F401  (the e2e tests take them from here)
+from watch import port_free, stop_process, wait_until  # noqa: F401  (the e2e tests take them from here)
 
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
@@ -103,13 +102,7 @@ class Server:
         return [r for r in self.log() if r["path"].endswith("/inf.php")]
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
 
 
 class Program:

@@ -4,6 +4,7 @@ Used by the end-to-end tests and by the footprint measurement."""
 
 import json
 import os
+import signal
 import socket
 import subprocess
 import time
@@ -78,6 +79,18 @@ class ProbeServer:
         except Exception:
             self.proc.kill()
             self.proc.wait()
+
+
+def stop_process(proc, timeout=10):
+    """Asks a child process (a test server) to end, and kills it if it does not."""
+    if proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def wine_pid(exe, prefix=None):
