@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "BuildConfig.h"
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "core/uChecker.h"
 #include "net/HttpTransport.h"
 
@@ -177,6 +177,8 @@ struct Reply {
   Fail failAt = None;
   uint32_t error = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
   bool block = false;      // the body read waits for Release()
+  int64_t announced = -1;  // Content-Length sent; -1: the body's size
+  size_t failReadAt = std::string::npos;  // a read at this offset fails with `error`
 };
 
 // What a request asked for.
@@ -275,7 +277,7 @@ class ScriptedTransport final : public IHttpTransport {
     if (level == inet::kQueryStatusCode)
       value = std::to_string(h.reply.status);
     else if (level == inet::kQueryContentLength)
-      value = std::to_string(h.reply.body.size());
+      value = std::to_string(h.reply.announced >= 0 ? static_cast<size_t>(h.reply.announced) : h.reply.body.size());
     else
       return Fail(12150) != nullptr;  // ERROR_HTTP_HEADER_NOT_FOUND
     if (!buffer || *length < value.size() + 1) {
@@ -296,7 +298,8 @@ class ScriptedTransport final : public IHttpTransport {
       --blocked_;
     }
     Handle& again = open_.at(req);
-    const size_t n = std::min<size_t>(size, again.reply.body.size() - again.pos);
+    if (again.pos >= again.reply.failReadAt) return Fail(again.reply.error) != nullptr;
+    const size_t n = std::min<size_t>({size, again.reply.body.size() - again.pos, again.reply.failReadAt - again.pos});
     std::copy_n(again.reply.body.data() + again.pos, n, buffer);
     again.pos += n;
     *read = static_cast<uint32_t>(n);
