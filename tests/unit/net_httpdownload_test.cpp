@@ -694,7 +694,6 @@ TEST_F(NetHttpDownload, CallSequenceFollowsTheConnectionSettings) {
 }
 
 TEST_F(NetHttpDownload, DefaultsAreThoseOfAFreshComponent) {
-  EXPECT_EQ(d->Tag, 0);
   EXPECT_EQ(d->Worker, nullptr);
   EXPECT_EQ(d->ResponseHeaders, nullptr);
   EXPECT_EQ(d->RequestHeaders, nullptr);

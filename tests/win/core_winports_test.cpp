@@ -11,7 +11,8 @@
 
 #include "core/FileIO.h"
 #include "core/Settings.h"
-#include "core/Text_win.h"
+#include "base/Text_win.h"
+#include "base/System_win.h"
 #include "core/Traffic.h"
 #include "core/WinPorts_win.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Text_win.h"
+#include "app/Platform.h"
+#include "base/Text_win.h"
 #include "media/MediaPlayer.h"
 #include "media/SoundPlayer.h"
 #include "widgets/Application.h"
@@ -201,8 +202,18 @@ std::string SilentWav() {
 
 class MediaPlayerTest : public ::testing::Test {
  protected:
-  void WithApplication() { app_ = std::make_unique<TApplication>("Zelt media test"); }
-  HWND AppWindow() const { return app_ ? app_->Handle() : nullptr; }
+  // An application whose queue window takes MCI's notices, as the program
+  // names it.
+  void WithApplication() {
+    app_ = std::make_unique<TApplication>("Zelt media test");
+    MediaPlayer::NotifyWindow = app_->QueueHandle();
+  }
+  void WithoutApplication() {
+    MediaPlayer::NotifyWindow = nullptr;
+    app_.reset();
+  }
+  void TearDown() override { WithoutApplication(); }
+  HWND AppWindow() const { return app_ ? app_->QueueHandle() : nullptr; }
 
   TempFiles files_;
   std::unique_ptr<TApplication> app_;
@@ -376,7 +387,7 @@ TEST_F(MediaPlayerTest, NotifyFlagFollowsWaitAndTheApplicationWindow) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    app_.reset();
+    WithoutApplication();
     if (c.application) WithApplication();
     FakeMci mci;
     MediaPlayer player;
@@ -534,12 +545,16 @@ TEST_F(MediaPlayerTest, NotificationsReachThePlayerOfTheDevice) {
     EXPECT_EQ(heard, c.heard);
   }
 
-  // Through the application window, as MCI delivers them.
-  app_->OnMciNotify = &MediaPlayer::DispatchNotify;
-  heard.clear();
-  PostMessageW(AppWindow(), MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, 1);
-  app_->ProcessMessages();
-  EXPECT_EQ(heard, (std::vector<std::string>{"first 0"}));
+  // Through the window the program's own ports name, as MCI delivers them.
+  {
+    MediaPlayer::NotifyWindow = nullptr;
+    TPlatform platform(*app_);
+    ASSERT_EQ(MediaPlayer::NotifyWindow, app_->QueueHandle());
+    heard.clear();
+    PostMessageW(AppWindow(), MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, 1);
+    app_->ProcessMessages();
+    EXPECT_EQ(heard, (std::vector<std::string>{"first 0"}));
+  }
 
   // A handler may free its player.
   auto doomed = std::make_unique<MediaPlayer>(set);

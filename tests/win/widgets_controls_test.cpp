@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Application.h"
 #include "widgets/Controls.h"
 #include "widgets/Dpi.h"

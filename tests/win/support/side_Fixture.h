@@ -20,7 +20,7 @@
 
 #include "core/DataFile.h"
 #include "core/FileIO.h"
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "core/uChecker.h"
 #include "tests/win/support/ui_harness.h"
 #include "widgets/Application.h"

@@ -26,10 +26,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "tests/win/support/win_harness.h"
 #include "core/uChecker.h"
-#include "core/uZELTIMessages.h"
+#include "base/uZELTIMessages.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"

@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "core/uChecker.h"
 #include "tests/win/support/update_transport.h"
 #include "tests/win/support/win_harness.h"

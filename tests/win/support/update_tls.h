@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "tests/win/support/update_harness.h"
 
 namespace zelt::updatetest {

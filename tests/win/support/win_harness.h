@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/Ports.h"
-#include "core/Text_win.h"
+#include "base/Ports.h"
+#include "base/Text_win.h"
 #include "widgets/Application.h"
 
 namespace zelt::test {
