@@ -34,7 +34,7 @@ class NullTimer final : public IPollTimer {
 
 class NullRegistry final : public IRegistry {
  public:
-  bool WriteString(const std::string&, const std::string&, const std::string&, bool) override { return false; }
+  bool WriteString(const std::string&, const std::string&, const std::wstring&, bool) override { return false; }
   bool DeleteValue(const std::string&, const std::string&) override { return false; }
 };
 

@@ -71,7 +71,7 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
     target_ = chosen;
   } else {
     url = env_.BaseUrl + kUpdatePatchPath;
-    target_ = env_.Checker.ProgramDir() + kPatchFileName;
+    target_ = Narrow((env_.Checker.ProgramDir() / kPatchFileName).wstring());
   }
 
   const std::weak_ptr<char> alive = alive_;

@@ -47,7 +47,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
 
   CheckerPorts ports = makePorts();
-  http_ = &ports.Http;
+  http_ = ports.Http;
   checker_ = std::make_unique<TChecker>(std::move(ports));
   checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
@@ -221,7 +221,8 @@ void TMainForm::OpenTopic() {
   if (!item || !Checker) return;
   const bool wasUnread = !item->Read;
   Checker->MarkItemRead(item);
-  ShellOpen(Handle(), item->OpenLink);
+  // Only a forum link goes to the shell: a damaged or hostile one opens nothing.
+  if (IsForumLink(item->OpenLink)) ShellOpen(Handle(), item->OpenLink);
   list_.SetImage(row, kReadImage);
   if (wasUnread && Checker->UnreadCount > 0) {
     --Checker->UnreadCount;
@@ -328,7 +329,7 @@ void TMainForm::ShowTrafficDialog() {
 void TMainForm::OpenHelp() {
   if (!Checker) return;
   // The program's directory already ends in a backslash.
-  ShellOpen(Handle(), Checker->ProgramDir() + "Help\\Zelt Rarazovo.chm");
+  ShellOpen(Handle(), Checker->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm");
 }
 
 TUpdateEnv TMainForm::UpdateEnv() {
@@ -454,7 +455,13 @@ bool TMainForm::OnKeyUp(UINT vk) {
 
 bool TMainForm::HookInstanceMessage(UINT msg) {
   if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
-    Broadcast(ZELTI_HERE);
+    // A peer may answer our HERE with a FIND of its own, sent while we still
+    // broadcast: that one is ignored, or the answers would never end.
+    if (!answeringFind_) {
+      answeringFind_ = true;
+      Broadcast(ZELTI_HERE);
+      answeringFind_ = false;
+    }
     return true;
   }
   if (msg == ZELTI_HALT && ZELTI_HALT != 0) PostMessageW(Handle(), WM_CLOSE, 0, 0);

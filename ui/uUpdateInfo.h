@@ -30,7 +30,7 @@ namespace zelt {
 // What the two update windows need from the program around them.
 struct TUpdateEnv {
   TChecker& Checker;     // Tag, the Loader's agent and proxy, the traffic counters, ProgramDir
-  IHttpTransport& Http;  // the transport of every request
+  SharedTransport Http;  // the transport of every request
   IGuiQueue& Gui;        // where the requests' reports are applied
   std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
   // Opens the update download window modally (ShowDialog 7 of the main window).
@@ -43,6 +43,8 @@ struct TUpdateEnv {
 inline constexpr const char* kUpdateInfoPath = "/ZeltInformer/info.rtf";
 inline constexpr const char* kUpdateSetupPath = "/ZeltInformer/ZeltInformerSetup.zip";
 inline constexpr const char* kUpdatePatchPath = "/ZeltInformer/files.zip";
+// The largest update description taken from the server.
+inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 
 // Copies the Loader's agent string and proxy settings to a request.
 void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);

@@ -102,8 +102,9 @@ TEST_F(CheckerLife, SaveWritesTheStateAndTheAutostartValue) {
   c.AutoStart = true;
   registry.log.clear();
   c.SaveData();
+  // Quoted: the path holds blanks, and an unquoted one would run "C:\\Program.exe".
   EXPECT_EQ(registry.log, std::vector<std::string>{"write Software\\Microsoft\\Windows\\CurrentVersion\\Run|"
-                                                   "ZeltInformerA|" + exePath});
+                                                   "ZeltInformerA|\"" + exePath + "\""});
   EXPECT_EQ(c.Password, "secret");
   TDataImage onDisk;
   ASSERT_TRUE(ParseDataImage(DataFileBytes(), onDisk));

@@ -129,7 +129,8 @@ class FakeRegistry final : public IRegistry {
   std::map<std::pair<std::string, std::string>, std::string> values;
   std::vector<std::string> log;
 
-  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool create) override {
+  bool WriteString(const std::string& key, const std::string& name, const std::wstring& wide, bool create) override {
+    const std::string value = std::filesystem::path(wide).string();
     log.push_back("write " + key + "|" + name + "|" + value + (create ? "|create" : ""));
     if (!keys.count(key)) {
       if (!create) return false;

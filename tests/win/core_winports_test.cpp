@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <filesystem>
 #include <string>
-#include <thread>
+#include <utility>
 
 #include "core/FileIO.h"
 #include "core/Settings.h"
@@ -21,14 +20,15 @@ namespace {
 
 constexpr char kTestKey[] = "SOFTWARE\\Zelt Rarazovo Test";
 
-bool ReadValue(const std::string& key, const std::string& name, std::string& value, DWORD& type, DWORD& size) {
+bool ReadValue(const std::string& key, const std::string& name, std::wstring& value, DWORD& type, DWORD& size) {
   HKEY k;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-  char buf[1024] = {};
+  wchar_t buf[1024] = {};
   size = sizeof buf;
-  const bool ok = RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS;
+  const bool ok =
+      RegQueryValueExW(k, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS;
   RegCloseKey(k);
-  if (ok) value.assign(buf, size ? size - 1 : 0);
+  if (ok) value.assign(buf, size >= sizeof(wchar_t) ? size / sizeof(wchar_t) - 1 : 0);
   return ok;
 }
 
@@ -42,7 +42,8 @@ bool KeyExists(const std::string& key) {
 TEST(CoreWinRegistry, WritesReadsBackAndDeletes) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
   WinRegistry reg;
-  const std::string path = "C:\\Программы\\Zelt Rarazovo\\ZeltInformer.exe";
+  // Greek letters: nothing of the path may pass through cp1251.
+  const std::wstring path = L"C:\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\Zelt Rarazovo\\ZeltInformer.exe";
 
   // Without create, a missing key stays missing.
   EXPECT_FALSE(reg.WriteString(kTestKey, "Path", path, false));
@@ -50,15 +51,15 @@ TEST(CoreWinRegistry, WritesReadsBackAndDeletes) {
   EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
 
   ASSERT_TRUE(reg.WriteString(kTestKey, "Path", path, true));
-  std::string value;
+  std::wstring value;
   DWORD type = 0, size = 0;
   ASSERT_TRUE(ReadValue(kTestKey, "Path", value, type, size));
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, path.size() + 1);  // the NUL is counted
+  EXPECT_EQ(size, (path.size() + 1) * sizeof(wchar_t));  // the NUL is counted
   EXPECT_EQ(value, path);
 
   // An existing key is opened, not created anew: a second value joins the first.
-  ASSERT_TRUE(reg.WriteString(kTestKey, "Other", "x", false));
+  ASSERT_TRUE(reg.WriteString(kTestKey, "Other", L"x", false));
   EXPECT_TRUE(ReadValue(kTestKey, "Path", value, type, size));
 
   EXPECT_TRUE(reg.DeleteValue(kTestKey, "Path"));
@@ -70,7 +71,7 @@ TEST(CoreWinRegistry, WritesReadsBackAndDeletes) {
 
 TEST(CoreWinRegistry, TheProgramsTwoValues) {
   WinRegistry reg;
-  const std::string exe = ExeFilePath();
+  const std::wstring exe = ExeFilePath();
   // The Run key exists on every Windows; make sure the test prefix has it.
   HKEY run;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
@@ -79,10 +80,10 @@ TEST(CoreWinRegistry, TheProgramsTwoValues) {
 
   ASSERT_TRUE(reg.WriteString(kInstallKey, kInstallValue, exe, true));
   ASSERT_TRUE(reg.WriteString(kRunKey, kRunValue, exe, false));
-  std::string value;
+  std::wstring value;
   DWORD type = 0, size = 0;
   ASSERT_TRUE(ReadValue(kRunKey, kRunValue, value, type, size));
-  EXPECT_EQ(value, exe);  // no quotes, no arguments
+  EXPECT_EQ(value, exe);
   EXPECT_TRUE(reg.DeleteValue(kRunKey, kRunValue));
   EXPECT_FALSE(ReadValue(kRunKey, kRunValue, value, type, size));
   EXPECT_TRUE(reg.DeleteValue(kInstallKey, kInstallValue));
@@ -104,36 +105,42 @@ TEST(CoreWinClock, NowIsTheLocalTime) {
 }
 
 TEST(CoreWinPaths, ExecutableAndFolder) {
-  const std::string exe = ExeFilePath();
-  EXPECT_EQ(exe.substr(exe.size() - 13), "win_tests.exe");
-  EXPECT_TRUE(std::filesystem::exists(Widen(exe)));
-  const std::string dir = FolderOf(exe);
-  EXPECT_EQ(dir.back(), '\\');
-  EXPECT_EQ(dir + "win_tests.exe", exe);
-  EXPECT_EQ(FolderOf("C:/a/b.exe"), "C:/a/");
-  EXPECT_EQ(FolderOf("b.exe"), "");
+  const std::wstring exe = ExeFilePath();
+  EXPECT_EQ(exe.substr(exe.size() - 13), L"win_tests.exe");
+  EXPECT_TRUE(std::filesystem::exists(exe));
+  const std::wstring dir = FolderOf(exe);
+  EXPECT_EQ(dir.back(), L'\\');
+  EXPECT_EQ(dir + L"win_tests.exe", exe);
+  EXPECT_EQ(FolderOf(L"C:/a/b.exe"), L"C:/a/");
+  EXPECT_EQ(FolderOf(L"b.exe"), L"");
 }
 
 class CoreWinFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A folder with a Cyrillic name: paths go through the wide functions.
-    dir = std::filesystem::temp_directory_path() / Widen("zelt-ядро-" + std::to_string(GetCurrentProcessId()));
+    // A folder named in Greek: no part of a path may pass through cp1251.
+    dir = std::filesystem::temp_directory_path() /
+          (L"zelt-\u03b1\u03c1\u03c7\u03b5\u03af\u03b1-" + std::to_wstring(GetCurrentProcessId()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    path = Narrow((dir / L"data.dat").wstring());
+    path = dir / L"data.dat";
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  void TearDown() override {
+    SetReplaceRetryHook(nullptr);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(dir);
+  }
   std::string Read() {
     std::string s;
     EXPECT_TRUE(ReadFileBytes(path, s));
     return s;
   }
+  std::filesystem::path Temp() const { return path.native() + L".tmp"; }
   HANDLE HoldWithoutSharing() {
-    return CreateFileW(Widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   std::filesystem::path dir;
-  std::string path;
+  std::filesystem::path path;
 };
 
 TEST_F(CoreWinFiles, ReplacesAnExistingFile) {
@@ -143,52 +150,56 @@ TEST_F(CoreWinFiles, ReplacesAnExistingFile) {
   EXPECT_EQ(Read(), "new");
   ASSERT_TRUE(ReplaceFileBytes(path, ""));
   EXPECT_EQ(Read(), "");
-  EXPECT_FALSE(std::filesystem::exists(Widen(path + ".tmp")));
+  EXPECT_FALSE(std::filesystem::exists(Temp()));
   std::string none;
-  EXPECT_FALSE(ReadFileBytes(path + ".missing", none));
-}
-
-TEST_F(CoreWinFiles, AHeldFileStaysWholeAndTheTemporaryGoes) {
-  ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
-  const HANDLE held = HoldWithoutSharing();
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(ReplaceFileBytes(path, "next"));
-  CloseHandle(held);
-  EXPECT_EQ(Read(), "previous");
-  EXPECT_FALSE(std::filesystem::exists(Widen(path + ".tmp")));
+  EXPECT_FALSE(ReadFileBytes(path.native() + L".missing", none));
 }
 
 TEST_F(CoreWinFiles, ATemporaryThatCannotBeWrittenLeavesTheFile) {
   ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
-  std::filesystem::create_directory(Widen(path + ".tmp"));
+  std::filesystem::create_directory(Temp());
   EXPECT_FALSE(ReplaceFileBytes(path, "next"));
   EXPECT_EQ(Read(), "previous");
-  std::filesystem::remove(Widen(path + ".tmp"));
+  std::filesystem::remove(Temp());
 }
 
-// Another program lets go of the file while the save retries: the save wins.
-TEST_F(CoreWinFiles, ASaveWaitsBrieflyForAHolder) {
-  ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
-  const HANDLE held = HoldWithoutSharing();
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  std::atomic<bool> stop{false};
-  std::thread holder([&] {
-    // Let go a moment after the save has its temporary file ready, so that
-    // its first attempt to replace the file usually meets the holder.
-    while (!stop && !std::filesystem::exists(Widen(path + ".tmp"))) Sleep(1);
-    Sleep(20);
-    CloseHandle(held);
-  });
-  const bool saved = ReplaceFileBytes(path, "next");
-  stop = true;
-  holder.join();
-  EXPECT_TRUE(saved);
-  EXPECT_EQ(Read(), "next");
+// Only a file held open by another program is waited for; a read-only one
+// fails at once (a wait there froze the window for every save). Whatever
+// fails leaves the file whole and no temporary file behind.
+TEST_F(CoreWinFiles, RetriesOnlyWhileAnotherProgramHoldsTheFile) {
+  const struct {
+    const char* name;
+    bool readOnly, held, releaseOnRetry, saved;
+    int minRetries, maxRetries;
+  } cases[] = {
+      {"read-only", true, false, false, false, 0, 0},
+      {"held throughout", false, true, false, false, 1, 100},
+      {"let go while waited for", false, true, true, true, 1, 100},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
+    ASSERT_TRUE(!k.readOnly || SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE held = k.held ? HoldWithoutSharing() : INVALID_HANDLE_VALUE;
+    ASSERT_EQ(held != INVALID_HANDLE_VALUE, k.held);
+    int retries = 0;
+    SetReplaceRetryHook([&] {
+      ++retries;
+      if (k.releaseOnRetry && held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+    });
+    EXPECT_EQ(ReplaceFileBytes(path, "next"), k.saved);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_GE(retries, k.minRetries);
+    EXPECT_LE(retries, k.maxRetries);
+    EXPECT_EQ(Read(), k.saved ? "next" : "previous");
+    EXPECT_FALSE(std::filesystem::exists(Temp()));
+  }
 }
 
 TEST_F(CoreWinFiles, ReadsAFileOthersHaveOpen) {
   ASSERT_TRUE(ReplaceFileBytes(path, "content"));
-  const HANDLE other = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  const HANDLE other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   EXPECT_EQ(Read(), "content");

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BuildConfig.h"
+#include "base/System_win.h"
 #include "tests/win/support/side_Fixture.h"
 #include "ui/uAboutForm.h"
 #include "widgets/Dpi.h"
@@ -224,6 +226,19 @@ TEST_F(side_RichEdit, LoadsRtfSetsPlainTextAndClears) {
   edit.Clear();
   EXPECT_EQ(edit.PlainText(), "");
   EXPECT_FALSE(edit.LoadRtf("")) << "nothing to take";
+}
+
+// A DLL of the rich edit's name beside the program (the build plants one that
+// leaves a marker if it is ever loaded) is passed over for the system's.
+TEST_F(side_RichEdit, ComesFromTheSystemFolderOnly) {
+  const std::wstring here = FolderOf(ExeFilePath());
+  ASSERT_TRUE(std::filesystem::exists(here + L"Msftedit.dll"));
+  EXPECT_FALSE(std::filesystem::exists(here + L"planted-dll-loaded.txt"));
+  std::filesystem::remove(here + L"planted-dll-loaded.txt");
+  wchar_t loaded[MAX_PATH] = {}, system[MAX_PATH] = {};
+  GetModuleFileNameW(GetModuleHandleW(L"msftedit.dll"), loaded, MAX_PATH);
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(_wcsnicmp(loaded, system, n), 0) << Narrow(loaded);
 }
 
 TEST_F(side_RichEdit, ReadOnlyCanBeSwitched) {

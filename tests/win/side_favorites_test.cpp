@@ -86,13 +86,13 @@ class side_FavoritesForm : public CheckerFixture {
   std::vector<Opened> opened;
 };
 
-const std::string kA = Entry("Тема A", "Zeta", "http://127.0.0.1:18765/forum/a-0-17");
-const std::string kB = Entry("Тема B", "Alpha", "http://127.0.0.1:18765/forum/b-0-17");
-const std::string kC = Entry("Тема C", "Mid", "http://127.0.0.1:18765/forum/c-0-17");
+const std::string kA = Entry("Тема A", "Zeta", ForumBaseUrl() + "a-0-17");
+const std::string kB = Entry("Тема B", "Alpha", ForumBaseUrl() + "b-0-17");
+const std::string kC = Entry("Тема C", "Mid", ForumBaseUrl() + "c-0-17");
 
 TEST_F(side_FavoritesForm, ListsEachEntryWithItsNumber) {
   TChecker& c = CheckerWith(
-      {kA, Entry("", "Форум", "http://x/empty-0-17"), "Без конца\x11Форум 2\x11http://x/tail", "Только название"});
+      {kA, Entry("", "Форум", ForumBaseUrl() + "empty-0-17"), "Без конца\x11Форум 2\x11" + ForumBaseUrl() + "tail", "Только название"});
   auto form = OpenForm(c);
   TFavoritesForm& f = *form;
   EXPECT_EQ(Rows(f),
@@ -133,17 +133,29 @@ TEST_F(side_FavoritesForm, ListsEachEntryWithItsNumber) {
   EXPECT_EQ(f.List().ColumnWidthPx(0), f.List().ClientWidthPx() - Scale(150));
 
   // The entry without a title still opens its link; the one without its last
-  // separator opens what follows the second.
+  // separator opens what follows the second; the one without a link, nothing.
   DoubleClickRow(f, 1);
   DoubleClickRow(f, 2);
   DoubleClickRow(f, 3);
-  ASSERT_EQ(opened.size(), 3u);
-  EXPECT_EQ(opened[0].file, "http://x/empty-0-17");
-  EXPECT_EQ(opened[1].file, "http://x/tail");
-  EXPECT_EQ(opened[2].file, "");
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0].file, ForumBaseUrl() + "empty-0-17");
+  EXPECT_EQ(opened[1].file, ForumBaseUrl() + "tail");
   EXPECT_EQ(opened[0].owner, f.Handle());
   f.List().Select(0);
   EXPECT_FALSE(Screenshot(*app, f.Handle(), "favorites").empty());
+}
+
+// A link that is not the forum's (edited into data.dat, or made from a
+// hostile reply) never reaches the shell.
+TEST_F(side_FavoritesForm, OpensForumLinksOnly) {
+  const std::string links[] = {"\\\\host\\share\\x.exe", "C:\\x.exe", "file:///C:/x.exe", "http://elsewhere/forum/x",
+                               ForumBaseUrl() + "t\" x", ForumBaseUrl() + "ok-0-17"};
+  std::vector<std::string> entries;
+  for (const std::string& link : links) entries.push_back(Entry("T", "F", link));
+  auto form = OpenForm(CheckerWith(entries));
+  for (int row = 0; row < 6; ++row) DoubleClickRow(*form, row);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].file, ForumBaseUrl() + "ok-0-17");
 }
 
 TEST_F(side_FavoritesForm, DeleteBThenOpenCThenDeleteC) {
@@ -161,7 +173,7 @@ TEST_F(side_FavoritesForm, DeleteBThenOpenCThenDeleteC) {
 
   DoubleClickRow(f, 1);
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0].file, "http://127.0.0.1:18765/forum/c-0-17");
+  EXPECT_EQ(opened[0].file, ForumBaseUrl() + "c-0-17");
   EXPECT_EQ(opened[0].owner, f.Handle());
   EXPECT_TRUE(f.Visible());
   EXPECT_EQ(GetForegroundWindow(), f.Handle()) << "the window comes back to the front";
@@ -192,7 +204,7 @@ TEST_F(side_FavoritesForm, SortingKeepsEachRowTiedToItsEntry) {
 
   DoubleClickRow(f, 0);
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0].file, "http://127.0.0.1:18765/forum/c-0-17");
+  EXPECT_EQ(opened[0].file, ForumBaseUrl() + "c-0-17");
 
   ClickHeader(f, 0);  // a further click, on another header: descending
   EXPECT_EQ(Rows(f), (std::vector<std::string>{"Тема C|Mid|1", "Тема A|Zeta|0"}));

@@ -183,7 +183,7 @@ TEST_F(side_SoundsForm, ReplaceAsksTheFileDialogAndChangesTheCheckerAtOnce) {
       EXPECT_EQ(d.request.Filters[0].second, "*.ogg;*.wav;*.mp3");
       EXPECT_EQ(d.request.Filters[1].first, "*.*");
       EXPECT_EQ(d.request.Filters[1].second, "*.*");
-      EXPECT_EQ(d.request.InitialDir, c.ProgramDir() + "sound\\");
+      EXPECT_EQ(d.request.InitialDir, Narrow(c.ProgramDir().wstring()) + "sound\\");
       EXPECT_EQ(d.request.Flags, static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY));
       for (int i = 0; i < 3; ++i) {
         const char* before[] = {"C:\\a\\one.ogg", "C:\\a\\two.ogg", "C:\\a\\three.ogg"};
@@ -253,11 +253,11 @@ TEST_F(side_SoundsForm, DeleteEmptiesTheSelectedEventsSound) {
 TEST_F(side_SoundsForm, DefaultsPointEveryEventAtSoundsBesideTheProgram) {
   // The folder does not exist in the test's program folder; no file is looked for.
   TChecker& c = CheckerWithSounds("", "C:\\a\\two.ogg", "");
-  ASSERT_EQ(GetFileAttributesW(Widen(c.ProgramDir() + "Sounds").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(GetFileAttributesW(Widen(Narrow(c.ProgramDir().wstring()) + "Sounds").c_str()), INVALID_FILE_ATTRIBUTES);
   auto form = OpenForm(c);
   form->List().Select(1);  // a selection does not matter
   Click(*app, form->DefaultsButton().Handle());
-  const std::string dir = c.ProgramDir() + "Sounds\\";
+  const std::string dir = Narrow(c.ProgramDir().wstring()) + "Sounds\\";
   EXPECT_EQ(c.SoundNewMessages, dir + "Сообщение.ogg");
   EXPECT_EQ(c.SoundNewVersion, dir + "Новая версия.ogg");
   EXPECT_EQ(c.SoundError, dir + "Ошибка.ogg");

@@ -118,7 +118,7 @@ TEST_F(update_launch, StartsThePatchForRealEvenFromACyrillicFolder) {
   for (const std::string& dir : {NewTempFolder("zelt-launch"), NewTempFolder("Обновление Зельт")}) {
     SCOPED_TRACE(dir);
     WriteAll(dir + "sfx.exe", patch);
-    EXPECT_TRUE(LaunchUpdate(dir, app->Handle(), kCaption));
+    EXPECT_TRUE(LaunchUpdate(Widen(dir), app->Handle(), kCaption));
     // The patch runs on its own; its marker names the file that ran.
     const std::string marker = dir + "patch-ran.txt";
     ASSERT_TRUE(PumpUntil(*app, [&] { return FileExists(marker) && !ReadFileBytes(marker).empty(); }, 30000));

@@ -25,8 +25,8 @@ namespace zelt::test {
 class MapRegistry final : public IRegistry {
  public:
   std::map<std::string, std::string> Values;
-  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool) override {
-    Values[key + "\\" + name] = value;
+  bool WriteString(const std::string& key, const std::string& name, const std::wstring& value, bool) override {
+    Values[key + "\\" + name] = Narrow(value);
     return true;
   }
   bool DeleteValue(const std::string& key, const std::string& name) override {
