@@ -31,6 +31,10 @@
 //                                              post any message (to the first
 //                                              descendant of CHILDCLASS when given)
 //   ZeltProbe rows TARGET                      the rows of its first list view
+//   ZeltProbe posthwnd HWND MSG WPARAM LPARAM  post to a window by its handle (hex,
+//                                              as ui-list prints it): sends nothing,
+//                                              so it works while the window's
+//                                              thread is busy
 //   ZeltProbe click TARGET CHILDCLASS X Y      post a left click at X,Y of the
 //                                              first descendant of CHILDCLASS
 //   ZeltProbe stats TARGET                     figures of the window's process
@@ -524,6 +528,13 @@ std::string Drive(const std::vector<std::string>& a) {
   const std::string& cmd = a[0];
   if (cmd == "stats" && a.size() >= 2) return Stats(a[1]);
   if (cmd == "flood" && a.size() >= 3) return Flood(a[1], Number(a[2]));
+  if (cmd == "posthwnd" && a.size() >= 5) {
+    HWND to = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(a[1].c_str(), nullptr, 16)));
+    return PostMessageW(to, static_cast<UINT>(Number(a[2])), static_cast<WPARAM>(Number(a[3])),
+                        static_cast<LPARAM>(Number(a[4])))
+               ? "OK"
+               : "ERR post failed";
+  }
   if (a.size() < 2) return "ERR usage";
   HWND hwnd = FindTarget(a[1]);
   if (!hwnd) return "ERR no window " + a[1];

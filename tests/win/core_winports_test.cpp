@@ -163,23 +163,27 @@ TEST_F(CoreWinFiles, ATemporaryThatCannotBeWrittenLeavesTheFile) {
   std::filesystem::remove(Temp());
 }
 
-// Only a file held open by another program is waited for; a read-only one
-// fails at once (a wait there froze the window for every save). Whatever
-// fails leaves the file whole and no temporary file behind.
+// Only a file held open by another program is waited for; a read-only one,
+// or one that cannot be replaced at all, fails at once (a wait there froze the
+// window for every save). Whatever fails leaves the file whole and no
+// temporary file behind.
 TEST_F(CoreWinFiles, RetriesOnlyWhileAnotherProgramHoldsTheFile) {
   const struct {
     const char* name;
-    bool readOnly, held, releaseOnRetry, saved;
+    bool readOnly, folder, held, releaseOnRetry, saved;
     int minRetries, maxRetries;
   } cases[] = {
-      {"read-only", true, false, false, false, 0, 0},
-      {"held throughout", false, true, false, false, 1, 100},
-      {"let go while waited for", false, true, true, true, 1, 100},
+      {"read-only", true, false, false, false, false, 0, 0},
+      {"a folder in its place", false, true, false, false, false, 0, 0},
+      {"held throughout", false, false, true, false, false, 1, 100},
+      {"let go while waited for", false, false, true, true, true, 1, 100},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
+    std::filesystem::remove_all(path);
+    if (k.folder) std::filesystem::create_directory(path);
+    ASSERT_TRUE(k.folder || ReplaceFileBytes(path, "previous"));
     ASSERT_TRUE(!k.readOnly || SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE held = k.held ? HoldWithoutSharing() : INVALID_HANDLE_VALUE;
     ASSERT_EQ(held != INVALID_HANDLE_VALUE, k.held);
@@ -192,7 +196,7 @@ TEST_F(CoreWinFiles, RetriesOnlyWhileAnotherProgramHoldsTheFile) {
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_GE(retries, k.minRetries);
     EXPECT_LE(retries, k.maxRetries);
-    EXPECT_EQ(Read(), k.saved ? "next" : "previous");
+    EXPECT_EQ(k.folder ? "" : Read(), k.folder ? "" : k.saved ? "next" : "previous");
     EXPECT_FALSE(std::filesystem::exists(Temp()));
   }
 }
