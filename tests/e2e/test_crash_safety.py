@@ -12,7 +12,7 @@ import time
 
 import datfile
 from harness import WORK_DIR, E2ETestCase, here_count, wait_until
-from test_soak import MAIN, VK_F9, Driver
+from test_soak import MAIN, VK_F5, VK_F9, Driver
 from watch import RequestLog, wine_pid
 
 ITERATIONS = 14
@@ -46,7 +46,7 @@ class CrashSafetyTest(E2ETestCase):
             os.remove(log_path)
         srv = self.server(log=log_path)
         log = RequestLog(log_path)
-        settings = {"IntervalMs": 1000, "TopicCount": TOPICS, "ForumNames": ["General=15"],
+        settings = {"IntervalMs": 60000, "TopicCount": TOPICS, "ForumNames": ["General=15"],
                     "Favorites": ["Избранная\x11General\x11http://example/forum/x-0-17\x11"], "Nick": "Тестер"}
         prog = self.program(data_dat=datfile.encode(settings))
         generation = 0
@@ -79,6 +79,7 @@ class CrashSafetyTest(E2ETestCase):
                 while time.monotonic() < end:
                     generation += 1
                     srv.control("topics", topics(generation))
+                    driver.ask(f"key {MAIN} {VK_F5}")
                     driver.ask(f"key {MAIN} {VK_F9} 3")
                     time.sleep(rng.uniform(0.0, 0.05))
                 age = time.time_ns() - os.stat(prog.data_path).st_mtime_ns
