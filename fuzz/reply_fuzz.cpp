@@ -1,5 +1,7 @@
 // The reply handler: a body as the server might send it, applied to a fresh
-// checker, then reused by a short follow-up reply.
+// checker, then reused by a short follow-up reply; then every topic goes into
+// the favourites and the read marks. No server text may split or add a list
+// entry, and data.dat keeps every list as it is.
 //   byte 0, bit 0: the request asked for the forum list
 //           bit 1: the user's own posts count as read (nick "Ivan")
 //           bit 2: some topics are already read
@@ -9,11 +11,13 @@
 //   the rest: the body
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "core/DataFile.h"
 #include "core/ReplyDecoding.h"
 #include "core/uChecker.h"
 #include "fuzz/fuzz_ports.h"
@@ -52,6 +56,31 @@ void CheckState(const TChecker& c, const std::string& forumBase) {
   Check(c.PrevUnreadCount == c.UnreadCount);
   Check(c.ReadMarks.Count() <= 999);
   Check(c.LastInUnpacked <= kMaxInflatedText);
+}
+
+size_t Count(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
+
+bool HasLineBytes(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// The forum names, favourites and read marks, and data.dat's copy of them.
+void CheckLists(TChecker& c) {
+  Check(c.ForumNames.Count() <= kMaxForumLines);
+  for (const std::string& line : c.ForumNames.Lines())
+    Check(line.size() <= kMaxForumLineBytes && line.find('=') != std::string::npos && Count(line, '\x11') == 0 &&
+          !HasLineBytes(line));
+  for (const auto& item : c.Items) {
+    c.AddFavorite(item.get());
+    c.MarkItemRead(item.get());
+  }
+  for (const std::string& entry : c.Favorites.Lines()) Check(Count(entry, '\x11') == 3 && !HasLineBytes(entry));
+  for (const std::string& entry : c.ReadMarks.Lines()) Check(Count(entry, '\x11') == 1 && !HasLineBytes(entry));
+  TDataImage image, back;
+  image.Favorites = c.Favorites;
+  image.ForumNames = c.ForumNames;
+  image.ReadMarks = c.ReadMarks;
+  Check(ParseDataImage(SerializeDataImage(image), back));
+  Check(back.Favorites.Lines() == c.Favorites.Lines() && back.ForumNames.Lines() == c.ForumNames.Lines() &&
+        back.ReadMarks.Lines() == c.ReadMarks.Lines());
 }
 
 }  // namespace
@@ -98,5 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(c.UpdateAvailable == ((mode & 16) != 0));
   }
+  CheckLists(c);
   return 0;
 }
