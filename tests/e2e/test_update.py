@@ -30,7 +30,7 @@ INFO_TITLE = "Информация об обновлении"
 DOWNLOAD_TITLE = "Загрузка обновления"
 PATCH_CHOICE = "Загрузить только файл - патч ("
 UPDATE_BUTTON = (120 + 24, 54 + 21)  # the popup's update button, client point at 96 DPI
-DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "ShowOnNew": 0, "Nick": "Ёжик",
+DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "AutoStart": 1, "Nick": "Ёжик",
                        "Favorites": ["topic-1\x11Первая тема"], "ReadMarks": ["topic-2\x1112"]})
 
 
@@ -187,17 +187,19 @@ class UpdateTest(E2ETestCase):
                 self.assertEqual(ui("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
                 wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None and controls(title(INFO_TITLE)) is None,
                            30, what="the update windows closed")
+                if file_name:
+                    server.control("update-file", {"name": file_name, "remove": True})
+                else:
+                    shutil.rmtree(os.path.join(folder, "sfx.exe.tmp"))
                 self.assertFalse(os.path.exists(stale))
                 self.assertFalse(os.path.exists(marker))
                 self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
                 self.assertIsNone(old.poll())
                 self.assertEqual(harness.here_count(), 1)
-                if file_name:
-                    server.control("update-file", {"name": file_name, "remove": True})
-                else:
-                    shutil.rmtree(os.path.join(folder, "sfx.exe.tmp"))
 
         server.control("reset", {})
+        if os.path.exists(stale):
+            os.remove(stale)
         self.take_patch()
         old.wait(90)  # the patch ended the 0.4 copy, which saved data.dat on its way out
         with open(os.path.join(folder, "data.dat"), "rb") as f:
@@ -217,16 +219,17 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(boxes(), [])
 
         # The uninstaller ends the running copy itself and keeps data.dat when silent.
+        values = [(UNINSTALL_KEY, None), ("HKLM\\SOFTWARE\\Zelt Rarazovo", "Path"),
+                  ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")]
+        found = lambda: [wine("reg", "query", k, *(["/v", v] if v else [])).returncode == 0 for k, v in values]
+        self.assertEqual(found(), [True, True, True])
         wine(INSTALLED + "\\Uninstall.exe", "/S")
         wait_until(lambda: not os.path.exists(exe) and not os.path.exists(os.path.join(folder, "Uninstall.exe")),
                    60, what="the program's files removed")
         self.assertEqual(harness.here_count(), 0)
         self.assertEqual(sorted(os.listdir(folder)), ["data.dat"])
         self.assertFalse(os.path.exists(os.path.dirname(menu_entry)))
-        for key, value in ((UNINSTALL_KEY, None), ("HKLM\\SOFTWARE\\Zelt Rarazovo", "Path"),
-                           ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")):
-            query = wine("reg", "query", key, *(["/v", value] if value else []))
-            self.assertNotEqual(query.returncode, 0, (key, value, query.stdout))
+        self.assertEqual(found(), [False, False, False])
 
     def test_cancel_during_a_slow_download_writes_and_starts_nothing(self):
         server = self.server("--update-dir", UPDATE_FILES)
