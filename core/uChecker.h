@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "base/Ports.h"
 #include "core/DataFile.h"
 #include "core/StringList.h"
@@ -138,8 +139,8 @@ class TChecker : public TStoredSettings {
 // Forum base URL: the forum site followed by "/forum/".
 std::string ForumBaseUrl();
 // The agent string of every request.
-inline constexpr const char* kUserAgent = "Zelt Rarazovo 0.4";
-inline constexpr const char* kClientVersion = "0.4";
+inline constexpr const char* kUserAgent = build::kProductName;
+inline constexpr const char* kClientVersion = build::kVersion;
 // Shown for a forum id whose name is not known yet.
 extern const char* const kForumPlaceholder;
 // Reported with every failed request.
