@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "base/Ports.h"
 #include "core/DataFile.h"
 #include "core/StringList.h"
@@ -166,8 +167,8 @@ bool IsForumLink(std::string_view link);
 // The largest reply body taken from the informer server.
 inline constexpr uint32_t kMaxReplyBytes = 1u << 20;
 // The agent string of every request.
-inline constexpr const char* kUserAgent = "Zelt Rarazovo 0.4";
-inline constexpr const char* kClientVersion = "0.4";
+inline constexpr const char* kUserAgent = build::kProductName;
+inline constexpr const char* kClientVersion = build::kVersion;
 // Shown for a forum id whose name is not known yet.
 extern const char* const kForumPlaceholder;
 // Reported with every failed request.

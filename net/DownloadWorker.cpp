@@ -245,8 +245,11 @@ bool DownloadWorker::OpenConnection(RequestHandles& h) {
   if (UseSystemProxy) {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
   } else if (!ProxyServer.empty()) {
-    // "http=" limits the proxy to HTTP.
-    const std::string proxy = "http=" + ProxyServer + ":" + std::to_string(ProxyPort);
+    // "http=" alone limits the proxy to HTTP, and an https request would
+    // then go direct, which fails where the proxy is the only way out; an
+    // https request names it for both.
+    const std::string server = ProxyServer + ":" + std::to_string(ProxyPort);
+    const std::string proxy = Secure ? "http=" + server + " https=" + server : "http=" + server;
     h.internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
   } else {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);

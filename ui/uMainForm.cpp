@@ -15,6 +15,7 @@
 #include "ui/uDownloaderForm.h"
 #include "ui/LaunchUpdate.h"
 #include "BuildConfig.h"
+#include "net/UpdateSignature_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -24,7 +25,7 @@ namespace zelt {
 TMainForm* MainForm = nullptr;
 
 namespace {
-constexpr const char* kProductCaption = "Zelt Rarazovo 0.4";
+constexpr const char* kProductCaption = build::kProductName;
 constexpr int kUnreadImage = 0;
 constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
@@ -334,7 +335,7 @@ void TMainForm::OpenHelp() {
 
 TUpdateEnv TMainForm::UpdateEnv() {
   return TUpdateEnv{*Checker, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
-                    [this] { LaunchUpdate(); }};
+                    [this] { LaunchUpdate(); }, UpdateKeyFromHex(build::kUpdateKeyHex)};
 }
 
 void TMainForm::LaunchUpdate() {

@@ -37,6 +37,9 @@ struct TUpdateEnv {
   std::function<void()> OpenDownload;
   // Starts the downloaded patch (LaunchUpdate of the main window).
   std::function<void()> RunPatch;
+  // The raw public key (X then Y) that packages must be signed with; empty
+  // when this build takes them unchecked.
+  std::string UpdateKey;
 };
 
 // The update server's paths below its base URL.

@@ -206,36 +206,25 @@ TEST_F(update_download, FailedDownloadShowsTheMessageAndStaysOpen) {
   EXPECT_EQ(checker->UpdateOutBytes, 0u);
 }
 
-TEST_F(update_download, UnwritablePatchLeavesTheSystemsReportOfTheMissingFile) {
-  // The program's folder is gone: the patch cannot be written, and starting
-  // it then reports what the system says about the missing file.
-  SetShellExecuteExHook(nullptr);
+TEST_F(update_download, UnwritablePatchIsAFailedDownloadAndNothingStarts) {
+  // The program's folder is gone: the patch cannot be written, which is a
+  // failed download; an older "sfx.exe" elsewhere is never started instead.
   transport.Serve(kPatch, {200, PatternBytes(3000)});
   checker.reset();
   const std::string missingDir = programDir + "gone\\";
   checker = std::make_unique<TChecker>(CheckerPorts{*app, transport, app->CreateTimer(), registry, sound, clock,
                                                     missingDir, missingDir + "ZeltInformer.exe"});
   checker->Tag = 0;
-  ShellBoxCloser shellBoxes;  // would answer a box of the shell's own
   Open();
-  RunModal();
+  RunModal([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !boxes.empty(); }));
+    ClickButton(window->CancelButton().Handle());
+  });
   EXPECT_FALSE(FileExists(missingDir + "sfx.exe"));
-  EXPECT_TRUE(shellBoxes.Texts.empty());
+  EXPECT_TRUE(launches.empty());
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, "Zelt Rarazovo 0.4");
-  EXPECT_TRUE(boxes[0].text == SystemErrorText(ERROR_FILE_NOT_FOUND) ||
-              boxes[0].text == SystemErrorText(ERROR_PATH_NOT_FOUND))
-      << boxes[0].text;
-}
-
-TEST_F(update_download, WriteWholeFileReplacesOrReports) {
-  const std::string path = programDir + "файл.bin";
-  EXPECT_TRUE(WriteWholeFile(path, "first version, the longer one"));
-  EXPECT_TRUE(WriteWholeFile(path, "second"));
-  EXPECT_EQ(ReadFileBytes(path), "second");
-  EXPECT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(ReadFileBytes(path), "");
-  EXPECT_FALSE(WriteWholeFile(programDir + "no such folder\\x.bin", "data"));
+  EXPECT_EQ(boxes[0].text, "Произошла ошибка при загрузке.");
+  EXPECT_EQ(window->CancelButton().Text(), "Отмена");
 }
 
 }  // namespace
