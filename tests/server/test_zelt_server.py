@@ -420,8 +420,33 @@ class ScriptTest(ServerCase):
         self.assertEqual(headers["x-test"], "1")
         self.assertEqual(headers["content-length"], "0")
 
+    def test_hostile_replies(self):
+        # A bomb inflates to the size asked; an endless body runs on without a
+        # length; a held reply waits for the release.
+        control("script", {"replies": [{"bomb": {"head": "0", "unit": "ab", "bytes": 1 << 20}},
+                                       {"endless": True}, {"hold": True, "raw_text": "held"}]})
+        body = get(inf())[2]
+        self.assertLess(len(body), 8192)
+        self.assertEqual(inflate(body), b"0" + b"ab" * (1 << 19))
+        with socket.create_connection(("127.0.0.1", PORT), timeout=10) as s:
+            s.sendall(b"GET /inf.php HTTP/1.1\r\nHost: x\r\n\r\n")
+            data = b""
+            while len(data) < 3 << 20 and (chunk := s.recv(65536)):
+                data += chunk
+        self.assertNotIn("content-length", split_response(data)[1])
+        self.assertGreaterEqual(len(data), 3 << 20)
+        with socket.create_connection(("127.0.0.1", PORT), timeout=10) as s:
+            s.sendall(b"GET /inf.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            while not any(r["path"] == "/inf.php" for r in control_get("log")[2:]):
+                time.sleep(0.01)
+            self.assertEqual(select.select([s], [], [], 0)[0], [])
+            control("release")
+            data = b"".join(iter(lambda: s.recv(65536), b""))
+        self.assertEqual(split_response(data)[2], b"held")
+
     def test_bad_scripts_are_refused(self):
         bad = [{"replies": [{"text": "a", "raw_text": "b"}]},
+               {"replies": [{"bomb": {"unit": "", "bytes": 10}}]},
                {"replies": [{"body_b64": "not base64!"}]},
                {"replies": [{"status": "abc"}]},
                {"replies": [{"chunk": 0}]},
