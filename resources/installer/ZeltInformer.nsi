@@ -37,7 +37,10 @@ VIAddVersionKey /LANG=1049 "LegalCopyright" "${PRODUCT}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
+; Started by the shell, with the user's own rights rather than the
+; installer's: a program started from here would run elevated.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION RunAsUser
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -74,12 +77,21 @@ FunctionEnd
 !insertmacro EndRunningCopy ""
 !insertmacro EndRunningCopy "un."
 
+Function RunAsUser
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\${EXE}"'
+FunctionEnd
+
 Section "Install"
   SetShellVarContext all
   Call EndRunningCopy
   SetOutPath "$INSTDIR"
   !insertmacro InstallFiles
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ; The program keeps data.dat beside itself and fetches its updates there,
+  ; running with the rights of whoever uses it: the folder's users may
+  ; change it, or every save and every update would be refused.
+  nsExec::Exec 'icacls "$INSTDIR" /grant *S-1-5-32-545:(OI)(CI)M /T /Q'
+  Pop $0
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${EXE}"
