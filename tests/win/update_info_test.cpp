@@ -144,16 +144,18 @@ TEST_F(update_info, FailedRequestShowsTheErrorAndOffersNothing) {
     std::string missing;
     std::string url;
     uint16_t code;
+    size_t descriptionBytes = 0;  // served instead of the description when set
   };
   const std::vector<Case> cases = {
       {"description missing", kInfo, kBase, 12003},
       {"patch missing", kPatch, kBase, 12003},
       {"rejected address", "", "ftp://update.test", 12005},
+      {"description beyond a megabyte", "", kBase, 223, kMaxDescriptionBytes + 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     window.reset();
-    transport.Serve(kInfo, {200, kRtf});
+    transport.Serve(kInfo, {200, c.descriptionBytes ? PatternBytes(c.descriptionBytes) : kRtf});
     transport.Serve(kSetup, {200, PatternBytes(100)});
     transport.Serve(kPatch, {200, PatternBytes(100)});
     if (!c.missing.empty()) transport.Serve(c.missing, {404, "Not Found"});
