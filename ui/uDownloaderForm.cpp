@@ -54,13 +54,13 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
       return;
     }
     url_ = env_.BaseUrl + kUpdateSetupPath;
-    target_ = chosen;
+    target_ = Widen(chosen);
   } else {
     url_ = env_.BaseUrl + kUpdatePatchPath;
-    target_ = Narrow((env_.Checker.ProgramDir() / kPatchFileName).wstring());
+    target_ = env_.Checker.ProgramDir() / kPatchFileName;
     // Whatever happens to this download, an older patch must not be what a
     // later start runs.
-    DeleteFileW(Widen(target_).c_str());
+    DeleteFileW(target_.c_str());
   }
 
   request_ = MakeRequest(kPackageLimit);
@@ -137,7 +137,7 @@ void TDownloaderForm::Commit(const std::string& body) {
   // Written beside the target and moved into place only when complete: a
   // file that cannot be written whole is a failed download, and leaves
   // nothing behind.
-  if (!ReplaceFileBytes(Widen(target_), body)) {
+  if (!ReplaceFileBytes(target_, body)) {
     Failed();
     return;
   }

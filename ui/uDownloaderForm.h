@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -50,7 +51,7 @@ class TDownloaderForm final : public TForm {
   std::string StripTitle() { return Strip().Text(); }
   bool FullSetup() const { return fullSetup_; }
   // Where the package goes; empty when the user cancelled the save dialog.
-  const std::string& Target() const { return target_; }
+  const std::filesystem::path& Target() const { return target_; }
   // The request, or null when none was made.
   HTTPDownload* Download() { return request_.get(); }
   // The signature's request, or null when none was made (yet).
@@ -74,7 +75,7 @@ class TDownloaderForm final : public TForm {
   TProgressBar progress_;
   TButton cancel_;
   bool fullSetup_ = false;
-  std::string target_;
+  std::filesystem::path target_;
   std::string url_;
   std::unique_ptr<HTTPDownload> request_;
   std::unique_ptr<HTTPDownload> signature_;

@@ -65,7 +65,7 @@ void TSoundsForm::Replace() {
   request.Filters = {{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"}, {"*.*", "*.*"}};
   // The dialog starts in "sound\" (singular) inside the program's folder;
   // the default files lie in "Sounds\".
-  request.InitialDir = Narrow(checker_.ProgramDir().wstring()) + "sound\\";
+  request.InitialDir = PathText(checker_.ProgramDir().wstring()) + "sound\\";
   request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   std::string path;
   if (!OpenFileDialog(request, path)) return;
@@ -84,7 +84,7 @@ void TSoundsForm::Defaults() {
   // No file is tested for existence: a missing one simply plays nothing.
   for (int i = 0; i < kEvents; ++i) {
     list_.SetCell(i, 1, kDefaultFiles[i]);
-    Setting(i) = Narrow(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1);
+    Setting(i) = PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1);
   }
 }
 

@@ -210,5 +210,28 @@ TEST_F(CoreWinFiles, ReadsAFileOthersHaveOpen) {
   CloseHandle(other);
 }
 
+// A path kept as the program's text (a sound in data.dat, a dialog's answer)
+// still names the file when the folder's name does not fit cp1251.
+TEST_F(CoreWinFiles, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
+  ASSERT_TRUE(ReplaceFileBytes(path, "x"));
+  const std::filesystem::path cyrillic = dir / L"\u0437\u0432\u0443\u043a.ogg";  // fits cp1251
+  ASSERT_TRUE(ReplaceFileBytes(cyrillic, "y"));
+  struct Case {
+    std::filesystem::path file;
+    bool exists;
+  } cases[] = {{path, true}, {cyrillic, true}, {dir / L"later.ogg", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.file.wstring()));
+    const std::string text = PathText(c.file.wstring());
+    EXPECT_EQ(text.find('?'), std::string::npos) << text;
+    if (c.exists) {
+      EXPECT_TRUE(std::filesystem::equivalent(Widen(text), c.file)) << text;
+    } else {
+      EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(Widen(text)).parent_path(), dir)) << text;
+    }
+  }
+  EXPECT_EQ(PathText(L"C:\\\u0417\u0432\u0443\u043a\\a.ogg"), "C:\\\xC7\xE2\xF3\xEA\\a.ogg");
+}
+
 }  // namespace
 }  // namespace zelt

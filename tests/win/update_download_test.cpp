@@ -45,7 +45,7 @@ TEST_F(update_download, PatchIsWrittenBesideTheProgramAndStarted) {
   transport.Serve(kPatch, reply);
   checker->Tag = 0;
   Open();
-  EXPECT_EQ(window->Target(), programDir + "sfx.exe");
+  EXPECT_EQ(window->Target(), std::filesystem::path(programDir) / "sfx.exe");
   EXPECT_FALSE(window->FullSetup());
   EXPECT_TRUE(dialogs.empty());
   RunModal([&] {
