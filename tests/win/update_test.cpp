@@ -1,0 +1,357 @@
+// The update windows over the scripted network: the description and the two
+// sizes in any order, what is offered, failures and closing; the download of
+// the patch (written beside the program and started) or of the full setup
+// (saved where the dialog says); and the start of the patch itself.
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+
+#include "tests/support/Win.h"
+#include "ui/uDownloaderForm.h"
+#include "ui/uUpdateInfo.h"
+
+namespace zelt::fake {
+namespace {
+
+const std::string kRtf = "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Arial;}}\\f0 Новая версия 0.5\\par}";
+const std::string kSetupText = "Загрузить полный установочный файл";
+const std::string kPatchText = "Загрузить только файл - патч";
+
+class Update : public WinCheckerTest {
+ protected:
+  void SetUp() override {
+    Make();
+    http.Serve(kUpdateInfoPath, {.body = kRtf});
+    http.Serve(kUpdateSetupPath, {.body = std::string(5000, 's')});
+    http.Serve(kUpdatePatchPath, {.body = std::string(700, 'p')});
+  }
+  void TearDown() override {
+    http.Release();
+    info.reset();
+    download.reset();
+    WinCheckerTest::TearDown();
+  }
+  TUpdateEnv Env() {
+    return TUpdateEnv{*checker, http, *app, "http://update.test", [this] { ++downloadsOpened; },
+                      [this] { ++patchesRun; }};
+  }
+  std::string Shown() {
+    std::string t = info->Description().PlainText();
+    while (!t.empty() && (t.back() == '\r' || t.back() == '\n')) t.pop_back();
+    return t;
+  }
+  // "setup label/enabled/checked|patch ...|download enabled"
+  std::string Offer() {
+    auto choice = [](TChoiceButton& b) {
+      return b.Text() + (b.Enabled() ? " on" : " off") + (b.Checked() ? " checked" : "");
+    };
+    return choice(info->SetupChoice()) + "|" + choice(info->PatchChoice()) + "|" +
+           (info->DownloadButton().Enabled() ? "download" : "nothing");
+  }
+  void Downloading(int32_t tag) {
+    checker->Tag = tag;
+    download = std::make_unique<TDownloaderForm>(nullptr, Env());
+  }
+  std::string ReadAll(const std::string& path) { return ReadText(path); }
+
+  std::unique_ptr<TUpdateInfo> info;
+  std::unique_ptr<TDownloaderForm> download;
+  int downloadsOpened = 0, patchesRun = 0;
+};
+
+TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
+  std::array<std::string, 3> order{kUpdateInfoPath, kUpdatePatchPath, kUpdateSetupPath};
+  std::sort(order.begin(), order.end());
+  do {
+    SCOPED_TRACE(order[0] + " " + order[1] + " " + order[2]);
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
+    http.Reset();
+    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
+    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = Step::Send});
+    http.Serve(kUpdateSetupPath, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send});
+    http.Serve(kUpdatePatchPath, {.body = std::string(2048, 'p'), .holdAt = Step::Send});
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
+      http.Release(order[static_cast<size_t>(i)]);
+      ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == i + 1; }));
+      if (i < 2) {
+        EXPECT_EQ(Shown(), "Подождите...");
+        EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing") << "nothing before all three";
+      }
+    }
+    EXPECT_EQ(Shown(), "Новая версия 0.5");
+    EXPECT_EQ(Offer(), kSetupText + " (1.5 MB) on checked|" + kPatchText + " (2 KB) on|download");
+    EXPECT_EQ(checker->UpdateInBytes, kRtf.size()) << "the sizes cost no traffic";
+    EXPECT_EQ(checker->UpdateTotalBytes, kRtf.size() + 544u);
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(Update, TheSizesDecideWhatIsOffered) {
+  const Reply none{.body = "x", .announce = false}, empty{.lengthText = "0"}, big{.body = std::string(3407872, 'b')},
+      small{.body = std::string(1000, 's')};
+  const struct {
+    Reply setup, patch;
+    std::string offer;
+  } cases[] = {
+      {big, small, kSetupText + " (3.25 MB) on checked|" + kPatchText + " (1000 B) on|download"},
+      {empty, small, kSetupText + " (0 B) off|" + kPatchText + " (1000 B) on checked|download"},
+      {empty, empty, kSetupText + " (0 B) off|" + kPatchText + " (0 B) off|nothing"},
+      {none, empty, kSetupText + " (4 GB) on checked|" + kPatchText + " (0 B) off|download"},
+  };
+  for (const auto& c : cases) {
+    info.reset();
+    http.Serve(kUpdateSetupPath, c.setup);
+    http.Serve(kUpdatePatchPath, c.patch);
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == 3; }));
+    EXPECT_EQ(Offer(), c.offer);
+  }
+}
+
+TEST_F(Update, AFailedRequestShowsItsCodeAndNothingIsOffered) {
+  const struct {
+    std::string missing, url;
+    uint16_t code;
+  } cases[] = {{kUpdateInfoPath, "http://update.test", 12003}, {kUpdatePatchPath, "http://update.test", 12003},
+               {"", "ftp://update.test", 12005}};
+  for (const auto& c : cases) {
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
+    if (!c.missing.empty()) http.Serve(c.missing, {.status = 404});
+    TUpdateEnv env = Env();
+    env.BaseUrl = c.url;
+    info = std::make_unique<TUpdateInfo>(nullptr, env);
+    const std::string expected = "Ошибка связи " + std::to_string(c.code) + "\r\nНе могу получить описание новой версии.";
+    ASSERT_TRUE(PumpUntil(*app, [&] { return Shown() == expected; })) << Shown();
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_EQ(Shown(), expected) << "the other answers change nothing";
+    EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
+    info.reset();
+    SetUp();
+  }
+}
+
+TEST_F(Update, TheRequestsGoAsTheProgramsOwnDo) {
+  checker->Loader->ProxyServer = "proxy.local";
+  checker->Loader->ProxyPort = 8080;
+  info = std::make_unique<TUpdateInfo>(nullptr, Env());
+  ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == 3; }));
+  std::vector<std::string> paths;
+  for (const Request& r : http.Requests()) {
+    paths.push_back(r.path);
+    EXPECT_EQ(r.agent + "|" + r.proxy + "|" + r.host, "Zelt Rarazovo 0.4|http=proxy.local:8080|update.test");
+  }
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{kUpdateSetupPath, kUpdatePatchPath, kUpdateInfoPath}));
+}
+
+TEST_F(Update, ClosingTheWindowDropsEveryLaterAnswer) {
+  for (Step hold : {Step::Send, Step::None}) {
+    http.Reset();
+    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = hold});
+    http.Serve(kUpdateSetupPath, {.body = "s", .holdAt = Step::Send});
+    http.Serve(kUpdatePatchPath, {.body = "p", .holdAt = Step::Send});
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    // Closed while all three wait, or once the description has arrived on its
+    // thread but before the GUI thread applied it.
+    auto described = [&] {
+      for (const Request& r : http.Requests())
+        if (r.path == kUpdateInfoPath) return hold == Step::Send ? http.Held(r.path) : r.openHandles == 0;
+      return false;
+    };
+    for (int i = 0; i < 4000 && !described(); ++i) Sleep(5);
+    ASSERT_TRUE(described());
+    info.reset();
+    http.Release();
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_EQ(checker->UpdateTotalBytes, 0u);
+  }
+}
+
+TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
+  for (bool patch : {false, true}) {
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    ASSERT_TRUE(PumpUntil(*app, [&] { return info->DownloadButton().Enabled(); }));
+    if (patch) Click(*app, info->PatchChoice().Handle());
+    EXPECT_EQ(info->SetupChoice().Checked(), !patch) << "one choice at a time";
+    RunLater([&] { Click(*app, info->DownloadButton().Handle()); });
+    info->ShowModal();  // returns once the window has closed itself
+    EXPECT_EQ(checker->Tag, patch ? 0 : 1);
+    EXPECT_EQ(downloadsOpened, patch ? 2 : 1);
+  }
+  RunLater([&] { Click(*app, info->CancelButton().Handle()); });
+  info->ShowModal();
+  EXPECT_EQ(downloadsOpened, 2) << "Отмена opens nothing";
+}
+
+TEST_F(Update, ThePatchIsWrittenBesideTheProgramAndStarted) {
+  const std::string patch(10000, 'p');
+  std::ofstream(dir / "sfx.exe") << "an older patch, longer than nothing at all";
+  http.Serve(kUpdatePatchPath, {.body = patch, .holdAt = Step::Read, .after = 4096});
+  Downloading(0);
+  EXPECT_TRUE(seams.dialogs.empty());
+  RunLater([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
+    EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
+    EXPECT_EQ(download->Progress().Text(), "4 KB");
+    Press(*app, download->Handle(), VK_ESCAPE);
+    EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
+    http.Release();
+  });
+  download->ShowModal();
+  EXPECT_EQ(ReadAll(dir.Path() + "sfx.exe"), patch);
+  EXPECT_EQ(download->CancelButton().Text(), "Завершено");
+  EXPECT_EQ(download->Progress().Text(), "9.77 KB");
+  EXPECT_EQ(patchesRun, 1);
+  EXPECT_EQ(checker->UpdateTotalBytes, 10544u);
+  EXPECT_TRUE(seams.boxes.empty());
+}
+
+TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
+  const std::string target = dir.Path() + "Загрузки - setup.zip";
+  std::ofstream(dir / "Загрузки - setup.zip") << "an existing file the user agreed to replace, and longer";
+  seams.dialogAnswer = target;
+  Downloading(1);
+  ASSERT_EQ(seams.dialogs.size(), 1u);
+  const TFileDialogRequest& r = seams.dialogs[0].request;
+  EXPECT_EQ(seams.dialogs[0].kind, FileDialogKind::Save);
+  EXPECT_EQ(r.Title + "|" + r.FileName, "Куда сохранить установочный файл?|ZeltInformerSetup.zip");
+  EXPECT_EQ(r.Owner, download->Handle());
+  EXPECT_EQ(r.Flags & OFN_OVERWRITEPROMPT, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
+  download->ShowModal();
+  EXPECT_EQ(ReadAll(target), std::string(5000, 's'));
+  EXPECT_EQ(patchesRun, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+  // A cancelled dialog closes the window at once, without a request.
+  seams.dialogAnswer.clear();
+  http.Reset();
+  Downloading(1);
+  download->ShowModal();
+  EXPECT_EQ(http.RequestCount(), 0u);
+}
+
+TEST_F(Update, WithoutALengthTheBarStandsStillAndItsTextCounts) {
+  http.Serve(kUpdatePatchPath, {.body = std::string(9000, 'p'), .announce = false, .holdAt = Step::Read, .after = 8192});
+  Downloading(0);
+  RunLater([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Text() == "8 KB"; }));
+    EXPECT_EQ(download->StripTitle(), "Загрузка обновления (4 GB)");
+    EXPECT_EQ(download->Progress().Position(), 0);
+    http.Release();
+  });
+  download->ShowModal();
+  EXPECT_EQ(download->Progress().Text(), "8.79 KB");
+  EXPECT_EQ(ReadAll(dir.Path() + "sfx.exe").size(), 9000u);
+}
+
+TEST_F(Update, CancelOrCloseDuringTheDownloadWritesAndStartsNothing) {
+  for (bool byCloseButton : {false, true}) {
+    http.Reset();
+    http.Serve(kUpdatePatchPath, {.body = std::string(20000, 'p'), .holdAt = Step::Read, .after = 4096});
+    Downloading(0);
+    RunLater([&] {
+      ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() > 0; }));
+      Click(*app, byCloseButton ? download->Strip().CloseButton().Handle() : download->CancelButton().Handle());
+      EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
+    });
+    download->ShowModal();
+    http.Release();  // the request goes on in the network; what it reads reaches nothing
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+    EXPECT_EQ(patchesRun + checker->UpdateInBytes, 0u);
+  }
+}
+
+TEST_F(Update, AFailedDownloadSaysSoAndTheWindowStays) {
+  http.Serve(kUpdatePatchPath, {.status = 404});
+  Downloading(0);
+  bool openAfterBox = false;
+  RunLater([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
+    openAfterBox = download->Visible();
+    Click(*app, download->CancelButton().Handle());
+  });
+  download->ShowModal();
+  EXPECT_TRUE(openAfterBox);
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text + "|" + seams.boxes[0].caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
+  EXPECT_EQ(seams.boxes[0].owner, app->Handle());
+  EXPECT_EQ(seams.boxes[0].flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
+  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+}
+
+TEST_F(Update, StartingThePatchAsksTheShellForSfxExeAndKeepsNoHandle) {
+  HANDLE process = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SHELLEXECUTEINFOW seen{};
+  std::string verbAndFile;
+  SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+    seen = i;
+    verbAndFile = Narrow(i.lpVerb) + "|" + Narrow(i.lpFile);
+    i.hProcess = process;
+    return true;
+  });
+  EXPECT_TRUE(LaunchUpdate(dir.Path(), app->Handle(), "Zelt Rarazovo 0.4"));
+  EXPECT_EQ(seen.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI));
+  EXPECT_EQ(verbAndFile, "open|" + dir.Path() + "sfx.exe");
+  EXPECT_EQ(seen.lpParameters, nullptr);
+  EXPECT_EQ(seen.nShow, SW_SHOWNORMAL);
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(process, &flags)) << "nothing waits for the update";
+  // A failure shows the system's words for the error, or for the shell's code
+  // when it set none.
+  const struct {
+    DWORD error;
+    INT_PTR shellCode;
+    DWORD shown;
+  } failures[] = {{ERROR_ACCESS_DENIED, SE_ERR_ACCESSDENIED, ERROR_ACCESS_DENIED},
+                  {ERROR_SUCCESS, SE_ERR_PNF, ERROR_PATH_NOT_FOUND}};
+  for (const auto& f : failures) {
+    seams.boxes.clear();
+    SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+      i.hInstApp = reinterpret_cast<HINSTANCE>(f.shellCode);
+      SetLastError(f.error);
+      return false;
+    });
+    EXPECT_FALSE(LaunchUpdate(dir.Path(), app->Handle(), "Zelt Rarazovo 0.4"));
+    ASSERT_EQ(seams.boxes.size(), 1u);
+    EXPECT_EQ(seams.boxes[0].text, SystemErrorText(f.shown));
+    EXPECT_FALSE(seams.boxes[0].text.empty());
+    EXPECT_NE(seams.boxes[0].text.back(), '\n');
+  }
+}
+
+TEST_F(Update, ThePatchStartsForRealEvenFromACyrillicFolderAndAMissingOneIsReported) {
+  SetShellExecuteExHook(nullptr);
+  const std::string patch = ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\files.zip");
+  ASSERT_GT(patch.size(), 1000u) << "the build's update files are missing";
+  for (const char* name : {"zelt-launch", "Обновление Зельт"}) {
+    TempDir folder(name);
+    std::ofstream(folder / "sfx.exe", std::ios::binary) << patch;
+    EXPECT_TRUE(LaunchUpdate(folder.Path(), app->Handle(), "Zelt Rarazovo 0.4"));
+    // The patch stand-in leaves a marker naming the file that ran, then ends.
+    const std::string marker = folder.Path() + "patch-ran.txt";
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !ReadText(marker).empty(); }, 30000)) << name;
+    const std::string utf8 = ReadText(marker);
+    std::wstring ran(utf8.size(), L'\0');
+    ran.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                       ran.data(), static_cast<int>(ran.size()))));
+    EXPECT_EQ(CompareStringOrdinal(ran.c_str(), -1, Widen(folder.Path() + "sfx.exe").c_str(), -1, TRUE), CSTR_EQUAL);
+    EXPECT_TRUE(PumpUntil(*app, [&] { return DeleteFileW(Widen(folder.Path() + "sfx.exe").c_str()); }));
+  }
+  EXPECT_TRUE(seams.boxes.empty());
+  EXPECT_FALSE(LaunchUpdate(dir.Path(), app->Handle(), "Zelt Rarazovo 0.4"));
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text, SystemErrorText(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
+}  // namespace zelt::fake
