@@ -15,7 +15,7 @@ from harness import WORK_DIR, E2ETestCase, here_count, wait_until
 from test_soak import MAIN, VK_F9, Driver
 from watch import RequestLog, wine_pid
 
-ITERATIONS = 14
+ITERATIONS = 8
 TOPICS = 30
 
 
