@@ -38,9 +38,8 @@ class GuiQueue final : public IGuiQueue {
  public:
   ~GuiQueue() override { Shutdown(); }
   void Post(std::function<void()> task) override {
-    std::lock_guard<std::mutex> l(m_);
-    if (shut_) return;
-    q_.push_back({std::move(task), nullptr});
+    auto l = Lock();
+    if (!shut_) q_.push_back({std::move(task), nullptr});
     cv_.notify_all();
   }
   bool Send(std::function<void()> task) override {
@@ -49,7 +48,7 @@ class GuiQueue final : public IGuiQueue {
       return true;
     }
     auto done = std::make_shared<int>(0);  // 1 ran, -1 dropped
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     if (shut_) return false;
     q_.push_back({std::move(task), done});
     cv_.notify_all();
@@ -61,7 +60,8 @@ class GuiQueue final : public IGuiQueue {
   // Runs every queued task, also those queued meanwhile; how many ran.
   size_t RunPending() {
     size_t n = 0;
-    while (RunOne(0ms)) ++n;
+    for (; RunOne(0ms); ++n) {
+    }
     return n;
   }
   // Runs tasks as they come until done() holds; the limit only ends a hang.
@@ -75,14 +75,12 @@ class GuiQueue final : public IGuiQueue {
   }
   // Waits, running nothing, until another thread has sent a task.
   bool WaitForSend(std::chrono::milliseconds limit = 20s) {
-    std::unique_lock<std::mutex> l(m_);
-    return cv_.wait_for(l, limit, [&] {
-      return std::any_of(q_.begin(), q_.end(), [](const Item& i) { return i.sent != nullptr; });
-    });
+    auto l = Lock();
+    return cv_.wait_for(l, limit, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
   }
   // Drops what waits and everything posted later.
   void Shutdown() {
-    std::lock_guard<std::mutex> l(m_);
+    auto l = Lock();
     shut_ = true;
     for (Item& i : q_)
       if (i.sent) *i.sent = -1;
@@ -95,20 +93,17 @@ class GuiQueue final : public IGuiQueue {
     std::function<void()> task;
     std::shared_ptr<int> sent;
   };
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
   bool RunOne(std::chrono::milliseconds wait) {
-    Item item;
-    {
-      std::unique_lock<std::mutex> l(m_);
-      if (!cv_.wait_for(l, wait, [&] { return !q_.empty(); })) return false;
-      item = std::move(q_.front());
-      q_.pop_front();
-    }
+    auto l = Lock();
+    if (!cv_.wait_for(l, wait, [&] { return !q_.empty(); })) return false;
+    Item item = std::move(q_.front());
+    q_.pop_front();
+    l.unlock();
     item.task();
-    if (item.sent) {
-      std::lock_guard<std::mutex> l(m_);
-      *item.sent = 1;
-      cv_.notify_all();
-    }
+    l.lock();
+    if (item.sent) *item.sent = 1;
+    cv_.notify_all();
     return true;
   }
   const std::thread::id gui_ = std::this_thread::get_id();
@@ -141,10 +136,7 @@ class Registry final : public IRegistry {
   std::set<std::string> Keys = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run"};
   std::map<std::string, std::string> Values;
   bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool create) override {
-    if (!Keys.count(key)) {
-      if (!create) return false;
-      Keys.insert(key);
-    }
+    if (!Keys.count(key) && !(create && Keys.insert(key).second)) return false;
     Values[key + "\\" + name] = value;
     return true;
   }
@@ -159,18 +151,11 @@ class Sound final : public ISoundPlayer {
   std::vector<std::string> Played;  // in play order
   std::set<std::string> Missing;    // files that cannot be opened
   void Stop() override { playing_ = false; }
-  void Close() override {
-    playing_ = false;
-    open_.clear();
-  }
-  bool SetFileName(const std::string& path) override {
-    open_ = Missing.count(path) ? "" : path;
-    return !open_.empty();
-  }
+  void Close() override { playing_ = false; open_.clear(); }
+  bool SetFileName(const std::string& path) override { return !(open_ = Missing.count(path) ? "" : path).empty(); }
   void Play() override {
-    if (open_.empty()) return;
-    Played.push_back(open_);
-    playing_ = true;
+    if (!open_.empty()) Played.push_back(open_);
+    playing_ = !open_.empty();
   }
   // The file playing now, or "".
   std::string Playing() const { return playing_ ? open_ : ""; }
@@ -223,66 +208,46 @@ class Transport final : public IHttpTransport {
     Release();
     WaitIdle(20s);
   }
-  void Push(Reply r) {
-    std::lock_guard<std::mutex> l(m_);
-    queue_.push_back(std::move(r));
-  }
-  void Serve(const std::string& path, Reply r) {
-    std::lock_guard<std::mutex> l(m_);
-    served_[path] = std::move(r);
-  }
-  void SetDefault(Reply r) {
-    std::lock_guard<std::mutex> l(m_);
-    default_ = std::move(r);
-  }
+  void Push(Reply r) { auto l = Lock(); queue_.push_back(std::move(r)); }
+  void Serve(const std::string& path, Reply r) { auto l = Lock(); served_[path] = std::move(r); }
+  void SetDefault(Reply r) { auto l = Lock(); default_ = std::move(r); }
   // Lets held requests (of the path, or all) go on, and those held later.
   void Release(const std::string& path = {}) {
-    std::lock_guard<std::mutex> l(m_);
-    if (path.empty())
-      releaseAll_ = true;
-    else
-      released_.insert(path);
+    auto l = Lock();
+    if (path.empty()) releaseAll_ = true;
+    released_.insert(path);
     cv_.notify_all();
   }
   // Forgets replies, releases and the request record; call while idle.
   void Reset() {
-    std::lock_guard<std::mutex> l(m_);
+    auto l = Lock();
     queue_.clear();
     served_.clear();
     released_.clear();
-    releaseAll_ = false;
     requests_.clear();
+    releaseAll_ = false;
   }
-  bool Held(const std::string& path = {}) {
-    std::lock_guard<std::mutex> l(m_);
-    return path.empty() ? !held_.empty() : held_.count(path) > 0;
-  }
+  bool Held(const std::string& path = {}) { auto l = Lock(); return IsHeld(path); }
   bool WaitHeld(const std::string& path = {}, std::chrono::milliseconds limit = 20s) {
-    std::unique_lock<std::mutex> l(m_);
-    return cv_.wait_for(l, limit, [&] { return path.empty() ? !held_.empty() : held_.count(path) > 0; });
+    auto l = Lock();
+    return cv_.wait_for(l, limit, [&] { return IsHeld(path); });
   }
   // True once no handle is open (every request has ended its network part).
   bool WaitIdle(std::chrono::milliseconds limit = 20s) {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     return cv_.wait_for(l, limit, [&] { return open_ == 0; });
   }
-  int OpenHandles() {
-    std::lock_guard<std::mutex> l(m_);
-    return open_;
-  }
+  int OpenHandles() { auto l = Lock(); return open_; }
+  size_t RequestCount() { auto l = Lock(); return requests_.size(); }
   std::vector<Request> Requests() {
-    std::lock_guard<std::mutex> l(m_);
+    auto l = Lock();
     std::vector<Request> out;
     for (const Live& r : requests_) out.push_back(r.seen);
     return out;
   }
-  size_t RequestCount() {
-    std::lock_guard<std::mutex> l(m_);
-    return requests_.size();
-  }
 
   HttpHandle Open(const std::string& agent, uint32_t access, const std::string* proxy) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = requests_.emplace_back();
     r.seen.agent = agent;
     r.seen.access = access;
@@ -297,7 +262,7 @@ class Transport final : public IHttpTransport {
   }
   HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port, const std::string& user,
                      const std::string& password) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(inet);
     r.seen.host = host;
     r.seen.port = port;
@@ -306,7 +271,7 @@ class Transport final : public IHttpTransport {
     return Pass(l, r, Step::Connect) ? NewHandle(r) : nullptr;
   }
   HttpHandle OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(conn);
     r.seen.path = path;
     r.seen.flags = flags;
@@ -314,20 +279,20 @@ class Transport final : public IHttpTransport {
     return Pass(l, r, Step::OpenRequest) ? NewHandle(r) : nullptr;
   }
   bool AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(req);
     r.seen.headers.push_back(line);
     return Pass(l, r, Step::AddHeader);
   }
   bool SendRequest(HttpHandle req) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(req);
     if (!Pass(l, r, Step::Send)) return false;
     r.seen.sent = true;
     return true;
   }
   bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(req);
     const Reply& p = r.reply;
     const std::string size = p.lengthText.empty() ? std::to_string(p.body.size()) : p.lengthText;
@@ -357,7 +322,7 @@ class Transport final : public IHttpTransport {
     return true;
   }
   bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) override {
-    std::unique_lock<std::mutex> l(m_);
+    auto l = Lock();
     Live& r = Of(req);
     const Reply& p = r.reply;
     *read = 0;
@@ -377,7 +342,7 @@ class Transport final : public IHttpTransport {
     return true;
   }
   void CloseHandle(HttpHandle h) override {
-    std::lock_guard<std::mutex> l(m_);
+    auto l = Lock();
     auto* handle = static_cast<Handle*>(h);
     if (handle->closed) return;  // a second close would show in OpenHandles
     handle->closed = true;
@@ -397,6 +362,8 @@ class Transport final : public IHttpTransport {
     Live* request;
     bool closed = false;
   };
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
+  bool IsHeld(const std::string& path) const { return path.empty() ? !held_.empty() : held_.count(path) > 0; }
   Live& Of(HttpHandle h) { return *static_cast<Handle*>(h)->request; }
   HttpHandle NewHandle(Live& r) {
     ++open_;
