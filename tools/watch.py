@@ -65,6 +65,17 @@ class ProbeServer:
         self.proc.stdin.flush()
         return self.proc.stdout.readline().decode("cp1251", "replace").strip()
 
+    def key(self, vk, target):
+        """A key pressed and released in the window of class `target`."""
+        return self.ask(f"key {target} {vk}")
+
+    def post(self, msg, wp, lp, target):
+        return self.ask(f"post {target} {msg} {wp} {lp}")
+
+    def click(self, child_class, x, y, target):
+        """A click on the child of that class at client coordinates."""
+        return self.ask(f"click {target} {child_class} {x} {y}")
+
     def stats(self, target):
         """The figures of the process that owns the window class `target`."""
         answer = self.ask("stats " + target)

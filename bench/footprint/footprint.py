@@ -55,7 +55,6 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import datfile  # noqa: E402  (the data.dat layout, shared with the e2e tests)
 from watch import (ProbeServer, RequestLog, build_port, linux_figures, port_free, stop_process,  # noqa: E402

@@ -14,7 +14,7 @@ import urllib.request
 
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
-from watch import build_port, port_free, stop_process, wait_until  # noqa: E402,F401  (the tests take them from here)
+from watch import ProbeServer, build_port, port_free, stop_process, wait_until  # noqa: E402,F401  (the tests take them from here)
 
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
 INSTALL_DIR = os.path.join(BUILD_DIR, "ZeltInformer")
@@ -41,6 +41,11 @@ def probe(*args, timeout=60):
                               stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
         out.seek(0)
         return done.returncode, out.read().decode("utf-8", "replace")
+
+
+def driver():
+    """The probe in serve mode: one command per line, one answer per line."""
+    return ProbeServer([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
 
 
 def here_count():

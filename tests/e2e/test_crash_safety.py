@@ -12,7 +12,8 @@ import time
 
 import datfile
 from harness import WORK_DIR, E2ETestCase, here_count, wait_until
-from test_soak import MAIN, VK_F9, Driver
+from harness import driver as probe_driver
+from test_soak import MAIN, VK_F9
 from watch import RequestLog, wine_pid
 
 ITERATIONS = 8
@@ -63,13 +64,13 @@ class CrashSafetyTest(E2ETestCase):
             # The program read data.dat: its first request asks for the saved topic count.
             self.assertIn(f"c={TOPICS}&", log.requests()[before_start]["query"] + "&")
             wait_until(lambda: here_count() == 1, 60, what="the program's window")
-            driver = Driver()
+            driver = probe_driver()
             try:
                 # The first "Все" also hides the popup of the first reply, which
                 # under Xvfb without a window manager blocks the program for a
                 # while; the random moments start once it answers again.
                 stamp = os.stat(prog.data_path).st_mtime_ns
-                driver.key(VK_F9)
+                driver.key(VK_F9, MAIN)
                 wait_until(lambda: os.stat(prog.data_path).st_mtime_ns != stamp, 30, 0.01, what="a save")
                 wait_until(lambda: here_count() == 1, 60, what="the program to answer")
                 # "Все" again and again, a few presses ahead of the program so it

@@ -2,25 +2,15 @@
 and writes its registry values."""
 
 import os
-import subprocess
 
 import datfile
-from harness import E2ETestCase, here_count, wait_until, wine_env
+from harness import E2ETestCase, here_count, wait_until
 
 TOPICS = os.path.join(os.path.dirname(__file__), "data", "topics.json")
 
 
 def query(r):
     return dict(kv.split("=", 1) for kv in r["query"].split("&"))
-
-
-def reg_query(key, value):
-    out = subprocess.run(["wine", "reg", "query", key, "/v", value], capture_output=True, env=wine_env())
-    for line in out.stdout.decode("cp1251", "replace").splitlines() if out.returncode == 0 else []:
-        parts = line.split(None, 2)
-        if len(parts) == 3 and parts[0] == value:
-            return parts[2].strip()
-    return None
 
 
 class PollTest(E2ETestCase):
@@ -63,19 +53,3 @@ class PollTest(E2ETestCase):
         self.assertEqual(state, dict(datfile.defaults(), IntervalMs=300000, TopicCount=10, TotalOutBytes=544,
                                      LastOutBytes=544, **received))
         self.assertGreater(state["TrafficSince"], 700000.0)
-
-    def test_the_install_path_and_the_autostart_value_in_the_registry(self):
-        self.server()
-        prog = self.start(AutoStart=1)
-        path = reg_query(r"HKLM\SOFTWARE\Zelt Rarazovo", "Path")
-        self.assertTrue(path and path.lower().endswith(f"\\{os.path.basename(prog.dir).lower()}\\zeltinformer.exe"), path)
-        self.assertEqual(prog.halt(), 0)
-        run = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
-        self.assertEqual(reg_query(run, "ZeltInformerA"), path)
-        state = datfile.decode(open(prog.data_path, "rb").read())
-        with open(prog.data_path, "wb") as f:
-            f.write(datfile.encode(dict(state, AutoStart=0)))
-        prog.start()
-        wait_until(lambda: here_count() == 1, 60, what="the second run")
-        self.assertEqual(prog.halt(), 0)
-        self.assertIsNone(reg_query(run, "ZeltInformerA"))

@@ -9,8 +9,9 @@ import random
 import time
 
 import datfile
-from harness import PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, here_count, probe, wait_until, wine_env
-from watch import ProbeServer, RequestLog, linux_figures, wine_pid
+from harness import WORK_DIR, E2ETestCase, here_count, probe, wait_until
+from harness import driver as probe_driver
+from watch import RequestLog, linux_figures, wine_pid
 
 VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
 WM_LBUTTONUP = 0x202
@@ -33,28 +34,9 @@ BOUNDS = {
 }
 
 
-class Driver(ProbeServer):
-    """The probe, aimed at the main window unless told otherwise."""
-
-    def __init__(self):
-        super().__init__([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
-
-    def key(self, vk, target=MAIN):
-        return self.ask(f"key {target} {vk}")
-
-    def post(self, msg, wp, lp, target=MAIN):
-        return self.ask(f"post {target} {msg} {wp} {lp}")
-
-    def click(self, child_class, x, y, target=MAIN):
-        return self.ask(f"click {target} {child_class} {x} {y}")
-
-    def stats(self, target=MAIN):
-        return super().stats(target)
-
-
 def figures(driver, pid):
     f = linux_figures(pid)
-    w = driver.stats()
+    w = driver.stats(MAIN)
     f.update(handles=w["handles_sys"], windows=w["windows"], gdi=w["gdi_table"])
     return f
 
@@ -77,7 +59,7 @@ def poll_now(driver, log, timeout=20):
     while log.count() < want:
         if time.monotonic() > end:
             raise AssertionError("no request after F5")
-        driver.key(VK_F5)
+        driver.key(VK_F5, MAIN)
         until = time.monotonic() + 0.08
         while time.monotonic() < until and log.count() < want:
             time.sleep(0.005)
@@ -121,7 +103,7 @@ class SoakTest(E2ETestCase):
         wait_until(lambda: here_count() == 1, 60, what="the program")
         wait_until(lambda: len(log.requests()) >= 3, 60, what="the first polls")
         pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
-        driver = Driver()
+        driver = probe_driver()
         self.addCleanup(driver.close)
         generation = 0
 
@@ -131,17 +113,17 @@ class SoakTest(E2ETestCase):
             srv.control("topics", topic_set(rng, generation, forums))
 
         def side_window(open_key=None):
-            before = driver.stats()["windows"]
+            before = driver.stats(MAIN)["windows"]
             if open_key:
-                driver.key(open_key)
+                driver.key(open_key, MAIN)
             else:
                 probe("ui-clickat", f"class:{MAIN}", *FAVORITES_BUTTON)
-            wait_until(lambda: driver.stats()["windows"] > before, 30, 0.05, what="the side window")
+            wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the side window")
             driver.key(VK_ESCAPE, SIDE)
-            wait_until(lambda: driver.stats()["windows"] == before, 30, 0.05, what="the side window to close")
+            wait_until(lambda: driver.stats(MAIN)["windows"] == before, 30, 0.05, what="the side window to close")
 
         def show_main():
-            driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)
+            driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)
 
         def one_round(i):
             calm = i >= 180  # the last rounds: no failures, no new forum
@@ -158,13 +140,13 @@ class SoakTest(E2ETestCase):
                 ])]})
             poll_now(driver, log)
             if i % 11 == 5:
-                driver.key(VK_F9)
+                driver.key(VK_F9, MAIN)
             if i % 20 == 6:
                 show_main()
-                driver.click("SysHeader32", 20 + 80 * (i % 5), 8)
+                driver.click("SysHeader32", 20 + 80 * (i % 5), 8, MAIN)
                 if i % 40 == 26:
                     side_window()  # favourites
-                driver.key(VK_ESCAPE)
+                driver.key(VK_ESCAPE, MAIN)
             if i % 20 == 12:
                 side_window(VK_F3)
             if i % 30 == 17:
@@ -195,7 +177,7 @@ class SoakTest(E2ETestCase):
         srv.control("topics", last)
         settled = len(log.requests()) + 3
         wait_until(lambda: len(log.requests()) >= settled, 30, what="polls of the last topics")
-        driver.key(VK_F9)
+        driver.key(VK_F9, MAIN)
 
         def marks(state):
             return [f"/forum/{t['path']}-1\x11{t['replies']}".encode() for t in last["topics"]

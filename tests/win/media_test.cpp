@@ -155,23 +155,6 @@ TEST_F(Media, ADeviceMciNoLongerKnowsIsForgottenOneItKeepsStaysOurs) {
   EXPECT_EQ(mci.attempts.size(), tries) << "the same name keeps its device";
 }
 
-TEST_F(Media, NotificationsReachThePlayerOfTheirDevice) {
-  const std::string a = File("a.wav");
-  MediaPlayer first(a), second(a);
-  std::vector<std::string> heard;
-  first.OnNotify = [&](MediaPlayer&, int code) { heard.push_back("first " + std::to_string(code)); };
-  auto doomed = std::make_unique<MediaPlayer>(a);
-  doomed->OnNotify = [&](MediaPlayer&, int) { doomed.reset(); };  // a handler may free its player
-  app->OnMciNotify = &MediaPlayer::DispatchNotify;
-  PostMessageW(app->Handle(), MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, first.DeviceID);
-  PostMessageW(app->Handle(), MM_MCINOTIFY, MCI_NOTIFY_FAILURE, 99);
-  PostMessageW(app->Handle(), MM_MCINOTIFY, MCI_NOTIFY_ABORTED, doomed->DeviceID);
-  app->ProcessMessages();
-  EXPECT_EQ(heard, std::vector<std::string>{"first 0"});
-  EXPECT_FALSE(doomed);
-  EXPECT_EQ(MediaPlayer::Players()->size(), 3u);  // the port's, first and second
-}
-
 // Counts dialog boxes made on this thread and keeps them from appearing.
 int g_dialogs = 0;
 LRESULT CALLBACK NoDialogs(int code, WPARAM wp, LPARAM lp) {

@@ -395,22 +395,5 @@ TEST_F(Side, TheAboutWindowShowsThisBuildsAddressesReadOnlyAndOpensTheThreadLink
   EXPECT_TRUE(f.Visible());
 }
 
-TEST(SideText, FavouriteFieldsAndSoundFileNames) {
-  const struct {
-    std::string entry, fields;
-  } favorites[] = {{"T\x11" "F\x11L\x11", "T|F|L"}, {"T\x11" "F", "T|F|"}, {"", "||"}, {"T\x11" "F\x11L\x11x\x11", "T|F|L"}};
-  for (const auto& k : favorites) {
-    const TFavoriteFields f = SplitFavorite(k.entry);
-    EXPECT_EQ(f.Title + "|" + f.Forum + "|" + f.Link, k.fields);
-  }
-  for (const auto& [path, name] : std::vector<std::pair<std::string, std::string>>{
-           {"a.ogg", "a.ogg"}, {"C:a.ogg", "a.ogg"}, {"C:\\x/y:z\\b.mp3", "b.mp3"}, {"C:\\x\\", ""}})
-    EXPECT_EQ(SoundFileName(path), name) << path;
-  EXPECT_EQ(SettingsFieldNumber("065535"), 65535);
-  EXPECT_EQ(SettingsFieldNumber("-5"), -5);
-  EXPECT_EQ(SettingsFieldNumber("12a"), 0);
-  EXPECT_EQ(SettingsFieldNumber(std::string(30, '9')), INT64_MAX);
-}
-
 }  // namespace
 }  // namespace zelt::fake

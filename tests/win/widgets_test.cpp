@@ -11,7 +11,6 @@
 #include "widgets/ListView.h"
 #include "widgets/Menu.h"
 #include "widgets/Paint.h"
-#include "widgets/TrayIcon.h"
 
 namespace zelt::fake {
 namespace {
@@ -92,7 +91,7 @@ TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
   EXPECT_TRUE(form.button.HasPicture());
 }
 
-TEST_F(Widgets, PicturesDecodeAtTheDpiAndTheStripLeavesBlackOut) {
+TEST_F(Widgets, PicturesDecodeAtTheDpi) {
   const struct {
     int dpi, size96, expected;
   } cases[] = {{96, 16, 16}, {144, 16, 24}, {144, 32, 48}, {120, 16, 20}};
@@ -104,20 +103,7 @@ TEST_F(Widgets, PicturesDecodeAtTheDpiAndTheStripLeavesBlackOut) {
   }
   SetDpiOverride(96);
   TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
-  ASSERT_TRUE(strip);
   EXPECT_EQ(ImageList_GetImageCount(strip.get()), 3);
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 16);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  FillSolid(mem, RECT{0, 0, 16, 16}, RGB(255, 0, 255));
-  ImageList_Draw(strip.get(), 0, mem, 0, 0, ILD_TRANSPARENT);
-  EXPECT_EQ(GetPixel(mem, 0, 0), RGB(255, 0, 255)) << "the black corner is see-through";
-  EXPECT_NE(GetPixel(mem, 8, 8), RGB(255, 0, 255));
-  SelectObject(mem, old);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
   EXPECT_FALSE(LoadPngResource("NO_SUCH_PICTURE", 16));
 }
 
@@ -168,17 +154,6 @@ TEST_F(Widgets, MenuItemsRunOnlyWhenEnabled) {
   form.Show(true);
   EXPECT_EQ(menu.Popup(form.Handle(), POINT{100, 100}), 2);
   EXPECT_EQ(ran, (std::vector<int>{0, 2}));
-}
-
-TEST_F(Widgets, TheTrayIconReportsItsMouseMessagesAndComesBackWithTheShell) {
-  TTrayIcon tray;
-  std::vector<UINT> events;
-  tray.OnMouse = [&](UINT m) { events.push_back(m); };
-  tray.Add(form.Handle(), LoadIconW(nullptr, IDI_APPLICATION), "Подсказка");
-  EXPECT_TRUE(tray.HandleMessage(TTrayIcon::kCallbackMessage, 1, WM_LBUTTONUP));
-  EXPECT_FALSE(tray.HandleMessage(TTrayIcon::kCallbackMessage + 1, 1, WM_RBUTTONUP));
-  EXPECT_EQ(events, std::vector<UINT>{WM_LBUTTONUP});
-  EXPECT_TRUE(tray.HandleMessage(RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
 }
 
 std::vector<HWND> ToolTipsOf(HWND root) {
