@@ -17,7 +17,7 @@
 #include "net/DownloadWorker.h"
 #include "net/HTTPDownload.h"
 #include "net/WinInetTransport_win.h"
-#include "tests/support/ScriptServer.h"
+#include "tools/ScriptServer.h"
 
 namespace {
 

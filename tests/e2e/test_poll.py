@@ -41,15 +41,3 @@ class PollTest(E2ETestCase):
         self.assertEqual(sorted(state["ForumNames"]), sorted(["Общий=15".encode("cp1251"), "Новости=5".encode("cp1251")]))
         self.assertEqual(state["TotalOutBytes"], 544 * len(srv.informer_requests()))
         self.assertGreater(state["TotalInUnpacked"], state["TotalInBytes"])
-
-    def test_a_fresh_install_saves_its_defaults_and_first_request_at_exit(self):
-        srv = self.server()
-        prog = self.program(data_dat=None).start()
-        wait_until(lambda: srv.informer_requests() and here_count() == 1, 60, what="the first request")
-        self.assertEqual(prog.halt(), 0)
-        state = datfile.decode(open(prog.data_path, "rb").read())
-        received = {k: state[k] for k in ("LastInBytes", "LastInUnpacked", "TotalInBytes", "TotalInUnpacked",
-                                          "TrafficSince")}
-        self.assertEqual(state, dict(datfile.defaults(), IntervalMs=300000, TopicCount=10, TotalOutBytes=544,
-                                     LastOutBytes=544, **received))
-        self.assertGreater(state["TrafficSince"], 700000.0)

@@ -157,13 +157,11 @@ class SoakTest(E2ETestCase):
             one_round(i)
         wait_until(lambda: any(r["query"].endswith("p=2") for r in log.requests()), 30,
                    what="a forum list request")
-        time.sleep(2)
         before = quiet_figures(driver, pid)
         polls_before = len(log.requests())
 
         for i in range(40, 200):
             one_round(i)
-        time.sleep(3)
         after = quiet_figures(driver, pid)
         polls = len(log.requests()) - polls_before
         print(f"\nsoak: {polls} polls; before {before}; after {after}")

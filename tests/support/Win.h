@@ -21,7 +21,7 @@
 #include "core/Text_win.h"
 #include "core/uZELTIMessages.h"
 #include "tests/support/CheckerFixture.h"
-#include "tests/support/ScriptServer.h"
+#include "tools/ScriptServer.h"
 #include "ui/LaunchUpdate.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"

@@ -241,17 +241,6 @@ TEST_F(Poll, ADamagedFileLoadsWhatIsWholeAndTheRestKeepsItsDefault) {
   }
 }
 
-TEST_F(Poll, EachEventPlaysItsSoundAndAFileThatWillNotOpenNothing) {
-  TChecker& c = Make();
-  c.SoundNewMessages = "new.ogg";
-  c.SoundNewVersion = "version.wav";
-  c.SoundError = "error.mp3";
-  sound.Missing = {"version.wav"};
-  for (int kind : {0, 0, 1, 2, 7}) c.SelectSound(kind);
-  EXPECT_EQ(sound.Played, (std::vector<std::string>{"new.ogg", "new.ogg", "error.mp3"}));
-  EXPECT_EQ(sound.Playing(), "") << "an unknown kind stops what played";
-}
-
 TEST_F(Poll, TheEndStopsTheRequestTheSoundAndEveryLateReply) {
   http.Push(Reply{.body = "1", .holdAt = Step::Read});
   TChecker& c = Make();

@@ -290,18 +290,5 @@ TEST_F(NetRequest, StopOnTheGuiThreadWithAProgressCallWaitingReturnsAndDropsIt) 
   EXPECT_EQ(Events(), (std::vector<std::string>{"Size 2 @req", "--"}));
 }
 
-TEST_F(NetRequest, StopFromTheProgressHandlerEndsTheRequest) {
-  New();
-  d->OnProgress = [&](HTTPDownload& s, int32_t, int32_t) {
-    Mark();
-    s.Stop();
-  };
-  http.Push({.body = "abc", .chunk = 1});
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(WaitEnded());
-  EXPECT_EQ(Events(), (std::vector<std::string>{"Size 3 @req", "--"}));
-  EXPECT_FALSE(d->Busy);
-}
-
 }  // namespace
 }  // namespace zelt

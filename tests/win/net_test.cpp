@@ -119,17 +119,6 @@ TEST_F(Net, FailuresAndBodiesWithoutALength) {
   EXPECT_NE(refused[0], "Error 12003");
 }
 
-TEST_F(Net, TheResponseHeadersArriveAsLines) {
-  Control("script", R"({"path": "/h", "replies": [{"raw_text": "x", "headers": {"X-Zelt": "yes"}}]})");
-  std::vector<std::string> lines;
-  Fetch(Local("/h"), [&](HTTPDownload& d) {
-    d.OnHeaders = [&](HTTPDownload&, const std::vector<std::string>& h) { lines = h; };
-  });
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front().rfind("HTTP/1.1 200", 0), 0u) << lines.front();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "X-Zelt: yes"), lines.end());
-}
-
 TEST_F(Net, AStoppedTricklingDownloadRaisesNothingMoreAndDropsTheConnection) {
   Control("reset", "{}");
   Control("script", R"({"path": "/slow", "replies": [{"raw_text": ")" + std::string(64 * 1024, 's') +

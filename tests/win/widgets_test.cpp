@@ -156,29 +156,6 @@ TEST_F(Widgets, MenuItemsRunOnlyWhenEnabled) {
   EXPECT_EQ(ran, (std::vector<int>{0, 2}));
 }
 
-std::vector<HWND> ToolTipsOf(HWND root) {
-  std::vector<HWND> found;
-  for (HWND w = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w;
-       w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr))
-    if (GetWindow(w, GW_OWNER) == root) found.push_back(w);
-  return found;
-}
-
-TEST_F(Widgets, HintsShareOneTooltipMadeWhenThePointerFirstComes) {
-  TButton second;
-  second.Create(form.Body(), 8, 178, 80, 24, "Вторая");
-  form.button.SetHint("Первая");
-  second.SetHint("Вторая");
-  EXPECT_TRUE(ToolTipsOf(form.Handle()).empty());
-  SendMessageW(form.button.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-  SendMessageW(second.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-  const std::vector<HWND> tips = ToolTipsOf(form.Handle());
-  ASSERT_EQ(tips.size(), 1u);
-  EXPECT_EQ(SendMessageW(tips[0], TTM_GETTOOLCOUNT, 0, 0), 2);
-  DestroyWindow(second.Handle());
-  EXPECT_EQ(SendMessageW(tips[0], TTM_GETTOOLCOUNT, 0, 0), 1) << "a destroyed button leaves it";
-}
-
 TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
   for (const FileDialogKind kind : {FileDialogKind::Open, FileDialogKind::Save}) {
     TFileDialogRequest r;
