@@ -244,7 +244,7 @@ TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
   } cases[] = {{Step::Open, 0},    {Step::Connect, 0}, {Step::OpenRequest, 0}, {Step::AddHeader, 0},
                {Step::Send, 0},    {Step::Headers, 0}, {Step::Status, 0},      {Step::Length, 0},
                {Step::Read, 0},    {Step::Read, 3}};
-  bool destroy = false;
+  bool destroy = true;
   for (const auto& c : cases) {
     SCOPED_TRACE("step " + std::to_string(static_cast<int>(c.step)) + " after " + std::to_string(c.after) +
                  (destroy ? ", destroyed" : ", stopped"));
@@ -253,6 +253,7 @@ TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
     http.Push({.body = "abcdef", .holdAt = c.step, .after = c.after, .chunk = 3});
     ASSERT_TRUE(Start());
     ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
+    ASSERT_EQ(d->Data->Size(), c.after);
     Mark();
     if (destroy) {
       d.reset();
