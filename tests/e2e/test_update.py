@@ -58,14 +58,14 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(probe("ui-click", title(INFO), hexu("Загрузить"))[0], 0)
 
     def test_the_patch_is_written_beside_the_program_and_started(self):
-        server, program = self.start("update_patch")
+        server, program = self.start("Обновление Зельт")  # a folder name outside the ANSI code page
         self.choose_patch()
         marker = os.path.join(program.dir, "patch-ran.txt")
         wait_until(lambda: os.path.exists(marker) and os.path.getsize(marker), 90, what="the patch's marker")
         with open(os.path.join(program.dir, "sfx.exe"), "rb") as f, open(PATCH, "rb") as g:
             self.assertEqual(f.read(), g.read())
         with open(marker, "rb") as f:
-            self.assertTrue(f.read().decode("utf-8").lower().endswith("\\sfx.exe"))
+            self.assertTrue(f.read().decode("utf-8").lower().endswith("\\обновление зельт\\sfx.exe"))
         wait_until(lambda: controls(title(DOWNLOAD)) is None and controls(title(INFO)) is None, 30,
                    what="both update windows closed")
         self.assertTrue(program.running(), "the program neither waits for the patch nor ends")

@@ -96,18 +96,12 @@ struct Seams {
     std::string text, caption;
     UINT flags;
   };
-  struct Launch {
-    HWND owner;
-    ULONG mask;
-    std::string verb, file;
-  };
   struct Dialog {
     FileDialogKind kind;
     TFileDialogRequest request;
   };
   std::vector<Box> boxes;
   std::vector<std::pair<HWND, std::string>> opened;
-  std::vector<Launch> launches;
   std::vector<Dialog> dialogs;
   std::string dialogAnswer;  // what a file dialog picks; empty: cancelled
 
@@ -117,9 +111,7 @@ struct Seams {
       return IDOK;
     });
     SetShellOpenHook([this](HWND owner, const std::string& file) { opened.push_back({owner, file}); });
-    SetShellExecuteExHook([this](SHELLEXECUTEINFOW& info) {
-      launches.push_back({info.hwnd, info.fMask, info.lpVerb ? Narrow(info.lpVerb) : "",
-                          info.lpFile ? Narrow(info.lpFile) : ""});
+    SetShellExecuteExHook([](SHELLEXECUTEINFOW& info) {  // nothing is started
       info.hProcess = nullptr;
       return true;
     });
