@@ -149,10 +149,9 @@ class Registry final : public IRegistry {
 class Sound final : public ISoundPlayer {
  public:
   std::vector<std::string> Played;  // in play order
-  std::set<std::string> Missing;    // files that cannot be opened
   void Stop() override { playing_ = false; }
   void Close() override { playing_ = false; open_.clear(); }
-  bool SetFileName(const std::string& path) override { return !(open_ = Missing.count(path) ? "" : path).empty(); }
+  bool SetFileName(const std::string& path) override { return !(open_ = path).empty(); }
   void Play() override {
     if (!open_.empty()) Played.push_back(open_);
     playing_ = !open_.empty();

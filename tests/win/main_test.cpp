@@ -314,30 +314,6 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
   EXPECT_FALSE(info->Visible()) << "hiding the main window hides the popup";
 }
 
-TEST_F(Main, ThePopupSitsInTheWorkAreasCornerAndSnapsToItsEdgesWithinTenPixels) {
-  RECT work, rc;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  main->ShowInfo();
-  GetWindowRect(info->Handle(), &rc);
-  EXPECT_EQ(rc.right, work.right);
-  EXPECT_EQ(rc.bottom, work.bottom);
-  const int w = rc.right - rc.left, h = rc.bottom - rc.top, midY = (work.top + work.bottom - h) / 2;
-  const struct {
-    int x, y, expectX, expectY;
-  } cases[] = {
-      {work.left + 10, midY, work.left, midY},           {work.left + 11, midY, work.left + 11, midY},
-      {work.right - w - 10, midY, work.right - w, midY}, {work.right - w - 11, midY, work.right - w - 11, midY},
-      {work.left + 50, work.bottom - h + 10, work.left + 50, work.bottom - h},
-      {work.left - 7, work.top - 3, work.left, work.top},
-  };
-  for (const auto& c : cases) {
-    SetWindowPos(info->Handle(), nullptr, c.x, c.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    GetWindowRect(info->Handle(), &rc);
-    EXPECT_EQ(rc.left, c.expectX) << c.x;
-    EXPECT_EQ(rc.top, c.expectY) << c.y;
-  }
-}
-
 TEST_F(Main, NewMessagesShowThePopupOnlyWhenTheUnreadCountGrowsAndTheWindowWhenAsked) {
   for (bool showOnNew : {false, true}) {
     main->ShowMain(false);

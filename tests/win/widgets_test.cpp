@@ -9,7 +9,6 @@
 #include "tests/support/Win.h"
 #include "widgets/Controls.h"
 #include "widgets/ListView.h"
-#include "widgets/Menu.h"
 #include "widgets/Paint.h"
 
 namespace zelt::fake {
@@ -25,7 +24,6 @@ class TTestForm final : public TForm {
     button.Create(Body(), 8, 150, 80, 24, "Кнопка");
     label.Create(Body(), 100, 150, "Метка");
   }
-  using TForm::SetEscapeEnabled;
   TListView list;
   TButton button;
   TLabel label;
@@ -105,55 +103,6 @@ TEST_F(Widgets, PicturesDecodeAtTheDpi) {
   TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
   EXPECT_EQ(ImageList_GetImageCount(strip.get()), 3);
   EXPECT_FALSE(LoadPngResource("NO_SUCH_PICTURE", 16));
-}
-
-TEST_F(Widgets, EscapeClosesAFormOnItsReleaseUnlessTheFormTurnedItOff) {
-  form.Show(true);
-  KeyDown(app, form.list.Handle(), VK_ESCAPE);
-  EXPECT_TRUE(form.Visible()) << "not on the press";
-  KeyUp(app, form.list.Handle(), VK_ESCAPE);
-  EXPECT_FALSE(form.Visible());
-  form.SetEscapeEnabled(false);
-  form.Show(true);
-  Press(app, form.list.Handle(), VK_ESCAPE);
-  EXPECT_TRUE(form.Visible());
-}
-
-TEST_F(Widgets, ModalLoopsNestEndInOrderAndDisableTheirOwnersMeanwhile) {
-  TTestForm inner(form.Handle());
-  std::vector<std::string> seen;
-  RunLater([&] {
-    seen.push_back(form.InModal() ? "outer modal" : "outer not modal");
-    RunLater([&] {
-      seen.push_back(IsWindowEnabled(form.Handle()) ? "owner enabled" : "owner disabled");
-      PostKey(inner.list.Handle(), VK_ESCAPE);
-    });
-    inner.ShowModal();
-    seen.push_back(IsWindowEnabled(form.Handle()) ? "inner ended, owner enabled" : "inner ended, owner disabled");
-    form.Close();
-  });
-  form.ShowModal();
-  EXPECT_EQ(seen, (std::vector<std::string>{"outer modal", "owner disabled", "inner ended, owner enabled"}));
-  EXPECT_FALSE(form.Visible());
-}
-
-TEST_F(Widgets, MenuItemsRunOnlyWhenEnabled) {
-  TPopupMenu menu;
-  std::vector<int> ran;
-  menu.AddItem("Один", [&] { ran.push_back(0); });
-  menu.AddSeparator();
-  menu.AddItem("Два", [&] { ran.push_back(2); });
-  menu.SetEnabled(2, false);
-  EXPECT_FALSE(menu.Choose(2));
-  EXPECT_FALSE(menu.Choose(1));
-  EXPECT_TRUE(menu.Choose(0));
-  menu.SetEnabled(2, true);
-  RunLater([&] {  // chosen from the open menu with the keyboard
-    for (UINT vk : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(form.Handle(), WM_KEYDOWN, vk, 0);
-  });
-  form.Show(true);
-  EXPECT_EQ(menu.Popup(form.Handle(), POINT{100, 100}), 2);
-  EXPECT_EQ(ran, (std::vector<int>{0, 2}));
 }
 
 TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
