@@ -15,9 +15,10 @@ namespace zelt {
 inline constexpr char kDataFileName[] = "data.dat";
 inline constexpr size_t kSettingsBlockSize = 64;
 
-// Everything data.dat holds, in file order. The password is plain text here;
-// the file holds it scrambled.
-struct TDataImage {
+// The settings block (traffic counters, then numeric settings and flags) and
+// the text settings, in file order. The checker carries them as its own
+// fields; the password is plain text here, data.dat holds it scrambled.
+struct TStoredSettings {
   uint32_t LastInBytes = 0;
   uint32_t LastInUnpacked = 0;
   uint32_t LastOutBytes = 0;
@@ -39,6 +40,10 @@ struct TDataImage {
   uint8_t Reserved61 = 0;
   uint16_t ProxyPort = 0;
   std::string ProxyServer, UserName, Password, Nick, SoundNewMessages, SoundNewVersion, SoundError;
+};
+
+// Everything data.dat holds, in file order.
+struct TDataImage : TStoredSettings {
   TStringList Favorites, ForumNames, ReadMarks;
 };
 

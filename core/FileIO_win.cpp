@@ -6,30 +6,12 @@
 #include <algorithm>
 
 #include "core/FileIO.h"
-#include "core/Text_win.h"
+#include "base/ScopedWin.h"
+#include "base/Text_win.h"
 
 namespace zelt {
 
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  bool Close() {
-    const HANDLE h = h_;
-    h_ = INVALID_HANDLE_VALUE;
-    return ::CloseHandle(h) != 0;
-  }
-
- private:
-  HANDLE h_;
-};
 
 constexpr int kMoveAttempts = 10;
 constexpr DWORD kMoveRetryMs = 50;
@@ -49,9 +31,9 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
 
 bool ReadFileBytes(const std::string& path, std::string& out) {
   out.clear();
-  Handle h(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (h.get() == INVALID_HANDLE_VALUE) return false;
+  TScopedFile h(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return false;
   char buf[65536];
   while (out.size() < kMaxReadFileSize) {
     DWORD n = 0;
@@ -68,10 +50,12 @@ bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
   const std::wstring temp = Widen(path + ".tmp");
   bool ok = false;
   {
-    Handle h(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (h.get() == INVALID_HANDLE_VALUE) return false;
+    TScopedFile h(
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return false;
     ok = WriteAll(h.get(), bytes) && ::FlushFileBuffers(h.get());
-    ok = h.Close() && ok;
+    // A close that fails may have lost buffered bytes: the file is not whole.
+    ok = ::CloseHandle(h.release()) && ok;
   }
   if (ok) {
     ok = false;

@@ -2,29 +2,12 @@
 
 #include <windows.h>
 
-#include <vector>
-
-#include "core/Text_win.h"
+#include "base/ScopedWin.h"
 #include "core/Traffic.h"
 
 namespace zelt {
 
 namespace {
-
-class Key {
- public:
-  Key() = default;
-  ~Key() {
-    if (h_) RegCloseKey(h_);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY* out() { return &h_; }
-  HKEY get() const { return h_; }
-
- private:
-  HKEY h_ = nullptr;
-};
 
 HKEY AsKey(void* root) { return static_cast<HKEY>(root); }
 
@@ -35,7 +18,7 @@ WinRegistry::WinRegistry(void* root) : root_(root) {}
 
 bool WinRegistry::WriteString(const std::string& key, const std::string& name, const std::string& value,
                               bool create) {
-  Key k;
+  TScopedKey k;
   if (RegOpenKeyExA(AsKey(root_), key.c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS) {
     if (!create) return false;
     if (RegCreateKeyExA(AsKey(root_), key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
@@ -48,7 +31,7 @@ bool WinRegistry::WriteString(const std::string& key, const std::string& name, c
 }
 
 bool WinRegistry::DeleteValue(const std::string& key, const std::string& name) {
-  Key k;
+  TScopedKey k;
   if (RegOpenKeyExA(AsKey(root_), key.c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS) return false;
   return RegDeleteValueA(k.get(), name.c_str()) == ERROR_SUCCESS;
 }
@@ -65,31 +48,6 @@ double WinClock::Now() const {
   t.Second = st.wSecond;
   t.Millisecond = st.wMilliseconds;
   return EncodeDateTime(t);
-}
-
-std::string ExeFilePath() {
-  std::vector<wchar_t> buf(MAX_PATH);
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return {};
-    if (n < buf.size()) return Narrow(std::wstring(buf.data(), n));
-    if (buf.size() >= 32768) return {};
-    buf.resize(buf.size() * 2);
-  }
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-void* SystemProc(const wchar_t* dll, const char* name) {
-  // The system folder only: a DLL of the same name beside the exe or in the
-  // current folder is never picked up.
-  HMODULE module = GetModuleHandleW(dll);
-  if (!module) module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!module) return nullptr;
-  return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
 
 }  // namespace zelt

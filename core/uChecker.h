@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
+#include "core/DataFile.h"
 #include "core/StringList.h"
 #include "net/HTTPDownload.h"
 
@@ -53,7 +54,8 @@ struct CheckerPorts {
   std::string ExePath;     // full path of the running executable
 };
 
-class TChecker {
+// The settings block and text settings are the TStoredSettings base.
+class TChecker : public TStoredSettings {
  public:
   explicit TChecker(CheckerPorts ports);
   ~TChecker();
@@ -79,30 +81,6 @@ class TChecker {
   TStringList Favorites;
   bool NeedForumList = false;
   std::string SoundToPlay;
-
-  // Settings block: traffic counters, then numeric settings and flags.
-  uint32_t LastInBytes = 0;
-  uint32_t LastInUnpacked = 0;
-  uint32_t LastOutBytes = 0;
-  uint32_t TotalInBytes = 0;
-  uint32_t TotalInUnpacked = 0;
-  uint32_t TotalOutBytes = 0;
-  uint32_t UpdateInBytes = 0;
-  uint32_t UpdateOutBytes = 0;
-  uint32_t UpdateTotalBytes = 0;
-  uint32_t Reserved36 = 0;
-  double TrafficSince = 0;
-  int32_t IntervalMs = 0;
-  int32_t TopicCount = 0;
-  bool IgnoreOwnPosts = false;
-  bool AutoStart = false;
-  bool ShowOnNew = false;
-  bool UseSounds = false;
-  bool UseIESettings = false;
-  uint8_t Reserved61 = 0;
-  uint16_t ProxyPort = 0;
-
-  std::string ProxyServer, UserName, Password, Nick, SoundNewMessages, SoundNewVersion, SoundError;
 
   int32_t Tag = 0;  // the update choice travels here (1 full setup, 0 patch)
 

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/Text_win.h"
-#include "core/WinPorts_win.h"
-#include "widgets/Application.h"
+#include "base/Text_win.h"
+#include "base/System_win.h"
 
 namespace zelt {
 
@@ -69,10 +68,7 @@ namespace {
 // The live players; exists from the first player's creation to the last one's end.
 std::vector<MediaPlayer*>* g_players = nullptr;
 
-HWND ApplicationWindow() {
-  TApplication* app = TApplication::Instance();
-  return app ? app->Handle() : nullptr;
-}
+HWND ApplicationWindow() { return MediaPlayer::NotifyWindow; }
 
 bool FileExists(const std::string& path) {
   const DWORD attr = GetFileAttributesW(Widen(path).c_str());
@@ -120,6 +116,8 @@ MediaPlayer::~MediaPlayer() {
     g_players = nullptr;
   }
 }
+
+HWND MediaPlayer::NotifyWindow = nullptr;
 
 const std::vector<MediaPlayer*>* MediaPlayer::Players() { return g_players; }
 

@@ -45,7 +45,6 @@ class MediaPlayer {
 
   std::string FileName;        // the file the device plays; empty when none
   MCIDEVICEID DeviceID = 0;    // 0: no device open; kOpening during an open
-  int DeviceType = 0;          // 0: MCI picks the device from the file
   bool Wait = false;           // every command waits for MCI to finish it
   DWORD TimeFormat = MCI_FORMAT_MILLISECONDS;
   std::string Alias;           // MCI alias for the device; empty: none
@@ -69,6 +68,10 @@ class MediaPlayer {
   // Closes the open device, waiting for MCI.
   void Close();
 
+  // The window MCI reports the end of asynchronous commands to; the program
+  // sets it to its application's queue window and binds DispatchNotify to
+  // that window's MCI notices. Without it, commands are sent without notice.
+  static HWND NotifyWindow;
   // The handler of the application window's MCI notification: finds the
   // player of the device and raises its OnNotify with code − 1.
   static void DispatchNotify(WPARAM code, LPARAM deviceId);

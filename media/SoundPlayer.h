@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "media/MediaPlayer.h"
 
 namespace zelt {

@@ -9,8 +9,6 @@
 
 namespace zelt {
 
-namespace {
-
 // The handles of one request, closed in the order request, connection,
 // Internet handle whichever way the request ends.
 struct RequestHandles {
@@ -27,6 +25,8 @@ struct RequestHandles {
   HttpHandle connection = nullptr;
   HttpHandle request = nullptr;
 };
+
+namespace {
 
 // The decimal value of a query result: an optional sign and digits, nothing
 // else; false for anything that is not such a number or does not fit 32 bits.
@@ -180,6 +180,11 @@ void DownloadWorker::RaiseError(uint32_t code) {
   });
 }
 
+bool DownloadWorker::FailWithLastError() {
+  RaiseError(transport_.LastError());
+  return false;
+}
+
 void DownloadWorker::SendProgress(int32_t done, int32_t total) {
   {
     std::lock_guard<std::mutex> l(endLock_);
@@ -199,8 +204,13 @@ void DownloadWorker::SendProgress(int32_t done, int32_t total) {
 }
 
 void DownloadWorker::Request() {
-  std::vector<std::string> extraHeaders;
-  bool attached = WithOwner([&](HTTPDownload& o) {
+  if (!CopyParameters()) return;  // stopped before the thread began: no network at all
+  RequestHandles h(transport_);
+  if (OpenConnection(h) && SendRequest(h) && ReportHeaders(h) && CheckStatus(h)) ReadBody(h);
+}
+
+bool DownloadWorker::CopyParameters() {
+  return WithOwner([&](HTTPDownload& o) {
     UserAgent = o.UserAgent;
     HostName = o.HostName;
     Secure = o.Secure;
@@ -213,16 +223,15 @@ void DownloadWorker::Request() {
       ProxyServer = o.ProxyServer;
       ProxyPort = o.ProxyPort;
     }
+    MaxBodyBytes = o.MaxBodyBytes;
+    WholeBodyOnly = o.WholeBodyOnly;
     // The caller's list is copied too: the component may be gone by the time
     // the lines are added.
     if (o.RequestHeaders) RequestHeaders = *o.RequestHeaders;
   });
-  if (!attached) return;  // stopped before the thread began: no network at all
+}
 
-  RequestHandles h(transport_);
-  auto failWithLastError = [this] { RaiseError(transport_.LastError()); };
-
-  const bool viaProxy = UseSystemProxy || !ProxyServer.empty();
+bool DownloadWorker::OpenConnection(RequestHandles& h) {
   if (UseSystemProxy) {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
   } else if (!ProxyServer.empty()) {
@@ -232,64 +241,78 @@ void DownloadWorker::Request() {
   } else {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);
   }
-  if (!h.internet) return failWithLastError();
+  if (!h.internet) return FailWithLastError();
 
-  if (Cancelled()) return;
+  if (Cancelled()) return false;
   h.connection = transport_.Connect(h.internet, HostName, Port, UserName, Password);
-  if (!h.connection) return failWithLastError();
+  if (!h.connection) return FailWithLastError();
+  return !Cancelled();
+}
 
-  if (Cancelled()) return;
+bool DownloadWorker::SendRequest(RequestHandles& h) {
   // Over TLS the certificate is checked by the system and any fault in it
   // fails the request with its WinInet code: no flag here ever ignores one.
   // Nor is a redirect followed, which could lead to plain http (some WinInet
   // versions follow that silently): it ends as a status other than 200.
   const uint32_t tls = Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
   h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
-  if (!h.request) return failWithLastError();
+  if (!h.request) return FailWithLastError();
 
+  const bool viaProxy = UseSystemProxy || !ProxyServer.empty();
   for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);
   transport_.AddRequestHeaders(h.request, viaProxy ? "Proxy-Connection: close" : "Connection: close",
                                inet::kAddReqFlagAdd);
 
-  if (Cancelled()) return;
-  if (!transport_.SendRequest(h.request)) return failWithLastError();
+  if (Cancelled()) return false;
+  if (!transport_.SendRequest(h.request)) return FailWithLastError();
+  return true;
+}
 
+// The raw response headers, when the caller listens for them. A failed query
+// is reported, yet the request goes on to its status.
+bool DownloadWorker::ReportHeaders(RequestHandles& h) {
   bool wantHeaders = false;
-  if (!WithOwner([&](HTTPDownload& o) { wantHeaders = static_cast<bool>(o.OnHeaders); })) return;
-  if (wantHeaders) {
-    uint32_t size = 0;
-    if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
-      const uint32_t error = transport_.LastError();
-      if (error == inet::kErrorInsufficientBuffer) {
-        std::string block(size, '\0');
-        uint32_t length = size;
-        if (transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
-          block.resize(std::min(length, size));
-          std::vector<std::string> lines = SplitLines(block);
-          if (!lines.empty() && lines.back().empty()) lines.pop_back();
-          Raise([&lines](HTTPDownload& o) {
-            if (!o.ResponseHeaders) o.ResponseHeaders = std::make_unique<std::vector<std::string>>();
-            *o.ResponseHeaders = std::move(lines);
-            if (o.OnHeaders) o.OnHeaders(o, *o.ResponseHeaders);
-          });
-        } else {
-          failWithLastError();
-        }
-      } else {
-        RaiseError(error);
-      }
+  if (!WithOwner([&](HTTPDownload& o) { wantHeaders = static_cast<bool>(o.OnHeaders); })) return false;
+  if (!wantHeaders) return !Cancelled();
+  uint32_t size = 0;
+  if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
+    const uint32_t error = transport_.LastError();
+    if (error != inet::kErrorInsufficientBuffer) {
+      RaiseError(error);
+      return !Cancelled();
     }
-    if (Cancelled()) return;
+    std::string block(size, '\0');
+    uint32_t length = size;
+    if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
+      FailWithLastError();
+      return !Cancelled();
+    }
+    block.resize(std::min(length, size));
+    std::vector<std::string> lines = SplitLines(block);
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    Raise([&lines](HTTPDownload& o) {
+      if (!o.ResponseHeaders) o.ResponseHeaders = std::make_unique<std::vector<std::string>>();
+      *o.ResponseHeaders = std::move(lines);
+      if (o.OnHeaders) o.OnHeaders(o, *o.ResponseHeaders);
+    });
   }
+  return !Cancelled();
+}
 
-  if (Cancelled()) return;
+bool DownloadWorker::CheckStatus(RequestHandles& h) {
   int32_t status = 0;
   bool queried = false;
   if (!QueryNumber(transport_, h.request, inet::kQueryStatusCode, status, queried)) {
-    if (!queried) failWithLastError();
+    if (!queried) FailWithLastError();
     status = 0;
   }
+  if (Cancelled()) return false;
+  if (status == 200) return true;
+  RaiseError(inet::kErrorExtended);
+  return false;
+}
 
+void DownloadWorker::ReadBody(RequestHandles& h) {
   bool wantBody = false;
   bool sizeOnly = false;
   if (!WithOwner([&](HTTPDownload& o) {
@@ -297,14 +320,10 @@ void DownloadWorker::Request() {
         sizeOnly = o.SizeOnly;
       }))
     return;
-
-  if (status != 200) {
-    RaiseError(inet::kErrorExtended);
-    return;
-  }
   if (!wantBody) return;
 
   int32_t length = 0;
+  bool queried = false;
   if (!QueryNumber(transport_, h.request, inet::kQueryContentLength, length, queried)) length = 0;
   ContentLength = length > 0 ? length : -1;
   const int32_t announced = ContentLength;
@@ -313,12 +332,29 @@ void DownloadWorker::Request() {
     if (o.OnSize) o.OnSize(o, announced);
   });
   if (sizeOnly) return;
+  if (MaxBodyBytes && announced > 0 && static_cast<uint32_t>(announced) > MaxBodyBytes) {
+    RaiseError(inet::kErrorBodyTooLarge);
+    return;
+  }
 
   BytesDone = 0;
   ReadBuffer = std::make_unique<char[]>(kReadChunk);
+  uint32_t failure = 0;
   for (;;) {
     uint32_t got = 0;
-    if (!transport_.ReadFile(h.request, ReadBuffer.get(), kReadChunk, &got) || got == 0) break;
+    if (!transport_.ReadFile(h.request, ReadBuffer.get(), kReadChunk, &got)) {
+      if (WholeBodyOnly) failure = transport_.LastError() ? transport_.LastError() : inet::kErrorBodyIncomplete;
+      break;
+    }
+    if (got == 0) break;
+    if (MaxBodyBytes && BytesDone + got > MaxBodyBytes) {
+      failure = inet::kErrorBodyTooLarge;
+      break;
+    }
+    if (WholeBodyOnly && announced > 0 && BytesDone + got > announced) {
+      failure = inet::kErrorBodyIncomplete;
+      break;
+    }
     bool wantProgress = false;
     // The chunk goes into Data only while the request is attached, so Stop's
     // emptying of Data never races it; a stopped request drops it.
@@ -331,13 +367,20 @@ void DownloadWorker::Request() {
     BytesDone += got;
     if (wantProgress) SendProgress(static_cast<int32_t>(std::min<int64_t>(BytesDone, INT32_MAX)), ContentLength);
   }
+  ReadBuffer.reset();
+  if (!failure && WholeBodyOnly && announced > 0 && BytesDone != announced) failure = inet::kErrorBodyIncomplete;
 
+  if (failure) {
+    // Whatever arrived is not handed over; its memory goes at once.
+    WithOwner([](HTTPDownload& o) { o.Data.reset(); });
+    RaiseError(failure);
+    return;
+  }
   Raise([](HTTPDownload& o) {
     if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
     o.Data->Position = 0;
     if (o.OnDownloaded) o.OnDownloaded(o, *o.Data);
   });
-  ReadBuffer.reset();
 }
 
 }  // namespace zelt

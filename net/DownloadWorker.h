@@ -23,12 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "net/HttpTransport.h"
 
 namespace zelt {
 
 class HTTPDownload;
+struct RequestHandles;
 
 class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
  public:
@@ -51,7 +52,15 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
  private:
   void Control();
   void RequestThread();
+  // The request, step by step; each step raises its own failure and answers
+  // whether the request goes on.
   void Request();
+  bool CopyParameters();
+  bool OpenConnection(RequestHandles& h);
+  bool SendRequest(RequestHandles& h);
+  bool ReportHeaders(RequestHandles& h);
+  bool CheckStatus(RequestHandles& h);
+  void ReadBody(RequestHandles& h);
   void MarkEnded();
   void Finish();
 
@@ -63,6 +72,8 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   template <class F>
   void Raise(F&& f);
   void RaiseError(uint32_t code);
+  // Raises the transport's last error; false, so a step can return it.
+  bool FailWithLastError();
   void SendProgress(int32_t done, int32_t total);
 
   HTTPDownload* Owner;  // guarded by lock
@@ -83,6 +94,8 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   bool UseSystemProxy = false;
   std::vector<std::string> RequestHeaders;
 
+  uint32_t MaxBodyBytes = 0;
+  bool WholeBodyOnly = false;
   int32_t ContentLength = 0;
   int64_t BytesDone = 0;
 

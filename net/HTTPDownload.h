@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "net/HttpTransport.h"
 
 namespace zelt {
@@ -60,7 +60,6 @@ class HTTPDownload {
   HTTPDownload(const HTTPDownload&) = delete;
   HTTPDownload& operator=(const HTTPDownload&) = delete;
 
-  int32_t Tag = 0;
   std::shared_ptr<DownloadWorker> Worker;
   std::unique_ptr<std::vector<std::string>> ResponseHeaders;
   const std::vector<std::string>* RequestHeaders = nullptr;  // the caller's
@@ -79,6 +78,14 @@ class HTTPDownload {
   bool UseSystemProxy = false;
   std::atomic<int32_t> ContentLength{0};
   bool SizeOnly = false;
+  // The largest body the caller takes; 0 for no limit. A longer body, whether
+  // announced by Content-Length or streamed, fails the request with
+  // inet::kErrorBodyTooLarge and what was read is freed.
+  uint32_t MaxBodyBytes = 0;
+  // A body must be whole: one shorter or longer than its Content-Length, or a
+  // read that fails part-way, fails the request (inet::kErrorBodyIncomplete,
+  // or the read's own error) instead of delivering what arrived.
+  bool WholeBodyOnly = false;
 
   std::function<void(HTTPDownload& sender, uint16_t code)> OnError;
   std::function<void(HTTPDownload& sender, const std::vector<std::string>& headers)> OnHeaders;

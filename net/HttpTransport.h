@@ -25,6 +25,12 @@ inline constexpr uint32_t kQueryRawHeadersCrlf = 22;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint16_t kErrorInvalidUrl = 12005;
 inline constexpr uint16_t kErrorExtended = 12003;
+// The body passed the size the caller allows (MaxBodyBytes): the system's
+// "file too large".
+inline constexpr uint16_t kErrorBodyTooLarge = 223;
+// The body ended before, or ran past, its Content-Length, or a read failed
+// part-way (WholeBodyOnly): WinInet's "connection aborted".
+inline constexpr uint16_t kErrorBodyIncomplete = 12030;
 }  // namespace inet
 
 class IHttpTransport {

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 
 namespace zelt::fake {
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "core/Text_win.h"
-#include "core/uZELTIMessages.h"
+#include "base/Text_win.h"
+#include "base/uZELTIMessages.h"
 #include "tests/support/Fakes.h"
 #include "ui/uAboutForm.h"
 #include "ui/uDownloaderForm.h"

@@ -1,6 +1,6 @@
 #include "ui/LaunchUpdate.h"
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Shell.h"
 
 namespace zelt {

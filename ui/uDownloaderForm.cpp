@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "core/Text_win.h"
+#include "base/ScopedWin.h"
+#include "base/Text_win.h"
 #include "core/Traffic.h"
 #include "ui/LaunchUpdate.h"
 #include "widgets/Application.h"
@@ -20,17 +21,20 @@ const char* const kSetupFileName = "ZeltInformerSetup.zip";
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   const std::wstring wide = Widen(path);
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  size_t done = 0;
   bool ok = true;
-  while (ok && done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    DWORD written = 0;
-    ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
-    done += written;
+  {
+    TScopedFile file(
+        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+      DWORD written = 0;
+      ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+      done += written;
+    }
+    ok = CloseHandle(file.release()) && ok;
   }
-  CloseHandle(file);
   // A truncated program must not be left behind to be started.
   if (!ok) DeleteFileW(wide.c_str());
   return ok;

@@ -2,10 +2,9 @@
 
 #include <shellapi.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "core/Traffic.h"
-#include "core/WinPorts_win.h"
-#include "core/uZELTIMessages.h"
+#include "base/uZELTIMessages.h"
 #include "ui/uAboutForm.h"
 #include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
@@ -16,8 +15,6 @@
 #include "ui/uDownloaderForm.h"
 #include "ui/LaunchUpdate.h"
 #include "BuildConfig.h"
-#include "media/SoundPlayer.h"
-#include "net/WinInetTransport_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -32,21 +29,6 @@ constexpr int kUnreadImage = 0;
 constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
 }  // namespace
-
-struct TMainForm::PlatformPorts {
-  WinInetTransport Http;
-  WinRegistry Registry;
-  SoundPlayer Sound;
-  WinClock Clock;
-};
-
-TMainForm::TMainForm(TApplication& app)
-    : TMainForm(app, [this, &app] {
-        platform_ = std::make_unique<PlatformPorts>();
-        const std::string exe = ExeFilePath();
-        return CheckerPorts{app,           platform_->Http,  app.CreateTimer(), platform_->Registry,
-                            platform_->Sound, platform_->Clock, FolderOf(exe),     exe};
-      }) {}
 
 TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(app) {
   MainForm = this;
@@ -290,8 +272,7 @@ std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
     case dkDownload:
       return std::make_unique<TDownloaderForm>(Handle(), UpdateEnv());
     default:
-      // The other side windows are not part of this build yet.
-      return nullptr;
+      return nullptr;  // no such kind
   }
 }
 

@@ -15,7 +15,7 @@
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 #include "widgets/Menu.h"
-#include "widgets/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "widgets/TrayIcon.h"
 
 namespace zelt {
@@ -35,10 +35,8 @@ class TMainForm final : public TForm {
   // Tray menu items, by index (separators counted).
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
-  // The program's main window, over the platform's ports (WinInet, the
-  // registry, MCI, the local clock).
-  explicit TMainForm(TApplication& app);
-  // Over ports of the caller's (tests).
+  // The Checker is made over the ports the factory gives: the platform's in
+  // the program (made by the entry sequence), fakes in tests.
   TMainForm(TApplication& app, CheckerPortsFactory makePorts);
   ~TMainForm() override;
 
@@ -106,10 +104,7 @@ class TMainForm final : public TForm {
   std::unique_ptr<TForm> MakeDialog(int kind);
   TUpdateEnv UpdateEnv();
 
-  struct PlatformPorts;
-
   TApplication& app_;
-  std::unique_ptr<PlatformPorts> platform_;
   IHttpTransport* http_ = nullptr;  // the Checker's transport, shared by the update windows  // outlives the Checker that uses it
   TLabel title_, status_;
   TListView list_;

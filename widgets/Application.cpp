@@ -1,21 +1,50 @@
 #include "widgets/Application.h"
 
-#include "core/Text_win.h"
+#include <algorithm>
+#include <condition_variable>
+
+#include "base/Text_win.h"
 
 namespace zelt {
 
 namespace {
-constexpr UINT kMsgPost = WM_APP + 1;  // lParam: heap-allocated task, freed here
-constexpr UINT kMsgSend = WM_APP + 2;  // lParam: SendPacket on the sender's stack
-constexpr UINT kMciNotify = 0x3B9;     // MM_MCINOTIFY
-
-struct SendPacket {
-  std::function<void()>* task;
-  bool ran;
-};
+// The messages of the queue window carry nothing: one per posted task says
+// "run the oldest posted task", one per sent task "run the sent tasks".
+// A stray or forged one at most runs a task of ours a little early.
+constexpr UINT kMsgRunPosted = WM_APP + 1;
+constexpr UINT kMsgRunSent = WM_APP + 2;
+constexpr UINT kMciNotify = 0x3B9;  // MM_MCINOTIFY
 
 TApplication* g_instance = nullptr;
 }  // namespace
+
+// A task sent from another thread; it lives on the sender's stack, and the
+// sender does not return before the GUI thread is done with it.
+struct TApplication::SendPacket {
+  enum class State { Queued, Running, Done };
+  std::function<void()>* task;
+  State state = State::Queued;
+  std::condition_variable done;
+};
+
+// Message-only: it gets no broadcast, and it is the only window that runs tasks.
+class TApplication::QueueWindow final : public TWindow {
+ public:
+  explicit QueueWindow(TApplication& app) : app_(app) {
+    CreateWnd(L"ZeltQueue", 0, 0, std::string(), 0, 0, 0, 0, HWND_MESSAGE);
+  }
+  ~QueueWindow() override {
+    if (Handle()) DestroyWindow(Handle());
+  }
+
+ protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override {
+    return app_.OnQueueMessage(msg, wp, lp) ? 0 : Default(msg, wp, lp);
+  }
+
+ private:
+  TApplication& app_;
+};
 
 class TApplication::Timer final : public IPollTimer {
  public:
@@ -34,8 +63,8 @@ class TApplication::Timer final : public IPollTimer {
     enabled_ = enabled;
     if (enabled_) {
       Arm();
-    } else if (app_.Handle()) {
-      KillTimer(app_.Handle(), id_);
+    } else if (app_.QueueHandle()) {
+      KillTimer(app_.QueueHandle(), id_);
     }
   }
   bool Enabled() const override { return enabled_; }
@@ -46,7 +75,7 @@ class TApplication::Timer final : public IPollTimer {
 
  private:
   void Arm() {
-    if (app_.Handle() && interval_ > 0) SetTimer(app_.Handle(), id_, interval_, nullptr);
+    if (app_.QueueHandle() && interval_ > 0) SetTimer(app_.QueueHandle(), id_, interval_, nullptr);
   }
   TApplication& app_;
   UINT_PTR id_;
@@ -57,27 +86,31 @@ class TApplication::Timer final : public IPollTimer {
 
 TApplication::TApplication(const std::string& title) : title_(title), guiThread_(GetCurrentThreadId()) {
   g_instance = this;
-  // A hidden top-level window (not message-only): it owns the taskbar entry
-  // and carries the queue, the timers and the MCI notices.
+  // A hidden top-level window: it owns the taskbar entry and the message boxes.
   CreateWnd(L"ZeltApplication", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, title_, 0, 0, 0, 0,
             nullptr);
+  queue_ = std::make_unique<QueueWindow>(*this);
 }
 
 TApplication::~TApplication() {
+  std::deque<std::function<void()>> dropped;
   {
-    std::lock_guard<std::mutex> lock(postLock_);
+    std::unique_lock<std::mutex> lock(postLock_);
     closed_ = true;
+    // Tasks that were posted but never ran are freed without running; the
+    // threads waiting for a sent task are let go, and have left before the
+    // queue they wait in goes.
+    dropped.swap(posted_);
+    for (SendPacket* packet : sent_) packet->done.notify_all();
+    senderLeft_.wait(lock, [&] { return sent_.empty(); });
   }
-  // Free the tasks that were posted but never ran.
-  if (Handle()) {
-    MSG msg;
-    while (PeekMessageW(&msg, Handle(), kMsgPost, kMsgPost, PM_REMOVE)) {
-      delete reinterpret_cast<std::function<void()>*>(msg.lParam);
-    }
-  }
-  for (auto& [id, timer] : timers_) KillTimer(Handle(), id);
+  for (auto& [id, timer] : timers_) KillTimer(QueueHandle(), id);
+  queue_.reset();
+  dropped.clear();
   if (g_instance == this) g_instance = nullptr;
 }
+
+HWND TApplication::QueueHandle() const { return queue_ ? queue_->Handle() : nullptr; }
 
 TApplication* TApplication::Instance() { return g_instance; }
 
@@ -142,9 +175,12 @@ bool TApplication::RunModal(const std::function<bool()>& done) {
 }
 
 void TApplication::Post(std::function<void()> task) {
-  auto* heap = new std::function<void()>(std::move(task));
   std::lock_guard<std::mutex> lock(postLock_);
-  if (closed_ || !Handle() || !PostMessageW(Handle(), kMsgPost, 0, reinterpret_cast<LPARAM>(heap))) delete heap;
+  if (closed_ || !QueueHandle()) return;  // dropped: destroyed without running
+  posted_.push_back(std::move(task));
+  // One message per task, as a nested message loop (a side window, a
+  // message box) must go on running the tasks posted while it is open.
+  if (!PostMessageW(QueueHandle(), kMsgRunPosted, 0, 0)) posted_.pop_back();
 }
 
 bool TApplication::Send(std::function<void()> task) {
@@ -152,15 +188,52 @@ bool TApplication::Send(std::function<void()> task) {
     task();
     return true;
   }
-  HWND target;
+  SendPacket packet;
+  packet.task = &task;
+  std::unique_lock<std::mutex> lock(postLock_);
+  if (closed_ || !QueueHandle()) return false;
+  sent_.push_back(&packet);
+  if (!PostMessageW(QueueHandle(), kMsgRunSent, 0, 0)) {
+    sent_.pop_back();
+    return false;
+  }
+  // Until the GUI thread is done with the task, or the application ends
+  // before it got to it.
+  packet.done.wait(lock, [&] {
+    return packet.state == SendPacket::State::Done || (closed_ && packet.state == SendPacket::State::Queued);
+  });
+  if (packet.state == SendPacket::State::Done) return true;
+  sent_.erase(std::remove(sent_.begin(), sent_.end(), &packet), sent_.end());
+  senderLeft_.notify_all();
+  return false;
+}
+
+void TApplication::RunSent() {
+  for (;;) {
+    SendPacket* packet;
+    {
+      std::lock_guard<std::mutex> lock(postLock_);
+      if (sent_.empty()) return;
+      packet = sent_.front();
+      sent_.pop_front();
+      packet->state = SendPacket::State::Running;
+    }
+    (*packet->task)();
+    std::lock_guard<std::mutex> lock(postLock_);
+    packet->state = SendPacket::State::Done;
+    packet->done.notify_all();
+  }
+}
+
+void TApplication::RunOnePosted() {
+  std::function<void()> task;
   {
     std::lock_guard<std::mutex> lock(postLock_);
-    if (closed_ || !Handle()) return false;
-    target = Handle();
+    if (posted_.empty()) return;
+    task = std::move(posted_.front());
+    posted_.pop_front();
   }
-  SendPacket packet{&task, false};
-  SendMessageW(target, kMsgSend, 0, reinterpret_cast<LPARAM>(&packet));
-  return packet.ran;
+  task();
 }
 
 bool TApplication::IsGuiThread() const { return GetCurrentThreadId() == guiThread_; }
@@ -169,27 +242,29 @@ std::unique_ptr<IPollTimer> TApplication::CreateTimer() {
   return std::make_unique<Timer>(*this, nextTimerId_++);
 }
 
-LRESULT TApplication::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+bool TApplication::OnQueueMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case kMsgPost: {
-      std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lp));
-      (*task)();
-      return 0;
-    }
-    case kMsgSend: {
-      auto* packet = reinterpret_cast<SendPacket*>(lp);
-      (*packet->task)();
-      packet->ran = true;
-      return 0;
-    }
+    case kMsgRunPosted:
+      RunOnePosted();
+      return true;
+    case kMsgRunSent:
+      RunSent();
+      return true;
     case WM_TIMER: {
       auto it = timers_.find(wp);
       if (it != timers_.end()) it->second->Tick();
-      return 0;
+      return true;
     }
     case kMciNotify:
       if (OnMciNotify) OnMciNotify(wp, lp);
-      return 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT TApplication::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE && MainWindow && IsWindowVisible(MainWindow)) {
         HWND target = GetLastActivePopup(MainWindow);

@@ -1,11 +1,15 @@
-// The application object: a hidden top-level window that carries the GUI
-// queue (tasks from other threads), the timers and the MCI notices, and the
-// message loop. It owns the application's caption.
+// The application object: a hidden top-level window that owns the taskbar
+// entry, the application's caption and the message boxes, and the message
+// loop. The GUI queue (tasks from other threads), the timers and the MCI
+// notices live on a message-only window of its own, which no broadcast
+// reaches; tasks wait in a locked queue and a message only says "drain", so
+// nothing another program sends can make it run or free anything.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "widgets/Window.h"
 
 namespace zelt {
@@ -55,6 +59,10 @@ class TApplication final : public TWindow, public IGuiQueue {
   // the entry activates it, or the modal window in front of it.
   HWND MainWindow = nullptr;
 
+  // The message-only window that carries the queue, the timers and the MCI
+  // notices (the callback window of MCI commands).
+  HWND QueueHandle() const;
+
   // MCI end-of-command notices (MM_MCINOTIFY): wParam code, lParam device id.
   std::function<void(WPARAM code, LPARAM deviceId)> OnMciNotify;
 
@@ -64,12 +72,25 @@ class TApplication final : public TWindow, public IGuiQueue {
  private:
   class Timer;
   friend class Timer;
+  class QueueWindow;
+  friend class QueueWindow;
+  struct SendPacket;
   bool Dispatch(MSG& msg);
+  // GUI thread: the tasks sent from other threads, all of them; the oldest
+  // posted task.
+  void RunSent();
+  void RunOnePosted();
+  // The queue window's messages; false for those it leaves to the system.
+  bool OnQueueMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   std::string title_;
   DWORD guiThread_;
-  std::mutex postLock_;
+  std::unique_ptr<QueueWindow> queue_;
+  std::mutex postLock_;  // guards closed_, posted_, sent_ and every packet's state
   bool closed_ = false;
+  std::deque<std::function<void()>> posted_;
+  std::deque<SendPacket*> sent_;
+  std::condition_variable senderLeft_;
   std::map<UINT_PTR, Timer*> timers_;
   UINT_PTR nextTimerId_ = 1;
   std::vector<std::pair<int, MessageFilter>> filters_;

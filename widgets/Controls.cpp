@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 
@@ -94,17 +94,33 @@ LRESULT TPanel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 namespace {
 // The one tooltip control of a top-level window, shared by its buttons: each
-// button is a tool of it. It is owned by that window and goes with it.
-constexpr wchar_t kToolTipProp[] = L"ZeltToolTip";
+// button is a tool of it. It is owned by that window and goes with it, so it
+// is found among the windows that window owns; nothing is kept beside it.
+HWND FindOwnedToolTip(HWND root) {
+  struct Search {
+    HWND root;
+    HWND found;
+  } search{root, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        wchar_t cls[32] = {};
+        GetClassNameW(hwnd, cls, 32);
+        if (GetWindow(hwnd, GW_OWNER) != s->root || lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 HWND SharedToolTip(HWND root) {
-  HWND tip = static_cast<HWND>(GetPropW(root, kToolTipProp));
-  if (tip && IsWindow(tip)) return tip;
-  tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, root, nullptr,
-                        GetModuleHandleW(nullptr), nullptr);
+  if (HWND tip = FindOwnedToolTip(root)) return tip;
+  HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, root, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
   if (!tip) return nullptr;
-  SetPropW(root, kToolTipProp, tip);
   SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   return tip;
 }
@@ -241,8 +257,8 @@ bool TButton::OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
 
 void TButton::DrawGlyph(HDC dc, const RECT& rc, bool hot, bool down) {
   if (hot || down) {
-    const COLORREF fill = glyph_ == Glyph::Close ? (down ? RGB(241, 112, 122) : RGB(232, 17, 35))
-                                                 : (down ? RGB(255, 255, 255) : RGB(255, 255, 255));
+    // The close glyph turns red; the hide glyph gets a white veil, stronger when pressed.
+    const COLORREF fill = glyph_ == Glyph::Close ? (down ? RGB(241, 112, 122) : RGB(232, 17, 35)) : RGB(255, 255, 255);
     if (glyph_ == Glyph::Close) {
       FillSolid(dc, rc, fill);
     } else {
@@ -414,7 +430,8 @@ void TLabel::SetText(const std::string& text) {
 void TLabel::FitToText() {
   if (!autoSize_) return;
   const std::wstring text = Widen(Text());
-  HDC dc = GetDC(Handle());
+  TWindowDc window(Handle());
+  const HDC dc = window.get();
   RECT rc{0, 0, 0, 0};
   {
     TSelect font(dc, UiFont(bold_));
@@ -426,7 +443,6 @@ void TLabel::FitToText() {
       DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
     }
   }
-  ReleaseDC(Handle(), dc);
   SetWindowPos(Handle(), nullptr, 0, 0, rc.right, rc.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

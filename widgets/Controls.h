@@ -21,7 +21,7 @@
 #include <functional>
 #include <string>
 
-#include "widgets/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "widgets/Window.h"
 
 namespace zelt {

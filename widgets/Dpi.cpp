@@ -1,5 +1,7 @@
 #include "widgets/Dpi.h"
 
+#include "base/ScopedWin.h"
+
 namespace zelt {
 
 namespace {
@@ -11,9 +13,8 @@ int SystemDpi() {
   static const auto fn = reinterpret_cast<GetDpiForSystemFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem")));
   if (fn) return static_cast<int>(fn());
-  HDC dc = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
+  TWindowDc screen(nullptr);
+  const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
   return dpi > 0 ? dpi : 96;
 }
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 
@@ -15,7 +15,8 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
 // Text extent in the interface font.
 SIZE TextSize(HWND hwnd, const std::string& text, HFONT font) {
   const std::wstring w = Widen(text);
-  HDC dc = GetDC(hwnd);
+  TWindowDc window(hwnd);
+  const HDC dc = window.get();
   RECT rc{0, 0, 0, 0};
   {
     TSelect sel(dc, font);
@@ -27,7 +28,6 @@ SIZE TextSize(HWND hwnd, const std::string& text, HFONT font) {
       DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &rc, DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
     }
   }
-  ReleaseDC(hwnd, dc);
   return SIZE{rc.right, rc.bottom};
 }
 

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "widgets/Controls.h"
-#include "widgets/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace zelt {
 

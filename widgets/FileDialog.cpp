@@ -2,8 +2,8 @@
 
 #include <commdlg.h>
 
-#include "core/Text_win.h"
-#include "core/WinPorts_win.h"
+#include "base/Text_win.h"
+#include "base/System_win.h"
 
 namespace zelt {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 
@@ -260,7 +260,8 @@ HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transpa
     return list;
   }
   // Scale the strip with nearest neighbours so the transparent colour stays exact.
-  HDC screen = GetDC(nullptr);
+  TWindowDc screenDc(nullptr);
+  const HDC screen = screenDc.get();
   TScopedBitmap scaled(CreateCompatibleBitmap(screen, side * count, side));
   {
     TScopedMemDc from(CreateCompatibleDC(screen)), to(CreateCompatibleDC(screen));
@@ -268,7 +269,6 @@ HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transpa
     SetStretchBltMode(to.get(), COLORONCOLOR);
     StretchBlt(to.get(), 0, 0, side * count, side, from.get(), 0, 0, size96 * count, size96, SRCCOPY);
   }
-  ReleaseDC(nullptr, screen);
   ImageList_AddMasked(list, scaled.get(), transparent);
   return list;
 }

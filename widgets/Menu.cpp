@@ -1,6 +1,6 @@
 #include "widgets/Menu.h"
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 
 namespace zelt {
 

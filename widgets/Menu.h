@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "widgets/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace zelt {
 

@@ -15,16 +15,6 @@ struct FontCache {
 };
 FontCache g_fonts;
 
-template <typename T>
-struct ComPtr {
-  T* p = nullptr;
-  ~ComPtr() {
-    if (p) p->Release();
-  }
-  T** out() { return &p; }
-  T* operator->() const { return p; }
-};
-
 // COM for WIC on the calling (GUI) thread; balanced by the process's end.
 bool EnsureCom() {
   static const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -128,32 +118,32 @@ TScopedBitmap LoadPngResource(const char* name, int size96) {
   const DWORD length = SizeofResource(module, res);
   if (!bytes || length == 0) return {};
 
-  ComPtr<IWICImagingFactory> factory;
+  TComPtr<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                               reinterpret_cast<void**>(factory.out()))))
     return {};
-  ComPtr<IWICStream> stream;
+  TComPtr<IWICStream> stream;
   if (FAILED(factory->CreateStream(stream.out())) ||
       FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)), length)))
     return {};
-  ComPtr<IWICBitmapDecoder> decoder;
-  if (FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand, decoder.out())))
+  TComPtr<IWICBitmapDecoder> decoder;
+  if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.out())))
     return {};
-  ComPtr<IWICBitmapFrameDecode> frame;
+  TComPtr<IWICBitmapFrameDecode> frame;
   if (FAILED(decoder->GetFrame(0, frame.out()))) return {};
 
   const UINT side = static_cast<UINT>(Scale(size96));
-  IWICBitmapSource* source = frame.p;
-  ComPtr<IWICBitmapScaler> scaler;
+  IWICBitmapSource* source = frame.get();
+  TComPtr<IWICBitmapScaler> scaler;
   UINT w = 0, h = 0;
   frame->GetSize(&w, &h);
   if (w != side || h != side) {
     if (FAILED(factory->CreateBitmapScaler(scaler.out())) ||
-        FAILED(scaler->Initialize(frame.p, side, side, WICBitmapInterpolationModeFant)))
+        FAILED(scaler->Initialize(frame.get(), side, side, WICBitmapInterpolationModeFant)))
       return {};
-    source = scaler.p;
+    source = scaler.get();
   }
-  ComPtr<IWICFormatConverter> converter;
+  TComPtr<IWICFormatConverter> converter;
   if (FAILED(factory->CreateFormatConverter(converter.out())) ||
       FAILED(converter->Initialize(source, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom)))

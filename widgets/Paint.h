@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "widgets/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace zelt {
 

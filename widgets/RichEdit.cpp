@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 

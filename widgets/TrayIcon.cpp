@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 
 namespace zelt {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 
 namespace zelt {
 

@@ -27,7 +27,6 @@ class TWindow {
   TWindow& operator=(const TWindow&) = delete;
 
   HWND Handle() const { return hwnd_; }
-  int32_t Tag = 0;
 
   // The object bound to a window of ours (own class or subclassed control).
   static TWindow* FromHandle(HWND hwnd);

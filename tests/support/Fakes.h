@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/Ports.h"
+#include "base/Ports.h"
 #include "net/HttpTransport.h"
 #ifdef _WIN32
-#include "core/Text_win.h"
+#include "base/Text_win.h"
 #endif
 
 namespace zelt::fake {

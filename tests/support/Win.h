@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/Text_win.h"
-#include "core/uZELTIMessages.h"
+#include "base/Text_win.h"
+#include "base/uZELTIMessages.h"
 #include "tests/support/CheckerFixture.h"
 #include "tools/ScriptServer.h"
 #include "ui/LaunchUpdate.h"

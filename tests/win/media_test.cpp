@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "app/Platform.h"
 #include "media/SoundPlayer.h"
 #include "tests/support/Win.h"
 
@@ -79,10 +80,12 @@ std::string SilentWav() {
 class Media : public WinCheckerTest {
  protected:
   void SetUp() override {
+    MediaPlayer::NotifyWindow = app->QueueHandle();  // as the program's ports bind it
     c = std::make_unique<TChecker>(CheckerPorts{*app, http, NewTimer(), registry, port, clock, dir.Path(), "x.exe"});
   }
   void TearDown() override {
     c.reset();
+    MediaPlayer::NotifyWindow = nullptr;
     WinCheckerTest::TearDown();
   }
   std::string File(const std::string& name) {
@@ -128,7 +131,7 @@ TEST_F(Media, AnEventPlaysItsFileFromTheStartOnADeviceOfItsOwn) {
     ASSERT_EQ(mci.playing != 0, k.plays);
     if (k.plays) {
       EXPECT_EQ(mci.open[mci.playing], k.file);
-      EXPECT_EQ(mci.notified, app->Handle());
+      EXPECT_EQ(mci.notified, app->QueueHandle());
     }
   }
   EXPECT_EQ(port.Player().LastErrorText, MediaPlayer::kFileMissingText);
@@ -166,7 +169,7 @@ LRESULT CALLBACK NoDialogs(int code, WPARAM wp, LPARAM lp) {
 
 TEST(MediaSystem, TheSystemsMciNeverShowsAMessageAndTakesRussianNames) {
   TApplication app("media");
-  app.OnMciNotify = &MediaPlayer::DispatchNotify;
+  TPlatform platform(app);  // MCI's notices to the application, as in the program
   TempDir dir;
   for (const char* name : {"tone.wav", "Ошибка.wav", "noise.ogg"})
     std::ofstream(dir / name, std::ios::binary) << (name[0] == 'n' ? std::string(2000, 'Z') : SilentWav());

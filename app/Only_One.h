@@ -3,10 +3,12 @@
 
 #include <string>
 
+#include "base/ScopedWin.h"
+
 namespace zelt {
 
-// The mutex handle; null until JustOne has run. Closed at the very end.
-extern void* OneMutex;
+// The mutex handle; empty until JustOne has run. Closed at the very end.
+extern TScopedHandle OneMutex;
 
 // Creates the named mutex. False when it could not be created or already
 // existed (another copy runs).

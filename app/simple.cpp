@@ -3,8 +3,9 @@
 
 #include <memory>
 
-#include "core/Only_One.h"
-#include "core/uZELTIMessages.h"
+#include "app/Only_One.h"
+#include "app/Platform.h"
+#include "base/uZELTIMessages.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
@@ -12,11 +13,12 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace zelt;
   RegisterInstanceMessages();
-  OneMutex = nullptr;
+  OneMutex.reset();
   {
     TApplication app("simple");
     if (JustOne("ZeltInformerMutex")) {
-      auto main = std::make_unique<TMainForm>(app);
+      TPlatform platform(app);
+      auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); });
       auto info = std::make_unique<TInfoForm>(app.Handle());
       app.Run();
     }

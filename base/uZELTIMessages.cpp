@@ -1,4 +1,4 @@
-#include "core/uZELTIMessages.h"
+#include "base/uZELTIMessages.h"
 
 #include <windows.h>
 

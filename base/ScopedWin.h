@@ -9,29 +9,42 @@
 
 namespace zelt {
 
+// Owns one handle of type H, freed by Free{}(h). The empty value is H{}, or
+// Free::Invalid() where the platform uses another (file handles).
 template <typename H, typename Free>
 class TScoped {
  public:
+  static H Empty() {
+    if constexpr (requires { Free::Invalid(); })
+      return Free::Invalid();
+    else
+      return H{};
+  }
   TScoped() = default;
   explicit TScoped(H h) : h_(h) {}
   ~TScoped() { reset(); }
   TScoped(const TScoped&) = delete;
   TScoped& operator=(const TScoped&) = delete;
-  TScoped(TScoped&& o) noexcept : h_(std::exchange(o.h_, H{})) {}
+  TScoped(TScoped&& o) noexcept : h_(std::exchange(o.h_, Empty())) {}
   TScoped& operator=(TScoped&& o) noexcept {
-    if (this != &o) reset(std::exchange(o.h_, H{}));
+    if (this != &o) reset(std::exchange(o.h_, Empty()));
     return *this;
   }
   H get() const { return h_; }
-  explicit operator bool() const { return h_ != H{}; }
-  H release() { return std::exchange(h_, H{}); }
-  void reset(H h = H{}) {
-    if (h_) Free{}(h_);
+  explicit operator bool() const { return h_ != Empty(); }
+  H release() { return std::exchange(h_, Empty()); }
+  void reset(H h = Empty()) {
+    if (h_ != Empty()) Free{}(h_);
     h_ = h;
+  }
+  // For functions that hand a new handle out through a pointer.
+  H* out() {
+    reset();
+    return &h_;
   }
 
  private:
-  H h_{};
+  H h_ = Empty();
 };
 
 struct GdiFree {
@@ -46,8 +59,17 @@ struct MenuFree {
 struct ImageListFree {
   void operator()(HIMAGELIST h) const { ImageList_Destroy(h); }
 };
-struct WindowDcFree {
+struct MemDcFree {
   void operator()(HDC h) const { DeleteDC(h); }
+};
+struct HandleFree {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+struct FileFree : HandleFree {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+};
+struct KeyFree {
+  void operator()(HKEY h) const { RegCloseKey(h); }
 };
 
 using TScopedFont = TScoped<HFONT, GdiFree>;
@@ -57,7 +79,51 @@ using TScopedPen = TScoped<HPEN, GdiFree>;
 using TScopedIcon = TScoped<HICON, IconFree>;
 using TScopedMenu = TScoped<HMENU, MenuFree>;
 using TScopedImageList = TScoped<HIMAGELIST, ImageListFree>;
-using TScopedMemDc = TScoped<HDC, WindowDcFree>;
+using TScopedMemDc = TScoped<HDC, MemDcFree>;
+using TScopedHandle = TScoped<HANDLE, HandleFree>;  // kernel objects: mutex, event, thread
+using TScopedFile = TScoped<HANDLE, FileFree>;
+using TScopedKey = TScoped<HKEY, KeyFree>;
+
+// The DC of a window (or of the screen, for null) from GetDC, released with
+// ReleaseDC to the same window.
+class TWindowDc {
+ public:
+  explicit TWindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+  ~TWindowDc() {
+    if (dc_) ReleaseDC(hwnd_, dc_);
+  }
+  TWindowDc(const TWindowDc&) = delete;
+  TWindowDc& operator=(const TWindowDc&) = delete;
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
+// One reference to a COM object.
+template <typename T>
+class TComPtr {
+ public:
+  TComPtr() = default;
+  ~TComPtr() { reset(); }
+  TComPtr(const TComPtr&) = delete;
+  TComPtr& operator=(const TComPtr&) = delete;
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  void reset() {
+    if (p_) std::exchange(p_, nullptr)->Release();
+  }
+  T** out() {
+    reset();
+    return &p_;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
 
 // A GDI object selected into a DC for the owner's scope.
 class TSelect {

@@ -1,0 +1,34 @@
+// The composition root: the platform's side of every port, made once by the
+// entry sequence and handed to the Checker (through the main window) and to
+// the update windows. It outlives the main window.
+#pragma once
+
+#include "core/WinPorts_win.h"
+#include "core/uChecker.h"
+#include "media/SoundPlayer.h"
+#include "net/WinInetTransport_win.h"
+#include "widgets/Application.h"
+
+namespace zelt {
+
+class TPlatform {
+ public:
+  // Binds the sound player's MCI notices to the application's queue window.
+  explicit TPlatform(TApplication& app);
+  ~TPlatform();
+  TPlatform(const TPlatform&) = delete;
+  TPlatform& operator=(const TPlatform&) = delete;
+
+  // The Checker's ports over WinInet, the registry, MCI and the local clock,
+  // for the program in its own folder.
+  CheckerPorts MakeCheckerPorts();
+
+ private:
+  TApplication& app_;
+  WinInetTransport http_;
+  WinRegistry registry_;
+  SoundPlayer sound_;
+  WinClock clock_;
+};
+
+}  // namespace zelt

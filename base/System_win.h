@@ -1,0 +1,25 @@
+// Win32 only. Small platform helpers every layer needs: where the program
+// lives, and functions of system DLLs loaded on first use.
+#pragma once
+
+#include <string>
+
+namespace zelt {
+
+// Full path of the running executable (cp1251).
+std::string ExeFilePath();
+// The folder of a path, ending in its last backslash (or slash).
+std::string FolderOf(const std::string& path);
+
+// A function of a system DLL that only some uses of the program need (the
+// file dialog, sound): the DLL is loaded from the system folder on the first
+// call and stays. Loading such DLLs with the exe would cost every start
+// memory and time (comdlg32 alone brings in the printing stack).
+// nullptr when the DLL or the function is missing.
+void* SystemProc(const wchar_t* dll, const char* name);
+template <class F>
+F* SystemFunction(const wchar_t* dll, const char* name) {
+  return reinterpret_cast<F*>(SystemProc(dll, name));
+}
+
+}  // namespace zelt
