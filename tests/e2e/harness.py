@@ -22,7 +22,7 @@ PREFIX = os.environ.get("ZELT_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix")
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PROBE = os.path.join(BUILD_DIR, "tools", "ZeltProbe.exe")
 WORK_DIR = os.path.join(BUILD_DIR, "e2e-work")
-INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT") or build_port(BUILD_DIR))
+INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT") or build_port(BUILD_DIR) or 0)  # 0: not known (yet)
 
 
 def wine_env(debug="-all"):
@@ -151,6 +151,7 @@ class E2ETestCase(unittest.TestCase):
         return p
 
     def server(self, *extra, **kw):
+        self.assertTrue(INFORMER_PORT, "the port the build was made for is not known")
         # An earlier run's connections may hold the port for a while after it closed them.
         wait_until(lambda: port_free(INFORMER_PORT), 120, interval=0.5, what=f"port {INFORMER_PORT} to be free")
         s = Server(*extra, **kw)
