@@ -4,38 +4,31 @@
 // as read. The bounds keep each well under a second; saves go to a folder
 // that does not exist (no disk in the figure).
 #include <benchmark/benchmark.h>
-#include <zlib.h>
 
 #include <memory>
 #include <string>
 
 #include "core/uChecker.h"
-#include "fuzz/fuzz_ports.h"
+#include "tests/support/Fakes.h"
 
 namespace {
 
 using namespace zelt;
-using namespace zelt::fuzzing;
 
 // A zlib stream of `unit` repeated up to `bytes`, without its two header bytes.
 std::string Bomb(const std::string& head, const std::string& unit, size_t bytes) {
   std::string text = head;
   while (text.size() < bytes) text += unit;
-  uLongf n = compressBound(static_cast<uLong>(text.size()));
-  std::string z(n, '\0');
-  compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
-            static_cast<uLong>(text.size()), 9);
-  z.resize(n);
-  return z.substr(2);
+  return fake::CompressedBody(text, 9);
 }
 
 void Apply(benchmark::State& state, const std::string& body, bool forumList) {
-  static NullGui gui;
-  static NullTransport http;
-  static NullRegistry registry;
-  static NullSound sound;
-  static FixedClock clock;
-  TChecker c(CheckerPorts{gui, http, std::make_unique<NullTimer>(), registry, sound, clock,
+  static fake::GuiQueue gui;
+  static fake::Transport http;
+  static fake::Registry registry;
+  static fake::Sound sound;
+  static fake::Clock clock;
+  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock,
                           "/nonexistent-zelt-bench/", "ZeltInformer.exe"});
   c.IgnoreOwnPosts = true;
   c.Nick = "me";

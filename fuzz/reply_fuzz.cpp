@@ -9,8 +9,6 @@
 //                  fuzzer explores the text rather than zlib's checks)
 //           bit 4: the follow-up reply is one byte "1" (else no bytes)
 //   the rest: the body
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -20,22 +18,11 @@
 #include "core/DataFile.h"
 #include "core/ReplyDecoding.h"
 #include "core/uChecker.h"
-#include "fuzz/fuzz_ports.h"
+#include "tests/support/Fakes.h"
 
 namespace {
 
 using namespace zelt;
-using namespace zelt::fuzzing;
-
-std::string Deflate(const std::string& text) {
-  uLongf n = compressBound(static_cast<uLong>(text.size()));
-  std::string z(n, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
-                static_cast<uLong>(text.size()), 1) != Z_OK)
-    return {};
-  z.resize(n);
-  return z.substr(2);
-}
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -87,17 +74,18 @@ void CheckLists(TChecker& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  static NullGui gui;
-  static NullTransport http;
-  static NullRegistry registry;
-  static NullSound sound;
-  static FixedClock clock;
+  // Nothing here reaches the network or the GUI queue.
+  static fake::GuiQueue gui;
+  static fake::Transport http;
+  static fake::Registry registry;
+  static fake::Sound sound;
+  static fake::Clock clock;
   const uint8_t mode = data[0];
   std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  if (mode & 8) body = Deflate(body);
+  if (mode & 8) body = fake::CompressedBody(body, 1);
 
   // A folder that does not exist: saves fail at once, as a full disk would.
-  TChecker c(CheckerPorts{gui, http, std::make_unique<NullTimer>(), registry, sound, clock,
+  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock,
                           "/nonexistent-zelt-fuzz/", "ZeltInformer.exe"});
   const std::string forumBase = ForumBaseUrl();
   c.ForumNames.SetText("General=15\r\nNews=5\r\n");

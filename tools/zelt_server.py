@@ -7,12 +7,17 @@ topic pages and the update files. Python 3 standard library only.
 Command line
 ------------
   python3 tools/zelt_server.py [--host 127.0.0.1] [--port 18765] [--port-file F]
+                               [--ready F] [--alive F] [--max-seconds N]
                                [--topics FILE.json | --demo] [--update-dir DIR]
                                [--log FILE.jsonl] [--tick SECONDS] [--seed N]
                                [--verbose]
 
   --port 0      take a free port. The port is always printed as the first line
-                of stdout, "PORT <n>", and written to --port-file when given.
+                of stdout, "PORT <n>", and written to --port-file when given
+                (the number) and to --ready (a line "port=<n>").
+  --alive FILE  end once FILE no longer exists (a test that started the
+                server from another system, where no signal reaches it);
+                --max-seconds N ends it after N seconds in any case.
   --demo        built-in demo topics; every --tick seconds (default 20, 0 = off)
                 one random topic gains 1..3 replies and a new last author.
                 Without --update-dir the demo serves tools/demo/update/.
@@ -96,8 +101,9 @@ Control API (loopback clients only; bodies and answers are JSON)
         the update-file overrides and the topic set as started.
   GET  /_control/log         the request log: a JSON array of
         {"time", "method", "path", "query", "request_line", "headers",
-         "proxied", "client"}, one per request outside /_control/. The same
-        objects are appended as JSON lines to --log.
+         "proxied", "client"}, one per request outside /_control/, with
+        "aborted": true once the client left before its body was written.
+        The same objects (as first recorded) are appended as JSON lines to --log.
 """
 
 import argparse
@@ -679,6 +685,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # -- routing
 
     def _dispatch(self):
+        self.entry = None
         target = self.path
         proxied = bool(_ABSOLUTE_URI.match(target))
         if proxied:
@@ -691,7 +698,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._control(path, query)
             return
 
-        self.state.record({
+        self.entry = {
             "time": time.time(),
             "method": self.command,
             "path": path,
@@ -700,7 +707,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "headers": self._header_dict(),
             "proxied": proxied,
             "client": self.client_address[0],
-        })
+        }
+        self.state.record(self.entry)
         if "close" in (self.headers.get("Proxy-Connection") or "").lower():
             self.close_connection = True
         if self.command == "POST":
@@ -899,6 +907,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, socket.timeout):
             # The client went away (a size-only request stops after the headers).
             self.close_connection = True
+            if getattr(self, "entry", None) is not None:
+                self.entry["aborted"] = True
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -931,6 +941,9 @@ def main(argv=None):
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, default=DEFAULT_PORT)
     ap.add_argument("--port-file")
+    ap.add_argument("--ready", help='write "port=<n>" to this file once listening')
+    ap.add_argument("--alive", help="end once this file no longer exists")
+    ap.add_argument("--max-seconds", type=float, help="end after this many seconds")
     source = ap.add_mutually_exclusive_group()
     source.add_argument("--topics", help="topic set JSON file")
     source.add_argument("--demo", action="store_true", help="built-in demo topics with simulation")
@@ -974,6 +987,11 @@ def main(argv=None):
     port = server.server_address[1]
     if args.port_file:
         write_port_file(args.port_file, port)
+    if args.ready:
+        tmp = args.ready + ".tmp"
+        with open(tmp, "w", encoding="ascii") as f:
+            f.write("port=%d\n" % port)
+        os.replace(tmp, args.ready)
     sys.stdout.write("PORT %d\n" % port)
     sys.stdout.flush()
 
@@ -984,8 +1002,11 @@ def main(argv=None):
     rng = random.Random(args.seed)
     simulate = args.demo and args.tick > 0
     next_tick = time.monotonic() + args.tick
+    deadline = time.monotonic() + args.max_seconds if args.max_seconds else None
     while not stopping:
         time.sleep(0.1)
+        if (args.alive and not os.path.exists(args.alive)) or (deadline and time.monotonic() > deadline):
+            break
         if simulate and not stopping and time.monotonic() >= next_tick:
             state.simulate_step(rng)
             next_tick = max(next_tick + args.tick, time.monotonic())

@@ -17,9 +17,9 @@ import threading
 import time
 
 import datfile
-from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, here_count, probe, \
-    wait_until, wine_env
-from test_soak import MAIN, SIDE, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9, WM_LBUTTONUP, Driver, poll_now
+from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, driver as probe_driver, \
+    here_count, poll_now, probe, wait_until, wine_env
+from test_soak import MAIN, SIDE, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9, WM_LBUTTONUP
 from watch import RequestLog, linux_figures, wine_pid
 
 BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
@@ -67,10 +67,10 @@ class HostileTest(E2ETestCase):
         started = time.monotonic()
         wait_until(lambda: here_count() == 1, 60, what="the program")
         pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
-        driver = Driver()
+        driver = probe_driver()
         self.addCleanup(driver.close)
         self.driver = driver
-        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)  # the main window stays on show
+        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)  # the main window stays on show
         wait_until(lambda: self.rows() == 12, 60, what="the first reply")
         # The damaged interval is one minute now: the first request came from
         # the start, every other one below from F5.
@@ -130,22 +130,22 @@ class HostileTest(E2ETestCase):
         # Into the favourites through the list's context menu, then opened.
         driver.ask(f"post {MAIN} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
         driver.ask(f"post {MAIN} {WM_CONTEXTMENU} 0 0xFFFFFFFF {LIST}")
-        driver.key(VK_DOWN)
-        driver.key(VK_RETURN)
+        driver.key(VK_DOWN, MAIN)
+        driver.key(VK_RETURN, MAIN)
         favorites = FAVORITES + [f"Злоконец{SEP}News{RECORDER}{SEP}{BASE}evil-x-0-17{SEP}"]
         saved("Favorites", [f.encode("cp1251") for f in favorites])
         driver.ask(f"post {MAIN} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
 
         # Links that are no forum links: each favourite double-clicked.
-        before = driver.stats()["windows"]
+        before = driver.stats(MAIN)["windows"]
         probe("ui-clickat", f"class:{MAIN}", 532, 268)
-        wait_until(lambda: driver.stats()["windows"] > before, 30, 0.05, what="the favourites window")
+        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the favourites window")
         driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
         for _ in favorites:
             driver.ask(f"post {SIDE} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
             driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_DOWN} 0 {LIST}")
         driver.key(VK_ESCAPE, SIDE)
-        wait_until(lambda: driver.stats()["windows"] == before, 30, 0.05, what="the favourites window to close")
+        wait_until(lambda: driver.stats(MAIN)["windows"] == before, 30, 0.05, what="the favourites window to close")
 
         # The interval from data.dat (1 ms) polls once a minute at most.
         self.assertLessEqual(log.count(), presses + 2 + int(time.monotonic() - started) // 60)
@@ -157,13 +157,13 @@ class HostileTest(E2ETestCase):
         wait_until(lambda: self.rows() == 1, 60, what="the held topic")
         poll()  # asks for the forum list, which the server holds
         held_at = log.count()
-        driver.key(VK_F7)
+        driver.key(VK_F7, MAIN)
         save = wait_until(lambda: self.control_of(SIDE, "Сохранить"), 30, what="the settings window")
         with tempfile.NamedTemporaryFile() as out:
             stall = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "stall", "8", "900"], stdout=out,
                                      stderr=subprocess.DEVNULL, env=wine_env())
             wait_until(lambda: b"STALL" in open(out.name, "rb").read(), 60, what="the stall")
-            driver.key(VK_F5)
+            driver.key(VK_F5, MAIN)
             driver.ask(f"posthwnd {save} {BM_CLICK} 0 0")
             srv.control("release", {})
             stall.wait(120)
@@ -172,7 +172,7 @@ class HostileTest(E2ETestCase):
         self.assertEqual(self.rows(), 1)
 
         # A peer that answers HERE with FIND; then every WM_APP message.
-        self.assertIn("HERE 1", probe("peer", 50, 1000))
+        self.assertIn("HERE 1", probe("peer", 50, 1000)[1])
         self.assertTrue(driver.ask(f"flood {MAIN} 20240611").startswith("FLOOD "))
         wait_until(lambda: here_count() == 1, 60, what="the program after the flood")
 
@@ -182,10 +182,10 @@ class HostileTest(E2ETestCase):
         wait_until(lambda: self.rows() == 12, 60, what="the twelve topics")
         os.chmod(prog.data_path, 0o444)
         stamp = os.stat(prog.data_path).st_mtime_ns
-        driver.key(VK_F9)
-        before = driver.stats()["windows"]
-        driver.key(VK_F3)  # handled after "Все": once it shows, "Все" is done
-        wait_until(lambda: driver.stats()["windows"] > before, 30, 0.05, what="the traffic window")
+        driver.key(VK_F9, MAIN)
+        before = driver.stats(MAIN)["windows"]
+        driver.key(VK_F3, MAIN)  # handled after "Все": once it shows, "Все" is done
+        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the traffic window")
         driver.key(VK_ESCAPE, SIDE)
         self.assertEqual(os.stat(prog.data_path).st_mtime_ns, stamp)
         os.chmod(prog.data_path, 0o644)
@@ -230,11 +230,11 @@ class HostileTest(E2ETestCase):
         return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
 
     def texts(self):
-        lines = probe("ui-list", f"class:{MAIN}").splitlines()
+        lines = probe("ui-list", f"class:{MAIN}")[1].splitlines()
         return [bytes.fromhex(l.split()[-1]).decode() for l in lines if l.startswith("CTL") and l.split()[-1] != "-"]
 
     def control_of(self, window, text):
-        for line in probe("ui-list", f"class:{window}").splitlines():
+        for line in probe("ui-list", f"class:{window}")[1].splitlines():
             if line.startswith("CTL") and line.split()[-1] == text.encode().hex():
                 return line.split()[1]
         return None

@@ -38,18 +38,9 @@ def hexu(text):
     return text.encode("utf-8").hex()
 
 
-def ui(*args, timeout=60):
-    """A ui-* command of the probe in the current prefix: exit code, output."""
-    with tempfile.TemporaryFile() as out:
-        done = subprocess.run([harness.WINE_RUN, harness.PREFIX, harness.PROBE, *map(str, args)], stdout=out,
-                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
-        out.seek(0)
-        return done.returncode, out.read().decode("utf-8", "replace")
-
-
 def controls(window):
     """The visible controls of a window as (text, enabled, checked); None when it is not shown."""
-    _, out = ui("ui-list", window)
+    _, out = harness.probe("ui-list", window)
     if not any(l.startswith("WIN ") for l in out.splitlines()):
         return None
     rows = [l.split(" ") for l in out.splitlines() if l.startswith("CTL ")]
@@ -61,7 +52,7 @@ def control(window, start):
 
 
 def boxes():
-    _, out = ui("ui-boxes")
+    _, out = harness.probe("ui-boxes")
     return [bytes.fromhex(l.split(" ")[2]).decode("utf-8") for l in out.splitlines() if l.startswith("BOX ")]
 
 
@@ -129,11 +120,11 @@ class UpdateTest(E2ETestCase):
 
     def take_patch(self):
         """Update button on the popup, the patch, "Загрузить"."""
-        self.assertEqual(ui("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)[0], 0, "no update button")
+        self.assertEqual(harness.probe("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)[0], 0, "no update button")
         wait_until(lambda: (c := control(title(INFO_TITLE), PATCH_CHOICE)) and c[1], 60, what="the patch's size")
-        self.assertEqual(ui("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
+        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
         wait_until(lambda: control(title(INFO_TITLE), PATCH_CHOICE)[2], 20, what="the patch chosen")
-        self.assertEqual(ui("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
+        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
         work = os.path.join(harness.WORK_DIR, "update-loop")
@@ -183,8 +174,8 @@ class UpdateTest(E2ETestCase):
                     os.makedirs(os.path.join(folder, "sfx.exe.tmp", "taken"))
                 self.take_patch()
                 wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
-                self.assertEqual(ui("ui-okbox", hexu("Zelt Rarazovo 0.4"))[0], 0)
-                self.assertEqual(ui("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
+                self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo 0.4"))[0], 0)
+                self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
                 wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None and controls(title(INFO_TITLE)) is None,
                            30, what="the update windows closed")
                 if file_name:
@@ -242,7 +233,7 @@ class UpdateTest(E2ETestCase):
         self.take_patch()
         wait_until(lambda: any(t.endswith("KB") for t, _, _ in controls(title(DOWNLOAD_TITLE)) or []), 60,
                    what="some of the patch arrived")
-        self.assertEqual(ui("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
+        self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
         wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None, 20, what="the download window closed")
         time.sleep(3)
         self.assertFalse(os.path.exists(os.path.join(program.dir, "sfx.exe")))

@@ -12,17 +12,18 @@
 #include "core/DataFile.h"
 #include "core/FileIO.h"
 #include "core/ReplyDecoding.h"
-#include "tests/unit/core_fakes.h"
+#include "net/HTTPDownload.h"
+#include "tests/support/CheckerFixture.h"
 
-namespace zelt::testing {
+namespace zelt::fake {
 namespace {
 
 using Hostile = CheckerTest;
 
-Reply Body(const std::string& bytes) {
-  Reply r;
-  r.body = bytes;
-  return r;
+Reply Body(const std::string& bytes) { return Reply{.body = bytes}; }
+std::string Record(const std::string& title, const std::string& path, const std::string& forum,
+                   const std::string& replies, const std::string& author) {
+  return ReplyText(false, {{title, path, forum, replies, author}}).substr(1);
 }
 
 size_t Separators(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\x11')); }
@@ -75,7 +76,7 @@ TEST_F(Hostile, ServerTextNeverSplitsAStoredEntry) {
   for (const auto& e : c.Favorites.Lines()) EXPECT_EQ(Separators(e), 3u) << e;
   for (const auto& e : c.ReadMarks.Lines()) EXPECT_EQ(Separators(e), 1u) << e;
   TDataImage onDisk;
-  ASSERT_TRUE(ParseDataImage(DataFileBytes(), onDisk));
+  ASSERT_TRUE(ParseDataImage(DataBytes(), onDisk));
   EXPECT_EQ(onDisk.Favorites.Lines(), c.Favorites.Lines());
   EXPECT_EQ(onDisk.ReadMarks.Lines(), c.ReadMarks.Lines());
   EXPECT_EQ(onDisk.ForumNames.Lines(), c.ForumNames.Lines());
@@ -95,10 +96,10 @@ TEST_F(Hostile, RepliesApplyNoMoreThanAskedFor) {
   }
   const std::string body = CompressedBody(topics);
   for (int32_t asked : {1, 30, 0}) {
-    const size_t saves = registry.Saves();
+    const size_t saves = registry.Calls;
     c.HandleReply(body, {false, asked});
     EXPECT_EQ(c.Items.size(), static_cast<size_t>(asked));
-    EXPECT_LE(registry.Saves() - saves, static_cast<size_t>(asked));
+    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(asked));
   }
   c.HandleReply(CompressedBody(forums), {true, 10});
   EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
@@ -149,11 +150,11 @@ TEST_F(Hostile, AnOversizedReplyIsOneNetworkError) {
   Settle();
   Reply announced = Body(std::string(kMaxReplyBytes + 1, 'x'));
   Reply streamed = announced;
-  streamed.announced = 0;  // no length: read until the limit
+  streamed.announce = false;  // no length: read until the limit
   for (const Reply& r : {announced, streamed}) {
     http.Push(r);
     events.clear();
-    TickAndSettle();
+    Tick();
     EXPECT_EQ(events, (std::vector<std::string>{"status 1", std::string("error ") + kNetErrorText + "223"}));
     ASSERT_EQ(c.Items.size(), 1u);
     EXPECT_EQ(c.Items[0]->Title, "Kept");
@@ -187,24 +188,22 @@ TEST_F(Hostile, DamagedIntervalAndTopicCountComeIntoRange) {
 // though everyone else has let go of it (the program exits while a request
 // hangs in the network).
 TEST(NetLifetime, AStoppedRequestKeepsItsTransportUntilItEnds) {
-  FakeGuiQueue gui;
-  auto transport = std::make_shared<ScriptedTransport>();
-  Reply blocked;
-  blocked.block = true;
-  transport->Push(blocked);
-  const std::weak_ptr<ScriptedTransport> weak = transport;
-  ScriptedTransport* const raw = transport.get();
+  GuiQueue gui;
+  auto transport = std::make_shared<Transport>();
+  transport->Push(Reply{.holdAt = Step::Send});
+  const std::weak_ptr<Transport> weak = transport;
+  Transport* const raw = transport.get();
   {
     HTTPDownload d(transport, gui);
     d.OnDownloaded = [](HTTPDownload&, TMemoryStream&) {};
     ASSERT_TRUE(d.Start("http://host/path"));
-    ASSERT_TRUE(gui.DrainUntil([&] { return raw->Blocked(); }));
+    ASSERT_TRUE(gui.RunUntil([&] { return raw->Held(); }));
   }
   transport.reset();
   ASSERT_FALSE(weak.expired());
   raw->Release();
-  EXPECT_TRUE(gui.DrainUntil([&] { return weak.expired(); }));
+  EXPECT_TRUE(gui.RunUntil([&] { return weak.expired(); }));
 }
 
 }  // namespace
-}  // namespace zelt::testing
+}  // namespace zelt::fake

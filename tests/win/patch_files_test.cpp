@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "app/patch/PatchFiles_win.h"
-#include "tests/win/support/update_harness.h"
+#include <fstream>
 
-namespace zelt::updatetest {
+#include "tests/support/Win.h"
+
+namespace zelt::fake {
 namespace {
 
 using patch::ApplyPatch;
@@ -66,7 +68,8 @@ TEST(patch_files, PayloadIsTakenOnlyWhenEveryPartIsSound) {
 }
 
 TEST(patch_files, AllFilesAreReplacedOrNone) {
-  const std::string dir = NewTempFolder("zelt-patch");
+  TempDir temp{"zelt-patch"};
+  const std::string dir = temp.Path();
   CreateDirectoryW(Widen(dir + "Sounds").c_str(), nullptr);
   const std::vector<std::pair<std::string, std::string>> before = {
       {"ZeltInformer.exe", "MZ old program"}, {"Sounds\\a.ogg", "old sound"}, {"data.dat", "the user's data"}};
@@ -76,10 +79,10 @@ TEST(patch_files, AllFilesAreReplacedOrNone) {
   auto leftovers = [&] {
     int n = 0;
     for (const char* name : {"ZeltInformer.exe", "Sounds\\a.ogg", "Help\\Zelt Rarazovo.chm"})
-      for (const char* suffix : {".new", ".old"}) n += FileExists(dir + name + suffix);
+      for (const char* suffix : {".new", ".old"}) n += std::filesystem::exists(Widen(dir + name + suffix));
     return n;
   };
-  for (const auto& [name, bytes] : before) WriteAll(dir + name, bytes);
+  for (const auto& [name, bytes] : before) std::ofstream(temp / name, std::ios::binary) << bytes;
 
   // A file held by another program: the one before it is put back, none after it is left.
   std::wstring failed;
@@ -90,17 +93,17 @@ TEST(patch_files, AllFilesAreReplacedOrNone) {
     CloseHandle(held);
   }
   EXPECT_EQ(failed, L"Sounds\\a.ogg");
-  for (const auto& [name, bytes] : before) EXPECT_EQ(ReadFileBytes(dir + name), bytes) << name;
-  EXPECT_FALSE(FileExists(dir + "Help\\Zelt Rarazovo.chm"));
+  for (const auto& [name, bytes] : before) EXPECT_EQ(ReadText(dir + name), bytes) << name;
+  EXPECT_FALSE(std::filesystem::exists(Widen(dir + "Help\\Zelt Rarazovo.chm")));
   EXPECT_EQ(leftovers(), 0);
 
   ASSERT_TRUE(ApplyPatch(Widen(dir), files, failed));
-  EXPECT_EQ(ReadFileBytes(dir + "ZeltInformer.exe"), "MZ new program");
-  EXPECT_EQ(ReadFileBytes(dir + "Sounds\\a.ogg"), "new sound");
-  EXPECT_EQ(ReadFileBytes(dir + "Help\\Zelt Rarazovo.chm"), "help");
-  EXPECT_EQ(ReadFileBytes(dir + "data.dat"), "the user's data");
+  EXPECT_EQ(ReadText(dir + "ZeltInformer.exe"), "MZ new program");
+  EXPECT_EQ(ReadText(dir + "Sounds\\a.ogg"), "new sound");
+  EXPECT_EQ(ReadText(dir + "Help\\Zelt Rarazovo.chm"), "help");
+  EXPECT_EQ(ReadText(dir + "data.dat"), "the user's data");
   EXPECT_EQ(leftovers(), 0);
 }
 
 }  // namespace
-}  // namespace zelt::updatetest
+}  // namespace zelt::fake

@@ -5,16 +5,21 @@
 
 #include "BuildConfig.h"
 #include "net/UpdateSignature_win.h"
-#include "tests/win/support/update_harness.h"
+#include "tests/support/Win.h"
 
-namespace zelt::updatetest {
+namespace zelt::fake {
 namespace {
+
+// A file the build signed with its throwaway key.
+std::string UpdateFile(const std::string& name) {
+  return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
+}
 
 TEST(update_signature, OnlyTheWholePackageSignedWithOurKeyPasses) {
   const std::string key = UpdateKeyFromHex(build::kUpdateKeyHex);
   ASSERT_EQ(key.size(), kUpdateKeyBytes) << "a test build carries its throwaway key";
-  const std::string package = ReadFileBytes(UpdateFile("files.zip"));
-  const std::string signature = ReadFileBytes(UpdateFile("files.zip.sig"));
+  const std::string package = (UpdateFile("files.zip"));
+  const std::string signature = (UpdateFile("files.zip.sig"));
   ASSERT_GT(package.size(), 1000u);
   auto flipped = [](std::string s, size_t at) {
     s[at] = static_cast<char>(s[at] ^ 0x01);
@@ -35,7 +40,7 @@ TEST(update_signature, OnlyTheWholePackageSignedWithOurKeyPasses) {
       {"signature with a byte more", key, package, signature + '\0', false},
       {"empty signature", key, package, "", false},
       {"zero signature", key, package, std::string(64, '\0'), false},
-      {"another signed file's signature", key, package, ReadFileBytes(UpdateFile("ZeltInformerSetup.zip.sig")), false},
+      {"another signed file's signature", key, package, (UpdateFile("ZeltInformerSetup.zip.sig")), false},
       {"a key off the curve", flipped(key, 63), package, signature, false},
       {"no key", "", package, signature, false},
   };
@@ -55,4 +60,4 @@ TEST(update_signature, KeyIsTakenOnlyFrom128HexDigits) {
 }
 
 }  // namespace
-}  // namespace zelt::updatetest
+}  // namespace zelt::fake

@@ -1,6 +1,7 @@
 """Watching a run from the Linux side: the test server's request log as it
-grows, and the figures of a Wine process that the system keeps in /proc.
-Used by the end-to-end tests and by the footprint measurement."""
+grows, the probe that drives the program, the figures of a Wine process that
+the system keeps in /proc, and the loopback port a build was made for. Used
+by the end-to-end tests, the footprint measurement and scripts/run."""
 
 import json
 import os
@@ -63,6 +64,17 @@ class ProbeServer:
         self.proc.stdin.write((line + "\n").encode())
         self.proc.stdin.flush()
         return self.proc.stdout.readline().decode("cp1251", "replace").strip()
+
+    def key(self, vk, target):
+        """A key pressed and released in the window of class `target`."""
+        return self.ask(f"key {target} {vk}")
+
+    def post(self, msg, wp, lp, target):
+        return self.ask(f"post {target} {msg} {wp} {lp}")
+
+    def click(self, child_class, x, y, target):
+        """A click on the child of that class at client coordinates."""
+        return self.ask(f"click {target} {child_class} {x} {y}")
 
     def stats(self, target):
         """The figures of the process that owns the window class `target`."""
@@ -171,3 +183,18 @@ def port_free(port):
             return True
         except OSError:
             return False
+
+
+def build_port(build_dir):
+    """The loopback port the build in build_dir talks to (from its CMake
+    cache), or None for a build with other addresses."""
+    try:
+        with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("ZELT_INFORMER_URL:"):
+                    url = line.split("=", 1)[1].strip()
+                    prefix = "http://127.0.0.1:"
+                    return int(url[len(prefix):].rstrip("/")) if url.startswith(prefix) else None
+    except (OSError, ValueError):
+        pass
+    return None
