@@ -15,6 +15,7 @@
 
 #include "BuildConfig.h"
 #include "base/Ports.h"
+#include "base/Version.h"
 #include "core/DataFile.h"
 #include "core/StringList.h"
 #include "net/HTTPDownload.h"

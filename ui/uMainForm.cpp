@@ -15,6 +15,7 @@
 #include "ui/uDownloaderForm.h"
 #include "ui/LaunchUpdate.h"
 #include "BuildConfig.h"
+#include "base/Version.h"
 #include "net/UpdateSignature_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"

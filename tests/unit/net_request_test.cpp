@@ -161,6 +161,8 @@ TEST_F(NetRequest, TheRequestCarriesTheSettings) {
       {"https://example.org/x", "A/1", "", 3128, false, nullptr, "1||example.org:443||/x|80a00300|Connection: close"},
       {"http://example.org:8081/x?y=1", "A/1", "proxy.local", 8080, false, nullptr,
        "3|http=proxy.local:8080|example.org:8081||/x?y=1|80000300|Proxy-Connection: close"},
+      {"https://example.org/x", "A/1", "proxy.local", 8080, false, nullptr,
+       "3|http=proxy.local:8080 https=proxy.local:8080|example.org:443||/x|80a00300|Proxy-Connection: close"},
       {kUrl, "A/1", "proxy.local", 8080, true, nullptr,
        "0||example.org:80||/inf.php?c=10|80000300|Proxy-Connection: close"},
       {"http://u:p:q@example.org:99/i", "B", "", 3128, false, &extra,
