@@ -169,29 +169,19 @@ void TLinkLabel::SetHot(bool hot) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+void TLinkLabel::Paint(HDC dc) {
+  RECT rc;
+  GetClientRect(Handle(), &rc);
+  PaintParentBackground(Handle(), dc);
+  const std::wstring text = Widen(Text());
+  TSelect font(dc, hot_ ? underlined_.get() : UiFont());
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, colour_);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
+}
+
 LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT: {
-      PAINTSTRUCT ps{};
-      HDC target = msg == WM_PAINT ? BeginPaint(Handle(), &ps) : reinterpret_cast<HDC>(wp);
-      RECT rc;
-      GetClientRect(Handle(), &rc);
-      {
-        TBufferedPaint buffer(target, rc);
-        HDC dc = buffer.dc();
-        PaintParentBackground(Handle(), dc);
-        const std::wstring text = Widen(Text());
-        TSelect font(dc, hot_ ? underlined_.get() : UiFont());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, colour_);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
-      }
-      if (msg == WM_PAINT) EndPaint(Handle(), &ps);
-      return 0;
-    }
     case WM_SETCURSOR:
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       return TRUE;
@@ -212,7 +202,7 @@ LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     default:
-      return Default(msg, wp, lp);
+      return TPaintedControl::OnMessage(msg, wp, lp);
   }
 }
 

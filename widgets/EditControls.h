@@ -69,7 +69,7 @@ class TCheckBox : public TControl {
   TScopedBrush background_;
 };
 
-class TLinkLabel : public TControl {
+class TLinkLabel : public TPaintedControl {
  public:
   // Sized to its text.
   bool Create(HWND parent, int x, int y, const std::string& text);
@@ -82,6 +82,7 @@ class TLinkLabel : public TControl {
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void Paint(HDC dc) override;
 
  private:
   void FitToText();

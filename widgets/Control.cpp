@@ -1,0 +1,59 @@
+#include "widgets/Control.h"
+
+#include "base/Text_win.h"
+#include "widgets/Dpi.h"
+#include "widgets/Paint.h"
+
+namespace zelt {
+
+// --- TControl ---
+
+void TControl::SetBounds(int x, int y, int w, int h) {
+  SetWindowPos(Handle(), nullptr, Scale(x), Scale(y), Scale(w), Scale(h), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TControl::SetVisible(bool visible) { ShowWindow(Handle(), visible ? SW_SHOWNA : SW_HIDE); }
+
+bool TControl::Visible() const { return (GetWindowLongW(Handle(), GWL_STYLE) & WS_VISIBLE) != 0; }
+
+void TControl::SetEnabled(bool enabled) { EnableWindow(Handle(), enabled); }
+
+bool TControl::Enabled() const { return IsWindowEnabled(Handle()) != FALSE; }
+
+void TControl::SetText(const std::string& text) { SetWindowTextW(Handle(), Widen(text).c_str()); }
+
+std::string TControl::Text() const {
+  const int n = GetWindowTextLengthW(Handle());
+  std::wstring w(static_cast<size_t>(n) + 1, L'\0');
+  GetWindowTextW(Handle(), w.data(), n + 1);
+  w.resize(static_cast<size_t>(n));
+  return Narrow(w);
+}
+
+// --- TPaintedControl ---
+
+LRESULT TPaintedControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PRINTCLIENT:
+      Paint(reinterpret_cast<HDC>(wp));
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(Handle(), &ps);
+      RECT rc;
+      GetClientRect(Handle(), &rc);
+      {
+        TBufferedPaint buffer(dc, rc);
+        Paint(buffer.dc());
+      }
+      EndPaint(Handle(), &ps);
+      return 0;
+    }
+    default:
+      return Default(msg, wp, lp);
+  }
+}
+
+}  // namespace zelt

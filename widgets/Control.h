@@ -1,0 +1,36 @@
+// The base of every control: bounds at 96 DPI, visibility, enabled state and
+// text (cp1251). TPaintedControl is the base of the controls of ours that
+// draw themselves.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "widgets/Window.h"
+
+namespace zelt {
+
+class TControl : public TWindow {
+ public:
+  // Position and size at 96 DPI.
+  void SetBounds(int x, int y, int w, int h);
+  void SetVisible(bool visible);
+  bool Visible() const;
+  void SetEnabled(bool enabled);
+  bool Enabled() const;
+  virtual void SetText(const std::string& text);
+  std::string Text() const;
+};
+
+// A control that paints all of itself: the background is never erased (the
+// paint covers it, so nothing flickers), and WM_PAINT (double-buffered) and
+// WM_PRINTCLIENT (a parent or a see-through child asking for a picture) both
+// run Paint.
+class TPaintedControl : public TControl {
+ protected:
+  virtual void Paint(HDC dc) = 0;
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+};
+
+}  // namespace zelt
