@@ -5,15 +5,11 @@
 #include "base/Text_win.h"
 #include "core/Traffic.h"
 #include "base/uZELTIMessages.h"
-#include "ui/uAboutForm.h"
-#include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
-#include "ui/uSettingsForm.h"
-#include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
 #include "ui/uUpdateInfo.h"
-#include "ui/uDownloaderForm.h"
 #include "ui/LaunchUpdate.h"
+#include "ui/TrayMenu.h"
 #include "BuildConfig.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -247,84 +243,6 @@ void TMainForm::MarkAllRead() {
   new_.SetText("0");
 }
 
-// --- side windows ---
-
-std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
-  switch (kind) {
-    case dkTraffic: {
-      auto traffic = std::make_unique<TTrafInfo>(Handle());
-      traffic->Refresh();
-      return traffic;
-    }
-    case dkSounds:
-      return std::make_unique<TSoundsForm>(Handle(), *Checker);
-    case dkSettings: {
-      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
-      settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
-      return settings;
-    }
-    case dkFavorites:
-      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
-    case dkAbout:
-      return std::make_unique<TAboutForm>(Handle());
-    case dkUpdateInfo:
-      return std::make_unique<TUpdateInfo>(Handle(), UpdateEnv());
-    case dkDownload:
-      return std::make_unique<TDownloaderForm>(Handle(), UpdateEnv());
-    default:
-      return nullptr;  // no such kind
-  }
-}
-
-void TMainForm::ShowDialog(int kind) {
-  ++ModalDepth;
-  trayMenu_.SetEnabled(tiExit, false);
-  if (kind >= 1 && kind <= 7) {
-    auto& slot = dialogs_[static_cast<size_t>(kind)];
-    if (slot && slot->InModal()) {
-      // Already open further down: bring it forward rather than nest a second loop.
-      SetForegroundWindow(slot->Handle());
-    } else {
-      if (!slot) slot = MakeDialog(kind);
-      if (slot) {
-        slot->ShowModal();
-        slot.reset();
-      }
-    }
-  }
-  --ModalDepth;
-  if (ModalDepth == 0) {
-    trayMenu_.SetEnabled(tiExit, true);
-    // A close request that came while side windows were open ends the program now.
-    if (closePending_) PostMessageW(Handle(), WM_CLOSE, 0, 0);
-  }
-}
-
-void TMainForm::CloseDialogs() {
-  for (int kind = 1; kind <= 7; ++kind) {
-    auto& slot = dialogs_[static_cast<size_t>(kind)];
-    if (!slot) continue;
-    PostMessageW(slot->Handle(), WM_CLOSE, 0, 0);
-    // A window whose modal loop still runs is freed by its ShowDialog.
-    if (!slot->InModal()) slot.reset();
-  }
-}
-
-TForm* TMainForm::Dialog(int kind) const {
-  return kind >= 1 && kind <= 7 ? dialogs_[static_cast<size_t>(kind)].get() : nullptr;
-}
-
-TTrafInfo* TMainForm::TrafficWindow() const { return static_cast<TTrafInfo*>(Dialog(dkTraffic)); }
-
-void TMainForm::SetTrafficCaption() {
-  if (Checker) traffic_.SetText(FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
-}
-
-void TMainForm::ShowTrafficDialog() {
-  ShowDialog(dkTraffic);
-  SetTrafficCaption();
-}
-
 void TMainForm::OpenHelp() {
   if (!Checker) return;
   // The program's directory already ends in a backslash.
@@ -400,27 +318,7 @@ void TMainForm::HandleTrayMouse(UINT mouse) {
 void TMainForm::PopupTrayMenu() {
   POINT pt;
   GetCursorPos(&pt);
-  // A menu closes on a click elsewhere only when its owner is a shown
-  // foreground window: a hidden main window is shown below the screen's edge
-  // for the time of the menu.
-  const bool hidden = !IsWindowVisible(Handle());
-  RECT old;
-  GetWindowRect(Handle(), &old);
-  if (hidden) {
-    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + Scale(50), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(Handle(), SW_SHOW);
-    app_.ProcessMessages();
-    if (closed_) return;
-  }
-  SetForegroundWindow(Handle());
-  const int chosen = trayMenu_.Track(Handle(), pt);
-  if (closed_) return;
-  if (hidden) {
-    ShowWindow(Handle(), SW_HIDE);
-    SetWindowPos(Handle(), nullptr, old.left, old.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  trayMenu_.Choose(chosen);
+  trayMenu_.Choose(TrackTrayMenu(app_, Handle(), trayMenu_, pt, [this] { return closed_; }));
 }
 
 // --- keys ---
@@ -450,41 +348,12 @@ bool TMainForm::OnKeyUp(UINT vk) {
   }
 }
 
-// --- instance messages and closing ---
-
-bool TMainForm::HookInstanceMessage(UINT msg) {
-  if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
-    Broadcast(ZELTI_HERE);
-    return true;
-  }
-  if (msg == ZELTI_HALT && ZELTI_HALT != 0) PostMessageW(Handle(), WM_CLOSE, 0, 0);
-  return false;
-}
-
-void TMainForm::CloseSequence() {
-  Broadcast(ZELTI_CLOSE);
-  if (checker_) checker_->SaveData();
-  CloseDialogs();
-  list_.Clear();  // the rows point into the Checker's records
-  checker_.reset();
-}
-
 LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg >= 0xC000 && HookInstanceMessage(msg)) return 0;
   if (tray_.HandleMessage(msg, wp, lp)) return 0;
   switch (msg) {
     case WM_CLOSE:
-      if (closed_) return 0;
-      if (ModalDepth > 0) {
-        // Side windows are open (a close request from another program): close
-        // them first; the last ShowDialog to return asks again.
-        closePending_ = true;
-        CloseDialogs();
-        return 0;
-      }
-      closed_ = true;
-      CloseSequence();
-      DestroyWindow(Handle());
+      CloseRequested();
       return 0;
     case WM_SHOWWINDOW:
       if (wp) FitColumns();

@@ -4,12 +4,12 @@
 // is the place every side window is opened from.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "core/uChecker.h"
+#include "ui/SideWindows.h"
 #include "widgets/Application.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
@@ -31,7 +31,7 @@ class TMainForm final : public TForm {
   static constexpr int kWidth = 617;
   static constexpr int kHeight = 284;
   // Side window kinds for ShowDialog.
-  enum DialogKind { dkSounds = 1, dkSettings, dkFavorites, dkUpdateInfo, dkTraffic, dkAbout, dkDownload };
+  using enum TDialogKind;
   // Tray menu items, by index (separators counted).
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
@@ -95,13 +95,16 @@ class TMainForm final : public TForm {
   void BuildMenus();
   // Reacts to the instance messages; true when the message counts as handled.
   bool HookInstanceMessage(UINT msg);
+  // A close request ("Выход", "ZELTI_HALT"): ends the program, once the side
+  // windows have closed.
+  void CloseRequested();
   void CloseSequence();
   void ShowTrafficDialog();
   void SetTrafficCaption();
   void SortBy(int column);
   void PopupTrayMenu();
   void Repaint();
-  std::unique_ptr<TForm> MakeDialog(int kind);
+  std::unique_ptr<TForm> MakeDialog(TDialogKind kind);
   TUpdateEnv UpdateEnv();
 
   TApplication& app_;
@@ -114,7 +117,7 @@ class TMainForm final : public TForm {
   TTrayIcon tray_;
   TPopupMenu trayMenu_, listMenu_;
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
-  std::array<std::unique_ptr<TForm>, 8> dialogs_;
+  TSideWindows dialogs_{[this](TDialogKind kind) { return MakeDialog(kind); }};
   std::unique_ptr<TChecker> checker_;
   bool closePending_ = false;
   bool closed_ = false;
