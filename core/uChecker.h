@@ -95,6 +95,21 @@ class TChecker : public TStoredSettings {
   void ResetTraffic();
   void ResetSettings();
 
+  // --- the machine around the program (resume, network, sleep) ---
+  // The machine woke up or regained its network: poll once after a few
+  // seconds of settling and restart the interval from there. Events close
+  // together give one poll. A failing catch-up poll is retried at growing
+  // delays, up to the interval, until a reply comes; of the failures from the
+  // event to that reply only the first is reported aloud.
+  void CatchUp();
+  // The machine is going to sleep: no request starts until CatchUp.
+  void Suspend();
+  bool Suspended() const { return suspended_; }
+  // True while the failure being reported should make no sound: it belongs
+  // to an outage that has been reported already, or a catch-up poll is about
+  // to tell how things stand.
+  bool QuietError() const { return quietError_; }
+
   const std::string& ProgramDir() const;
   const std::string& ExePath() const;
 
@@ -122,6 +137,17 @@ class TChecker : public TStoredSettings {
  private:
   void ApplyRecord(std::unique_ptr<TItemData> item);
   void RaiseStatus(int32_t code);
+  // The request itself; `countMinutes` is false for the catch-up and retry
+  // polls, which are no interval's tick.
+  void PollNow(bool countMinutes);
+  // The poll timer's tick: a catch-up or retry when one is due, else Poll.
+  void Tick();
+  // Runs the timer once after `ms`, then at its interval again.
+  void ArmShort(uint32_t ms, bool catchUp);
+  void DisarmShort();
+  // After a reply or a failure: ends the outage or schedules its retry.
+  void Recovered();
+  void RetryLater();
 
   IGuiQueue& gui_;
   IRegistry& registry_;
@@ -130,6 +156,14 @@ class TChecker : public TStoredSettings {
   std::string programDir_;
   std::string exePath_;
   std::string forumBase_;
+  bool suspended_ = false;
+  bool shortPending_ = false;    // the timer runs a catch-up or retry delay
+  bool catchUpPending_ = false;  // ... and it is the settling of a CatchUp
+  uint32_t intervalMs_ = 0;      // the timer's interval to return to
+  bool recovering_ = false;      // from a CatchUp until a reply
+  bool errorSounded_ = false;    // a failure of this outage has been reported aloud
+  uint32_t retryMs_ = 0;         // the next retry's delay
+  bool quietError_ = false;
   // Tasks posted by the request thread hold a weak reference; they do nothing
   // once the checker is gone.
   std::shared_ptr<char> alive_;
@@ -140,6 +174,10 @@ std::string ForumBaseUrl();
 // The agent string of every request.
 inline constexpr const char* kUserAgent = "Zelt Rarazovo 0.4";
 inline constexpr const char* kClientVersion = "0.4";
+// Settling after a resume or a network change, before the catch-up poll.
+inline constexpr uint32_t kCatchUpDelayMs = 3000;
+// The first retry of a failed catch-up poll; each next one waits twice as long.
+inline constexpr uint32_t kFirstRetryMs = 5000;
 // Shown for a forum id whose name is not known yet.
 extern const char* const kForumPlaceholder;
 // Reported with every failed request.
