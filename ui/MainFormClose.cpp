@@ -32,6 +32,7 @@ void TMainForm::CloseSequence() {
   Broadcast(ZELTI_CLOSE);
   if (checker_) checker_->SaveData();
   CloseDialogs();
+  network_.reset();
   list_.Clear();  // the rows point into the Checker's records
   checker_.reset();
 }

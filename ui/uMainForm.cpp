@@ -49,6 +49,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
   checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
   checker_->StartPolling();
+  network_ = std::make_unique<TNetworkWatch>(app_, [this] {
+    if (checker_) checker_->CatchUp();
+  });
 
   // From here the program lives in the tray; the icon shows the envelope.
   // It reaches the shell once, complete: every call makes the shell work.
@@ -58,6 +61,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
 }
 
 TMainForm::~TMainForm() {
+  network_.reset();
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
   checker_.reset();
@@ -295,9 +299,26 @@ void TMainForm::HandleStatus(int32_t code) {
 }
 
 void TMainForm::HandleNetError(const std::string& text, uint16_t) {
-  if (Checker && Checker->UseSounds) Checker->SelectSound(2);
+  // One error sound per outage: the failures after it, and those a catch-up
+  // poll is about to answer, only show in the status line.
+  if (Checker && Checker->UseSounds && !Checker->QuietError()) Checker->SelectSound(2);
   status_.SetText(text);
   Repaint();
+}
+
+void TMainForm::HandlePower(WPARAM event) {
+  if (!checker_) return;
+  switch (event) {
+    case PBT_APMSUSPEND:
+      checker_->Suspend();
+      break;
+    case PBT_APMRESUMEAUTOMATIC:  // every resume, with or without a user
+    case PBT_APMRESUMESUSPEND:    // the user is back: a second report of the same resume
+      checker_->CatchUp();
+      break;
+    default:
+      break;
+  }
 }
 
 // --- tray ---
@@ -355,6 +376,9 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       CloseRequested();
       return 0;
+    case WM_POWERBROADCAST:
+      HandlePower(wp);
+      return TRUE;
     case WM_SHOWWINDOW:
       if (wp) FitColumns();
       break;

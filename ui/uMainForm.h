@@ -17,6 +17,7 @@
 #include "widgets/Menu.h"
 #include "base/ScopedWin.h"
 #include "widgets/TrayIcon.h"
+#include "net/NetworkChange_win.h"
 
 namespace zelt {
 
@@ -66,6 +67,8 @@ class TMainForm final : public TForm {
   void HandleNetError(const std::string& text, uint16_t code);
   // Mouse events on the tray icon.
   void HandleTrayMouse(UINT mouseMessage);
+  // The machine goes to sleep or wakes up (WM_POWERBROADCAST).
+  void HandlePower(WPARAM event);
 
   TListView& TopicList() { return list_; }
   TLabel& StatusLine() { return status_; }
@@ -119,6 +122,8 @@ class TMainForm final : public TForm {
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
   TSideWindows dialogs_{[this](TDialogKind kind) { return MakeDialog(kind); }};
   std::unique_ptr<TChecker> checker_;
+  // Tells the Checker when the machine regains a network.
+  std::unique_ptr<TNetworkWatch> network_;
   bool closePending_ = false;
   bool closed_ = false;
 };
