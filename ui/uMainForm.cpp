@@ -11,6 +11,7 @@
 #include "ui/LaunchUpdate.h"
 #include "ui/TrayMenu.h"
 #include "BuildConfig.h"
+#include "widgets/Accessible.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -81,6 +82,7 @@ void TMainForm::BuildControls() {
 
   images_.reset(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
   list_.Create(Body(), 8, 40, 601, 209);
+  list_.SetAccessibleName(title_.Text());
   list_.SetImages(images_.get());
   list_.AddColumn("Тема", 300);
   list_.AddColumn("Ответы", 40);
@@ -184,6 +186,7 @@ void TMainForm::ShowInfo() {
   SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   InfoForm->Show(true);
   SetFocus(InfoForm->Handle());
+  AnnounceAlert(InfoForm->Handle());
   if (Checker->ShowOnNew) ShowMain(true);
 }
 
@@ -376,6 +379,14 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       CloseRequested();
       return 0;
+    case WM_SYSCOMMAND:
+      // Alt+F4 puts the window away as Esc does; only "Выход" and
+      // "ZELTI_HALT" end the program.
+      if ((wp & 0xFFF0) == SC_CLOSE) {
+        ShowMain(false);
+        return 0;
+      }
+      break;
     case WM_POWERBROADCAST:
       HandlePower(wp);
       return TRUE;

@@ -141,6 +141,19 @@ LRESULT TButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_ERASEBKGND:
       return 1;
+    case WM_GETDLGCODE: {
+      // Enter presses the focused button (the window's dialog keys would
+      // otherwise take it); Space it presses by itself.
+      const auto* key = reinterpret_cast<const MSG*>(lp);
+      if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) return DLGC_WANTMESSAGE;
+      break;
+    }
+    case WM_KEYDOWN:
+      if (wp == VK_RETURN) {
+        if (OnClick && IsWindowEnabled(Handle())) OnClick();
+        return 0;
+      }
+      break;
     case WM_DESTROY:
       // While the button and its parent still exist: the tooltip names both.
       RemoveTool();

@@ -36,6 +36,8 @@ class TButton : public TControl {
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+  // A picture button is read by its tooltip, whatever its caption shows.
+  std::wstring AccessibleName() const override { return hint_.empty() ? TControl::AccessibleName() : hint_; }
 
  private:
   void Draw(const DRAWITEMSTRUCT& dis);

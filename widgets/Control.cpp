@@ -30,6 +30,8 @@ std::string TControl::Text() const {
   return Narrow(w);
 }
 
+void TControl::SetAccessibleName(const std::string& name) { accessibleName_ = Widen(name); }
+
 // --- TPaintedControl ---
 
 LRESULT TPaintedControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {

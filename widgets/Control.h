@@ -21,6 +21,15 @@ class TControl : public TWindow {
   bool Enabled() const;
   virtual void SetText(const std::string& text);
   std::string Text() const;
+  // The name a screen reader gives the control, where its own text does not
+  // say what it is (an edit field's label, a list's heading).
+  void SetAccessibleName(const std::string& name);
+
+ protected:
+  std::wstring AccessibleName() const override { return accessibleName_; }
+
+ private:
+  std::wstring accessibleName_;
 };
 
 // A control that paints all of itself: the background is never erased (the

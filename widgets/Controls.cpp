@@ -1,5 +1,7 @@
 #include "widgets/Controls.h"
 
+#include <oleacc.h>
+
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -116,6 +118,10 @@ void TProgressBar::SetText(const std::string& text) {
   TControl::SetText(text);
   InvalidateRect(Handle(), nullptr, FALSE);
 }
+
+// Read as a progress bar with the text it shows (the bytes received).
+std::wstring TProgressBar::AccessibleName() const { return Widen(Text()); }
+long TProgressBar::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
 
 void TProgressBar::Paint(HDC dc) {
   RECT rc;

@@ -64,6 +64,8 @@ class TLabel : public TPaintedControl {
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void Paint(HDC dc) override;
+  std::wstring AccessibleName() const override;
+  long AccessibleRole() const override;
 
  private:
   void FitToText();
@@ -92,6 +94,8 @@ class TProgressBar : public TPaintedControl {
 
  protected:
   void Paint(HDC dc) override;
+  std::wstring AccessibleName() const override;
+  long AccessibleRole() const override;
 
  private:
   int max_ = 100;

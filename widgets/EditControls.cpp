@@ -1,6 +1,7 @@
 #include "widgets/EditControls.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
@@ -134,7 +135,7 @@ bool TCheckBox::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 bool TLinkLabel::Create(HWND parent, int x, int y, const std::string& text) {
   const RECT r = ScaleRect(x, y, 0, 0);
-  if (!CreateWnd(L"ZeltLinkLabel", kChild, 0, text, r.left, r.top, 0, 0, parent)) return false;
+  if (!CreateWnd(L"ZeltLinkLabel", kChild | WS_TABSTOP, 0, text, r.left, r.top, 0, 0, parent)) return false;
   LOGFONTW lf{};
   GetObjectW(UiFont(), sizeof(lf), &lf);
   lf.lfUnderline = TRUE;
@@ -169,6 +170,9 @@ void TLinkLabel::SetHot(bool hot) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+std::wstring TLinkLabel::AccessibleName() const { return Widen(Text()); }
+long TLinkLabel::AccessibleRole() const { return ROLE_SYSTEM_LINK; }
+
 void TLinkLabel::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
@@ -178,10 +182,23 @@ void TLinkLabel::Paint(HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, colour_);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
+  if (GetFocus() == Handle()) DrawFocusRect(dc, &rc);
 }
 
 LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(Handle(), nullptr, FALSE);
+      return 0;
+    case WM_GETDLGCODE: {
+      // Enter follows the focused link (the window's dialog keys would take it).
+      const auto* key = reinterpret_cast<const MSG*>(lp);
+      return key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN ? DLGC_WANTMESSAGE : 0;
+    }
+    case WM_KEYDOWN:
+      if ((wp == VK_RETURN || wp == VK_SPACE) && OnClick) OnClick();
+      return 0;
     case WM_SETCURSOR:
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       return TRUE;

@@ -83,6 +83,8 @@ class TLinkLabel : public TPaintedControl {
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void Paint(HDC dc) override;
+  std::wstring AccessibleName() const override;
+  long AccessibleRole() const override;
 
  private:
   void FitToText();

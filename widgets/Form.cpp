@@ -78,7 +78,12 @@ int TForm::ShowModal() {
   return 1;
 }
 
-bool TForm::OnKeyDown(UINT) { return false; }
+void TForm::RememberFocus() {
+  HWND focus = GetFocus();
+  if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
+}
+
+bool TForm::OnKeyDown(UINT vk) { return vk == VK_ESCAPE; }
 
 bool TForm::OnKeyUp(UINT vk) {
   if (vk == VK_ESCAPE && escape_) {
@@ -92,15 +97,21 @@ bool TForm::PreviewMessage(MSG& msg) {
   if (!Handle() || !(msg.hwnd == Handle() || IsChild(Handle(), msg.hwnd))) return false;
   switch (msg.message) {
     case WM_KEYDOWN:
+      if (msg.wParam == VK_ESCAPE) escapeDown_ = true;
       if (OnKeyDown(static_cast<UINT>(msg.wParam))) return true;
       break;
     case WM_KEYUP:
+      if (msg.wParam == VK_ESCAPE) {
+        const bool pressedHere = escapeDown_;
+        escapeDown_ = false;
+        if (!pressedHere) return true;
+      }
       if (OnKeyUp(static_cast<UINT>(msg.wParam))) return true;
       break;
     default:
       break;
   }
-  return dialogNavigation_ && IsDialogMessageW(Handle(), &msg);
+  return IsDialogMessageW(Handle(), &msg) != FALSE;
 }
 
 LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -110,6 +121,24 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_ACTIVATE:
+      // Keep the control that had the keys while another window is in front.
+      if (LOWORD(wp) == WA_INACTIVE) RememberFocus();
+      return Default(msg, wp, lp);
+    case WM_SETFOCUS: {
+      // The form itself takes no keys: they go back to the control that had
+      // them, at first to the first control in the tab order (an edit field
+      // with its text selected, so that typing replaces it).
+      if (lastFocus_ && IsWindow(lastFocus_) && IsChild(Handle(), lastFocus_) && IsWindowVisible(lastFocus_)) {
+        SetFocus(lastFocus_);
+        return 0;
+      }
+      HWND first = GetNextDlgTabItem(Handle(), nullptr, FALSE);
+      if (!first || first == Handle()) return 0;
+      SetFocus(first);
+      if (SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(first, EM_SETSEL, 0, -1);
+      return 0;
+    }
     default:
       return Default(msg, wp, lp);
   }

@@ -5,7 +5,11 @@
 //
 // Keyboard preview: every key message for the form or any of its controls
 // reaches OnKeyDown / OnKeyUp first, whichever control has the focus; Esc is
-// acted on at key-up (OnEscape, by default Close) where the form has it.
+// acted on at key-up (OnEscape, by default Close) where the form has it, and
+// only when its key-down reached the form too: the release of an Esc that
+// closed a menu, a message box or a dialog over the form is not a press.
+// Tab and Shift+Tab move through the controls in their order of creation,
+// Space and Enter press the focused button.
 //
 // ShowModal runs a nested message loop until Close; the owner is disabled
 // meanwhile, and everything else (timers, tray, other reports) goes on.
@@ -51,9 +55,11 @@ class TForm : public TWindow {
                   const wchar_t* className = L"ZeltForm");
   // Esc at key-up closes the form unless it says otherwise.
   void SetEscapeEnabled(bool enabled) { escape_ = enabled; }
-  // Tab and arrow keys move between controls (for forms with edit fields).
-  void SetDialogNavigation(bool enabled) { dialogNavigation_ = enabled; }
+  // Notes the control with the keys, for the form to give them back when it
+  // next takes the focus (before the form is disabled, which takes them).
+  void RememberFocus();
 
+  // Esc's key-down is taken here (it acts at key-up) unless a form says otherwise.
   virtual bool OnKeyDown(UINT vk);
   virtual bool OnKeyUp(UINT vk);
   virtual void OnEscape() { Close(); }
@@ -66,7 +72,8 @@ class TForm : public TWindow {
   THeaderStrip strip_;
   int filterId_ = 0;
   bool escape_ = true;
-  bool dialogNavigation_ = false;
+  bool escapeDown_ = false;  // an Esc key-down reached this form and is not released yet
+  HWND lastFocus_ = nullptr;  // the control that had the keys when the form was last left
   bool modal_ = false;
   bool modalDone_ = false;
 };

@@ -1,3 +1,5 @@
+#include <oleacc.h>
+
 #include "base/Text_win.h"
 #include "widgets/Controls.h"
 #include "widgets/Dpi.h"
@@ -61,6 +63,10 @@ void TLabel::Paint(HDC dc) {
   SetTextColor(dc, colour_);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT);
 }
+
+// A label is read as the text it shows.
+std::wstring TLabel::AccessibleName() const { return Widen(Text()); }
+long TLabel::AccessibleRole() const { return ROLE_SYSTEM_STATICTEXT; }
 
 LRESULT TLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   // Clicks go through to what lies under the label.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/Text_win.h"
+#include "widgets/Accessible.h"
 
 namespace zelt {
 
@@ -140,6 +141,10 @@ bool TWindow::Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
   return target && target->OnReflect(msg, wp, lp, result);
 }
 
+bool TWindow::AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const {
+  return AnswerAccessibleObject(hwnd_, wp, lp, AccessibleName(), AccessibleRole(), result);
+}
+
 LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   TWindow* self = nullptr;
   if (msg == WM_NCCREATE) {
@@ -154,6 +159,7 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   try {
     LRESULT reflected = 0;
     if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     if (msg == WM_NCDESTROY) {
       const LRESULT r = self->OnMessage(msg, wp, lp);
       self->Unbind();
@@ -186,6 +192,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     LRESULT reflected = 0;
     if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     return self->OnMessage(msg, wp, lp);
   } catch (...) {
     return CallWindowProcW(b.previous, hwnd, msg, wp, lp);
