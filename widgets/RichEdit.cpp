@@ -117,6 +117,12 @@ void TRichEdit::SetUrlDetection(bool on) { SendMessageW(Handle(), EM_AUTOURLDETE
 
 bool TRichEdit::UrlDetection() const { return SendMessageW(Handle(), EM_GETAUTOURLDETECT, 0, 0) != 0; }
 
+LRESULT TRichEdit::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  // Read-only text takes no Tab: the key moves on to the next control.
+  if (msg == WM_GETDLGCODE && ReadOnly()) return Default(msg, wp, lp) & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+  return Default(msg, wp, lp);
+}
+
 bool TRichEdit::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   if (msg != WM_NOTIFY) return false;
   const auto* hdr = reinterpret_cast<const NMHDR*>(lp);

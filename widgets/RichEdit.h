@@ -47,6 +47,7 @@ class TRichEdit : public TControl {
   std::function<void(const std::string& url)> OnLinkClick;
 
  protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 };
 
