@@ -185,7 +185,10 @@ bool TButton::OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
 }
 
 void TButton::DrawGlyph(HDC dc, const RECT& rc, bool hot, bool down) {
-  if (hot || down) {
+  const bool contrast = HighContrast();
+  if ((hot || down) && contrast) {
+    FillSolid(dc, rc, GetSysColor(COLOR_HIGHLIGHT));
+  } else if (hot || down) {
     // The close glyph turns red; the hide glyph gets a white veil, stronger when pressed.
     const COLORREF fill = glyph_ == Glyph::Close ? (down ? RGB(241, 112, 122) : RGB(232, 17, 35)) : RGB(255, 255, 255);
     if (glyph_ == Glyph::Close) {
@@ -203,7 +206,8 @@ void TButton::DrawGlyph(HDC dc, const RECT& rc, bool hot, bool down) {
   const int cx = (rc.left + rc.right) / 2;
   const int cy = (rc.top + rc.bottom) / 2;
   const int half = Scale(4);
-  TScopedPen pen(CreatePen(PS_SOLID, Scale(1) > 1 ? Scale(1) + 1 : 1, palette::kStripText));
+  const COLORREF ink = !contrast ? palette::kStripText : GetSysColor(hot || down ? COLOR_HIGHLIGHTTEXT : COLOR_CAPTIONTEXT);
+  TScopedPen pen(CreatePen(PS_SOLID, Scale(1) > 1 ? Scale(1) + 1 : 1, ink));
   TSelect sel(dc, pen.get());
   if (glyph_ == Glyph::Close) {
     MoveToEx(dc, cx - half, cy - half, nullptr);
@@ -232,10 +236,18 @@ void TButton::Draw(const DRAWITEMSTRUCT& dis) {
   }
 
   COLORREF top = palette::kButtonTop, bottom = palette::kButtonBottom, border = palette::kButtonBorder;
+  COLORREF ink = disabled ? palette::kDisabledText : palette::kText;
   if (down) {
     top = palette::kDownTop, bottom = palette::kDownBottom, border = palette::kDownBorder;
   } else if (hot) {
     top = palette::kHotTop, bottom = palette::kHotBottom, border = palette::kHotBorder;
+  }
+  if (HighContrast()) {
+    // The system's face, text and highlight, no gradient.
+    const bool lit = down || hot;
+    top = bottom = GetSysColor(lit ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    border = GetSysColor(COLOR_BTNTEXT);
+    ink = GetSysColor(disabled ? COLOR_GRAYTEXT : lit ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
   }
   const int radius = Scale(2);
   {
@@ -269,7 +281,7 @@ void TButton::Draw(const DRAWITEMSTRUCT& dis) {
   }
   if (!text.empty()) {
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? palette::kDisabledText : palette::kText);
+    SetTextColor(dc, ink);
     RECT tr{x, rc.top + shift, x + textSize.cx + 1, rc.bottom + shift};
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
   }

@@ -31,8 +31,8 @@ void TPanel::SetColours(COLORREF top, COLORREF bottom) {
 void TPanel::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillGradient(dc, rc, top_, bottom_);
-  if (frame_) FrameRect(dc, rc, palette::kStripTop);
+  FillScheme(dc, rc, top_, bottom_, COLOR_BTNFACE);
+  if (frame_) FrameRect(dc, rc, SchemeColour(palette::kStripTop, COLOR_WINDOWFRAME));
 }
 
 // --- THeaderStrip ---
@@ -52,12 +52,12 @@ bool THeaderStrip::Create(HWND parent, int width, const std::string& title, TBut
 void THeaderStrip::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillGradient(dc, rc, palette::kStripTop, palette::kStripBottom);
+  FillScheme(dc, rc, palette::kStripTop, palette::kStripBottom, COLOR_ACTIVECAPTION);
   const std::wstring title = Widen(Text());
   if (title.empty()) return;
   TSelect font(dc, UiFont(true));
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, palette::kStripText);
+  SetTextColor(dc, SchemeColour(palette::kStripText, COLOR_CAPTIONTEXT));
   RECT tr = rc;
   tr.left += Scale(8);
   DrawTextW(dc, title.c_str(), static_cast<int>(title.size()), &tr,
@@ -93,8 +93,8 @@ bool TSeparator::Create(HWND parent, int x, int y, int w) {
 void TSeparator::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, RGB(188, 196, 208));
-  FillSolid(dc, RECT{rc.left, rc.top + 1, rc.right, rc.top + 2}, RGB(255, 255, 255));
+  FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, SchemeColour(RGB(188, 196, 208), COLOR_BTNTEXT));
+  FillSolid(dc, RECT{rc.left, rc.top + 1, rc.right, rc.top + 2}, SchemeColour(RGB(255, 255, 255), COLOR_BTNFACE));
 }
 
 // --- TProgressBar ---
@@ -126,18 +126,25 @@ long TProgressBar::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
 void TProgressBar::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillSolid(dc, rc, RGB(255, 255, 255));
+  FillSolid(dc, rc, SchemeColour(RGB(255, 255, 255), COLOR_WINDOW));
   RECT bar = rc;
   InflateRect(&bar, -1, -1);
   bar.right = bar.left + MulDiv(bar.right - bar.left, position_, max_);
-  if (bar.right > bar.left) FillGradient(dc, bar, palette::kBarTop, palette::kBarBottom);
-  FrameRect(dc, rc, palette::kButtonBorder);
+  if (bar.right > bar.left) FillScheme(dc, bar, palette::kBarTop, palette::kBarBottom, COLOR_HIGHLIGHT);
+  FrameRect(dc, rc, SchemeColour(palette::kButtonBorder, COLOR_WINDOWTEXT));
   const std::wstring text = Widen(Text());
   if (text.empty()) return;
   TSelect font(dc, UiFont());
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, palette::kText);
+  SetTextColor(dc, SchemeColour(palette::kText, COLOR_WINDOWTEXT));
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+  if (!HighContrast() || bar.right <= bar.left) return;
+  // Over the highlight the text takes the highlight's own text colour.
+  const int saved = SaveDC(dc);
+  IntersectClipRect(dc, bar.left, bar.top, bar.right, bar.bottom);
+  SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+  RestoreDC(dc, saved);
 }
 
 }  // namespace zelt

@@ -178,9 +178,12 @@ void TLinkLabel::Paint(HDC dc) {
   GetClientRect(Handle(), &rc);
   PaintParentBackground(Handle(), dc);
   const std::wstring text = Widen(Text());
-  TSelect font(dc, hot_ ? underlined_.get() : UiFont());
+  // In high contrast a link is told by its underline, in the face's text
+  // colour (the link colour of some schemes is meant for a hover background).
+  const bool contrast = HighContrast();
+  TSelect font(dc, hot_ || contrast ? underlined_.get() : UiFont());
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, colour_);
+  SetTextColor(dc, contrast ? GetSysColor(COLOR_BTNTEXT) : colour_);
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
   if (GetFocus() == Handle()) DrawFocusRect(dc, &rc);
 }

@@ -121,6 +121,19 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // The colours or the high-contrast mode changed: the controls that keep
+      // colours of their own hear it too, and everything is painted anew.
+      EnumChildWindows(
+          Handle(),
+          [](HWND child, LPARAM) {
+            SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+            return TRUE;
+          },
+          0);
+      RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+      return Default(msg, wp, lp);
     case WM_ACTIVATE:
       // Keep the control that had the keys while another window is in front.
       if (LOWORD(wp) == WA_INACTIVE) RememberFocus();
@@ -136,7 +149,9 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       HWND first = GetNextDlgTabItem(Handle(), nullptr, FALSE);
       if (!first || first == Handle()) return 0;
       SetFocus(first);
-      if (SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(first, EM_SETSEL, 0, -1);
+      const bool field = (SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) &&
+                         !(GetWindowLongW(first, GWL_STYLE) & ES_MULTILINE);
+      if (field) SendMessageW(first, EM_SETSEL, 0, -1);
       return 0;
     }
     default:

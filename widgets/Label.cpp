@@ -60,7 +60,8 @@ void TLabel::Paint(HDC dc) {
   const std::wstring text = Widen(Text());
   TSelect font(dc, UiFont(bold_));
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, colour_);
+  // Grey text stays set apart in high contrast; any other takes the face's text colour.
+  SetTextColor(dc, SchemeColour(colour_, colour_ == palette::kGrey ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT);
 }
 

@@ -60,10 +60,14 @@ bool TListView::Create(HWND parent, int x, int y, int w, int h) {
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER;
   SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+  SetColours();
+  return true;
+}
+
+void TListView::SetColours() {
   SendMessageW(Handle(), LVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
   SendMessageW(Handle(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
-  SendMessageW(Handle(), LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(RGB(0, 0, 0)));
-  return true;
+  SendMessageW(Handle(), LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(SchemeColour(RGB(0, 0, 0), COLOR_WINDOWTEXT)));
 }
 
 void TListView::SetImages(HIMAGELIST images) {
@@ -218,6 +222,7 @@ TListView::SortOrder TListView::SortStyle() const {
 }
 
 LRESULT TListView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SYSCOLORCHANGE) SetColours();  // the window colour, or the high-contrast mode, changed
   if (msg == WM_CONTEXTMENU && OnContextMenu) {
     POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);  // from the keyboard

@@ -65,6 +65,9 @@ class TListView : public TControl {
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  void SetColours();
 };
 
 // Cuts a bitmap resource into size96 x size96 images, `transparent` being the

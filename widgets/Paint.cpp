@@ -23,6 +23,30 @@ bool EnsureCom() {
 
 }  // namespace
 
+namespace {
+int g_highContrast = -1;
+}  // namespace
+
+bool HighContrast() {
+  if (g_highContrast >= 0) return g_highContrast != 0;
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof(hc);
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void SetHighContrastOverride(int mode) { g_highContrast = mode; }
+
+COLORREF SchemeColour(COLORREF designed, int sysIndex) {
+  return HighContrast() ? GetSysColor(sysIndex) : designed;
+}
+
+void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex) {
+  if (HighContrast())
+    FillSolid(dc, rc, GetSysColor(sysIndex));
+  else
+    FillGradient(dc, rc, from, to);
+}
+
 HFONT UiFont(bool bold) {
   const int dpi = CurrentDpi();
   if (g_fonts.dpi != dpi) {
@@ -105,7 +129,8 @@ HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text
   holder.reset(CreatePatternBrush(picture.get()));
   SetBrushOrgEx(dc, 0, 0, nullptr);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, IsWindowEnabled(control) ? text : palette::kDisabledText);
+  SetTextColor(dc, IsWindowEnabled(control) ? SchemeColour(text, COLOR_BTNTEXT)
+                                            : SchemeColour(palette::kDisabledText, COLOR_GRAYTEXT));
   return holder.get();
 }
 

@@ -36,6 +36,20 @@ inline constexpr COLORREF kBarTop = RGB(96, 178, 96);
 inline constexpr COLORREF kBarBottom = RGB(50, 140, 50);
 }  // namespace palette
 
+// High contrast: while the system's high-contrast mode is on, every drawing
+// takes the system's colours (a solid face and its text, the caption, the
+// highlight) instead of the gradients and the designed colours. Windows
+// follow a change of the mode at their next paint (TForm repaints them all
+// on WM_SYSCOLORCHANGE and WM_SETTINGCHANGE).
+bool HighContrast();
+// -1 follows the system; 0 or 1 force the mode (tests).
+void SetHighContrastOverride(int mode);
+// `designed` normally; the system colour `sysIndex` (COLOR_*) in high contrast.
+COLORREF SchemeColour(COLORREF designed, int sysIndex);
+// A top-to-bottom gradient normally; solid in the system colour `sysIndex`
+// in high contrast.
+void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex);
+
 // The interface font: "MS Sans Serif", height -11 at 96 DPI, Cyrillic
 // character set. Shared, never freed by callers.
 HFONT UiFont(bool bold = false);
