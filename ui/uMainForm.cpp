@@ -63,27 +63,50 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
 
 TMainForm::~TMainForm() {
   network_.reset();
+  // The application window outlives this one: it must not keep our icons.
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, 0);
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_SMALL, 0);
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
   checker_.reset();
   if (MainForm == this) MainForm = nullptr;
 }
 
-void TMainForm::BuildControls() {
-  HICON icon = LoadIconA(GetModuleHandleW(nullptr), "MAINICON");
-  if (icon) {
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+void TMainForm::LoadPictures() {
+  const TDpiScope dpi(Dpi());
+  HMODULE module = GetModuleHandleW(nullptr);
+  // The icon file holds every size from 16 to 64 pixels: each DPI takes its own.
+  bigIcon_.reset(static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, Scale(32), Scale(32), 0)));
+  smallIcon_.reset(static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
+  trayResourceIcon_.reset(
+      static_cast<HICON>(LoadImageA(module, "ZMAINFORM_TRAYICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
+  for (HWND window : {Handle(), app_.Handle()}) {
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   }
+  TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
+  if (!strip) return;
+  list_.SetImages(strip.get());
+  images_ = std::move(strip);
+  trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
+}
 
+void TMainForm::OnDpiChanged() {
+  LoadPictures();
+  // The old icons are gone: the tray takes the new one of its kind (after
+  // start-up the strip's envelope).
+  tray_.SetIcon(tray_.Added() && trayStripIcon_ ? trayStripIcon_.get() : trayResourceIcon_.get());
+  FitColumns();
+}
+
+void TMainForm::BuildControls() {
   title_.Create(Body(), 8, 24, "Последние сообщения на форуме");
   title_.SetColour(palette::kNavy);
   title_.SetBold(true);
 
-  images_.reset(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
   list_.Create(Body(), 8, 40, 601, 209);
   list_.SetAccessibleName(title_.Text());
-  list_.SetImages(images_.get());
+  LoadPictures();
   list_.AddColumn("Тема", 300);
   list_.AddColumn("Ответы", 40);
   list_.AddColumn("Форум", 150);
@@ -127,10 +150,6 @@ void TMainForm::BuildControls() {
 
   // The tray starts with its own icon and shows the strip's envelope once
   // the window is ready.
-  trayResourceIcon_.reset(static_cast<HICON>(LoadImageA(GetModuleHandleW(nullptr), "ZMAINFORM_TRAYICON",
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), 0)));
-  if (images_) trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
   tray_.OnMouse = [this](UINT mouse) { HandleTrayMouse(mouse); };
   tray_.SetIcon(trayResourceIcon_.get());
 }
@@ -155,6 +174,7 @@ void TMainForm::BuildMenus() {
 
 void TMainForm::ShowMain(bool visible) {
   if (visible) {
+    FollowMonitorDpi();
     ShowWindow(app_.Handle(), SW_SHOWNOACTIVATE);  // the taskbar entry
     ShowWindow(Handle(), SW_SHOW);
     SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -167,6 +187,7 @@ void TMainForm::ShowMain(bool visible) {
 }
 
 void TMainForm::ShowFromTray() {
+  FollowMonitorDpi();
   ShowWindow(Handle(), SW_SHOW);
   SetForegroundWindow(Handle());
   SetFocus(list_.Handle());

@@ -90,11 +90,16 @@ class TMainForm final : public TForm {
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnKeyUp(UINT vk) override;
   void OnEscape() override { ShowMain(false); }
+  // The list's pictures, the tray icon and the window icons for the new DPI.
+  void OnDpiChanged() override;
   void OnCloseButton() override { ShowMain(false); }
   void Close() override {}  // the main window is only hidden or ended, never "closed" as a side window
 
  private:
   void BuildControls();
+  // The window icons and the list's image strip (whose third picture is the
+  // tray icon) drawn for the window's DPI.
+  void LoadPictures();
   void BuildMenus();
   // Reacts to the instance messages; true when the message counts as handled.
   bool HookInstanceMessage(UINT msg);
@@ -116,7 +121,7 @@ class TMainForm final : public TForm {
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
   TScopedImageList images_;
-  TScopedIcon trayResourceIcon_, trayStripIcon_;
+  TScopedIcon trayResourceIcon_, trayStripIcon_, bigIcon_, smallIcon_;
   TTrayIcon tray_;
   TPopupMenu trayMenu_, listMenu_;
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;

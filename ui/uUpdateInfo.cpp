@@ -53,6 +53,7 @@ void CountUpdateTraffic(TChecker& checker, uint32_t received) {
 // --- TChoiceButton ---
 
 bool TChoiceButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(L"BUTTON", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | BS_RADIOBUTTON, 0, caption,
                      r.left, r.top, r.right - r.left, r.bottom - r.top, parent))

@@ -56,6 +56,7 @@ void TButton::RemoveTool() {
 }
 
 bool TButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(L"BUTTON", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | BS_OWNERDRAW, 0, caption, r.left, r.top, r.right - r.left,
                      r.bottom - r.top, parent))
@@ -67,16 +68,27 @@ bool TButton::Create(HWND parent, int x, int y, int w, int h, const std::string&
 void TButton::SetPicture(const char* resourceName, int size96) {
   picture_.reset();
   pictureName_ = resourceName ? resourceName : "";
+  pictureResource_ = pictureName_;
   pictureSize_ = size96;
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 HBITMAP TButton::Picture() const {
   if (!pictureName_.empty()) {
+    const TDpiScope dpi(Dpi());
     picture_ = LoadPngResource(pictureName_.c_str(), pictureSize_);
     pictureName_.clear();
   }
   return picture_.get();
+}
+
+void TButton::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  const TDpiScope scope(dpi);
+  picture_.reset();
+  pictureName_ = pictureResource_;
+  if (tip_ && IsWindow(tip_)) SendMessageW(tip_, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void TButton::SetText(const std::string& text) {

@@ -30,6 +30,8 @@ class TButton : public TControl {
   std::string Hint() const;
   HWND ToolTip();  // the tooltip that shows the hint, made on first use
   void SetText(const std::string& text) override;
+  // The picture is decoded anew for the new DPI; the tooltip takes its font.
+  void ChangeDpi(int dpi) override;
 
   std::function<void()> OnClick;
 
@@ -45,6 +47,7 @@ class TButton : public TControl {
   HBITMAP Picture() const;
   mutable TScopedBitmap picture_;
   mutable std::string pictureName_;  // set until the picture has been decoded
+  std::string pictureResource_;
   int pictureSize_ = 0;
   Glyph glyph_ = Glyph::None;
   bool EnsureTool();

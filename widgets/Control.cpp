@@ -9,7 +9,27 @@ namespace zelt {
 // --- TControl ---
 
 void TControl::SetBounds(int x, int y, int w, int h) {
+  Place96(x, y, w, h);
+  const TDpiScope dpi(Dpi());
   SetWindowPos(Handle(), nullptr, Scale(x), Scale(y), Scale(w), Scale(h), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TControl::Place96(int x, int y, int w, int h) {
+  bounds96_ = RECT{x, y, w, h};
+  placed_ = true;
+}
+
+void TControl::ChangeDpi(int dpi) {
+  SetWindowDpi(dpi);
+  const TDpiScope scope(dpi);
+  if (placed_) {
+    const RECT& b = bounds96_;
+    const bool sized = b.right > 0 || b.bottom > 0;
+    SetWindowPos(Handle(), nullptr, Scale(b.left), Scale(b.top), Scale(b.right), Scale(b.bottom),
+                 SWP_NOZORDER | SWP_NOACTIVATE | (sized ? 0 : SWP_NOSIZE));
+  }
+  // The platform's controls draw with the font they were given.
+  if (SendMessageW(Handle(), WM_GETFONT, 0, 0)) SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
 }
 
 void TControl::SetVisible(bool visible) { ShowWindow(Handle(), visible ? SW_SHOWNA : SW_HIDE); }

@@ -24,12 +24,20 @@ class TControl : public TWindow {
   // The name a screen reader gives the control, where its own text does not
   // say what it is (an edit field's label, a list's heading).
   void SetAccessibleName(const std::string& name);
+  // The window moved to a monitor of another DPI: the control takes its
+  // place, size, font and picture for it.
+  virtual void ChangeDpi(int dpi);
 
  protected:
   std::wstring AccessibleName() const override { return accessibleName_; }
+  // Where the control stands at 96 DPI, kept for a change of DPI; w and h 0
+  // for a control sized to its content.
+  void Place96(int x, int y, int w, int h);
 
  private:
   std::wstring accessibleName_;
+  RECT bounds96_{};
+  bool placed_ = false;
 };
 
 // A control that paints all of itself: the background is never erased (the

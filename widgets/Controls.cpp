@@ -15,6 +15,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
 // --- TPanel ---
 
 bool TPanel::Create(HWND parent, int x, int y, int w, int h) {
+  Place96(x, y, w, h);
   top_ = palette::kPanelTop;
   bottom_ = palette::kPanelBottom;
   const RECT r = ScaleRect(x, y, w, h);
@@ -38,6 +39,7 @@ void TPanel::Paint(HDC dc) {
 // --- THeaderStrip ---
 
 bool THeaderStrip::Create(HWND parent, int width, const std::string& title, TButton::Glyph glyph) {
+  Place96(0, 0, width, kHeight);
   if (!CreateWnd(L"ZeltHeaderStrip", kChild | WS_CLIPCHILDREN, 0, title, 0, 0, Scale(width), Scale(kHeight),
                  parent))
     return false;
@@ -86,8 +88,16 @@ LRESULT THeaderStrip::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 // --- TSeparator ---
 
 bool TSeparator::Create(HWND parent, int x, int y, int w) {
+  Place96(x, y, w, 2);
   const RECT r = ScaleRect(x, y, w, 0);
   return CreateWnd(L"ZeltSeparator", kChild, 0, "", r.left, r.top, r.right - r.left, 2, parent);
+}
+
+void TSeparator::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  RECT rc;
+  GetWindowRect(Handle(), &rc);
+  SetWindowPos(Handle(), nullptr, 0, 0, rc.right - rc.left, 2, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TSeparator::Paint(HDC dc) {
@@ -100,6 +110,7 @@ void TSeparator::Paint(HDC dc) {
 // --- TProgressBar ---
 
 bool TProgressBar::Create(HWND parent, int x, int y, int w, int h) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   return CreateWnd(L"ZeltProgressBar", kChild, 0, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent);
 }

@@ -60,6 +60,7 @@ class TLabel : public TPaintedControl {
   void SetColour(COLORREF colour);
   void SetBold(bool bold);
   void SetText(const std::string& text) override;
+  void ChangeDpi(int dpi) override;
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -77,6 +78,8 @@ class TLabel : public TPaintedControl {
 class TSeparator : public TPaintedControl {
  public:
   bool Create(HWND parent, int x, int y, int w);
+  // The line stays two pixels thick at every DPI.
+  void ChangeDpi(int dpi) override;
 
  protected:
   void Paint(HDC dc) override;

@@ -37,6 +37,7 @@ SIZE TextSize(HWND hwnd, const std::string& text, HFONT font) {
 // --- TEdit ---
 
 bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   DWORD style = kChild | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
   if (password) style |= ES_PASSWORD;
@@ -45,6 +46,12 @@ bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
   return true;
+}
+
+void TEdit::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  const TDpiScope scope(dpi);
+  SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
 }
 
 void TEdit::SetText(const std::string& text) {
@@ -86,22 +93,33 @@ bool TEdit::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 // --- TCheckBox ---
 
 bool TCheckBox::Create(HWND parent, int x, int y, const std::string& caption, int w, int h) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, caption, r.left, r.top, r.right - r.left,
                      r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-  if (w == 0 && h == 0) {
-    // The box, the gap the control leaves after it, and the caption; the
-    // control's own answer where it has one, whichever is wider.
-    const SIZE text = TextSize(Handle(), caption, UiFont());
-    int width = GetSystemMetrics(SM_CXMENUCHECK) + Scale(12) + text.cx;
-    SIZE ideal{0, 0};
-    if (SendMessageW(Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > width)
-      width = ideal.cx;
-    SetWindowPos(Handle(), nullptr, 0, 0, width, Scale(16), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  autoSize_ = w == 0 && h == 0;
+  FitToCaption();
   return true;
+}
+
+void TCheckBox::FitToCaption() {
+  if (!autoSize_) return;
+  const TDpiScope dpi(Dpi());
+  // The box, the gap the control leaves after it, and the caption; the
+  // control's own answer where it has one, whichever is wider.
+  const SIZE text = TextSize(Handle(), Text(), UiFont());
+  int width = GetSystemMetrics(SM_CXMENUCHECK) + Scale(12) + text.cx;
+  SIZE ideal{0, 0};
+  if (SendMessageW(Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > width)
+    width = ideal.cx;
+  SetWindowPos(Handle(), nullptr, 0, 0, width, Scale(16), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TCheckBox::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  FitToCaption();
 }
 
 bool TCheckBox::Checked() const { return SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -134,14 +152,26 @@ bool TCheckBox::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 // --- TLinkLabel ---
 
 bool TLinkLabel::Create(HWND parent, int x, int y, const std::string& text) {
+  Place96(x, y, 0, 0);
   const RECT r = ScaleRect(x, y, 0, 0);
   if (!CreateWnd(L"ZeltLinkLabel", kChild | WS_TABSTOP, 0, text, r.left, r.top, 0, 0, parent)) return false;
+  MakeFont();
+  FitToText();
+  return true;
+}
+
+void TLinkLabel::MakeFont() {
+  const TDpiScope dpi(Dpi());
   LOGFONTW lf{};
   GetObjectW(UiFont(), sizeof(lf), &lf);
   lf.lfUnderline = TRUE;
   underlined_.reset(CreateFontIndirectW(&lf));
+}
+
+void TLinkLabel::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  MakeFont();
   FitToText();
-  return true;
 }
 
 void TLinkLabel::SetColour(COLORREF colour) {
@@ -156,6 +186,7 @@ void TLinkLabel::SetText(const std::string& text) {
 }
 
 void TLinkLabel::FitToText() {
+  const TDpiScope dpi(Dpi());
   const SIZE s = TextSize(Handle(), Text(), UiFont());
   SetWindowPos(Handle(), nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

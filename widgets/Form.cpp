@@ -11,6 +11,7 @@ TForm::~TForm() {
 
 bool TForm::CreateForm(const std::string& caption, const std::string& stripTitle, int width96, int height96,
                        HWND owner, TButton::Glyph glyph, DWORD exStyle, const wchar_t* className) {
+  size96_ = SIZE{width96, height96};
   const int w = Scale(width96), h = Scale(height96);
   // Borderless: an outline and the system's drop shadow keep the window
   // apart from what lies behind it.
@@ -50,7 +51,35 @@ void TForm::CentreOn(HWND other) {
                0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TForm::ApplyDpi(int dpi, const RECT* suggested) {
+  if (dpi <= 0) return;
+  SetWindowDpi(dpi);
+  const TDpiScope scope(dpi);
+  // Parents come before their children.
+  EnumChildWindows(
+      Handle(),
+      [](HWND child, LPARAM lp) {
+        if (auto* control = dynamic_cast<TControl*>(TWindow::FromHandle(child))) control->ChangeDpi(static_cast<int>(lp));
+        return TRUE;
+      },
+      dpi);
+  RECT rc;
+  GetWindowRect(Handle(), &rc);
+  if (suggested) rc = *suggested;
+  const int w = suggested ? rc.right - rc.left : Scale(size96_.cx);
+  const int h = suggested ? rc.bottom - rc.top : Scale(size96_.cy);
+  SetWindowPos(Handle(), nullptr, rc.left, rc.top, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  OnDpiChanged();
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+void TForm::FollowMonitorDpi() {
+  const int monitor = MonitorDpiOf(Handle());
+  if (!DpiOverridden() && monitor > 0 && monitor != Dpi()) ApplyDpi(monitor, nullptr);
+}
+
 void TForm::Show(bool visible) {
+  if (visible) FollowMonitorDpi();
   ShowWindow(Handle(), visible ? SW_SHOW : SW_HIDE);
   if (visible) SetForegroundWindow(Handle());
 }
@@ -68,6 +97,7 @@ int TForm::ShowModal() {
   if (disableOwner) EnableWindow(owner, FALSE);
   modal_ = true;
   modalDone_ = false;
+  FollowMonitorDpi();
   ShowWindow(Handle(), SW_SHOW);
   SetForegroundWindow(Handle());
   SetFocus(Handle());
@@ -121,6 +151,9 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_DPICHANGED:
+      ApplyDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
+      return 0;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
       // The colours or the high-contrast mode changed: the controls that keep

@@ -46,6 +46,11 @@ class TForm : public TWindow {
   void CentreOn(HWND other);
   // Window size at 96 DPI scaled.
   SIZE SizePx() const;
+  // The window is on a monitor of another DPI (WM_DPICHANGED, or found so
+  // before it shows): every control takes its place, size, font and
+  // picture for it, and the window the size the system suggests (its own
+  // size at that DPI where there is no suggestion).
+  void ApplyDpi(int dpi, const RECT* suggested);
 
  protected:
   TForm() = default;
@@ -63,6 +68,12 @@ class TForm : public TWindow {
   virtual bool OnKeyDown(UINT vk);
   virtual bool OnKeyUp(UINT vk);
   virtual void OnEscape() { Close(); }
+  // After the controls have followed a change of DPI: what the form keeps
+  // of its own (image lists, icons) follows here.
+  virtual void OnDpiChanged() {}
+  // Takes the DPI of the window's monitor where it differs (a window shown
+  // over an owner on another monitor); not while a test forces a DPI.
+  void FollowMonitorDpi();
   virtual void OnCloseButton() { Close(); }
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -74,6 +85,7 @@ class TForm : public TWindow {
   bool escape_ = true;
   bool escapeDown_ = false;  // an Esc key-down reached this form and is not released yet
   HWND lastFocus_ = nullptr;  // the control that had the keys when the form was last left
+  SIZE size96_{};
   bool modal_ = false;
   bool modalDone_ = false;
 };

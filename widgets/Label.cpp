@@ -8,6 +8,7 @@
 namespace zelt {
 
 bool TLabel::Create(HWND parent, int x, int y, const std::string& text, int w, int h) {
+  Place96(x, y, w, h);
   autoSize_ = w == 0 && h == 0;
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateWnd(L"ZeltLabel", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, text, r.left, r.top, r.right - r.left,
@@ -34,8 +35,14 @@ void TLabel::SetText(const std::string& text) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+void TLabel::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  FitToText();
+}
+
 void TLabel::FitToText() {
   if (!autoSize_) return;
+  const TDpiScope dpi(Dpi());
   const std::wstring text = Widen(Text());
   TWindowDc window(Handle());
   const HDC dc = window.get();

@@ -71,8 +71,9 @@ void PaintParentBackground(HWND child, HDC dc);
 HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text);
 
 // A PNG of resource type "PNG" decoded to a 32-bit premultiplied bitmap of
-// size96 x size96 pixels at 96 DPI, scaled to the current DPI. Empty when the
-// resource is missing or cannot be decoded.
+// size96 x size96 pixels at 96 DPI, scaled to the current DPI: the picture
+// drawn for that size (resource NAME_<pixels>) where there is one, else the
+// 100 % picture scaled. Empty when the resource is missing or cannot be decoded.
 TScopedBitmap LoadPngResource(const char* name, int size96);
 // Draws a 32-bit premultiplied bitmap at x, y with its alpha channel.
 void DrawAlphaBitmap(HDC dc, HBITMAP bmp, int x, int y, bool faded = false);

@@ -7,6 +7,7 @@
 
 #include "base/Text_win.h"
 #include "widgets/Accessible.h"
+#include "widgets/Dpi.h"
 
 namespace zelt {
 
@@ -72,6 +73,8 @@ void TWindow::Unbind() {
   hwnd_ = nullptr;
 }
 
+int TWindow::Dpi() const { return dpi_ > 0 ? dpi_ : CurrentDpi(); }
+
 TWindow* TWindow::FromHandle(HWND hwnd) { return hwnd ? Lookup(hwnd).object : nullptr; }
 
 bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
@@ -91,6 +94,7 @@ bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, co
     if (!RegisterClassExW(&wc)) return false;
   }
   const std::wstring text = Widen(caption);
+  dpi_ = CurrentDpi();
   return CreateWindowExW(exStyle, className, text.c_str(), style, x, y, w, h, parent, nullptr, inst, this) !=
          nullptr;
 }
@@ -102,6 +106,7 @@ bool TWindow::CreateControl(const wchar_t* className, DWORD style, DWORD exStyle
                               GetModuleHandleW(nullptr), nullptr);
   if (!hwnd) return false;
   hwnd_ = hwnd;
+  dpi_ = CurrentDpi();
   previous_ = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
   Bind(hwnd, this, previous_);
   SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::ControlProc));
@@ -157,6 +162,8 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   try {
+    // Everything the window does now is laid out for its own DPI.
+    const TDpiScope dpi(self->dpi_);
     LRESULT reflected = 0;
     if (Reflect(msg, wp, lp, reflected)) return reflected;
     if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
@@ -183,6 +190,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return r;
   }
   try {
+    const TDpiScope dpi(self->dpi_);
     if (msg == WM_NCDESTROY) {
       const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
       self->Unbind();
