@@ -82,6 +82,11 @@ HBITMAP TButton::Picture() const {
   return picture_.get();
 }
 
+SIZE TButton::PictureSize() const {
+  HBITMAP picture = Picture();
+  return picture ? BitmapSize(picture) : SIZE{0, 0};
+}
+
 void TButton::ChangeDpi(int dpi) {
   TControl::ChangeDpi(dpi);
   const TDpiScope scope(dpi);

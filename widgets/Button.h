@@ -25,6 +25,8 @@ class TButton : public TControl {
   // a window that stays hidden never starts the image decoder.
   void SetPicture(const char* resourceName, int size96);
   bool HasPicture() const { return Picture() != nullptr; }
+  // The picture as drawn, in pixels (0 x 0 without one).
+  SIZE PictureSize() const;
   void SetGlyph(Glyph glyph) { glyph_ = glyph; }
   void SetHint(const std::string& hint);
   std::string Hint() const;
