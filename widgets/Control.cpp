@@ -19,6 +19,8 @@ void TControl::Place96(int x, int y, int w, int h) {
   placed_ = true;
 }
 
+POINT TControl::PlacedAt() const { return POINT{Scale(bounds96_.left), Scale(bounds96_.top)}; }
+
 void TControl::ChangeDpi(int dpi) {
   SetWindowDpi(dpi);
   const TDpiScope scope(dpi);

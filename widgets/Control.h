@@ -33,6 +33,8 @@ class TControl : public TWindow {
   // Where the control stands at 96 DPI, kept for a change of DPI; w and h 0
   // for a control sized to its content.
   void Place96(int x, int y, int w, int h);
+  // That place at the current DPI.
+  POINT PlacedAt() const;
 
  private:
   std::wstring accessibleName_;

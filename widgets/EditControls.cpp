@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <algorithm>
+
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -187,8 +189,17 @@ void TLinkLabel::SetText(const std::string& text) {
 
 void TLinkLabel::FitToText() {
   const TDpiScope dpi(Dpi());
-  const SIZE s = TextSize(Handle(), Text(), UiFont());
-  SetWindowPos(Handle(), nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SIZE s = TextSize(Handle(), Text(), UiFont());
+  // Room for a last glyph drawn past its advance (the closing bracket).
+  s.cx += Scale(2);
+  // Text grows faster than the layout at some scales: the link keeps clear
+  // of its parent's right edge (and the frame there) by moving left rather
+  // than losing its end.
+  RECT parent{};
+  GetClientRect(GetParent(Handle()), &parent);
+  const POINT at = PlacedAt();
+  const int x = std::max(0, std::min<int>(at.x, parent.right - Scale(8) - s.cx));
+  SetWindowPos(Handle(), nullptr, x, at.y, s.cx, s.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TLinkLabel::SetHot(bool hot) {

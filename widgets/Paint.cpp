@@ -61,7 +61,10 @@ HFONT UiFont(bool bold) {
   if (!fonts.regular) {
     auto make = [&](int weight) {
       LOGFONTW lf{};
-      lf.lfHeight = -MulDiv(11, dpi, 96);
+      // Eight points (11 pixels at 96 DPI), rounded to the nearest pixel at
+      // the DPI: 11/96 scaled would round up at 125 % and 150 % and set text
+      // wider than the layout grows, out past the window's edge.
+      lf.lfHeight = -MulDiv(8, dpi, 72);
       lf.lfWeight = weight;
       lf.lfCharSet = RUSSIAN_CHARSET;  // 204
       lf.lfQuality = CLEARTYPE_QUALITY;

@@ -50,8 +50,8 @@ COLORREF SchemeColour(COLORREF designed, int sysIndex);
 // in high contrast.
 void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex);
 
-// The interface font: "MS Sans Serif", height -11 at 96 DPI, Cyrillic
-// character set. Shared, never freed by callers.
+// The interface font: "MS Sans Serif", height -11 at 96 DPI (8 points at
+// others), Cyrillic character set. Shared, never freed by callers.
 HFONT UiFont(bool bold = false);
 
 // Fills rc with a two-colour gradient, top to bottom (or left to right).

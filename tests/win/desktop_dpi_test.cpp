@@ -94,7 +94,8 @@ std::string Compare(const Shape& at96, const Shape& now, const RECT& suggested, 
           !IntersectRect(&before, &at96.controls[j].rect, &was.rect))
         p += id + " now overlaps control " + std::to_string(j) + ";";
     }
-    if (was.font && !Near(c.font, was.font, dpi, 0)) p += id + " font is " + std::to_string(c.font) + " px;";
+    // The font is rounded at each DPI, not scaled from the 96-DPI pixels.
+    if (was.font && !Near(c.font, was.font, dpi, 1)) p += id + " font is " + std::to_string(c.font) + " px;";
     if (was.picture && !Near(c.picture, was.picture, dpi, 0))
       p += id + " picture is " + std::to_string(c.picture) + " px;";
     for (size_t k = 0; k < was.columns.size() && k < c.columns.size(); ++k)
@@ -115,6 +116,7 @@ TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
       suggested.bottom = suggested.top + MulDiv(at96.window.bottom - at96.window.top, dpi, 96);
       SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
       app->ProcessMessages();
+      SaveWindowPng(form.Handle(), "dpi-" + name + "-" + std::to_string(dpi));  // for people to look at
       const std::string p = Compare(at96, ShapeOf(form), suggested, dpi);
       if (!p.empty()) problems[name + " at " + std::to_string(dpi)] = p;
       if (dpi == 192 && name == "main") {
