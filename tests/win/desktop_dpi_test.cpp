@@ -111,9 +111,9 @@ TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
   ForEachWindow([&](const std::string& name, TForm& form) {
     const Shape at96 = ShapeOf(form);
     for (int dpi : {144, 192}) {
-      RECT suggested = at96.window;
-      suggested.right = suggested.left + MulDiv(at96.window.right - at96.window.left, dpi, 96);
-      suggested.bottom = suggested.top + MulDiv(at96.window.bottom - at96.window.top, dpi, 96);
+      // At the screen's corner, where the larger window fits to be looked at.
+      RECT suggested{0, 0, MulDiv(at96.window.right - at96.window.left, dpi, 96),
+                     MulDiv(at96.window.bottom - at96.window.top, dpi, 96)};
       SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
       app->ProcessMessages();
       SaveWindowPng(form.Handle(), "dpi-" + name + "-" + std::to_string(dpi));  // for people to look at
