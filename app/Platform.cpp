@@ -15,7 +15,7 @@ TPlatform::~TPlatform() {
 }
 
 CheckerPorts TPlatform::MakeCheckerPorts() {
-  const std::string exe = ExeFilePath();
+  const std::wstring exe = ExeFilePath();
   return CheckerPorts{app_, http_, app_.CreateTimer(), registry_, sound_, clock_, FolderOf(exe), exe};
 }
 

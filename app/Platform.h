@@ -3,6 +3,8 @@
 // the update windows. It outlives the main window.
 #pragma once
 
+#include <memory>
+
 #include "core/WinPorts_win.h"
 #include "core/uChecker.h"
 #include "media/SoundPlayer.h"
@@ -25,7 +27,8 @@ class TPlatform {
 
  private:
   TApplication& app_;
-  WinInetTransport http_;
+  // Shared with every request: one left behind at exit keeps it until it ends.
+  std::shared_ptr<WinInetTransport> http_ = std::make_shared<WinInetTransport>();
   WinRegistry registry_;
   SoundPlayer sound_;
   WinClock clock_;

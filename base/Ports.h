@@ -35,14 +35,16 @@ class IPollTimer {
   virtual void SetOnTick(std::function<void()> tick) = 0;
 };
 
-// The two registry values the program keeps, under HKEY_LOCAL_MACHINE.
+// The two registry values the program keeps, under HKEY_LOCAL_MACHINE. Both
+// hold the executable's path, so their text is the system's own (UTF-16 on
+// Windows), never cp1251: a folder named in any script must survive.
 class IRegistry {
  public:
   virtual ~IRegistry() = default;
   // Opens the key with read and write access; when `create` is set and the
   // key cannot be opened, creates it. Writes a REG_SZ value. False on failure.
   virtual bool WriteString(const std::string& key, const std::string& name,
-                           const std::string& value, bool create) = 0;
+                           const std::wstring& value, bool create) = 0;
   // Opens the key (never creates it) and deletes the value. False on failure.
   virtual bool DeleteValue(const std::string& key, const std::string& name) = 0;
 };

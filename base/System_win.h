@@ -6,10 +6,16 @@
 
 namespace zelt {
 
-// Full path of the running executable (cp1251).
-std::string ExeFilePath();
+// Full path of the running executable, as the system gives it (UTF-16): a
+// folder named outside cp1251 stays what it is.
+std::wstring ExeFilePath();
 // The folder of a path, ending in its last backslash (or slash).
-std::string FolderOf(const std::string& path);
+std::wstring FolderOf(const std::wstring& path);
+
+// Loads a DLL of the system folder and keeps it loaded; a DLL of the same
+// name beside the exe or in the current folder is never picked up. False
+// when it is missing.
+bool LoadSystemLibrary(const wchar_t* dll);
 
 // A function of a system DLL that only some uses of the program need (the
 // file dialog, sound): the DLL is loaded from the system folder on the first

@@ -9,4 +9,10 @@ namespace zelt {
 std::wstring Widen(const std::string& cp1251);
 std::string Narrow(const std::wstring& utf16);
 
+// A file path as the program's text (a setting in data.dat, a dialog's
+// answer): cp1251 when it fits; otherwise the system's short (8.3) form of
+// the path, or of its folder when the file does not exist yet, which holds
+// plain letters only; the lossy conversion when there is none.
+std::string PathText(const std::wstring& path);
+
 }  // namespace zelt

@@ -17,16 +17,13 @@
 #include "net/DownloadWorker.h"
 #include "net/HTTPDownload.h"
 #include "net/WinInetTransport_win.h"
-// The bench folder builds one source per program, so the test server comes in whole.
-#include "tests/win/support/LocalHttpServer.cpp"
+#include "tools/ScriptServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using zelt::HTTPDownload;
-using zelt::test::HttpResponse;
-using zelt::test::LocalHttpServer;
 
 // The GUI queue as the program has it: a window of the GUI thread that runs
 // sent tasks from its window procedure.
@@ -129,27 +126,44 @@ bool TimeStop(WindowQueue& gui, zelt::IHttpTransport& transport, const std::stri
   return !late;
 }
 
+// The test server, serving each body at its own path to every request.
+class Server {
+ public:
+  Server() { error_ = server_.Start("tools/zelt_server.py", "--port 0 --max-seconds 600"); }
+  const std::string& Error() const { return error_; }
+  std::string Serve(const std::string& name, size_t size, int chunk = 4096, double delay = 0) {
+    server_.Control("update-file", "{\"name\": \"" + name + "\", \"raw_text\": \"" + Pattern(size) +
+                                       "\", \"chunk\": " + std::to_string(chunk) + ", \"delay\": " +
+                                       std::to_string(delay) + "}");
+    return server_.Url("/ZeltInformer/" + name);
+  }
+
+ private:
+  zelt::fake::ScriptServer server_;
+  std::string error_;
+};
+
 }  // namespace
 
 int main() {
   WindowQueue gui;
   zelt::WinInetTransport transport;
+  Server server;
+  if (!server.Error().empty()) {
+    std::printf("%s\n", server.Error().c_str());
+    return 1;
+  }
   const int runs = 20;
 
   // WinInet fills the whole 4096-byte read buffer before a read returns, so
   // the server trickles 4096-byte pieces: each read waits for the next one.
   {
-    LocalHttpServer server;
-    HttpResponse r;
-    r.Body = Pattern(512 * 1024);
-    r.ChunkSize = 4096;
-    r.ChunkDelay = 20ms;
-    server.SetResponse(r);
+    const std::string url = server.Serve("trickle", 512 * 1024, 4096, 0.02);
     std::vector<double> stop, ended;
     for (int i = 0; i < runs; ++i) {
       double s = 0, e = 0;
       // Stop lands at a different point of the 20 ms cycle each run.
-      if (TimeStop(gui, transport, server.Url("/trickle"), std::chrono::milliseconds(i % 20), s, e)) {
+      if (TimeStop(gui, transport, url, std::chrono::milliseconds(i % 20), s, e)) {
         stop.push_back(s);
         ended.push_back(e);
       }
@@ -158,16 +172,11 @@ int main() {
     Report("  request thread gone after Stop", ended);
   }
   {
-    LocalHttpServer server;
-    HttpResponse r;
-    r.Body = Pattern(8 * 1024);
-    r.ChunkSize = 4096;
-    r.ChunkDelay = 2000ms;  // the read after the first piece stalls
-    server.SetResponse(r);
+    const std::string url = server.Serve("stall", 8 * 1024, 4096, 2.0);  // the read after the first piece stalls
     std::vector<double> stop, ended;
     for (int i = 0; i < 5; ++i) {
       double s = 0, e = 0;
-      if (TimeStop(gui, transport, server.Url("/stall"), 50ms, s, e)) {
+      if (TimeStop(gui, transport, url, 50ms, s, e)) {
         stop.push_back(s);
         ended.push_back(e);
       }
@@ -176,10 +185,7 @@ int main() {
     Report("  request thread gone after Stop", ended);
   }
   {
-    LocalHttpServer server;
-    HttpResponse r;
-    r.Body = Pattern(100 * 1024);
-    server.SetResponse(r);
+    const std::string url = server.Serve("100k", 100 * 1024, 100 * 1024);
     for (bool progress : {true, false}) {
       std::vector<double> times;
       for (int i = 0; i < runs; ++i) {
@@ -194,10 +200,10 @@ int main() {
           done = true;
         };
         const auto t0 = Clock::now();
-        if (!d.Start(server.Url("/100k"))) continue;
+        if (!d.Start(url)) continue;
         // Written on the request thread; Busy turns false after the handler.
         if (!gui.Pump([&] { return !d.Busy; })) continue;
-        if (done && size == r.Body.size()) times.push_back(Ms(at - t0));
+        if (done && size == 100 * 1024) times.push_back(Ms(at - t0));
       }
       Report(progress ? "Start to OnDownloaded, 100 KB, with OnProgress" : "Start to OnDownloaded, 100 KB, no OnProgress",
              times);

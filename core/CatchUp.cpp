@@ -31,7 +31,10 @@ void TChecker::Tick() {
   DisarmShort();
   // A request begun before the machine slept or the network changed waits
   // on a connection that is gone: the catch-up replaces it.
-  if (Loader->Busy && !suspended_) Loader->Stop();
+  if (Loader->Busy && !suspended_) {
+    Loader->Stop();  // raises no event: nothing is awaited any more
+    awaitingReply_ = false;
+  }
   PollNow(false);
 }
 

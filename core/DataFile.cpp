@@ -1,5 +1,6 @@
 #include "core/DataFile.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -163,7 +164,7 @@ void TChecker::SaveData() {
   ForEachDataField(image, *this, kAssign);
   // A file that cannot be written is not reported: the state stays in memory
   // and the previous file stays whole.
-  ReplaceFileBytes(programDir_ + kDataFileName, SerializeDataImage(image));
+  ReplaceFileBytes(programDir_ / kDataFileName, SerializeDataImage(image));
   SetAutoStart(AutoStart);
 }
 
@@ -173,7 +174,7 @@ void TChecker::LoadData() {
   TDataImage image;
   ForEachDataField(image, *this, kAssign);
   std::string bytes;
-  if (ReadFileBytes(programDir_ + kDataFileName, bytes)) ParseDataImage(bytes, image);
+  if (ReadFileBytes(programDir_ / kDataFileName, bytes)) ParseDataImage(bytes, image);
   ForEachDataField(*this, image, kAssign);
 
   Loader->ProxyPort = ProxyPort;
@@ -184,6 +185,11 @@ void TChecker::LoadData() {
 
   if (TopicCount == 0) TopicCount = 10;
   if (IntervalMs == 0) IntervalMs = 300000;
+  // A damaged or hand-edited file: an interval of a few milliseconds would
+  // poll back to back, a negative one wait weeks. Both values come into the
+  // ranges the settings window allows, as it would correct them.
+  IntervalMs = std::clamp(IntervalMs, kMinIntervalMinutes * 60000, kMaxIntervalMinutes * 60000);
+  TopicCount = std::clamp(TopicCount, kMinTopicCount, kMaxTopicCount);
   PollTimer->SetInterval(static_cast<uint32_t>(IntervalMs));
 }
 

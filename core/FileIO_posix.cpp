@@ -45,7 +45,10 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool ReadFileBytes(const std::string& path, std::string& out) {
+// A rename over a file never waits for another program here.
+void SetReplaceRetryHook(std::function<void()>) {}
+
+bool ReadFileBytes(const std::filesystem::path& path, std::string& out) {
   out.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;
@@ -60,8 +63,8 @@ bool ReadFileBytes(const std::string& path, std::string& out) {
   return true;
 }
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
-  const std::string temp = path + ".tmp";
+bool ReplaceFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  const std::string temp = path.native() + ".tmp";
   bool ok = false;
   {
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));

@@ -1,13 +1,12 @@
 // The file helper on Windows: wide paths, FlushFileBuffers before the
 // replacement, and MoveFileExW retried while another program (a virus
-// scanner, a backup tool) holds data.dat for a moment.
+// scanner, a backup tool) holds data.dat for a moment, and only then.
 #include <windows.h>
 
 #include <algorithm>
 
 #include "core/FileIO.h"
 #include "base/ScopedWin.h"
-#include "base/Text_win.h"
 
 namespace zelt {
 
@@ -27,11 +26,25 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
   return true;
 }
 
+std::function<void()> g_retryHook;
+
+// Whether another program holds the file open. A replacement then fails with
+// access denied, as it does for a file that may not be written at all: the
+// two are told apart by opening the file for deletion with every kind of
+// sharing allowed, which only a holder's sharing mode refuses.
+bool HeldElsewhere(const std::wstring& path) {
+  TScopedFile h(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return !h && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
-bool ReadFileBytes(const std::string& path, std::string& out) {
+void SetReplaceRetryHook(std::function<void()> hook) { g_retryHook = std::move(hook); }
+
+bool ReadFileBytes(const std::filesystem::path& path, std::string& out) {
   out.clear();
-  TScopedFile h(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  TScopedFile h(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return false;
   char buf[65536];
@@ -45,9 +58,13 @@ bool ReadFileBytes(const std::string& path, std::string& out) {
   return true;
 }
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
-  const std::wstring target = Widen(path);
-  const std::wstring temp = Widen(path + ".tmp");
+bool ReplaceFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  const std::wstring target = path.native();
+  const std::wstring temp = target + L".tmp";
+  // A file marked read-only is not replaced (Windows refuses the rename below
+  // anyway; Wine would let it through).
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
   bool ok = false;
   {
     TScopedFile h(
@@ -64,10 +81,17 @@ bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
         ok = true;
         break;
       }
+      // Only a file held open elsewhere is worth waiting for. Any other
+      // denial (no right to write) stays so: the save fails at once, the
+      // state stays in memory and the next save tries again.
       const DWORD err = ::GetLastError();
-      const bool held = err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION;
+      const bool held = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ||
+                        (err == ERROR_ACCESS_DENIED && HeldElsewhere(target));
       if (!held || attempt == kMoveAttempts) break;
-      ::Sleep(kMoveRetryMs);
+      if (g_retryHook)
+        g_retryHook();
+      else
+        ::Sleep(kMoveRetryMs);
     }
   }
   if (!ok) ::DeleteFileW(temp.c_str());

@@ -191,6 +191,27 @@ std::string_view TakeField(std::string_view& rest) {
   return field;
 }
 
+std::string CleanListText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != '\x11' && c != '\r' && c != '\n' && c != '\0') out += c;
+  return out;
+}
+
+void ReadForumList(std::string_view text, TStringList& out) {
+  out.Clear();
+  size_t start = 0;
+  while (start < text.size() && out.Count() < kMaxForumLines) {
+    size_t end = text.find('\r', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line = CleanListText(text.substr(start, end - start));
+    if (line.size() <= kMaxForumLineBytes && line.find('=') != std::string::npos) out.Add(std::move(line));
+    start = end + 1;
+    if (start < text.size() && text[start] == '\n') ++start;
+  }
+}
+
 bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };

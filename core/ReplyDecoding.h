@@ -8,10 +8,20 @@
 #include <string>
 #include <string_view>
 
+#include "core/StringList.h"
+
 namespace zelt {
 
 // Largest text an inflated body may give; more is cut off like a truncated body.
-inline constexpr size_t kMaxInflatedText = size_t{16} << 20;
+// A request asks for at most a few dozen topics, whose text is a few kilobytes
+// each at most: a megabyte leaves ample room and bounds what a compressed
+// bomb of a few kilobytes can make the program hold.
+inline constexpr size_t kMaxInflatedText = size_t{1} << 20;
+
+// The forum list keeps at most this many "name=id" lines of at most this
+// many bytes; longer lines and lines without "=" are dropped.
+inline constexpr size_t kMaxForumLines = 2000;
+inline constexpr size_t kMaxForumLineBytes = 200;
 
 // Inflates a body that is a zlib stream without its two header bytes: the
 // bytes 0x78 0x9C are put in front. Never fails: a damaged, truncated or
@@ -41,6 +51,15 @@ int32_t NumberValue(std::string_view text);
 // Takes one field from the front of `rest`: everything up to the next 0x11,
 // which is removed too; without a 0x11 the field is all of `rest`.
 std::string_view TakeField(std::string_view& rest);
+
+// The text without the bytes that split the stored lists into entries and
+// fields (0x11, CR, LF) and without NUL, so a server's text can never add an
+// entry or a field to a list, nor cut one short.
+std::string CleanListText(std::string_view text);
+
+// The lines of a forum list text (CR LF or a CR alone ends a line), cleaned,
+// within the limits above.
+void ReadForumList(std::string_view text, TStringList& out);
 
 // Equal after folding the ASCII letters A-Z to lower case; every other byte
 // must match exactly.

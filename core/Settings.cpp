@@ -30,11 +30,13 @@ void TChecker::ResetSettings() {
     s->clear();
 }
 
-void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, exePath_, true); }
+void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, exePath_.wstring(), true); }
 
 void TChecker::SetAutoStart(bool on) {
+  // Quoted: Windows runs an unquoted path with blanks by trying each prefix
+  // ("C:\Program.exe" first) at every logon.
   if (on)
-    registry_.WriteString(kRunKey, kRunValue, exePath_, false);
+    registry_.WriteString(kRunKey, kRunValue, L"\"" + exePath_.wstring() + L"\"", false);
   else
     registry_.DeleteValue(kRunKey, kRunValue);
 }

@@ -6,6 +6,13 @@
 
 namespace zelt {
 
+// The ranges the settings window allows; values loaded from data.dat are
+// brought into them.
+inline constexpr int kMinIntervalMinutes = 1;
+inline constexpr int kMaxIntervalMinutes = 60;
+inline constexpr int kMinTopicCount = 1;
+inline constexpr int kMaxTopicCount = 30;
+
 // Key of the password scrambling.
 inline constexpr char kScrambleKey[] = "583~916kR2";
 

@@ -82,7 +82,7 @@ std::string TChecker::ForumName(const std::string& field) {
   return kForumPlaceholder;
 }
 
-void TChecker::ParseReply(std::string text) {
+void TChecker::ParseReply(std::string text, int32_t maxTopics) {
   if (!text.empty()) {
     ClearItems();
     UpdateAvailable = text[0] == '1';
@@ -93,20 +93,24 @@ void TChecker::ParseReply(std::string text) {
     text = DecodeNumericRefs(text);
     RaiseStatus(csListCleared);
 
+    // No more records than the request asked for, however many the text
+    // holds. Each field is cleaned before anything stores it: a read mark, a
+    // favourite or a list row never gains a separator or a line break from
+    // the server (a field of nothing else counts as empty).
     std::string_view rest(text);
-    do {
-      std::string_view fields[5];
-      for (auto& f : fields) f = TakeField(rest);
-      if (std::any_of(std::begin(fields), std::end(fields), [](std::string_view f) { return f.empty(); })) break;
+    for (int32_t applied = 0; applied < maxTopics && !rest.empty(); ++applied) {
+      std::string fields[5];
+      for (auto& f : fields) f = CleanListText(TakeField(rest));
+      if (std::any_of(std::begin(fields), std::end(fields), [](const std::string& f) { return f.empty(); })) break;
       auto item = std::make_unique<TItemData>();
-      item->Title.assign(fields[0]);
-      item->KeyLink = forumBase_ + std::string(fields[1]) + "-1";
-      item->OpenLink = forumBase_ + std::string(fields[1]) + "-" + "0-17";
-      item->Forum = ForumName(std::string(fields[2]));
-      item->Replies.assign(fields[3]);
-      item->Author.assign(fields[4]);
+      item->Title = std::move(fields[0]);
+      item->KeyLink = forumBase_ + fields[1] + "-1";
+      item->OpenLink = forumBase_ + fields[1] + "-" + "0-17";
+      item->Forum = CleanListText(ForumName(fields[2]));
+      item->Replies = std::move(fields[3]);
+      item->Author = std::move(fields[4]);
       ApplyRecord(std::move(item));
-    } while (!rest.empty());
+    }
   }
   if (UnreadCount > PrevUnreadCount) RaiseStatus(csNewMessages);
   if (UpdateAvailable && !UpdateNotified) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/ScopedWin.h"
+#include "base/Text_win.h"
 #include "core/Traffic.h"
 
 namespace zelt {
@@ -16,24 +17,26 @@ HKEY AsKey(void* root) { return static_cast<HKEY>(root); }
 WinRegistry::WinRegistry() : root_(HKEY_LOCAL_MACHINE) {}
 WinRegistry::WinRegistry(void* root) : root_(root) {}
 
-bool WinRegistry::WriteString(const std::string& key, const std::string& name, const std::string& value,
+bool WinRegistry::WriteString(const std::string& key, const std::string& name, const std::wstring& value,
                               bool create) {
+  const std::wstring wkey = Widen(key);
   TScopedKey k;
-  if (RegOpenKeyExA(AsKey(root_), key.c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(AsKey(root_), wkey.c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS) {
     if (!create) return false;
-    if (RegCreateKeyExA(AsKey(root_), key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+    if (RegCreateKeyExW(AsKey(root_), wkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                         k.out(), nullptr) != ERROR_SUCCESS)
       return false;
   }
   // REG_SZ with the terminating NUL counted.
-  return RegSetValueExA(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+  return RegSetValueExW(k.get(), Widen(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool WinRegistry::DeleteValue(const std::string& key, const std::string& name) {
   TScopedKey k;
-  if (RegOpenKeyExA(AsKey(root_), key.c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS) return false;
-  return RegDeleteValueA(k.get(), name.c_str()) == ERROR_SUCCESS;
+  if (RegOpenKeyExW(AsKey(root_), Widen(key).c_str(), 0, KEY_READ | KEY_WRITE, k.out()) != ERROR_SUCCESS)
+    return false;
+  return RegDeleteValueW(k.get(), Widen(name).c_str()) == ERROR_SUCCESS;
 }
 
 double WinClock::Now() const {

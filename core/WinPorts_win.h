@@ -14,7 +14,7 @@ class WinRegistry final : public IRegistry {
   WinRegistry();
   // `root` is an HKEY; kept opaque so that this header needs no <windows.h>.
   explicit WinRegistry(void* root);
-  bool WriteString(const std::string& key, const std::string& name, const std::string& value, bool create) override;
+  bool WriteString(const std::string& key, const std::string& name, const std::wstring& value, bool create) override;
   bool DeleteValue(const std::string& key, const std::string& name) override;
 
  private:

@@ -1,6 +1,8 @@
 // The checker's life, the poll and the hand-over of replies to the GUI thread.
 #include "core/uChecker.h"
 
+#include <algorithm>
+
 #include "BuildConfig.h"
 #include "core/ReplyDecoding.h"
 #include "core/Traffic.h"
@@ -24,22 +26,10 @@ TChecker::TChecker(CheckerPorts ports)
   ResetSettings();
   ResetTraffic();
 
-  Loader = std::make_unique<HTTPDownload>(ports.Http, gui_);
+  Loader = std::make_unique<HTTPDownload>(std::move(ports.Http), gui_);
   Loader->UserAgent = kUserAgent;
-  // The component raises both events on its request thread: copy what they
-  // carry and apply it on the GUI thread, unless the checker is gone by then.
-  std::weak_ptr<char> alive = alive_;
-  IGuiQueue* gui = &gui_;
-  Loader->OnDownloaded = [this, alive, gui](HTTPDownload&, TMemoryStream& data) {
-    gui->Post([this, alive, body = data.Bytes] {
-      if (alive.lock()) HandleReply(body);
-    });
-  };
-  Loader->OnError = [this, alive, gui](HTTPDownload&, uint16_t code) {
-    gui->Post([this, alive, code] {
-      if (alive.lock()) HandleNetError(code);
-    });
-  };
+  // Anything longer is no informer reply: it fails like a broken connection.
+  Loader->MaxBodyBytes = kMaxReplyBytes;
 
   PollTimer = std::move(ports.Timer);
   PollTimer->SetInterval(60000);
@@ -47,6 +37,7 @@ TChecker::TChecker(CheckerPorts ports)
   PollTimer->SetOnTick([this] { Tick(); });
 
   LoadData();
+  BindLoader(RequestNow());
   WriteInstallPath();
   Checker = this;
 }
@@ -73,8 +64,34 @@ TChecker::~TChecker() {
   ResetSettings();
 }
 
-const std::string& TChecker::ProgramDir() const { return programDir_; }
-const std::string& TChecker::ExePath() const { return exePath_; }
+const std::filesystem::path& TChecker::ProgramDir() const { return programDir_; }
+const std::filesystem::path& TChecker::ExePath() const { return exePath_; }
+
+bool IsForumLink(std::string_view link) {
+  const std::string base = ForumBaseUrl();
+  if (link.substr(0, base.size()) != base) return false;
+  return std::none_of(link.begin(), link.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= 0x20 || b == 0x7F || c == '"' || c == '\'';
+  });
+}
+
+void TChecker::BindLoader(TRequestKind asked) {
+  // The component raises both events on its request thread: copy what they
+  // carry and apply it on the GUI thread, unless the checker is gone by then.
+  std::weak_ptr<char> alive = alive_;
+  IGuiQueue* gui = &gui_;
+  Loader->OnDownloaded = [this, alive, gui, asked](HTTPDownload&, TMemoryStream& data) {
+    gui->Post([this, alive, asked, body = data.Bytes] {
+      if (alive.lock()) HandleReply(body, asked);
+    });
+  };
+  Loader->OnError = [this, alive, gui](HTTPDownload&, uint16_t code) {
+    gui->Post([this, alive, code] {
+      if (alive.lock()) HandleNetError(code);
+    });
+  };
+}
 
 void TChecker::RaiseStatus(int32_t code) {
   if (OnStatus) OnStatus(code);
@@ -100,13 +117,16 @@ void TChecker::PollNow(bool countMinutes) {
       SaveData();
     }
   }
-  if (Loader->Busy) return;
+  if (Loader->Busy || awaitingReply_) return;
 
   RaiseStatus(csRequestSent);
   HaveData = !LastReply.empty();
-  std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(TopicCount) + "&u=" +
-                    kClientVersion + "&p=" + (NeedForumList ? "2" : HaveData ? "1" : "0");
-  Loader->Start(url);
+  const TRequestKind asked = RequestNow();
+  std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(asked.TopicCount) + "&u=" +
+                    kClientVersion + "&p=" + (asked.ForumList ? "2" : HaveData ? "1" : "0");
+  // The Loader is idle: its events may be bound anew for this request.
+  BindLoader(asked);
+  awaitingReply_ = Loader->Start(url);
   TotalOutBytes += kRequestBytes;
   LastOutBytes = kRequestBytes;
 }
@@ -116,13 +136,13 @@ void TChecker::ResetReply() {
   HaveData = false;
 }
 
-void TChecker::HandleReply(const std::string& body) {
+void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
+  awaitingReply_ = false;
   const uint32_t n = static_cast<uint32_t>(body.size());
-  if (NeedForumList) {
+  if (asked.ForumList) {
     NeedForumList = false;
     const std::string text = InflateReply(body);
-    ForumNames.Clear();
-    ForumNames.SetText(text);
+    ReadForumList(text, ForumNames);
     SaveData();
     LastInUnpacked = static_cast<uint32_t>(text.size());
   } else {
@@ -140,7 +160,7 @@ void TChecker::HandleReply(const std::string& body) {
       text = InflateReply(rest);
       LastInUnpacked = static_cast<uint32_t>(text.size());
     }
-    ParseReply(std::move(text));
+    ParseReply(std::move(text), asked.TopicCount);
   }
   LastInBytes = n;
   TotalInBytes += n;
@@ -150,6 +170,7 @@ void TChecker::HandleReply(const std::string& body) {
 }
 
 void TChecker::HandleNetError(uint16_t code) {
+  awaitingReply_ = false;
   // A failure while a catch-up is pending or during sleep belongs to the
   // network that was; the catch-up poll tells how things stand now.
   quietError_ = suspended_ || catchUpPending_ || (recovering_ && errorSounded_);

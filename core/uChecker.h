@@ -6,11 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "base/Ports.h"
 #include "core/DataFile.h"
 #include "core/StringList.h"
@@ -42,16 +45,24 @@ enum TCheckerStatus : int32_t {
 // The sound event names, in kind order 0, 1, 2.
 extern const char* const kSoundEventNames[3];
 
-// What the checker needs from the platform.
+// What the checker needs from the platform. The two paths are the system's
+// own (UTF-16 on Windows): a folder named outside cp1251 must still work.
 struct CheckerPorts {
   IGuiQueue& Gui;
-  IHttpTransport& Http;
+  SharedTransport Http;
   std::unique_ptr<IPollTimer> Timer;
   IRegistry& Registry;
   ISoundPlayer& Sound;
   const IClock& Clock;
-  std::string ProgramDir;  // the executable's folder, ending in a backslash (or "/" in tests)
-  std::string ExePath;     // full path of the running executable
+  std::filesystem::path ProgramDir;  // the executable's folder, ending in a separator
+  std::filesystem::path ExePath;     // full path of the running executable
+};
+
+// What a request asked for, fixed when it is sent: its reply is read as that
+// kind and applies at most that many topics, whatever changed meanwhile.
+struct TRequestKind {
+  bool ForumList = false;
+  int32_t TopicCount = 0;
 };
 
 // The settings block and text settings are the TStoredSettings base.
@@ -110,16 +121,22 @@ class TChecker : public TStoredSettings {
   // to tell how things stand.
   bool QuietError() const { return quietError_; }
 
-  const std::string& ProgramDir() const;
-  const std::string& ExePath() const;
+  const std::filesystem::path& ProgramDir() const;
+  const std::filesystem::path& ExePath() const;
 
   // --- the steps behind the operations, public for the windows and the tests ---
-  // The reply handler proper, on the GUI thread: the body as received.
-  void HandleReply(const std::string& body);
+  // The reply handler proper, on the GUI thread: the body as received, for a
+  // request of the given kind (by default one sent now).
+  void HandleReply(const std::string& body, TRequestKind asked);
+  void HandleReply(const std::string& body) { HandleReply(body, RequestNow()); }
   // The network error handler, on the GUI thread.
   void HandleNetError(uint16_t code);
-  // Applies a decompressed topic reply (flag character first).
-  void ParseReply(std::string text);
+  // Applies a decompressed topic reply (flag character first), at most
+  // `maxTopics` of its records (by default TopicCount).
+  void ParseReply(std::string text, int32_t maxTopics);
+  void ParseReply(std::string text) { ParseReply(std::move(text), TopicCount); }
+  // The kind of request that Poll would send now.
+  TRequestKind RequestNow() const { return {NeedForumList, TopicCount}; }
   // Frees the records of Items (without any event).
   void ClearItems();
   // Looks the topic up in ReadMarks: true when read at exactly this reply
@@ -148,13 +165,15 @@ class TChecker : public TStoredSettings {
   // After a reply or a failure: ends the outage or schedules its retry.
   void Recovered();
   void RetryLater();
+  // Binds the Loader's events for the next request, which asks for `asked`.
+  void BindLoader(TRequestKind asked);
 
   IGuiQueue& gui_;
   IRegistry& registry_;
   ISoundPlayer& sound_;
   const IClock& clock_;
-  std::string programDir_;
-  std::string exePath_;
+  std::filesystem::path programDir_;
+  std::filesystem::path exePath_;
   std::string forumBase_;
   bool suspended_ = false;
   bool shortPending_ = false;    // the timer runs a catch-up or retry delay
@@ -164,6 +183,10 @@ class TChecker : public TStoredSettings {
   bool errorSounded_ = false;    // a failure of this outage has been reported aloud
   uint32_t retryMs_ = 0;         // the next retry's delay
   bool quietError_ = false;
+  // A request has been sent and its reply (or failure) not yet handled here.
+  // Busy turns false before the reply posted to the GUI queue runs; no
+  // request may go out in that gap.
+  bool awaitingReply_ = false;
   // Tasks posted by the request thread hold a weak reference; they do nothing
   // once the checker is gone.
   std::shared_ptr<char> alive_;
@@ -171,9 +194,15 @@ class TChecker : public TStoredSettings {
 
 // Forum base URL: the forum site followed by "/forum/".
 std::string ForumBaseUrl();
+// Whether a topic or favourite link may be handed to the shell: it starts with
+// the forum base URL and holds no control character, blank or quote. Anything
+// else (a file, a share, another site, a command line) is never opened.
+bool IsForumLink(std::string_view link);
+// The largest reply body taken from the informer server.
+inline constexpr uint32_t kMaxReplyBytes = 1u << 20;
 // The agent string of every request.
-inline constexpr const char* kUserAgent = "Zelt Rarazovo 0.4";
-inline constexpr const char* kClientVersion = "0.4";
+inline constexpr const char* kUserAgent = build::kProductName;
+inline constexpr const char* kClientVersion = build::kVersion;
 // Settling after a resume or a network change, before the catch-up poll.
 inline constexpr uint32_t kCatchUpDelayMs = 3000;
 // The first retry of a failed catch-up poll; each next one waits twice as long.

@@ -1,5 +1,7 @@
 // The reply handler: a body as the server might send it, applied to a fresh
-// checker, then reused by a short follow-up reply.
+// checker, then reused by a short follow-up reply; then every topic goes into
+// the favourites and the read marks. No server text may split or add a list
+// entry, and data.dat keeps every list as it is.
 //   byte 0, bit 0: the request asked for the forum list
 //           bit 1: the user's own posts count as read (nick "Ivan")
 //           bit 2: some topics are already read
@@ -7,31 +9,20 @@
 //                  fuzzer explores the text rather than zlib's checks)
 //           bit 4: the follow-up reply is one byte "1" (else no bytes)
 //   the rest: the body
-#include <zlib.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "core/DataFile.h"
 #include "core/ReplyDecoding.h"
 #include "core/uChecker.h"
-#include "fuzz/fuzz_ports.h"
+#include "tests/support/Fakes.h"
 
 namespace {
 
 using namespace zelt;
-using namespace zelt::fuzzing;
-
-std::string Deflate(const std::string& text) {
-  uLongf n = compressBound(static_cast<uLong>(text.size()));
-  std::string z(n, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
-                static_cast<uLong>(text.size()), 1) != Z_OK)
-    return {};
-  z.resize(n);
-  return z.substr(2);
-}
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -54,21 +45,47 @@ void CheckState(const TChecker& c, const std::string& forumBase) {
   Check(c.LastInUnpacked <= kMaxInflatedText);
 }
 
+size_t Count(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
+
+bool HasLineBytes(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// The forum names, favourites and read marks, and data.dat's copy of them.
+void CheckLists(TChecker& c) {
+  Check(c.ForumNames.Count() <= kMaxForumLines);
+  for (const std::string& line : c.ForumNames.Lines())
+    Check(line.size() <= kMaxForumLineBytes && line.find('=') != std::string::npos && Count(line, '\x11') == 0 &&
+          !HasLineBytes(line));
+  for (const auto& item : c.Items) {
+    c.AddFavorite(item.get());
+    c.MarkItemRead(item.get());
+  }
+  for (const std::string& entry : c.Favorites.Lines()) Check(Count(entry, '\x11') == 3 && !HasLineBytes(entry));
+  for (const std::string& entry : c.ReadMarks.Lines()) Check(Count(entry, '\x11') == 1 && !HasLineBytes(entry));
+  TDataImage image, back;
+  image.Favorites = c.Favorites;
+  image.ForumNames = c.ForumNames;
+  image.ReadMarks = c.ReadMarks;
+  Check(ParseDataImage(SerializeDataImage(image), back));
+  Check(back.Favorites.Lines() == c.Favorites.Lines() && back.ForumNames.Lines() == c.ForumNames.Lines() &&
+        back.ReadMarks.Lines() == c.ReadMarks.Lines());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  static NullGui gui;
-  static NullTransport http;
-  static NullRegistry registry;
-  static NullSound sound;
-  static FixedClock clock;
+  // Nothing here reaches the network or the GUI queue.
+  static fake::GuiQueue gui;
+  static fake::Transport http;
+  static fake::Registry registry;
+  static fake::Sound sound;
+  static fake::Clock clock;
   const uint8_t mode = data[0];
   std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  if (mode & 8) body = Deflate(body);
+  if (mode & 8) body = fake::CompressedBody(body, 1);
 
   // A folder that does not exist: saves fail at once, as a full disk would.
-  TChecker c(CheckerPorts{gui, http, std::make_unique<NullTimer>(), registry, sound, clock,
+  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock,
                           "/nonexistent-zelt-fuzz/", "ZeltInformer.exe"});
   const std::string forumBase = ForumBaseUrl();
   c.ForumNames.SetText("General=15\r\nNews=5\r\n");
@@ -98,5 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(c.UpdateAvailable == ((mode & 16) != 0));
   }
+  CheckLists(c);
   return 0;
 }

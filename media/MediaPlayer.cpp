@@ -15,6 +15,18 @@ namespace {
 using SendCommandFn = MCIERROR WINAPI(MCIDEVICEID, UINT, DWORD_PTR, DWORD_PTR);
 using ErrorStringFn = BOOL WINAPI(MCIERROR, LPSTR, UINT);
 constexpr wchar_t kWinmm[] = L"winmm.dll";
+
+// Some MCI drivers open their file through the system's ANSI code page (Wine's
+// wave driver does): a name that code page cannot hold (a Russian name on a
+// Western system) is handed over in its short form, which it can.
+std::wstring OpenableName(const std::wstring& name) {
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (!lossy) return name;
+  wchar_t shortName[MAX_PATH];
+  const DWORD n = GetShortPathNameW(name.c_str(), shortName, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(shortName, n) : name;
+}
 }  // namespace
 
 MCIERROR RealMciSend(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params) {
@@ -37,7 +49,7 @@ MCIERROR RealMciSend(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params
     w.lpstrDeviceType = reinterpret_cast<LPCWSTR>(a->lpstrDeviceType);  // a device type id, or unused
   }
   if ((flags & MCI_OPEN_ELEMENT) && !(flags & MCI_OPEN_ELEMENT_ID) && a->lpstrElementName) {
-    element = Widen(a->lpstrElementName);
+    element = OpenableName(Widen(a->lpstrElementName));
     w.lpstrElementName = element.c_str();
   } else {
     w.lpstrElementName = reinterpret_cast<LPCWSTR>(a->lpstrElementName);

@@ -76,8 +76,8 @@ std::vector<std::string> SplitLines(const std::string& block) {
 
 }  // namespace
 
-DownloadWorker::DownloadWorker(HTTPDownload& owner, IHttpTransport& transport, IGuiQueue& gui)
-    : Owner(&owner), transport_(transport), gui_(gui) {}
+DownloadWorker::DownloadWorker(HTTPDownload& owner, SharedTransport transport, IGuiQueue& gui)
+    : Owner(&owner), transportShare_(std::move(transport)), transport_(*transportShare_), gui_(gui) {}
 
 bool DownloadWorker::Run() {
   std::shared_ptr<DownloadWorker> self = shared_from_this();
@@ -97,7 +97,8 @@ void DownloadWorker::Control() {
     std::thread request([self] { self->RequestThread(); });
     request.join();
   } catch (const std::system_error&) {
-    MarkEnded();  // the request thread never ran
+    ReportNoMemory();  // the request thread never ran
+    MarkEnded();
   }
   Finish();
 }
@@ -106,9 +107,18 @@ void DownloadWorker::RequestThread() {
   try {
     Request();
   } catch (const std::exception&) {
-    // Out of memory on a copy or a buffer: the request ends without an event.
+    ReportNoMemory();  // out of memory on a copy or a buffer
   }
   MarkEnded();
+}
+
+// A request that cannot go on for want of memory or a thread still ends with
+// an event: its caller may be waiting for the answer before it sends another.
+void DownloadWorker::ReportNoMemory() {
+  try {
+    RaiseError(inet::kErrorNoMemory);
+  } catch (const std::exception&) {
+  }
 }
 
 void DownloadWorker::MarkEnded() {
@@ -235,8 +245,11 @@ bool DownloadWorker::OpenConnection(RequestHandles& h) {
   if (UseSystemProxy) {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
   } else if (!ProxyServer.empty()) {
-    // "http=" limits the proxy to HTTP.
-    const std::string proxy = "http=" + ProxyServer + ":" + std::to_string(ProxyPort);
+    // "http=" alone limits the proxy to HTTP, and an https request would
+    // then go direct, which fails where the proxy is the only way out; an
+    // https request names it for both.
+    const std::string server = ProxyServer + ":" + std::to_string(ProxyPort);
+    const std::string proxy = Secure ? "http=" + server + " https=" + server : "http=" + server;
     h.internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
   } else {
     h.internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);

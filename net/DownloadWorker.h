@@ -35,7 +35,7 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
  public:
   static constexpr uint32_t kReadChunk = 4096;
 
-  DownloadWorker(HTTPDownload& owner, IHttpTransport& transport, IGuiQueue& gui);
+  DownloadWorker(HTTPDownload& owner, SharedTransport transport, IGuiQueue& gui);
   DownloadWorker(const DownloadWorker&) = delete;
   DownloadWorker& operator=(const DownloadWorker&) = delete;
 
@@ -63,6 +63,7 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   void ReadBody(RequestHandles& h);
   void MarkEnded();
   void Finish();
+  void ReportNoMemory();
 
   // Calls f(owner) under the lock while attached; false when detached.
   template <class F>
@@ -99,6 +100,9 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   int32_t ContentLength = 0;
   int64_t BytesDone = 0;
 
+  // The worker's own share: the transport lives until the request thread,
+  // which closes its handles last, has let the worker go.
+  SharedTransport transportShare_;
   IHttpTransport& transport_;
   IGuiQueue& gui_;
 

@@ -26,7 +26,7 @@ uint16_t PortValue(const std::string& text) {
 
 }  // namespace
 
-HTTPDownload::HTTPDownload(IHttpTransport& transport, IGuiQueue& gui) : transport_(transport), gui_(gui) {}
+HTTPDownload::HTTPDownload(SharedTransport transport, IGuiQueue& gui) : transport_(std::move(transport)), gui_(gui) {}
 
 HTTPDownload::~HTTPDownload() { Stop(); }
 

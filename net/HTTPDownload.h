@@ -12,9 +12,9 @@
 // Stop of its own component.
 //
 // Lifetime. After Stop (or destruction) a request still blocked in the network
-// is left to finish on its own; it never touches the component again. The
-// transport and the GUI queue are application-wide and must outlive every
-// request a component has started.
+// is left to finish on its own; it never touches the component again, and it
+// keeps its share of the transport until it ends. The GUI queue is
+// application-wide and must outlive every request a component has started.
 //
 // Fields other than Busy and ContentLength are the caller's: set them while
 // the component is idle, read Data and ResponseHeaders in the handlers or while
@@ -55,7 +55,7 @@ class DownloadWorker;
 class HTTPDownload {
  public:
   // The transport makes the network calls; the GUI queue carries OnProgress.
-  HTTPDownload(IHttpTransport& transport, IGuiQueue& gui);
+  HTTPDownload(SharedTransport transport, IGuiQueue& gui);
   ~HTTPDownload();  // Stops first.
   HTTPDownload(const HTTPDownload&) = delete;
   HTTPDownload& operator=(const HTTPDownload&) = delete;
@@ -104,7 +104,7 @@ class HTTPDownload {
 
  private:
   friend class DownloadWorker;
-  IHttpTransport& transport_;
+  SharedTransport transport_;
   IGuiQueue& gui_;
 };
 

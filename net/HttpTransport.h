@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace zelt {
 
@@ -31,6 +33,8 @@ inline constexpr uint16_t kErrorBodyTooLarge = 223;
 // The body ended before, or ran past, its Content-Length, or a read failed
 // part-way (WholeBodyOnly): WinInet's "connection aborted".
 inline constexpr uint16_t kErrorBodyIncomplete = 12030;
+// No memory or no thread for the request: the system's ERROR_NOT_ENOUGH_MEMORY.
+inline constexpr uint16_t kErrorNoMemory = 8;
 }  // namespace inet
 
 class IHttpTransport {
@@ -55,6 +59,25 @@ class IHttpTransport {
   virtual void CloseHandle(HttpHandle h) = 0;
   // The calling thread's last error (GetLastError).
   virtual uint32_t LastError() = 0;
+};
+
+// The transport as a request holds it. A request left behind by Stop may go on
+// in the network after its component and the program's windows are gone, so
+// each request keeps a share of the transport until its thread ends. Made from
+// a shared_ptr it owns a share; made from a reference it owns nothing, and the
+// caller keeps the transport alive past every request (a process-wide or a
+// test's transport).
+class SharedTransport {
+ public:
+  template <class T>
+  SharedTransport(std::shared_ptr<T> owned) : p_(std::move(owned)) {}  // NOLINT: implicit by design
+  SharedTransport(IHttpTransport& unowned) : p_(std::shared_ptr<IHttpTransport>(), &unowned) {}  // NOLINT
+  IHttpTransport& operator*() const { return *p_; }
+  IHttpTransport* operator->() const { return p_.get(); }
+  IHttpTransport* get() const { return p_.get(); }
+
+ private:
+  std::shared_ptr<IHttpTransport> p_;
 };
 
 }  // namespace zelt

@@ -4,6 +4,18 @@
 //   ZeltProbe halt            broadcast ZELTI_HALT
 //   ZeltProbe watch <ms>      print "MSG <name>" for each instance message seen
 //   ZeltProbe hang <ms>       own a top-level window that stops answering
+// A hostile peer on the same desktop:
+//   ZeltProbe peer <n> [pumpMs]   broadcast ZELTI_FIND and answer every ZELTI_HERE
+//                                 with another FIND, sent from inside the HERE
+//                                 (at most n in all); print "HERE <count>"
+//   ZeltProbe stall <k> <ms>      own k windows that each take ms to handle a
+//                                 ZELTI_HERE, then broadcast ZELTI_FIND: a copy
+//                                 answering it is held that long per window.
+//                                 Prints "STALL" at the first HERE, "DONE" at the end
+//   ZeltProbe flood TARGET <seed> post every message from WM_APP to WM_APP+32
+//                                 with random parameters to every window of the
+//                                 process owning TARGET (hidden and message-only
+//                                 ones included), and broadcast them; "FLOOD <n>"
 // Looking at and pressing the program's windows (texts as hex of UTF-8, a
 // window as "class:NAME" or "title:HEX"):
 //   ZeltProbe ui-list <window>            print "WIN"/"CTL" lines for the window and its controls
@@ -15,13 +27,21 @@
 // window class such as ZeltMainForm; with several windows of the class the
 // first visible, enabled one that is not a tool window is taken):
 //   ZeltProbe key TARGET VK [count [gapMs]]   post WM_KEYDOWN + WM_KEYUP
-//   ZeltProbe post TARGET MSG WPARAM LPARAM    post any message
+//   ZeltProbe post TARGET MSG WPARAM LPARAM [CHILDCLASS]
+//                                              post any message (to the first
+//                                              descendant of CHILDCLASS when given)
+//   ZeltProbe rows TARGET                      the rows of its first list view
+//   ZeltProbe posthwnd HWND MSG WPARAM LPARAM  post to a window by its handle (hex,
+//                                              as ui-list prints it): sends nothing,
+//                                              so it works while the window's
+//                                              thread is busy
 //   ZeltProbe click TARGET CHILDCLASS X Y      post a left click at X,Y of the
 //                                              first descendant of CHILDCLASS
 //   ZeltProbe stats TARGET                     figures of the window's process
 //   ZeltProbe serve                            read such commands from stdin,
 //                                              one per line, one answer line each
 #include <windows.h>
+#include <commctrl.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 #include <psapi.h>
@@ -50,10 +70,25 @@ Named g_msgs[] = {{"ZELTI_START", 0}, {"ZELTI_CLOSE", 0}, {"ZELTI_HALT", 0}, {"Z
 int g_here = 0;
 bool g_print = false;
 
+// The hostile peers: a FIND answered to every HERE (up to g_peerLimit in
+// all), or every HERE held g_stallMs.
+int g_peerLimit = 0;
+DWORD g_stallMs = 0;
+void Send(UINT msg);
+UINT Id(const char* name);
+
 LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   for (const Named& m : g_msgs) {
     if (m.id != 0 && msg == m.id) {
-      if (std::strcmp(m.name, "ZELTI_HERE") == 0) ++g_here;
+      if (std::strcmp(m.name, "ZELTI_HERE") == 0) {
+        ++g_here;
+        if (g_stallMs) {
+          if (g_here == 1) std::printf("STALL\n");
+          std::fflush(stdout);
+          Sleep(g_stallMs);
+        }
+        if (g_here < g_peerLimit) Send(Id("ZELTI_FIND"));
+      }
       if (g_print) {
         std::printf("MSG %s %lu\n", m.name, static_cast<unsigned long>(GetTickCount()));
         std::fflush(stdout);
@@ -69,7 +104,7 @@ HWND MakeWindow() {
   wc.lpfnWndProc = ProbeProc;
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "ZeltProbeWindow";
-  RegisterClassA(&wc);
+  RegisterClassA(&wc);  // fails harmlessly for the second window
   // Hidden top-level window: broadcasts reach it, message-only windows miss them.
   return CreateWindowExA(0, wc.lpszClassName, "ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                          wc.hInstance, nullptr);
@@ -437,11 +472,69 @@ std::string Stats(const std::string& target) {
 
 unsigned long Number(const std::string& s) { return std::strtoul(s.c_str(), nullptr, 0); }
 
+// --- flooding a process's windows ---
+
+struct ProcessWindows {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOfProcess(HWND hwnd, LPARAM lp) {
+  auto* p = reinterpret_cast<ProcessWindows*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != p->pid) return TRUE;
+  p->found.push_back(hwnd);
+  for (HWND c : Descendants(hwnd)) p->found.push_back(c);
+  return TRUE;
+}
+
+std::string Flood(const std::string& target, unsigned long seed) {
+  HWND hwnd = FindTarget(target);
+  if (!hwnd) return "ERR no window " + target;
+  ProcessWindows p{0, {}};
+  GetWindowThreadProcessId(hwnd, &p.pid);
+  EnumWindows(CollectOfProcess, reinterpret_cast<LPARAM>(&p));
+  // Message-only windows are no top-level windows: they are found apart.
+  for (HWND m = nullptr; (m = FindWindowExW(HWND_MESSAGE, m, nullptr, nullptr)) != nullptr;) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(m, &pid);
+    if (pid == p.pid) p.found.push_back(m);
+  }
+  uint64_t state = seed * 6364136223846793005ull + 1442695040888963407ull;
+  auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    // Pointers that point nowhere, small numbers and all bits set, mixed.
+    switch ((state >> 60) & 3) {
+      case 0: return static_cast<uintptr_t>(state >> 16);
+      case 1: return static_cast<uintptr_t>((state >> 33) & 0xFF);
+      case 2: return ~uintptr_t{0};
+      default: return static_cast<uintptr_t>(0x10000 + ((state >> 20) & 0xFFFF0));
+    }
+  };
+  int posts = 0;
+  for (UINT msg = WM_APP; msg <= WM_APP + 32; ++msg) {
+    for (HWND w : p.found) posts += PostMessageW(w, msg, next(), static_cast<LPARAM>(next())) ? 1 : 0;
+    posts += PostMessageW(HWND_BROADCAST, msg, next(), static_cast<LPARAM>(next())) ? 1 : 0;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, msg, next(), static_cast<LPARAM>(next()), SMTO_ABORTIFHUNG, 2000, &result);
+  }
+  return "FLOOD " + std::to_string(posts) + " windows=" + std::to_string(p.found.size());
+}
+
 // One driving command (key, post, click, stats); returns the answer line.
 std::string Drive(const std::vector<std::string>& a) {
   if (a.empty()) return "ERR empty";
   const std::string& cmd = a[0];
   if (cmd == "stats" && a.size() >= 2) return Stats(a[1]);
+  if (cmd == "flood" && a.size() >= 3) return Flood(a[1], Number(a[2]));
+  if (cmd == "posthwnd" && a.size() >= 5) {
+    HWND to = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(a[1].c_str(), nullptr, 16)));
+    return PostMessageW(to, static_cast<UINT>(Number(a[2])), static_cast<WPARAM>(Number(a[3])),
+                        static_cast<LPARAM>(Number(a[4])))
+               ? "OK"
+               : "ERR post failed";
+  }
   if (a.size() < 2) return "ERR usage";
   HWND hwnd = FindTarget(a[1]);
   if (!hwnd) return "ERR no window " + a[1];
@@ -457,9 +550,18 @@ std::string Drive(const std::vector<std::string>& a) {
   }
   if (cmd == "post" && a.size() >= 5) {
     const UINT msg = static_cast<UINT>(Number(a[2]));
-    return PostMessageA(hwnd, msg, static_cast<WPARAM>(Number(a[3])), static_cast<LPARAM>(Number(a[4])))
+    HWND to = a.size() >= 6 ? FindDescendant(hwnd, a[5]) : hwnd;
+    if (!to) return "ERR no child " + a[5];
+    return PostMessageA(to, msg, static_cast<WPARAM>(Number(a[3])), static_cast<LPARAM>(Number(a[4])))
                ? "OK"
                : "ERR post failed";
+  }
+  if (cmd == "rows") {
+    HWND list = FindDescendant(hwnd, "SysListView32");
+    if (!list) return "ERR no list";
+    DWORD_PTR n = 0;
+    if (!SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &n)) return "ERR no answer";
+    return "ROWS " + std::to_string(n);
   }
   if (cmd == "click" && a.size() >= 5) {
     HWND child = FindDescendant(hwnd, a[2]);
@@ -498,7 +600,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return rc;
   }
-  if (cmd == "key" || cmd == "post" || cmd == "click" || cmd == "stats") {
+  if (cmd == "key" || cmd == "post" || cmd == "click" || cmd == "stats" || cmd == "rows" || cmd == "flood") {
     const std::string answer = Drive(std::vector<std::string>(argv + 1, argv + argc));
     std::printf("%s\n", answer.c_str());
     return answer.rfind("ERR", 0) == 0 ? 1 : 0;
@@ -530,6 +632,24 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     Pump(ms);
     std::printf("DONE\n");
+  } else if (cmd == "peer" || cmd == "stall") {
+    // peer <n> [pumpMs] | stall <k> <ms>
+    const unsigned long n = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
+    if (cmd == "peer") {
+      g_peerLimit = static_cast<int>(n);
+    } else {
+      g_stallMs = argc > 3 ? static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)) : 500;
+      for (unsigned long i = 1; i < n; ++i) MakeWindow();
+    }
+    Send(Id("ZELTI_FIND"));
+    if (cmd == "peer") {
+      Pump(argc > 3 ? static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)) : 1000);
+    } else {
+      // Until every window has been held once (or the copy gave up on them).
+      const DWORD end = GetTickCount() + static_cast<DWORD>(n) * g_stallMs + 5000;
+      while (g_here < static_cast<int>(n) && static_cast<int>(end - GetTickCount()) > 0) Pump(50);
+    }
+    std::printf("%s %d\n", cmd == "peer" ? "HERE" : "DONE", g_here);
   } else if (cmd == "hang") {
     std::printf("READY\n");
     std::fflush(stdout);

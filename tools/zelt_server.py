@@ -7,12 +7,17 @@ topic pages and the update files. Python 3 standard library only.
 Command line
 ------------
   python3 tools/zelt_server.py [--host 127.0.0.1] [--port 18765] [--port-file F]
+                               [--ready F] [--alive F] [--max-seconds N]
                                [--topics FILE.json | --demo] [--update-dir DIR]
                                [--log FILE.jsonl] [--tick SECONDS] [--seed N]
                                [--verbose]
 
   --port 0      take a free port. The port is always printed as the first line
-                of stdout, "PORT <n>", and written to --port-file when given.
+                of stdout, "PORT <n>", and written to --port-file when given
+                (the number) and to --ready (a line "port=<n>").
+  --alive FILE  end once FILE no longer exists (a test that started the
+                server from another system, where no signal reaches it);
+                --max-seconds N ends it after N seconds in any case.
   --demo        built-in demo topics; every --tick seconds (default 20, 0 = off)
                 one random topic gains 1..3 replies and a new last author.
                 Without --update-dir the demo serves tools/demo/update/.
@@ -73,6 +78,14 @@ Control API (loopback clients only; bodies and answers are JSON)
           delay_headers (0.0 s before the status line),
           close_after_bytes (send only this many body bytes, then close),
           close_before_headers (true = drop the connection without answering).
+        Hostile replies, for the tests of a program under attack (see the
+        section "Hostile replies" below):
+          endless (true = no Content-Length, the body (or filler) sent again
+                and again until the client goes away),
+          bomb {"head": "0", "unit": TEXT, "bytes": N} (the body is the
+                compressed text head + unit repeated up to N bytes: a few
+                kilobytes that inflate to N),
+          hold (true = wait before answering until POST /_control/release).
   POST /_control/topics      replace the topic set (topic file format).
   GET  /_control/topics      the current topic set, newest first.
   POST /_control/bump        {"path": "topic-1", "replies": 1, "author": "X"}
@@ -82,13 +95,15 @@ Control API (loopback clients only; bodies and answers are JSON)
   POST /_control/update-file {"name": "files.zip", REPLY fields...} overrides
         the file from the folder; {"name": ..., "status": 404} makes it
         missing; {"name": ..., "remove": true} drops the override.
+  POST /_control/release     lets every held reply go.
   POST /_control/reset       clears the script queues, the request log and
         the per-client memory; with {"all": true} also the version override,
         the update-file overrides and the topic set as started.
   GET  /_control/log         the request log: a JSON array of
         {"time", "method", "path", "query", "request_line", "headers",
-         "proxied", "client"}, one per request outside /_control/. The same
-        objects are appended as JSON lines to --log.
+         "proxied", "client"}, one per request outside /_control/, with
+        "aborted": true once the client left before its body was written.
+        The same objects (as first recorded) are appended as JSON lines to --log.
 """
 
 import argparse
@@ -288,6 +303,9 @@ def parse_reply_plan(obj, where="reply"):
         raise ValueError("%s: %s" % (where, exc))
     if not 100 <= status <= 999 or chunk < 1 or delay < 0 or delay_headers < 0:
         raise ValueError("%s: status, chunk or delay out of range" % where)
+    hostile = parse_hostile(obj, where)
+    if hostile.get("bomb") is not None:
+        body = hostile["bomb"]
     return {
         "status": status,
         "reason": str(obj.get("reason", "")),
@@ -299,7 +317,68 @@ def parse_reply_plan(obj, where="reply"):
         "delay_headers": delay_headers,
         "close_after_bytes": close_after,
         "close_before_headers": bool(obj.get("close_before_headers", False)),
+        "endless": hostile["endless"],
+        "hold": hostile["hold"],
     }
+
+
+# --------------------------------------------------------------------------
+# Hostile replies: what an attacker on the path could send instead of the
+# informer's answer. Only scripted replies use them.
+
+MAX_BOMB_BYTES = 64 << 20
+ENDLESS_FILLER = b"\x11\r\n" * 1365 + b"\x00"
+
+
+def parse_hostile(obj, where):
+    """The hostile fields of a scripted reply; a bomb is built here."""
+    out = {"endless": bool(obj.get("endless", False)), "hold": bool(obj.get("hold", False)), "bomb": None}
+    bomb = obj.get("bomb")
+    if bomb is not None:
+        try:
+            head = str(bomb.get("head", "")).encode("cp1251")
+            unit = str(bomb["unit"]).encode("cp1251")
+            size = int(bomb["bytes"])
+        except (AttributeError, KeyError, TypeError, ValueError, UnicodeEncodeError) as exc:
+            raise ValueError("%s: bad bomb: %s" % (where, exc))
+        if not unit or not 0 < size <= MAX_BOMB_BYTES:
+            raise ValueError("%s: a bomb needs a unit and 1..%d bytes" % (where, MAX_BOMB_BYTES))
+        packer = zlib.compressobj(9)
+        out["bomb"] = packer.compress(head)
+        block = unit * max(1, (1 << 16) // len(unit))
+        for _ in range(max(1, size // len(block))):
+            out["bomb"] += packer.compress(block)
+        out["bomb"] = (out["bomb"] + packer.flush())[2:]
+    return out
+
+
+class Holder:
+    """Held replies wait here until the test lets them go."""
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.generation = 0
+        self.stopping = False
+
+    def wait(self):
+        with self.cond:
+            seen = self.generation
+            self.cond.wait_for(lambda: self.generation != seen or self.stopping)
+
+    def release(self, stopping=False):
+        with self.cond:
+            self.generation += 1
+            self.stopping = self.stopping or stopping
+            self.cond.notify_all()
+
+
+def send_endless(wfile, body, chunk):
+    """Writes the body again and again until the peer goes away."""
+    piece = body or ENDLESS_FILLER
+    piece = piece * max(1, chunk // len(piece))
+    while True:
+        wfile.write(piece)
+        wfile.flush()
 
 
 def is_loopback(address):
@@ -370,6 +449,7 @@ class State:
     def __init__(self, topic_doc, update_dir=None, log_path=None):
         latest, forums, topics = normalize_topic_set(topic_doc)
         self.lock = threading.Lock()
+        self.holder = Holder()
         self.initial = (latest or "0.4", forums or {}, topics)
         self.latest_version = latest or "0.4"
         self.forums = dict(forums or {})
@@ -605,6 +685,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # -- routing
 
     def _dispatch(self):
+        self.entry = None
         target = self.path
         proxied = bool(_ABSOLUTE_URI.match(target))
         if proxied:
@@ -617,7 +698,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._control(path, query)
             return
 
-        self.state.record({
+        self.entry = {
             "time": time.time(),
             "method": self.command,
             "path": path,
@@ -626,7 +707,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "headers": self._header_dict(),
             "proxied": proxied,
             "client": self.client_address[0],
-        })
+        }
+        self.state.record(self.entry)
         if "close" in (self.headers.get("Proxy-Connection") or "").lower():
             self.close_connection = True
         if self.command == "POST":
@@ -748,6 +830,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif name == "update-file":
                 self.state.set_override(doc)
                 self._send_json(200, {"ok": True})
+            elif name == "release":
+                self.state.holder.release()
+                self._send_json(200, {"ok": True})
             elif name == "reset":
                 self.state.reset(bool(doc.get("all", False)))
                 self._send_json(200, {"ok": True})
@@ -773,6 +858,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if plan["close_before_headers"]:
             self.close_connection = True
             return
+        if plan["hold"]:
+            self.state.holder.wait()
         if plan["delay_headers"]:
             time.sleep(plan["delay_headers"])
         status = plan["status"]
@@ -790,7 +877,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "content-length" in names:
             # A length given by the script may be a lie: never reuse the connection.
             self.close_connection = True
-        elif plan["content_length"]:
+        elif plan["content_length"] and not plan["endless"]:
             headers["Content-Length"] = str(len(body))
         else:
             self.close_connection = True
@@ -809,6 +896,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(("\r\n".join(head) + "\r\n\r\n").encode("latin-1", errors="replace"))
             if self.command == "HEAD":
                 return
+            if plan["endless"]:
+                send_endless(self.wfile, body, plan["chunk"])
             chunk, delay = plan["chunk"], plan["delay"]
             for i in range(0, len(body), chunk):
                 if i and delay:
@@ -818,6 +907,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, socket.timeout):
             # The client went away (a size-only request stops after the headers).
             self.close_connection = True
+            if getattr(self, "entry", None) is not None:
+                self.entry["aborted"] = True
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -850,6 +941,9 @@ def main(argv=None):
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, default=DEFAULT_PORT)
     ap.add_argument("--port-file")
+    ap.add_argument("--ready", help='write "port=<n>" to this file once listening')
+    ap.add_argument("--alive", help="end once this file no longer exists")
+    ap.add_argument("--max-seconds", type=float, help="end after this many seconds")
     source = ap.add_mutually_exclusive_group()
     source.add_argument("--topics", help="topic set JSON file")
     source.add_argument("--demo", action="store_true", help="built-in demo topics with simulation")
@@ -893,6 +987,11 @@ def main(argv=None):
     port = server.server_address[1]
     if args.port_file:
         write_port_file(args.port_file, port)
+    if args.ready:
+        tmp = args.ready + ".tmp"
+        with open(tmp, "w", encoding="ascii") as f:
+            f.write("port=%d\n" % port)
+        os.replace(tmp, args.ready)
     sys.stdout.write("PORT %d\n" % port)
     sys.stdout.flush()
 
@@ -903,12 +1002,16 @@ def main(argv=None):
     rng = random.Random(args.seed)
     simulate = args.demo and args.tick > 0
     next_tick = time.monotonic() + args.tick
+    deadline = time.monotonic() + args.max_seconds if args.max_seconds else None
     while not stopping:
         time.sleep(0.1)
+        if (args.alive and not os.path.exists(args.alive)) or (deadline and time.monotonic() > deadline):
+            break
         if simulate and not stopping and time.monotonic() >= next_tick:
             state.simulate_step(rng)
             next_tick = max(next_tick + args.tick, time.monotonic())
 
+    state.holder.release(stopping=True)
     server.shutdown()
     server.server_close()
     serving.join(timeout=5)

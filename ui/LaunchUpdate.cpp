@@ -27,10 +27,10 @@ std::string SystemErrorText(DWORD code) {
   return Narrow(message);
 }
 
-bool LaunchUpdate(const std::string& programDir, HWND appWindow, const std::string& caption) {
+bool LaunchUpdate(const std::filesystem::path& programDir, HWND appWindow, const std::string& caption) {
   // The wide call keeps a folder name outside the system's ANSI code page
   // intact; the request is the same as the ANSI one.
-  const std::wstring file = Widen(programDir + kPatchFileName);
+  const std::wstring file = (programDir / kPatchFileName).wstring();
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   // 0x40 | 0x100, and no error box of the shell's own: the program reports a

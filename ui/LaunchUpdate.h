@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -21,12 +22,11 @@ using ShellExecuteExFn = std::function<bool(SHELLEXECUTEINFOW& info)>;
 // Replace for tests; an empty function restores the platform's call.
 void SetShellExecuteExHook(ShellExecuteExFn fn);
 
-// Starts programDir + "sfx.exe" with the verb "open", shown normally and
+// Starts "sfx.exe" in programDir with the verb "open", shown normally and
 // owned by the active window. A failure is reported in a message box owned
 // by `appWindow`, brought to the foreground, titled `caption`, with the
-// system's text for the error. `programDir` ends in a backslash.
-// Returns whether the patch was started.
-bool LaunchUpdate(const std::string& programDir, HWND appWindow, const std::string& caption);
+// system's text for the error. Returns whether the patch was started.
+bool LaunchUpdate(const std::filesystem::path& programDir, HWND appWindow, const std::string& caption);
 
 // The system's message for an error code (cp1251), with trailing blanks and
 // line ends removed.

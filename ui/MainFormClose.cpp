@@ -7,7 +7,13 @@ namespace zelt {
 
 bool TMainForm::HookInstanceMessage(UINT msg) {
   if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
-    Broadcast(ZELTI_HERE);
+    // A peer may answer our HERE with a FIND of its own, sent while we still
+    // broadcast: that one is ignored, or the answers would never end.
+    if (!answeringFind_) {
+      answeringFind_ = true;
+      Broadcast(ZELTI_HERE);
+      answeringFind_ = false;
+    }
     return true;
   }
   if (msg == ZELTI_HALT && ZELTI_HALT != 0) PostMessageW(Handle(), WM_CLOSE, 0, 0);

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 
-#include "base/ScopedWin.h"
 #include "base/Text_win.h"
+#include "core/FileIO.h"
 #include "core/Traffic.h"
+#include "net/UpdateSignature_win.h"
 #include "ui/LaunchUpdate.h"
 #include "widgets/Application.h"
 #include "widgets/FileDialog.h"
@@ -17,31 +18,17 @@ namespace zelt {
 namespace {
 const char* const kTitle = "Загрузка обновления";
 const char* const kSetupFileName = "ZeltInformerSetup.zip";
+const char* const kSignatureSuffix = ".sig";
 }  // namespace
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  const std::wstring wide = Widen(path);
-  bool ok = true;
-  {
-    TScopedFile file(
-        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-      DWORD written = 0;
-      ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
-      done += written;
-    }
-    ok = CloseHandle(file.release()) && ok;
-  }
-  // A truncated program must not be left behind to be started.
-  if (!ok) DeleteFileW(wide.c_str());
-  return ok;
-}
 
 TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
     : env_(std::move(env)), alive_(std::make_shared<char>()) {
+  // Made once, before any request exists, and only read by their threads.
+  post_ = [alive = std::weak_ptr<char>(alive_), gui = &env_.Gui](std::function<void()> work) {
+    gui->Post([alive, work = std::move(work)] {
+      if (alive.lock()) work();
+    });
+  };
   CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
   if (owner && IsWindowVisible(owner))
     CentreOn(owner);
@@ -54,7 +41,6 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   cancel_.Create(Body(), 314, 24, 95, 25, "Отмена");
   cancel_.OnClick = [this] { Cancel(); };
 
-  std::string url;
   fullSetup_ = env_.Checker.Tag == 1;
   if (fullSetup_) {
     TFileDialogRequest dialog;
@@ -67,39 +53,46 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
       PostMessageW(Handle(), WM_CLOSE, 0, 0);
       return;
     }
-    url = env_.BaseUrl + kUpdateSetupPath;
-    target_ = chosen;
+    url_ = env_.BaseUrl + kUpdateSetupPath;
+    target_ = Widen(chosen);
   } else {
-    url = env_.BaseUrl + kUpdatePatchPath;
-    target_ = env_.Checker.ProgramDir() + kPatchFileName;
+    url_ = env_.BaseUrl + kUpdatePatchPath;
+    target_ = env_.Checker.ProgramDir() / kPatchFileName;
+    // Whatever happens to this download, an older patch must not be what a
+    // later start runs.
+    DeleteFileW(target_.c_str());
   }
 
-  const std::weak_ptr<char> alive = alive_;
-  IGuiQueue* gui = &env_.Gui;
-  auto post = [alive, gui](std::function<void()> work) {
-    gui->Post([alive, work = std::move(work)] {
-      if (alive.lock()) work();
-    });
+  request_ = MakeRequest(kPackageLimit);
+  request_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
+    post_([this, body = data.Bytes]() mutable { Downloaded(std::move(body)); });
   };
-  request_ = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
-  request_->OnDownloaded = [this, post](HTTPDownload&, TMemoryStream& data) {
-    post([this, body = data.Bytes] { Downloaded(body); });
-  };
-  request_->OnError = [this, post](HTTPDownload&, uint16_t) { post([this] { Failed(); }); };
-  request_->OnSize = [this, post](HTTPDownload&, int32_t size) { post([this, size] { SizeKnown(size); }); };
+  request_->OnSize = [this](HTTPDownload&, int32_t size) { post_([this, size] { SizeKnown(size); }); };
   // Already on the GUI thread.
   request_->OnProgress = [this](HTTPDownload&, int32_t done, int32_t total) { ProgressMade(done, total); };
-  if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request_);
-  request_->Start(url);
+  request_->Start(url_);
+}
+
+std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
+  auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
+  // A package is whole or nothing: a cut-off, overlong or oversized body
+  // fails like any other error and is never written.
+  request->MaxBodyBytes = limit;
+  request->WholeBodyOnly = true;
+  request->OnError = [this](HTTPDownload&, uint16_t) { post_([this] { Failed(); }); };
+  if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
+  return request;
 }
 
 TDownloaderForm::~TDownloaderForm() {
   alive_.reset();
   request_.reset();
+  signature_.reset();
 }
 
 void TDownloaderForm::Cancel() {
   if (request_) request_->Stop();
+  if (signature_) signature_->Stop();
   // Whatever the request posted before it was stopped is dropped from here on.
   alive_.reset();
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
@@ -115,11 +108,39 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
   progress_.SetText(FormatSize(static_cast<uint32_t>(done), 2));
 }
 
-void TDownloaderForm::Downloaded(const std::string& body) {
+void TDownloaderForm::Downloaded(std::string body) {
   CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(body.size()));
-  // A file that cannot be written is not reported: for the patch the start
-  // below then reports what the system finds (or does not find).
-  WriteWholeFile(target_, body);
+  if (env_.UpdateKey.empty()) {
+    Commit(body);
+    return;
+  }
+  package_ = std::move(body);
+  signature_ = MakeRequest(kSignatureLimit);
+  signature_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
+    post_([this, signature = data.Bytes] { SignatureArrived(signature); });
+  };
+  if (!signature_->Start(url_ + kSignatureSuffix)) Failed();
+}
+
+void TDownloaderForm::SignatureArrived(const std::string& signature) {
+  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(signature.size()));
+  const bool genuine = VerifyUpdateSignature(env_.UpdateKey, package_, signature);
+  std::string body = std::move(package_);
+  package_.clear();
+  if (genuine)
+    Commit(body);
+  else
+    Failed();
+}
+
+void TDownloaderForm::Commit(const std::string& body) {
+  // Written beside the target and moved into place only when complete: a
+  // file that cannot be written whole is a failed download, and leaves
+  // nothing behind.
+  if (!ReplaceFileBytes(target_, body)) {
+    Failed();
+    return;
+  }
   cancel_.SetText("Завершено");
   if (!fullSetup_) {
     if (env_.RunPatch)

@@ -4,15 +4,23 @@
 // user asked for it, or writes the patch as "sfx.exe" beside the program and
 // starts it.
 //
-// The request's size, end and failure arrive on its thread and are posted to
-// the GUI thread; the progress arrives on the GUI thread. Nothing is written
-// or started unless the whole body arrived while the window was still open:
-// "Отмена", the close button and closing from outside stop the request and
-// disown whatever it had already posted.
+// A package is taken only whole: with an update key in the environment its
+// detached signature ("<package>.sig" from the same folder) must verify over
+// the whole body before anything is written. The file is written beside its
+// target and put in place only when complete; a stale "sfx.exe" is deleted
+// before the download starts, so a failed download never leaves a program
+// behind to be started. Every failure shows "Произошла ошибка при загрузке."
+//
+// The requests' size, end and failure arrive on their threads and are posted
+// to the GUI thread; the progress arrives on the GUI thread. Nothing is
+// written or started unless the whole body arrived while the window was still
+// open: "Отмена", the close button and closing from outside stop the request
+// and disown whatever it had already posted.
 #pragma once
 
 #include <windows.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -27,6 +35,9 @@ class TDownloaderForm final : public TForm {
  public:
   static constexpr int kWidth = 418;
   static constexpr int kHeight = 57;
+  // The largest package and signature taken.
+  static constexpr uint32_t kPackageLimit = 64u << 20;
+  static constexpr uint32_t kSignatureLimit = 4096;
 
   // Builds the window hidden and starts the download; for the full setup
   // archive it first asks where to save it (a cancelled dialog closes the
@@ -40,9 +51,11 @@ class TDownloaderForm final : public TForm {
   std::string StripTitle() { return Strip().Text(); }
   bool FullSetup() const { return fullSetup_; }
   // Where the package goes; empty when the user cancelled the save dialog.
-  const std::string& Target() const { return target_; }
+  const std::filesystem::path& Target() const { return target_; }
   // The request, or null when none was made.
   HTTPDownload* Download() { return request_.get(); }
+  // The signature's request, or null when none was made (yet).
+  HTTPDownload* SignatureDownload() { return signature_.get(); }
 
  protected:
   void OnCloseButton() override { Cancel(); }
@@ -51,21 +64,25 @@ class TDownloaderForm final : public TForm {
   void Cancel();
   void SizeKnown(int32_t size);
   void ProgressMade(int32_t done, int32_t total);
-  void Downloaded(const std::string& body);
+  void Downloaded(std::string body);
+  void SignatureArrived(const std::string& signature);
+  void Commit(const std::string& body);
   void Failed();
+  // A request of this window, whole or failed, with a body of at most `limit` bytes.
+  std::unique_ptr<HTTPDownload> MakeRequest(uint32_t limit);
 
   TUpdateEnv env_;
   TProgressBar progress_;
   TButton cancel_;
   bool fullSetup_ = false;
-  std::string target_;
+  std::filesystem::path target_;
+  std::string url_;
   std::unique_ptr<HTTPDownload> request_;
+  std::unique_ptr<HTTPDownload> signature_;
+  std::string package_;  // the body, kept while its signature is fetched
   std::shared_ptr<char> alive_;
+  // Posts work to the GUI thread that is dropped once the window is gone.
+  std::function<void(std::function<void()>)> post_;
 };
-
-// Writes the whole of `bytes` to `path`, creating or replacing the file.
-// A file that cannot be written completely is removed rather than left
-// truncated. False when the file could not be written.
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
 }  // namespace zelt

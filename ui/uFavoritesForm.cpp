@@ -72,6 +72,9 @@ void TFavoritesForm::Open() {
   if (row < 0) return;
   const int entry = EntryOf(row);
   if (entry < 0 || static_cast<size_t>(entry) >= links_.size()) return;
+  // Only a forum link goes to the shell: an entry edited in data.dat or made
+  // from a hostile reply opens nothing (nor does an empty link).
+  if (!IsForumLink(links_[static_cast<size_t>(entry)])) return;
   ShellOpen(Handle(), links_[static_cast<size_t>(entry)]);
   // The browser took the foreground; this window comes back on top of it.
   SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);

@@ -11,6 +11,7 @@
 #include "ui/LaunchUpdate.h"
 #include "ui/TrayMenu.h"
 #include "BuildConfig.h"
+#include "net/UpdateSignature_win.h"
 #include "widgets/Accessible.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -21,7 +22,7 @@ namespace zelt {
 TMainForm* MainForm = nullptr;
 
 namespace {
-constexpr const char* kProductCaption = "Zelt Rarazovo 0.4";
+constexpr const char* kProductCaption = build::kProductName;
 constexpr int kUnreadImage = 0;
 constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
@@ -44,7 +45,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
 
   CheckerPorts ports = makePorts();
-  http_ = &ports.Http;
+  http_ = ports.Http;
   checker_ = std::make_unique<TChecker>(std::move(ports));
   checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
@@ -245,7 +246,8 @@ void TMainForm::OpenTopic() {
   if (!item || !Checker) return;
   const bool wasUnread = !item->Read;
   Checker->MarkItemRead(item);
-  ShellOpen(Handle(), item->OpenLink);
+  // Only a forum link goes to the shell: a damaged or hostile one opens nothing.
+  if (IsForumLink(item->OpenLink)) ShellOpen(Handle(), item->OpenLink);
   list_.SetImage(row, kReadImage);
   if (wasUnread && Checker->UnreadCount > 0) {
     --Checker->UnreadCount;
@@ -274,12 +276,12 @@ void TMainForm::MarkAllRead() {
 void TMainForm::OpenHelp() {
   if (!Checker) return;
   // The program's directory already ends in a backslash.
-  ShellOpen(Handle(), Checker->ProgramDir() + "Help\\Zelt Rarazovo.chm");
+  ShellOpen(Handle(), Checker->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm");
 }
 
 TUpdateEnv TMainForm::UpdateEnv() {
   return TUpdateEnv{*Checker, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
-                    [this] { LaunchUpdate(); }};
+                    [this] { LaunchUpdate(); }, UpdateKeyFromHex(build::kUpdateKeyHex)};
 }
 
 void TMainForm::LaunchUpdate() {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/uChecker.h"
@@ -116,7 +117,10 @@ class TMainForm final : public TForm {
   TUpdateEnv UpdateEnv();
 
   TApplication& app_;
-  IHttpTransport* http_ = nullptr;  // the Checker's transport, shared by the update windows  // outlives the Checker that uses it
+  // The Checker's transport, shared by the update windows.
+  std::optional<SharedTransport> http_;
+  // An answer to ZELTI_FIND is being broadcast.
+  bool answeringFind_ = false;
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;

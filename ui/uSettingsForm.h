@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "core/Settings.h"
 #include "widgets/Controls.h"
 #include "widgets/EditControls.h"
 #include "widgets/Form.h"
@@ -31,8 +32,8 @@ class TSettingsForm final : public TForm {
   static constexpr int kWidth = 274;
   static constexpr int kHeight = 348;
   // Ranges the numeric fields are held to.
-  static constexpr int kMaxInterval = 60;  // minutes
-  static constexpr int kMaxTopics = 30;
+  static constexpr int kMaxInterval = kMaxIntervalMinutes;
+  static constexpr int kMaxTopics = kMaxTopicCount;
   static constexpr int kMaxPort = 65535;
 
   TSettingsForm(HWND owner, TChecker& checker);

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include "base/Text_win.h"
 #include "core/uChecker.h"
 #include "widgets/Dpi.h"
 #include "widgets/FileDialog.h"
@@ -65,7 +66,7 @@ void TSoundsForm::Replace() {
   request.Filters = {{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"}, {"*.*", "*.*"}};
   // The dialog starts in "sound\" (singular) inside the program's folder;
   // the default files lie in "Sounds\".
-  request.InitialDir = checker_.ProgramDir() + "sound\\";
+  request.InitialDir = PathText(checker_.ProgramDir().wstring()) + "sound\\";
   request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   std::string path;
   if (!OpenFileDialog(request, path)) return;
@@ -84,7 +85,7 @@ void TSoundsForm::Defaults() {
   // No file is tested for existence: a missing one simply plays nothing.
   for (int i = 0; i < kEvents; ++i) {
     list_.SetCell(i, 1, kDefaultFiles[i]);
-    Setting(i) = checker_.ProgramDir() + "Sounds\\" + list_.Cell(i, 1);
+    Setting(i) = PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1);
   }
 }
 

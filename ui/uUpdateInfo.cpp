@@ -171,7 +171,10 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
       post([this, body = data.Bytes] { DescriptionArrived(body); });
     };
     request->OnError = [this, post](HTTPDownload&, uint16_t code) { post([this, code] { RequestFailed(code); }); };
-    if (which != rqDescription) {
+    if (which == rqDescription) {
+      // A description is a page of text: anything longer fails the request.
+      request->MaxBodyBytes = kMaxDescriptionBytes;
+    } else {
       // Only the size is wanted. The headers tell an announced empty file
       // from a reply without a length, which both come as -1.
       request->SizeOnly = true;

@@ -30,19 +30,24 @@ namespace zelt {
 // What the two update windows need from the program around them.
 struct TUpdateEnv {
   TChecker& Checker;     // Tag, the Loader's agent and proxy, the traffic counters, ProgramDir
-  IHttpTransport& Http;  // the transport of every request
+  SharedTransport Http;  // the transport of every request
   IGuiQueue& Gui;        // where the requests' reports are applied
   std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
   // Opens the update download window modally (ShowDialog 7 of the main window).
   std::function<void()> OpenDownload;
   // Starts the downloaded patch (LaunchUpdate of the main window).
   std::function<void()> RunPatch;
+  // The raw public key (X then Y) that packages must be signed with; empty
+  // when this build takes them unchecked.
+  std::string UpdateKey;
 };
 
 // The update server's paths below its base URL.
 inline constexpr const char* kUpdateInfoPath = "/ZeltInformer/info.rtf";
 inline constexpr const char* kUpdateSetupPath = "/ZeltInformer/ZeltInformerSetup.zip";
 inline constexpr const char* kUpdatePatchPath = "/ZeltInformer/files.zip";
+// The largest update description taken from the server.
+inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 
 // Copies the Loader's agent string and proxy settings to a request.
 void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);

@@ -44,7 +44,7 @@ bool RunDialog(FileDialogKind kind, const TFileDialogRequest& request, std::stri
   DialogFn* dialog = SystemFunction<DialogFn>(
       L"comdlg32.dll", kind == FileDialogKind::Open ? "GetOpenFileNameW" : "GetSaveFileNameW");
   if (!dialog || !dialog(&ofn)) return false;
-  path = Narrow(buffer.c_str());
+  path = PathText(buffer.c_str());
   return true;
 }
 

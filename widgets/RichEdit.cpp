@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/System_win.h"
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -13,12 +14,13 @@ namespace zelt {
 
 namespace {
 
-// The newest rich edit the system has; the module stays loaded for the
-// program's life, as its window class does.
+// The newest rich edit the system has, from the system folder only (a DLL
+// of the same name beside the exe is never loaded); the module stays loaded
+// for the program's life, as its window class does.
 const wchar_t* RichEditClass() {
   static const wchar_t* cls = [] {
-    if (LoadLibraryW(L"Msftedit.dll")) return L"RICHEDIT50W";
-    if (LoadLibraryW(L"Riched20.dll")) return L"RichEdit20W";
+    if (LoadSystemLibrary(L"Msftedit.dll")) return L"RICHEDIT50W";
+    if (LoadSystemLibrary(L"Riched20.dll")) return L"RichEdit20W";
     return static_cast<const wchar_t*>(nullptr);
   }();
   return cls;

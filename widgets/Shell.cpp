@@ -20,6 +20,14 @@ void ShellOpen(HWND owner, const std::string& file) {
   ShellExecuteW(owner, L"open", Widen(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void ShellOpen(HWND owner, const std::filesystem::path& file) {
+  if (g_shellOpen) {
+    g_shellOpen(owner, Narrow(file.wstring()));
+    return;
+  }
+  ShellExecuteW(owner, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
   if (g_messageBox) return g_messageBox(owner, text, caption, flags);
   return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), flags);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -18,6 +19,8 @@ using MessageBoxFn =
     std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
 
 void ShellOpen(HWND owner, const std::string& file);
+// The same for a file of the program's own, by its path as the system has it.
+void ShellOpen(HWND owner, const std::filesystem::path& file);
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 
 // Replace for tests; an empty function restores the platform's call.

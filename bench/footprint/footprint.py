@@ -39,7 +39,7 @@ What is measured
                   reference decoder (native Google Benchmark, core_decode_bench).
 
 Needs: the win64 build (and the native one for decoding), Wine, Xvfb. Uses the
-informer port of the build (18765) and waits while another run holds it.
+informer port of the build and waits while another run holds it.
 The Wine prefix is build/win64/wineprefix-footprint; its wineserver is ended
 at the end.
 """
@@ -55,11 +55,12 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import datfile  # noqa: E402  (the data.dat layout, shared with the e2e tests)
-from watch import ProbeServer, RequestLog, linux_figures, port_free, stop_process, wait_until, wine_pid  # noqa: E402  (the request log and /proc figures, likewise)
+from watch import (ProbeServer, RequestLog, build_port, linux_figures, port_free, stop_process,  # noqa: E402
+                   wait_until, wine_pid)
 
-PORT = 18765
+PORT = build_port(os.path.join(SOURCE, "build", "win64")) or 18765
 VK_F5 = 0x74
 WM_CLOSE = 0x10
 

@@ -1,153 +1,141 @@
-"""Shared pieces of the end-to-end tests: the test server, the real
-ZeltInformer.exe under Wine in a folder of its own, and the probe program."""
+"""Shared pieces of the end-to-end tests: the test server on the port the
+build was made for, the real ZeltInformer.exe under Wine in a folder of its
+own, and the probe program."""
 
 import json
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.request
 
-from watch import port_free, stop_process, wait_until  # noqa: F401  (the e2e tests take them from here)
-
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+from watch import ProbeServer, build_port, port_free, stop_process, wait_until  # noqa: E402,F401  (the tests take them from here)
+
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
 INSTALL_DIR = os.path.join(BUILD_DIR, "ZeltInformer")
 PREFIX = os.environ.get("ZELT_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run")
 PROBE = os.path.join(BUILD_DIR, "tools", "ZeltProbe.exe")
-SERVER = os.path.join(SOURCE_DIR, "tools", "zelt_server.py")
 WORK_DIR = os.path.join(BUILD_DIR, "e2e-work")
-# The address the exe is built with (the default build settings).
-INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT", "18765"))
+INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT") or build_port(BUILD_DIR) or 0)  # 0: not known (yet)
 
 
-def wine_env():
-    env = dict(os.environ)
-    env.update(WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+def wine_env(debug="-all"):
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG=debug, WINEDLLOVERRIDES="mscoree,mshtml=")
     for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
         env.pop(k, None)
     return env
 
 
-def _run_to_file(args, timeout):
-    """Runs a Wine program with its output in a file, not a pipe: a wineserver
-    that the program starts inherits its handles and would hold a pipe open."""
-    import tempfile
-    with tempfile.TemporaryFile() as out:
-        subprocess.run(args, stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout,
-                       env=wine_env())
-        out.seek(0)
-        return out.read().decode("cp1251", "replace")
-
-
 def probe(*args, timeout=60):
-    """Runs ZeltProbe.exe under Wine and returns its stdout."""
-    return _run_to_file([WINE_RUN, PREFIX, PROBE, *map(str, args)], timeout)
+    """Runs ZeltProbe.exe under Wine; its exit code and output. The output goes
+    through a file, not a pipe: a Wine helper the probe starts inherits its
+    handles and would hold a pipe open for as long as it lives."""
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
+        out.seek(0)
+        return done.returncode, out.read().decode("utf-8", "replace")
+
+
+def driver():
+    """The probe in serve mode: one command per line, one answer per line."""
+    return ProbeServer([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
+
+
+def poll_now(driver, log, target="ZeltMainForm", timeout=20):
+    """F5 until a request reaches the server (`log`, a RequestLog): a press
+    while the previous request still runs is skipped by the program."""
+    want = log.count() + 1
+    end = time.monotonic() + timeout
+    while log.count() < want:
+        if time.monotonic() > end:
+            raise AssertionError("no request after F5")
+        driver.key(0x74, target)
+        until = time.monotonic() + 0.08
+        while time.monotonic() < until and log.count() < want:
+            time.sleep(0.005)
 
 
 def here_count():
-    line = [l for l in probe("find", 400).splitlines() if l.startswith("HERE ")]
-    return int(line[-1].split()[1]) if line else -1
+    """How many copies of the program answer ZELTI_FIND."""
+    lines = [l for l in probe("find", 400)[1].splitlines() if l.startswith("HERE ")]
+    return int(lines[-1].split()[1]) if lines else -1
 
 
 class Watcher:
-    """A probe that records the instance messages it sees while it runs."""
+    """A probe that records the instance messages it sees until stopped."""
 
-    def __init__(self, ms):
-        import tempfile
-        self.out = tempfile.NamedTemporaryFile(delete=False)
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "watch", str(ms)], stdout=self.out,
+    def __init__(self):
+        self.out = tempfile.NamedTemporaryFile()
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "watch", "600000"], stdout=self.out,
                                      stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=wine_env())
         wait_until(lambda: b"READY" in open(self.out.name, "rb").read(), 60, what="the watching probe")
 
-    def messages(self, timeout=120):
-        self.proc.wait(timeout)
+    def stop(self):
+        """The messages seen from the start until now."""
+        stop_process(self.proc)
         text = open(self.out.name, "rb").read().decode()
-        os.unlink(self.out.name)
         return [l.split()[1] for l in text.splitlines() if l.startswith("MSG ")]
 
 
 class Server:
-    """The informer/update test server on the port the exe is built for."""
+    """The informer/update test server."""
 
-    def __init__(self, *extra, port=INFORMER_PORT, log=None):
-        self.port = port
-        args = [sys.executable, SERVER, "--host", "127.0.0.1", "--port", str(port), *extra]
-        if log:
-            args += ["--log", log]
+    def __init__(self, *extra, log=None):
+        args = [sys.executable, os.path.join(SOURCE_DIR, "tools", "zelt_server.py"), "--host", "127.0.0.1",
+                "--port", str(INFORMER_PORT), *extra] + (["--log", log] if log else [])
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         line = self.proc.stdout.readline().decode().strip()
         if not line.startswith("PORT "):
-            err = self.proc.stderr.read().decode(errors="replace") if self.proc.poll() is not None else ""
-            raise AssertionError(f"test server did not start on {port}: {line!r} {err}")
-
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
+            raise AssertionError(f"the test server did not start on {INFORMER_PORT}: {line!r}")
 
     def control(self, what, payload=None):
         data = None if payload is None else json.dumps(payload).encode()
-        req = urllib.request.Request(self.url("/_control/" + what), data=data,
-                                     method="GET" if data is None else "POST")
+        req = urllib.request.Request(f"http://127.0.0.1:{INFORMER_PORT}/_control/{what}", data=data)
         with urllib.request.urlopen(req, timeout=10) as r:
             body = r.read()
         return json.loads(body) if body else None
 
-    def log(self):
-        return self.control("log")
-
     def informer_requests(self):
-        return [r for r in self.log() if r["path"].endswith("/inf.php")]
+        return [r for r in self.control("log") if r["path"] == "/inf.php"]
 
     def stop(self):
         stop_process(self.proc)
 
 
 class Program:
-    """ZeltInformer.exe copied with its files into a folder of its own, so each
-    test has its own data.dat, and run under Wine."""
+    """ZeltInformer.exe copied with its files into a folder of its own (its own
+    data.dat) and run under Wine."""
 
     def __init__(self, name, data_dat=None):
         self.dir = os.path.join(WORK_DIR, name)
         shutil.rmtree(self.dir, ignore_errors=True)
         shutil.copytree(INSTALL_DIR, self.dir)
         self.exe = os.path.join(self.dir, "ZeltInformer.exe")
+        self.data_path = os.path.join(self.dir, "data.dat")
         if data_dat is not None:
             with open(self.data_path, "wb") as f:
                 f.write(data_dat)
         self.proc = None
 
-    @property
-    def data_path(self):
-        return os.path.join(self.dir, "data.dat")
-
-    def start(self):
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(), stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+    def start(self, debug="-all", stderr=subprocess.DEVNULL):
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(debug), stdout=subprocess.DEVNULL,
+                                     stderr=stderr)
         return self
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
-    def wait(self, timeout):
-        return self.proc.wait(timeout)
-
     def halt(self, timeout=60):
-        """Asks the running copy to close through ZELTI_HALT and waits for its exit."""
+        """Asks the running copy to close through ZELTI_HALT; its exit code."""
         probe("halt")
-        return self.wait(timeout)
-
-    def kill(self):
-        if self.running():
-            self.proc.kill()
-            self.proc.wait()
-
-
-def kill_all_wine():
-    subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), capture_output=True, timeout=60)
+        return self.proc.wait(timeout)
 
 
 class E2ETestCase(unittest.TestCase):
@@ -155,10 +143,10 @@ class E2ETestCase(unittest.TestCase):
 
     def setUp(self):
         os.makedirs(WORK_DIR, exist_ok=True)
-        self.programs = []
-        self.servers = []
+        self.programs, self.servers = [], []
         if here_count() != 0:
-            kill_all_wine()
+            subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True)
+            subprocess.run(["wineserver", "-w"], env=wine_env(), capture_output=True, timeout=60)
 
     def tearDown(self):
         for p in self.programs:
@@ -166,7 +154,8 @@ class E2ETestCase(unittest.TestCase):
                 try:
                     p.halt(timeout=20)
                 except Exception:
-                    p.kill()
+                    p.proc.kill()
+                    p.proc.wait()
         for s in self.servers:
             s.stop()
 
@@ -176,13 +165,9 @@ class E2ETestCase(unittest.TestCase):
         return p
 
     def server(self, *extra, **kw):
-        # Another run may still hold the port for a while (a demo server, a
-        # developer's test); wait for it rather than fail at once.
-        end = time.monotonic() + 120
-        while not port_free(INFORMER_PORT):
-            if time.monotonic() > end:
-                self.fail(f"port {INFORMER_PORT} is taken (is the demo server running?)")
-            time.sleep(1)
+        self.assertTrue(INFORMER_PORT, "the port the build was made for is not known")
+        # An earlier run's connections may hold the port for a while after it closed them.
+        wait_until(lambda: port_free(INFORMER_PORT), 120, interval=0.5, what=f"port {INFORMER_PORT} to be free")
         s = Server(*extra, **kw)
         self.servers.append(s)
         return s

@@ -4,17 +4,27 @@ reported, and an outage sounds one error and is followed by a request soon
 after the server answers again."""
 
 import os
-import subprocess
 import time
 
 import datfile
-from harness import PREFIX, PROBE, WINE_RUN, E2ETestCase, here_count, wait_until, wine_env
-from test_sounds import wine_debug_string, windows_path
-from watch import ProbeServer
+from harness import E2ETestCase, driver, here_count, wait_until
 
 WM_POWERBROADCAST = 0x0218
 PBT_APMRESUMEAUTOMATIC = 0x0012
 HOUR_MS = 3600000  # no interval tick during a test
+
+
+def windows_path(unix_path):
+    """The path as the program sees it under Wine (the Z: drive maps /)."""
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+def wine_debug_string(text):
+    """How Wine's traces print a wide string: backslashes and quotes escaped,
+    characters beyond ASCII as a backslash and four hex digits."""
+    out = ("\\\\" if ch == "\\" else '\\"' if ch == '"' else ch if 32 <= ord(ch) < 127 else "\\%04x" % ord(ch)
+           for ch in text)
+    return 'L"' + "".join(out) + '"'
 
 
 class DesktopTest(E2ETestCase):
@@ -27,9 +37,7 @@ class DesktopTest(E2ETestCase):
         self.trace = os.path.join(prog.dir, "mci-trace.txt")
         trace = open(self.trace, "wb")
         self.addCleanup(trace.close)
-        env = wine_env()
-        env["WINEDEBUG"] = "trace+mci"
-        prog.proc = subprocess.Popen([WINE_RUN, PREFIX, prog.exe], env=env, stdout=subprocess.DEVNULL, stderr=trace)
+        prog.start(debug="trace+mci", stderr=trace)
         wait_until(lambda: len(srv.informer_requests()) == 1 and here_count() == 1, 60, what="the first request")
         return prog
 
@@ -47,7 +55,7 @@ class DesktopTest(E2ETestCase):
     def resume(self, times=1):
         """The system's resume report, `times` in a row as fast as one probe posts them."""
         if not hasattr(self, "probe"):
-            self.probe = ProbeServer([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
+            self.probe = driver()
             self.addCleanup(self.probe.close)
         for _ in range(times):
             self.assertEqual(self.probe.ask(f"post ZeltMainForm {WM_POWERBROADCAST} {PBT_APMRESUMEAUTOMATIC} 0"), "OK")

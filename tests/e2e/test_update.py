@@ -1,157 +1,255 @@
-"""End to end: the update from the popup's update button to the started patch,
-with the real ZeltInformer.exe under Wine and the test server serving the
-update files the build makes (a description, a setup zip, and as the patch a
-small program of ours that leaves patch-ran.txt beside itself when it runs)."""
+"""End to end: the update with the real programs under Wine. This build's
+0.4 installer goes silently into a fresh prefix; a 0.5 tree built from the
+same sources by scripts/package gives the patch, signed by scripts/sign-update
+with the build's key; the installed program takes it from its popup and comes
+back as 0.5 with its data.dat intact, or refuses each broken package; the
+uninstaller cleans up. Also a cancelled download and the help on F1."""
 
 import base64
+import hashlib
 import os
+import re
+import shutil
 import subprocess
 import tempfile
 import time
+import zipfile
 
-from harness import (BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, E2ETestCase, here_count, port_free,
-                     wait_until, wine_env)
+import datfile
+import harness
+from harness import BUILD_DIR, SOURCE_DIR, E2ETestCase, wait_until, wine_env
 
+NEXT_DIR = os.path.join(BUILD_DIR, "next")
+KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
-PATCH_BYTES_FILE = os.path.join(UPDATE_FILES, "files.zip")
-CAPTION = "Zelt Rarazovo 0.4"
+PATCH_MARKER = os.path.join(BUILD_DIR, "tools", "PatchMarker.exe")
+INSTALLED = "C:\\Program Files\\Zelt Rarazovo"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
+FAILED = "Произошла ошибка при загрузке."
 INFO_TITLE = "Информация об обновлении"
 DOWNLOAD_TITLE = "Загрузка обновления"
 PATCH_CHOICE = "Загрузить только файл - патч ("
-# Where the update button sits on the popup (client coordinates at 96 DPI).
-UPDATE_BUTTON = (120 + 24, 54 + 21)
+UPDATE_BUTTON = (120 + 24, 54 + 21)  # the popup's update button, client point at 96 DPI
+DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "AutoStart": 1, "Nick": "Ёжик",
+                       "Favorites": ["topic-1\x11Первая тема"], "ReadMarks": ["topic-2\x1112"]})
 
 
 def hexu(text):
     return text.encode("utf-8").hex()
 
 
-def unhexu(text):
-    return "" if text == "-" else bytes.fromhex(text).decode("utf-8")
+def controls(window):
+    """The visible controls of a window as (text, enabled, checked); None when it is not shown."""
+    _, out = harness.probe("ui-list", window)
+    if not any(l.startswith("WIN ") for l in out.splitlines()):
+        return None
+    rows = [l.split(" ") for l in out.splitlines() if l.startswith("CTL ")]
+    return [("" if r[8] == "-" else bytes.fromhex(r[8]).decode("utf-8"), r[3] == "1", r[5] == "1") for r in rows]
 
 
-def ui(*args, timeout=60):
-    """Runs a ui-* command of the probe; its exit code and output.
+def control(window, start):
+    return next((c for c in controls(window) or [] if c[0].startswith(start)), None)
 
-    The output goes through a file, not a pipe: a Wine helper process that the
-    probe happens to start (the desktop, services) inherits its standard
-    handles and lives on, and a pipe would stay open for as long as it does."""
-    with tempfile.TemporaryFile() as out:
-        done = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
-        out.seek(0)
-        return done.returncode, out.read().decode("utf-8", "replace")
+
+def boxes():
+    _, out = harness.probe("ui-boxes")
+    return [bytes.fromhex(l.split(" ")[2]).decode("utf-8") for l in out.splitlines() if l.startswith("BOX ")]
 
 
 def title(text):
     return "title:" + hexu(text)
 
 
-def controls(window):
-    """The controls of a visible window: dicts of class, enabled, visible,
-    checked, x, y, text; None when the window is not shown."""
-    _, out = ui("ui-list", window)
-    lines = out.splitlines()
-    if not any(l.startswith("WIN ") for l in lines):
-        return None
-    result = []
-    for line in lines:
-        if line.startswith("CTL "):
-            _, _, cls, enabled, visible, checked, x, y, text = line.split(" ")
-            result.append(dict(cls=unhexu(cls), enabled=enabled == "1", visible=visible == "1",
-                               checked=checked == "1", x=int(x), y=int(y), text=unhexu(text)))
-    return result
+def sha(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
-def control_text_starting(window, start):
-    found = [c for c in (controls(window) or []) if c["text"].startswith(start)]
-    return found[0] if found else None
+def run(*args, timeout=900):
+    done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+    assert done.returncode == 0, done.stdout.decode(errors="replace")[-3000:]
 
 
-def message_boxes():
-    _, out = ui("ui-boxes")
-    return [(unhexu(l.split(" ")[1]), unhexu(l.split(" ")[2])) for l in out.splitlines() if l.startswith("BOX ")]
+def wine(*args, timeout=120):
+    return subprocess.run([harness.WINE_RUN, harness.PREFIX, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
+
+
+def cache_settings():
+    """This build's server addresses, for the 0.5 tree."""
+    with open(os.path.join(BUILD_DIR, "CMakeCache.txt")) as f:
+        text = f.read()
+    names = ["ZELT_INFORMER_URL", "ZELT_FORUM_SITE", "ZELT_UPDATE_URL", "ZELT_FORUM_THREAD"]
+    return [f"-D{n}={re.search('^' + n + ':[A-Z]+=(.*)$', text, re.M).group(1)}" for n in names]
 
 
 class UpdateTest(E2ETestCase):
-    def start_with_new_version(self, name, delay_patch=None):
-        """A program whose first reply announces a new version, with its popup
-        showing the update button."""
-        self.assertTrue(os.path.isfile(PATCH_BYTES_FILE), "the build's update files are missing")
-        # The previous test's server connections may still hold the port for
-        # a while after it closed them.
-        wait_until(lambda: port_free(INFORMER_PORT), 120, interval=1, what="the test server's port")
-        server = self.server("--update-dir", UPDATE_FILES)
-        server.control("version", {"flag": "1"})
-        if delay_patch is not None:
-            with open(PATCH_BYTES_FILE, "rb") as f:
-                body = f.read()
-            server.control("update-file", {"name": "files.zip", "body_b64": base64.b64encode(body)
-                                           .decode(), "chunk": 4096, "delay": delay_patch})
-        program = self.program(name)
-        program.start()
+    def use_fresh_prefix(self):
+        prefix = os.path.join(BUILD_DIR, "e2e-install-prefix")
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
+        shutil.rmtree(prefix, ignore_errors=True)
+        shutil.rmtree(prefix + ".lock", ignore_errors=True)
+        old = harness.PREFIX
+        harness.PREFIX = prefix
+        self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
+                                 setattr(harness, "PREFIX", old)))
+        return os.path.join(prefix, "drive_c", "Program Files", "Zelt Rarazovo")
+
+    def make_packages(self, work):
+        """The 0.4 installer of this build; the 0.5 packages, signed, in a folder to serve."""
+        package = os.path.join(SOURCE_DIR, "scripts", "package")
+        run(package, "win64", "-B", BUILD_DIR)
+        run(package, "win64", "-B", NEXT_DIR, "-DZELT_VERSION=0.5", "-DZELT_BUILD_TESTS=OFF",
+            "-DZELT_UPDATE_KEY=" + os.path.join(KEY_DIR, "public.pem"), *cache_settings())
+        serve = os.path.join(work, "server")
+        os.makedirs(serve)
+        shutil.copy(os.path.join(UPDATE_FILES, "info.rtf"), serve)
+        for name in ("files.zip", "ZeltInformerSetup.zip"):
+            shutil.copy(os.path.join(NEXT_DIR, "packages", name), serve)
+            run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), os.path.join(KEY_DIR, "private.pem"),
+                os.path.join(serve, name))
+        # The same patch signed with a key that is not ours.
+        other = os.path.join(work, "other.pem")
+        run("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other)
+        shutil.copy(os.path.join(serve, "files.zip"), os.path.join(work, "files.zip"))
+        run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), other, os.path.join(work, "files.zip"))
+        with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
+            self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
+            z.extract("ZeltInformerSetup.exe", work)
+        return serve, os.path.join(work, "files.zip.sig")
+
+    def take_patch(self):
+        """Update button on the popup, the patch, "Загрузить"."""
+        self.assertEqual(harness.probe("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)[0], 0, "no update button")
+        wait_until(lambda: (c := control(title(INFO_TITLE), PATCH_CHOICE)) and c[1], 60, what="the patch's size")
+        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
+        wait_until(lambda: control(title(INFO_TITLE), PATCH_CHOICE)[2], 20, what="the patch chosen")
+        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
+
+    def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
+        work = os.path.join(harness.WORK_DIR, "update-loop")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        serve, wrong_signature = self.make_packages(work)
+        folder = self.use_fresh_prefix()
+        self.assertEqual(wine(os.path.join(work, "ZeltInformerSetup.exe"), "/S", timeout=180).returncode, 0)
+        exe = os.path.join(folder, "ZeltInformer.exe")
+        self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
+        for name in ("Sounds/Сообщение.ogg", "Help/Zelt Rarazovo.chm", "Uninstall.exe"):
+            self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
+        self.assertIn("DisplayVersion    REG_SZ    0.4", wine("reg", "query", UNINSTALL_KEY).stdout.decode())
+        menu_entry = os.path.join(harness.PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu",
+                                  "Programs", "Zelt Rarazovo", "Zelt Rarazovo.lnk")
+        self.assertTrue(os.path.isfile(menu_entry))
+        with open(os.path.join(folder, "data.dat"), "wb") as f:
+            f.write(DATA)
+
+        server = self.server("--update-dir", serve)
+        server.control("version", {"flag": "1", "latest_version": "0.5"})
+        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, INSTALLED + "\\ZeltInformer.exe"], env=wine_env(),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: old.poll() is None and old.kill())
         wait_until(lambda: controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
-        return server, program
+        with open(os.path.join(serve, "files.zip"), "rb") as f:
+            patch = f.read()
+        with open(wrong_signature, "rb") as f:
+            wrong = f.read()
+        stale = os.path.join(folder, "sfx.exe")
+        marker = os.path.join(folder, "patch-ran.txt")
+        b64 = lambda b: base64.b64encode(b).decode()
+        failures = [
+            ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
+            ("no signature", "files.zip.sig", {"status": 404}),
+            ("signed with another key", "files.zip.sig", {"body_b64": b64(wrong)}),
+            ("cut off", "files.zip", {"body_b64": b64(patch), "close_after_bytes": len(patch) // 2}),
+            ("cannot be written", None, None),
+        ]
+        for name, file_name, reply in failures:
+            with self.subTest(name):
+                # An older patch lies beside the program: it must never be what runs.
+                shutil.copy(PATCH_MARKER, stale)
+                if file_name:
+                    server.control("update-file", dict(reply, name=file_name))
+                else:
+                    os.makedirs(os.path.join(folder, "sfx.exe.tmp", "taken"))
+                self.take_patch()
+                wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
+                self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo 0.4"))[0], 0)
+                self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
+                wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None and controls(title(INFO_TITLE)) is None,
+                           30, what="the update windows closed")
+                if file_name:
+                    server.control("update-file", {"name": file_name, "remove": True})
+                else:
+                    shutil.rmtree(os.path.join(folder, "sfx.exe.tmp"))
+                self.assertFalse(os.path.exists(stale))
+                self.assertFalse(os.path.exists(marker))
+                self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
+                self.assertIsNone(old.poll())
+                self.assertEqual(harness.here_count(), 1)
 
-    def open_update_info_and_choose_patch(self):
-        code, _ = ui("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)
-        self.assertEqual(code, 0, "no update button on the popup")
-        choice = wait_until(lambda: (c := control_text_starting(title(INFO_TITLE), PATCH_CHOICE)) and c["enabled"]
-                            and c, 60, what="the update information with the patch size")
-        self.assertTrue(choice["text"].endswith(")"))
-        self.assertEqual(ui("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
-        wait_until(lambda: control_text_starting(title(INFO_TITLE), PATCH_CHOICE)["checked"], 20,
-                   what="the patch chosen")
-        self.assertEqual(ui("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
+        server.control("reset", {})
+        if os.path.exists(stale):
+            os.remove(stale)
+        self.take_patch()
+        old.wait(90)  # the patch ended the 0.4 copy, which saved data.dat on its way out
+        with open(os.path.join(folder, "data.dat"), "rb") as f:
+            saved = f.read()
+        first = wait_until(lambda: [r for r in server.informer_requests() if "u=0.5" in r["query"]], 90,
+                           what="the first request of 0.5")[0]
+        self.assertEqual(first["query"], "c=7&u=0.5&p=0")
+        self.assertEqual(first["headers"]["User-Agent"], "Zelt Rarazovo 0.5")
+        self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
+        self.assertEqual(harness.here_count(), 1)
+        with open(os.path.join(folder, "data.dat"), "rb") as f:
+            self.assertEqual(f.read(), saved)
+        state = datfile.decode(saved)
+        self.assertEqual((state["Favorites"], state["ReadMarks"], state["Nick"]),
+                         (["topic-1\x11Первая тема".encode("cp1251")], [b"topic-2\x1112"], "Ёжик".encode("cp1251")))
+        self.assertEqual([n for n in os.listdir(folder) if n.startswith("sfx") or n.endswith((".new", ".old"))], [])
+        self.assertEqual(boxes(), [])
 
-    def test_patch_from_the_popup_is_written_beside_the_program_and_started(self):
-        server, program = self.start_with_new_version("update_patch")
-        self.open_update_info_and_choose_patch()
-        marker = os.path.join(program.dir, "patch-ran.txt")
-        wait_until(lambda: os.path.exists(marker) and os.path.getsize(marker) > 0, 90, what="the patch's marker")
-        with open(os.path.join(program.dir, "sfx.exe"), "rb") as f, open(PATCH_BYTES_FILE, "rb") as g:
-            self.assertEqual(f.read(), g.read())
-        with open(marker, "rb") as f:
-            self.assertTrue(f.read().decode("utf-8").lower().endswith("\\sfx.exe"))
-        # The program neither waits for the patch nor ends.
-        wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None and controls(title(INFO_TITLE)) is None, 30,
-                   what="both update windows closed")
-        self.assertTrue(program.running())
-        self.assertEqual(here_count(), 1)
-        paths = [r["path"] for r in server.log() if r["path"].startswith("/ZeltInformer/")]
-        self.assertEqual(sorted(paths), ["/ZeltInformer/ZeltInformerSetup.zip", "/ZeltInformer/files.zip",
-                                         "/ZeltInformer/files.zip", "/ZeltInformer/info.rtf"])
-        agents = {r["headers"].get("User-Agent") for r in server.log() if r["path"].startswith("/ZeltInformer/")}
-        self.assertEqual(agents, {"Zelt Rarazovo 0.4"})
-        self.assertEqual(message_boxes(), [])
+        # The uninstaller ends the running copy itself and keeps data.dat when silent.
+        values = [(UNINSTALL_KEY, None), ("HKLM\\SOFTWARE\\Zelt Rarazovo", "Path"),
+                  ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")]
+        found = lambda: [wine("reg", "query", k, *(["/v", v] if v else [])).returncode == 0 for k, v in values]
+        self.assertEqual(found(), [True, True, True])
+        wine(INSTALLED + "\\Uninstall.exe", "/S")
+        wait_until(lambda: not os.path.exists(exe) and not os.path.exists(os.path.join(folder, "Uninstall.exe")),
+                   60, what="the program's files removed")
+        self.assertEqual(harness.here_count(), 0)
+        self.assertEqual(sorted(os.listdir(folder)), ["data.dat"])
+        self.assertFalse(os.path.exists(os.path.dirname(menu_entry)))
+        self.assertEqual(found(), [False, False, False])
 
     def test_cancel_during_a_slow_download_writes_and_starts_nothing(self):
-        server, program = self.start_with_new_version("update_cancel", delay_patch=0.5)
-        self.open_update_info_and_choose_patch()
-        wait_until(lambda: (c := control_text_starting(title(DOWNLOAD_TITLE), "Отмена")) and c, 60,
-                   what="the download window")
-        # Some of the patch has arrived: the bar's text counts it.
-        wait_until(lambda: any(c["cls"] == "ZeltProgressBar" and c["text"].endswith("KB")
-                               for c in controls(title(DOWNLOAD_TITLE)) or []), 60, what="progress")
-        self.assertEqual(ui("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
+        server = self.server("--update-dir", UPDATE_FILES)
+        server.control("version", {"flag": "1"})
+        with open(os.path.join(UPDATE_FILES, "files.zip"), "rb") as f:
+            body = base64.b64encode(f.read()).decode()
+        server.control("update-file", {"name": "files.zip", "body_b64": body, "chunk": 4096, "delay": 0.5})
+        program = self.program("update_cancel").start()
+        wait_until(lambda: controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
+        self.take_patch()
+        wait_until(lambda: any(t.endswith("KB") for t, _, _ in controls(title(DOWNLOAD_TITLE)) or []), 60,
+                   what="some of the patch arrived")
+        self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
         wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None, 20, what="the download window closed")
         time.sleep(3)
         self.assertFalse(os.path.exists(os.path.join(program.dir, "sfx.exe")))
         self.assertFalse(os.path.exists(os.path.join(program.dir, "patch-ran.txt")))
         self.assertTrue(program.running())
-        self.assertEqual(message_boxes(), [])
+        self.assertEqual(boxes(), [])
 
-    def test_missing_patch_shows_the_systems_message(self):
-        server, program = self.start_with_new_version("update_missing")
-        # sfx.exe cannot be written (it names a file in a folder that does not
-        # exist), so the start that follows finds no patch.
-        os.symlink("/nonexistent-zelt-folder/sfx.exe", os.path.join(program.dir, "sfx.exe"))
-        self.open_update_info_and_choose_patch()
-        boxes = wait_until(lambda: [b for b in message_boxes() if b[0] == CAPTION], 90, what="the message box")
-        self.assertEqual(len(boxes), 1)
-        self.assertIn(boxes[0][1], ("File not found.", "Path not found."))
-        self.assertFalse(os.path.exists(os.path.join(program.dir, "patch-ran.txt")))
-        self.assertTrue(program.running())
-        self.assertEqual(ui("ui-okbox", hexu(CAPTION))[0], 0)
-        wait_until(lambda: not [b for b in message_boxes() if b[0] == CAPTION], 20, what="the box closed")
-        self.assertTrue(program.running())
+    def test_f1_opens_the_help_file(self):
+        self.server()
+        program = self.program("help")
+        # As on the users' systems: the viewer shows the help's title in the system's code page.
+        program.proc = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, program.exe], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, env=dict(wine_env(), LANG="ru_RU.UTF-8",
+                                                                            LC_ALL="ru_RU.UTF-8"))
+        wait_until(lambda: harness.here_count() == 1, 60, what="the program")
+        self.addCleanup(lambda: subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True))
+        harness.probe("key", "ZeltMainForm", 0x70)
+        wait_until(lambda: controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
+        subprocess.run(["import", "-window", "root", os.path.join(harness.WORK_DIR, "help.png")], capture_output=True)

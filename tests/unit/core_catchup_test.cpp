@@ -4,34 +4,32 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/core_fakes.h"
+#include "tests/support/CheckerFixture.h"
 
-namespace zelt::testing {
+namespace zelt::fake {
 namespace {
 
 using CatchUp = CheckerTest;
 
 TEST_F(CatchUp, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFailure) {
-  Reply down;
-  down.failAt = Reply::Open;
-  Reply up;
-  up.body = "0";
+  const Reply down{.failAt = Step::Open};
+  const Reply up{.body = "0"};
   http.SetDefault(up);
   TChecker& c = Make();
   std::vector<std::string> failures;  // "loud" or "quiet", in order
   c.OnNetError = [&](const std::string&, uint16_t) { failures.push_back(c.QuietError() ? "quiet" : "loud"); };
   c.StartPolling();
-  ASSERT_TRUE(gui.DrainUntil([&] { return !c.Loader->Busy && c.TotalInBytes == 1; }));
+  ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && c.TotalInBytes == 1; }));
 
   // Each step: what happens; then the poll timer's interval, the requests
   // made so far and the failures reported so far.
-  struct Step {
+  struct Case {
     const char* what;
     uint32_t interval;
     size_t requests;
     std::vector<std::string> failures;
   };
-  const std::vector<Step> steps = {
+  const std::vector<Case> steps = {
       {"resume", kCatchUpDelayMs, 1, {}},
       {"resume", kCatchUpDelayMs, 1, {}},  // close together: still one poll
       {"network", kCatchUpDelayMs, 1, {}},
@@ -51,7 +49,7 @@ TEST_F(CatchUp, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
       {"tick", 300000, 8, {"loud", "quiet", "quiet", "loud"}},  // a new failure of its own
       {"tick", 300000, 9, {"loud", "quiet", "quiet", "loud", "loud"}},
   };
-  for (const Step& s : steps) {
+  for (const Case& s : steps) {
     SCOPED_TRACE(s.what);
     const std::string what = s.what;
     const size_t before = http.RequestCount();
@@ -60,9 +58,9 @@ TEST_F(CatchUp, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
     if (what == "down") http.SetDefault(down);
     if (what == "up") http.SetDefault(up);
     if (what == "tick") timer->Tick();
-    ASSERT_TRUE(gui.DrainUntil([&] { return !c.Loader->Busy; }));
+    ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy; }));
     if (http.RequestCount() > before) {
-      ASSERT_TRUE(gui.DrainUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
+      ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
     }
     EXPECT_EQ(timer->Interval(), s.interval);
     EXPECT_EQ(http.RequestCount(), s.requests);
@@ -71,20 +69,19 @@ TEST_F(CatchUp, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
 }
 
 TEST_F(CatchUp, RetriesGrowToTheIntervalAndCountNoPollMinutes) {
-  Reply down;
-  down.failAt = Reply::Open;
+  const Reply down{.failAt = Step::Open};
   http.SetDefault(down);
   TChecker& c = Make();
   c.IntervalMs = 60000;
   timer->SetInterval(60000);
   c.StartPolling();
-  ASSERT_TRUE(gui.DrainUntil([&] { return !c.Loader->Busy && c.TotalOutBytes > 0 && gui.RunPending() == 0; }));
+  ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && c.TotalOutBytes > 0 && gui.RunPending() == 0; }));
   const int32_t minutes = c.MinutesSinceSave;
   c.CatchUp();
   std::vector<uint32_t> delays;
   for (int i = 0; i < 6; ++i) {
     timer->Tick();
-    ASSERT_TRUE(gui.DrainUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
+    ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
     delays.push_back(timer->Interval());
   }
   EXPECT_EQ(delays, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 60000, 60000}));
@@ -94,4 +91,4 @@ TEST_F(CatchUp, RetriesGrowToTheIntervalAndCountNoPollMinutes) {
 }
 
 }  // namespace
-}  // namespace zelt::testing
+}  // namespace zelt::fake

@@ -2,10 +2,10 @@
 // the limit and the whole-body rule of the HTTP component.
 #include <gtest/gtest.h>
 
-#include "core_fakes.h"
 #include "net/HTTPDownload.h"
+#include "tests/support/Fakes.h"
 
-namespace zelt::testing {
+namespace zelt::fake {
 namespace {
 
 struct Outcome {
@@ -14,8 +14,8 @@ struct Outcome {
 };
 
 Outcome Fetch(const Reply& reply, uint32_t limit, bool whole) {
-  FakeGuiQueue gui;
-  ScriptedTransport transport;
+  GuiQueue gui;
+  Transport transport;
   transport.Push(reply);
   Outcome out;
   bool ended = false;
@@ -31,7 +31,7 @@ Outcome Fetch(const Reply& reply, uint32_t limit, bool whole) {
     gui.Post([&] { ended = true; });
   };
   EXPECT_TRUE(d.Start("http://host/x"));
-  EXPECT_TRUE(gui.DrainUntil([&] { return ended && !d.Busy; }));
+  EXPECT_TRUE(gui.RunUntil([&] { return ended && !d.Busy; }));
   // A failed body leaves nothing behind in memory.
   if (out.error >= 0) {
     EXPECT_TRUE(!d.Data || d.Data->Size() == 0);
@@ -41,18 +41,10 @@ Outcome Fetch(const Reply& reply, uint32_t limit, bool whole) {
 
 TEST(NetBody, LimitsAndWholeness) {
   const std::string k10(10000, 'x');
-  Reply plain;
-  plain.body = k10;
-  Reply unannounced = plain;  // no Content-Length at all: the limit still holds
-  unannounced.announced = 0;
-  Reply shortBody = plain;
-  shortBody.announced = 12000;
-  Reply longBody = plain;
-  longBody.announced = 5000;
-  Reply cut = plain;
-  cut.failReadAt = 4096;
-  cut.error = 12002;  // timeout part-way
-  struct Case {
+  const Reply plain{.body = k10}, unannounced{.body = k10, .announce = false},  // the limit still holds
+      shortBody{.body = k10, .lengthText = "12000"}, longBody{.body = k10, .lengthText = "5000"},
+      cut{.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096};  // a timeout part-way
+  const struct {
     const char* what;
     Reply reply;
     uint32_t limit;
@@ -69,7 +61,7 @@ TEST(NetBody, LimitsAndWholeness) {
       {"read fails part-way, whole wanted", cut, 0, true, {"", 12002}},
       {"read fails part-way, part taken", cut, 0, false, {k10.substr(0, 4096), -1}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Outcome got = Fetch(c.reply, c.limit, c.whole);
     EXPECT_EQ(got.error, c.expected.error);
@@ -79,4 +71,4 @@ TEST(NetBody, LimitsAndWholeness) {
 }
 
 }  // namespace
-}  // namespace zelt::testing
+}  // namespace zelt::fake

@@ -10,7 +10,7 @@
 #include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
-namespace zelt::test {
+namespace zelt::fake {
 namespace {
 
 int FontHeight(HWND control) {
@@ -111,12 +111,11 @@ TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
   ForEachWindow([&](const std::string& name, TForm& form) {
     const Shape at96 = ShapeOf(form);
     for (int dpi : {144, 192}) {
-      // At the screen's corner, where the larger window fits to be looked at.
+      // At the screen's corner, where the larger window fits.
       RECT suggested{0, 0, MulDiv(at96.window.right - at96.window.left, dpi, 96),
                      MulDiv(at96.window.bottom - at96.window.top, dpi, 96)};
       SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
       app->ProcessMessages();
-      SaveWindowPng(form.Handle(), "dpi-" + name + "-" + std::to_string(dpi));  // for people to look at
       const std::string p = Compare(at96, ShapeOf(form), suggested, dpi);
       if (!p.empty()) problems[name + " at " + std::to_string(dpi)] = p;
       if (dpi == 192 && name == "main") {
@@ -132,4 +131,4 @@ TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
 }
 
 }  // namespace
-}  // namespace zelt::test
+}  // namespace zelt::fake

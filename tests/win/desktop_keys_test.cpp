@@ -10,7 +10,7 @@
 #include "ui/uSettingsForm.h"
 #include "ui/uUpdateInfo.h"
 
-namespace zelt::test {
+namespace zelt::fake {
 namespace {
 
 // Tab (or Shift+Tab) pressed in the control that has the keys.
@@ -74,10 +74,10 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   for (UINT key : {VK_SPACE, VK_RETURN}) {
     SCOPED_TRACE(key);
     ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
-    const int before = transport.Opens;
+    const size_t before = http.RequestCount();
     SetFocus(main->RefreshButton().Handle());
     PostKey(main->RefreshButton().Handle(), key);
-    ASSERT_TRUE(PumpUntil(*app, [&] { return transport.Opens == before + 1; })) << "refresh polls at once";
+    ASSERT_TRUE(PumpUntil(*app, [&] { return http.RequestCount() == before + 1; })) << "refresh polls at once";
   }
   // Enter on "(Редактировать)" opens the sound scheme over the settings.
   bool soundsOpened = false;
@@ -132,7 +132,7 @@ TEST_F(Keyboard, EscReleasedAfterItClosedTheTrayMenuLeavesTheMainWindowAndAltF4H
 
   main->ShowFromTray();
   PostMessageW(List().Handle(), WM_SYSKEYDOWN, VK_F4, (1 << 29) | 1);  // Alt held
-  PumpFor(*app, 100);
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !main->Visible(); }));
   MSG quit;
   EXPECT_FALSE(main->Visible());
   EXPECT_TRUE(IsWindow(main->Handle()) && Checker != nullptr) << "the program goes on";
@@ -172,4 +172,4 @@ TEST_F(ScreenReader, PictureButtonsReadTheirTooltipsAndEveryFieldListAndBoxHasAN
 }
 
 }  // namespace
-}  // namespace zelt::test
+}  // namespace zelt::fake

@@ -9,11 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "tests/win/support/ui_harness.h"
-#include "ui/uInfoForm.h"
-#include "ui/uMainForm.h"
+#include "tests/support/Win.h"
 
-namespace zelt::test {
+namespace zelt::fake {
 
 // The name (and role) a screen reader reads for a window's client area, as
 // AccessibleObjectFromWindow and get_accName give it; "<none>" without an object.
@@ -43,7 +41,7 @@ inline std::string AccName(HWND hwnd, long* role = nullptr) {
 }
 
 // Every window of the program, shown as the user sees it.
-class DesktopTest : public UiFixture {
+class DesktopTest : public MainWindowTest {
  protected:
   // The main window and the popup shown, then each side window inside its
   // own modal loop, opened from the main window by its kind; `check` runs
@@ -71,4 +69,4 @@ class DesktopTest : public UiFixture {
   }
 };
 
-}  // namespace zelt::test
+}  // namespace zelt::fake

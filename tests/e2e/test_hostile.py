@@ -1,0 +1,244 @@
+"""Hostile input against the real program: one copy, installed in a folder
+named in Greek letters with a damaged interval in its data.dat, meets every
+attack in turn: an endless body, zlib bombs of topics and of forum lines,
+separator and line-break bytes in every field and forum name, links that are
+no forum links, a reply held until F5 and "Сохранить" have been pressed, a
+peer answering HERE with FIND, WM_APP messages with random parameters and a
+read-only data.dat. Afterwards the copy still runs and answers FIND once, its
+private memory stayed bounded, the shell was asked to open forum links only,
+and data.dat holds what was set, read back by a fresh start."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+
+import datfile
+from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, driver as probe_driver, \
+    here_count, poll_now, probe, wait_until, wine_env
+from test_soak import MAIN, SIDE, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9, WM_LBUTTONUP
+from watch import RequestLog, linux_figures, wine_pid
+
+BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
+RECORDER = "C:\\hostile\\OpenRecorder.exe"
+HANDLER = r"HKCR\http\shell\open\command"
+# Anonymous memory above its figure after the first reply: the largest body
+# and inflated text (1 MiB each) and the copies that decoding makes.
+MEMORY_BOUND_KB = 24 * 1024
+SEP = "\x11"
+WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDBLCLK, BM_CLICK = 0x7B, 0x100, 0x203, 0xF5
+VK_HOME, VK_DOWN, VK_RETURN = 0x24, 0x28, 0x0D
+LIST = "SysListView32"
+TOPICS = [{"title": f"Тема {k}", "path": f"t-{k}", "forum": "15", "replies": k + 1, "author": "Ivan"} for k in range(12)]
+FAVORITES = [f"Хорошая{SEP}General{SEP}{BASE}t-0-0-17{SEP}"] + [f"Чужая{SEP}x{SEP}{link}{SEP}" for link in (
+    "\\\\host\\share\\x.exe", RECORDER, "file:///C:/hostile/OpenRecorder.exe", "http://elsewhere.example/forum/x",
+    BASE + 't" x', "")]
+BREAKS = "\r&#13;\n&#10;\x00&#0;"  # every byte that splits a stored entry, raw and as references
+
+
+def record(*fields):
+    return "".join(f + SEP for f in fields)
+
+
+class HostileTest(E2ETestCase):
+    def test_every_attack_in_turn_leaves_the_program_running_with_its_data(self):
+        recorder_dir = os.path.join(PREFIX, "drive_c", "hostile")
+        shutil.rmtree(recorder_dir, ignore_errors=True)
+        os.makedirs(recorder_dir)
+        shutil.copy(os.path.join(BUILD_DIR, "tools", "OpenRecorder.exe"), recorder_dir)
+        opened_log = os.path.join(recorder_dir, "opened.txt")
+        old = subprocess.run(["wine", "reg", "query", HANDLER, "/ve"], capture_output=True, env=wine_env())
+        old_handler = old.stdout.decode(errors="replace").split("REG_SZ", 1)[1].strip()
+        self.reg_handler(f'"{RECORDER}" "%1"')
+        self.addCleanup(self.reg_handler, old_handler)
+
+        log_path = os.path.join(WORK_DIR, "hostile-requests.jsonl")
+        if os.path.exists(log_path):
+            os.remove(log_path)
+        srv = self.server(log=log_path)
+        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
+        log = RequestLog(log_path)
+        prog = self.program("hostile-Ελληνικά", datfile.encode({
+            "IntervalMs": 1, "TopicCount": 12, "IgnoreOwnPosts": 1, "Nick": "me", "ForumNames": ["General=15"],
+            "Favorites": FAVORITES})).start()
+        started = time.monotonic()
+        wait_until(lambda: here_count() == 1, 60, what="the program")
+        pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
+        driver = probe_driver()
+        self.addCleanup(driver.close)
+        self.driver = driver
+        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)  # the main window stays on show
+        wait_until(lambda: self.rows() == 12, 60, what="the first reply")
+        # The damaged interval is one minute now: the first request came from
+        # the start, every other one below from F5.
+        presses = 0
+
+        def poll():
+            nonlocal presses
+            presses += 1
+            poll_now(driver, log)
+
+        baseline = linux_figures(pid)["rss_anon_kb"]
+        peak = [baseline]
+        sampling = threading.Event()
+
+        def sample():
+            while not sampling.wait(0.05):
+                try:
+                    peak[0] = max(peak[0], linux_figures(pid)["rss_anon_kb"])
+                except OSError:
+                    return
+        threading.Thread(target=sample, daemon=True).start()
+
+        def script(*replies):
+            srv.control("reset", {})  # the next full reply is sent in full, not as "unchanged"
+            srv.control("script", {"path": "/inf.php", "replies": list(replies)})
+
+        def saved(key, want):
+            wait_until(lambda: self.state(prog)[key] == want, 30, what=f"{key} in data.dat")
+
+        # An endless body: one network error, then the next poll goes on.
+        script({"endless": True})
+        poll()
+        wait_until(lambda: "Ошибка сети " in self.texts(), 60, what="the network error")
+        script()
+        poll()
+        wait_until(lambda: "Обновлено" in self.texts() and self.rows() == 12, 60, what="the next reply")
+
+        # Zlib bombs: 16 MiB of the user's own topics, then of forum lines.
+        bomb = record("Бомба", "bomb-1", "15", "1", "me")
+        script({"bomb": {"head": "0", "unit": bomb, "bytes": 16 << 20}},
+               {"text": "0" + record("Unknown", "u-1", "99", "1", "x")},
+               {"bomb": {"unit": "Forum=99\r\n", "bytes": 16 << 20}})
+        poll()
+        saved("ReadMarks", [f"{BASE}bomb-1-1{SEP}1".encode()])
+        self.assertEqual(self.rows(), 12)
+        poll()
+        poll()
+        wait_until(lambda: len(self.state(prog)["ForumNames"]) == 2000, 60, what="the forum list")
+
+        # Separator and line-break bytes in every field and in forum names.
+        evil = record("Зло" + BREAKS + "конец", "evil" + BREAKS + "-x", "98", "5" + BREAKS, "me" + BREAKS)
+        script({"text": "0" + evil}, {"text": f"News{SEP}{RECORDER}=98\r\nL\nF=97\r\n"}, {"text": "0" + evil})
+        for _ in range(3):
+            poll()
+        saved("ForumNames", [f"News{RECORDER}=98".encode("cp1251"), b"LF=97"])
+        wait_until(lambda: self.rows() == 1, 60, what="the topic with the breaks")
+        # Into the favourites through the list's context menu, then opened.
+        driver.ask(f"post {MAIN} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
+        driver.ask(f"post {MAIN} {WM_CONTEXTMENU} 0 0xFFFFFFFF {LIST}")
+        driver.key(VK_DOWN, MAIN)
+        driver.key(VK_RETURN, MAIN)
+        favorites = FAVORITES + [f"Злоконец{SEP}News{RECORDER}{SEP}{BASE}evil-x-0-17{SEP}"]
+        saved("Favorites", [f.encode("cp1251") for f in favorites])
+        driver.ask(f"post {MAIN} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
+
+        # Links that are no forum links: each favourite double-clicked.
+        before = driver.stats(MAIN)["windows"]
+        probe("ui-clickat", f"class:{MAIN}", 532, 268)
+        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the favourites window")
+        driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
+        for _ in favorites:
+            driver.ask(f"post {SIDE} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
+            driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_DOWN} 0 {LIST}")
+        driver.key(VK_ESCAPE, SIDE)
+        wait_until(lambda: driver.stats(MAIN)["windows"] == before, 30, 0.05, what="the favourites window to close")
+
+        # The interval from data.dat (1 ms) polls once a minute at most.
+        self.assertLessEqual(log.count(), presses + 2 + int(time.monotonic() - started) // 60)
+
+        # A reply held until F5 and "Сохранить" have been pressed behind a
+        # stalled window thread: neither sends a request before it is handled.
+        script({"text": "0" + record("Held", "h-1", "96", "1", "x")}, {"text": "Ninety-six=96\r\n", "hold": True})
+        poll()
+        wait_until(lambda: self.rows() == 1, 60, what="the held topic")
+        poll()  # asks for the forum list, which the server holds
+        held_at = log.count()
+        driver.key(VK_F7, MAIN)
+        save = wait_until(lambda: self.control_of(SIDE, "Сохранить"), 30, what="the settings window")
+        with tempfile.NamedTemporaryFile() as out:
+            stall = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "stall", "8", "900"], stdout=out,
+                                     stderr=subprocess.DEVNULL, env=wine_env())
+            wait_until(lambda: b"STALL" in open(out.name, "rb").read(), 60, what="the stall")
+            driver.key(VK_F5, MAIN)
+            driver.ask(f"posthwnd {save} {BM_CLICK} 0 0")
+            srv.control("release", {})
+            stall.wait(120)
+        saved("ForumNames", [b"Ninety-six=96"])
+        self.assertEqual([r["query"] for r in log.requests()[held_at:] if r["query"].endswith("p=2")], [])
+        self.assertEqual(self.rows(), 1)
+
+        # A peer that answers HERE with FIND; then every WM_APP message.
+        self.assertIn("HERE 1", probe("peer", 50, 1000)[1])
+        self.assertTrue(driver.ask(f"flood {MAIN} 20240611").startswith("FLOOD "))
+        wait_until(lambda: here_count() == 1, 60, what="the program after the flood")
+
+        # A read-only data.dat: "Все" saves nothing, loses nothing.
+        script()
+        poll()
+        wait_until(lambda: self.rows() == 12, 60, what="the twelve topics")
+        os.chmod(prog.data_path, 0o444)
+        stamp = os.stat(prog.data_path).st_mtime_ns
+        driver.key(VK_F9, MAIN)
+        before = driver.stats(MAIN)["windows"]
+        driver.key(VK_F3, MAIN)  # handled after "Все": once it shows, "Все" is done
+        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the traffic window")
+        driver.key(VK_ESCAPE, SIDE)
+        self.assertEqual(os.stat(prog.data_path).st_mtime_ns, stamp)
+        os.chmod(prog.data_path, 0o644)
+
+        # Still running, one answer, memory within bounds; then data.dat.
+        self.assertEqual(here_count(), 1)
+        sampling.set()
+        print(f"\nhostile: anonymous memory {baseline} KiB after the first reply, at most {peak[0]} KiB")
+        self.assertLessEqual(peak[0] - baseline, MEMORY_BOUND_KB)
+        driver.close()
+        self.assertEqual(prog.halt(), 0)
+        marks = [f"{BASE}{p}-1{SEP}{n}".encode() for p, n in [("bomb-1", 1), ("evil-x", 5)] +
+                 [(t["path"], t["replies"]) for t in TOPICS]]
+        end = self.state(prog)
+        self.assertEqual(sorted(end["ReadMarks"]), sorted(marks))
+        self.assertEqual(end["Favorites"], [f.encode("cp1251") for f in favorites])
+        self.assertEqual((end["IntervalMs"], end["TopicCount"], end["IgnoreOwnPosts"], end["Nick"]),
+                         (60000, 12, 1, b"me"))
+
+        # A fresh start reads it all from the Greek folder.
+        count = log.count()
+        prog.start()
+        wait_until(lambda: log.count() > count, 60, what="the fresh start's request")
+        self.assertIn("c=12&", log.requests()[count]["query"])
+        wait_until(lambda: here_count() == 1, 60, what="the fresh start")
+        self.assertEqual(prog.halt(), 0)
+        again = self.state(prog)
+        self.assertEqual((again["ReadMarks"], again["Favorites"]), (end["ReadMarks"], end["Favorites"]))
+
+        # The shell saw forum links only: the good favourite and the topic.
+        link = re.compile(r'^"C:\\hostile\\OpenRecorder\.exe" "(' + re.escape(BASE) + r'[^"\s]*)"$')
+        lines = open(opened_log, encoding="utf-8").read().splitlines() if os.path.exists(opened_log) else []
+        self.assertTrue(all(link.match(l) for l in lines), lines)
+        self.assertEqual({link.match(l).group(1) for l in lines}, {BASE + "t-0-0-17", BASE + "evil-x-0-17"})
+
+    def reg_handler(self, command):
+        subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,
+                       env=wine_env(), check=True)
+
+    def rows(self):
+        answer = self.driver.ask(f"rows {MAIN}")
+        return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
+
+    def texts(self):
+        lines = probe("ui-list", f"class:{MAIN}")[1].splitlines()
+        return [bytes.fromhex(l.split()[-1]).decode() for l in lines if l.startswith("CTL") and l.split()[-1] != "-"]
+
+    def control_of(self, window, text):
+        for line in probe("ui-list", f"class:{window}")[1].splitlines():
+            if line.startswith("CTL") and line.split()[-1] == text.encode().hex():
+                return line.split()[1]
+        return None
+
+    def state(self, prog):
+        with open(prog.data_path, "rb") as f:
+            return datfile.decode(f.read())

@@ -1,0 +1,104 @@
+// The one checker fixture: a TChecker over the fakes in a temporary program
+// folder. The GUI queue and the poll timer come from the platform binding:
+// the test-drained fakes natively, the application object in window tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/DataFile.h"
+#include "core/FileIO.h"
+#include "core/uChecker.h"
+#include "tests/support/Fakes.h"
+
+namespace zelt::fake {
+
+class CheckerFixture : public ::testing::Test {
+ protected:
+  virtual IGuiQueue& Gui() = 0;
+  virtual std::unique_ptr<IPollTimer> NewTimer() = 0;
+
+  CheckerPorts Ports() {
+    return CheckerPorts{Gui(), http, NewTimer(), registry, sound, clock, dir.Path(), dir.Path() + "ZeltInformer.exe"};
+  }
+  virtual TChecker& Make() {
+    checker = std::make_unique<TChecker>(Ports());
+    return *checker;
+  }
+  void TearDown() override {
+    checker.reset();
+    // Requests left running end now; none may outlive the transport.
+    http.Release();
+    EXPECT_TRUE(http.WaitIdle()) << "a request did not end";
+  }
+
+  std::string DataPath() const { return dir.Path() + "data.dat"; }
+  std::string DataBytes() const {
+    std::string bytes;
+    ReadFileBytes(DataPath(), bytes);
+    return bytes;
+  }
+  // data.dat as the program reads it.
+  TDataImage Data() const {
+    TDataImage image;
+    ParseDataImage(DataBytes(), image);
+    return image;
+  }
+  void WriteData(const TDataImage& image) { ASSERT_TRUE(ReplaceFileBytes(DataPath(), SerializeDataImage(image))); }
+
+  Transport http;
+  Registry registry;
+  Sound sound;
+  Clock clock;
+  TempDir dir;
+  std::unique_ptr<TChecker> checker;
+};
+
+// The binding of the portable tests: the test's own thread is the GUI thread
+// and drains the queue; the timer ticks when the test says. Every report of
+// the checker lands in `events`.
+class CheckerTest : public CheckerFixture {
+ protected:
+  IGuiQueue& Gui() override { return gui; }
+  std::unique_ptr<IPollTimer> NewTimer() override {
+    auto t = std::make_unique<Timer>();
+    timer = t.get();
+    return t;
+  }
+  TChecker& Make() override {
+    CheckerFixture::Make();
+    checker->OnStatus = [this](int32_t code) { events.push_back("status " + std::to_string(code)); };
+    checker->OnItem = [this](TItemData* item) { events.push_back("item " + item->Title); };
+    checker->OnNetError = [this](const std::string& text, uint16_t code) {
+      events.push_back("error " + text + std::to_string(code));
+    };
+    return *checker;
+  }
+  // Waits until the running request has been handled on the GUI thread.
+  void Settle() {
+    const size_t before = events.size();
+    ASSERT_TRUE(gui.RunUntil([&] {
+      bool ended = false;
+      for (size_t i = before; i < events.size(); ++i)
+        ended |= events[i] == "status 2" || events[i].rfind("error ", 0) == 0;
+      return ended && !checker->Loader->Busy;
+    })) << "the request did not end";
+  }
+  // One poll to its end: the first starts the polling, the next are the timer's.
+  void Tick() {
+    if (timer->Enabled())
+      timer->Tick();
+    else
+      checker->StartPolling();
+    Settle();
+  }
+
+  GuiQueue gui;
+  Timer* timer = nullptr;
+  std::vector<std::string> events;
+};
+
+}  // namespace zelt::fake

@@ -1,0 +1,470 @@
+// The one set of fakes of the platform ports, shared by the unit, window and
+// fuzz code: a GUI queue the test drains, a timer it ticks, a registry map, a
+// sound recorder, a fixed clock, a scripted HTTP transport, a temporary
+// folder and the reply bodies the server sends. No test framework in here.
+#pragma once
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Ports.h"
+#include "net/HttpTransport.h"
+#ifdef _WIN32
+#include "base/Text_win.h"
+#endif
+
+namespace zelt::fake {
+
+using namespace std::chrono_literals;
+
+// A GUI thread that is the test's own: posted and sent tasks wait until the
+// test runs them. Send from another thread blocks until then.
+class GuiQueue final : public IGuiQueue {
+ public:
+  ~GuiQueue() override { Shutdown(); }
+  void Post(std::function<void()> task) override {
+    auto l = Lock();
+    if (!shut_) q_.push_back({std::move(task), nullptr});
+    cv_.notify_all();
+  }
+  bool Send(std::function<void()> task) override {
+    if (IsGuiThread()) {
+      task();
+      return true;
+    }
+    auto done = std::make_shared<int>(0);  // 1 ran, -1 dropped
+    auto l = Lock();
+    if (shut_) return false;
+    q_.push_back({std::move(task), done});
+    cv_.notify_all();
+    cv_.wait(l, [&] { return *done != 0; });
+    return *done > 0;
+  }
+  bool IsGuiThread() const override { return std::this_thread::get_id() == gui_; }
+
+  // Runs every queued task, also those queued meanwhile; how many ran.
+  size_t RunPending() {
+    size_t n = 0;
+    for (; RunOne(0ms); ++n) {
+    }
+    return n;
+  }
+  // Runs tasks as they come until done() holds; the limit only ends a hang.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      RunOne(5ms);
+    }
+    return true;
+  }
+  // Waits, running nothing, until another thread has sent a task.
+  bool WaitForSend(std::chrono::milliseconds limit = 20s) {
+    auto l = Lock();
+    return cv_.wait_for(l, limit, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
+  }
+  // Drops what waits and everything posted later.
+  void Shutdown() {
+    auto l = Lock();
+    shut_ = true;
+    for (Item& i : q_)
+      if (i.sent) *i.sent = -1;
+    q_.clear();
+    cv_.notify_all();
+  }
+
+ private:
+  struct Item {
+    std::function<void()> task;
+    std::shared_ptr<int> sent;
+  };
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
+  bool RunOne(std::chrono::milliseconds wait) {
+    auto l = Lock();
+    if (!cv_.wait_for(l, wait, [&] { return !q_.empty(); })) return false;
+    Item item = std::move(q_.front());
+    q_.pop_front();
+    l.unlock();
+    item.task();
+    l.lock();
+    if (item.sent) *item.sent = 1;
+    cv_.notify_all();
+    return true;
+  }
+  const std::thread::id gui_ = std::this_thread::get_id();
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<Item> q_;
+  bool shut_ = false;
+};
+
+class Timer final : public IPollTimer {
+ public:
+  void SetInterval(uint32_t ms) override { interval_ = ms; }
+  uint32_t Interval() const override { return interval_; }
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  bool Enabled() const override { return enabled_; }
+  void SetOnTick(std::function<void()> tick) override { tick_ = std::move(tick); }
+  void Tick() {
+    if (enabled_ && tick_) tick_();
+  }
+
+ private:
+  uint32_t interval_ = 0;
+  bool enabled_ = false;
+  std::function<void()> tick_;
+};
+
+// Values by "key\name"; the Run key exists, like on every Windows.
+class Registry final : public IRegistry {
+ public:
+  std::set<std::string> Keys = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run"};
+  std::map<std::string, std::string> Values;  // cp1251 on Windows
+  size_t Calls = 0;  // writes and deletes: the checker's every save sets the autostart value
+  bool WriteString(const std::string& key, const std::string& name, const std::wstring& value, bool create) override {
+    ++Calls;
+    if (!Keys.count(key) && !(create && Keys.insert(key).second)) return false;
+#ifdef _WIN32
+    Values[key + "\\" + name] = Narrow(value);
+#else
+    Values[key + "\\" + name] = std::filesystem::path(value).string();
+#endif
+    return true;
+  }
+  bool DeleteValue(const std::string& key, const std::string& name) override {
+    ++Calls;
+    return Keys.count(key) && Values.erase(key + "\\" + name) > 0;
+  }
+};
+
+// Plays nothing: remembers what was played and what still plays.
+class Sound final : public ISoundPlayer {
+ public:
+  std::vector<std::string> Played;  // in play order
+  void Stop() override { playing_ = false; }
+  void Close() override { playing_ = false; open_.clear(); }
+  bool SetFileName(const std::string& path) override { return !(open_ = path).empty(); }
+  void Play() override {
+    if (!open_.empty()) Played.push_back(open_);
+    playing_ = !open_.empty();
+  }
+  // The file playing now, or "".
+  std::string Playing() const { return playing_ ? open_ : ""; }
+
+ private:
+  std::string open_;
+  bool playing_ = false;
+};
+
+class Clock final : public IClock {
+ public:
+  double Time = 739955.875;  // 05-12-2026, 21:00
+  double Now() const override { return Time; }
+};
+
+// The calls of a request, in the order they are made.
+enum class Step { None, Open, Connect, OpenRequest, AddHeader, Send, Headers, Status, Length, Read };
+
+// One answer of the scripted network. Steps may fail with `error` or wait
+// until the test releases them; for Read, once `after` body bytes have gone.
+struct Reply {
+  int status = 200;
+  std::string body;
+  bool announce = true;    // Content-Length is sent
+  std::string lengthText;  // its value when not the body's size
+  std::string headers;     // the raw header block when not made from the above
+  Step failAt = Step::None;
+  uint32_t error = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
+  Step holdAt = Step::None;
+  size_t after = 0;
+  size_t chunk = 0;  // at most this many bytes per read (0: as many as asked)
+};
+
+// What one request asked for and how far it got.
+struct Request {
+  std::string agent, proxy, host, user, password, path;
+  uint32_t access = 0, flags = 0;
+  uint16_t port = 0;
+  std::vector<std::string> headers;
+  bool sent = false;
+  size_t bytes = 0;  // body bytes handed out
+  int openHandles = 0;
+};
+
+// WinInet as a script: replies by path (Serve) or in order (Push), else the
+// default. Thread-safe; must outlive every request made on it.
+class Transport final : public IHttpTransport {
+ public:
+  ~Transport() override {
+    Release();
+    WaitIdle(20s);
+  }
+  void Push(Reply r) { auto l = Lock(); queue_.push_back(std::move(r)); }
+  void Serve(const std::string& path, Reply r) { auto l = Lock(); served_[path] = std::move(r); }
+  void SetDefault(Reply r) { auto l = Lock(); default_ = std::move(r); }
+  // Lets held requests (of the path, or all) go on, and those held later.
+  void Release(const std::string& path = {}) {
+    auto l = Lock();
+    if (path.empty()) releaseAll_ = true;
+    released_.insert(path);
+    cv_.notify_all();
+  }
+  // Forgets replies, releases and the request record; call while idle.
+  void Reset() {
+    auto l = Lock();
+    queue_.clear();
+    served_.clear();
+    released_.clear();
+    requests_.clear();
+    releaseAll_ = false;
+  }
+  bool Held(const std::string& path = {}) { auto l = Lock(); return IsHeld(path); }
+  bool WaitHeld(const std::string& path = {}, std::chrono::milliseconds limit = 20s) {
+    auto l = Lock();
+    return cv_.wait_for(l, limit, [&] { return IsHeld(path); });
+  }
+  // True once no handle is open (every request has ended its network part).
+  bool WaitIdle(std::chrono::milliseconds limit = 20s) {
+    auto l = Lock();
+    return cv_.wait_for(l, limit, [&] { return open_ == 0; });
+  }
+  int OpenHandles() { auto l = Lock(); return open_; }
+  size_t RequestCount() { auto l = Lock(); return requests_.size(); }
+  std::vector<Request> Requests() {
+    auto l = Lock();
+    std::vector<Request> out;
+    for (const Live& r : requests_) out.push_back(r.seen);
+    return out;
+  }
+
+  HttpHandle Open(const std::string& agent, uint32_t access, const std::string* proxy) override {
+    auto l = Lock();
+    Live& r = requests_.emplace_back();
+    r.seen.agent = agent;
+    r.seen.access = access;
+    if (proxy) r.seen.proxy = *proxy;
+    if (!queue_.empty()) {
+      r.reply = queue_.front();
+      queue_.pop_front();
+    } else {
+      r.reply = default_;
+    }
+    return Pass(l, r, Step::Open) ? NewHandle(r) : nullptr;
+  }
+  HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port, const std::string& user,
+                     const std::string& password) override {
+    auto l = Lock();
+    Live& r = Of(inet);
+    r.seen.host = host;
+    r.seen.port = port;
+    r.seen.user = user;
+    r.seen.password = password;
+    return Pass(l, r, Step::Connect) ? NewHandle(r) : nullptr;
+  }
+  HttpHandle OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) override {
+    auto l = Lock();
+    Live& r = Of(conn);
+    r.seen.path = path;
+    r.seen.flags = flags;
+    if (auto it = served_.find(path); it != served_.end()) r.reply = it->second;
+    return Pass(l, r, Step::OpenRequest) ? NewHandle(r) : nullptr;
+  }
+  bool AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t) override {
+    auto l = Lock();
+    Live& r = Of(req);
+    r.seen.headers.push_back(line);
+    return Pass(l, r, Step::AddHeader);
+  }
+  bool SendRequest(HttpHandle req) override {
+    auto l = Lock();
+    Live& r = Of(req);
+    if (!Pass(l, r, Step::Send)) return false;
+    r.seen.sent = true;
+    return true;
+  }
+  bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) override {
+    auto l = Lock();
+    Live& r = Of(req);
+    const Reply& p = r.reply;
+    const std::string size = p.lengthText.empty() ? std::to_string(p.body.size()) : p.lengthText;
+    std::string value;
+    if (level == inet::kQueryRawHeadersCrlf) {
+      if (!buffer && !Pass(l, r, Step::Headers)) return false;
+      value = !p.headers.empty() ? p.headers
+                                 : "HTTP/1.1 " + std::to_string(p.status) + " X\r\n" +
+                                       (p.announce ? "Content-Length: " + size + "\r\n" : "") + "\r\n";
+    } else if (level == inet::kQueryStatusCode) {
+      if (!Pass(l, r, Step::Status)) return false;
+      value = std::to_string(p.status);
+    } else if (level == inet::kQueryContentLength) {
+      if (!Pass(l, r, Step::Length)) return false;
+      if (!p.announce) return Fail(12150);  // ERROR_HTTP_HEADER_NOT_FOUND
+      value = size;
+    } else {
+      return Fail(12150);
+    }
+    // As HttpQueryInfoA: with the terminating zero, or the size it needs.
+    if (!buffer || *length < value.size() + 1) {
+      *length = static_cast<uint32_t>(value.size() + 1);
+      return Fail(inet::kErrorInsufficientBuffer);
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *length = static_cast<uint32_t>(value.size());
+    return true;
+  }
+  bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) override {
+    auto l = Lock();
+    Live& r = Of(req);
+    const Reply& p = r.reply;
+    *read = 0;
+    const bool at = r.seen.bytes >= p.after;
+    if (p.holdAt == Step::Read && at && !r.heldRead) {
+      r.heldRead = true;
+      Hold(l, r);
+    }
+    if (p.failAt == Step::Read && at) return Fail(p.error);
+    size_t n = std::min<size_t>(size, p.body.size() - r.seen.bytes);
+    if (p.chunk) n = std::min(n, p.chunk);
+    const bool stopsEarly = (p.holdAt == Step::Read && !r.heldRead) || p.failAt == Step::Read;
+    if (stopsEarly) n = std::min(n, p.after - r.seen.bytes);
+    std::memcpy(buffer, p.body.data() + r.seen.bytes, n);
+    r.seen.bytes += n;
+    *read = static_cast<uint32_t>(n);
+    return true;
+  }
+  void CloseHandle(HttpHandle h) override {
+    auto l = Lock();
+    auto* handle = static_cast<Handle*>(h);
+    if (handle->closed) return;  // a second close would show in OpenHandles
+    handle->closed = true;
+    --handle->request->seen.openHandles;
+    --open_;
+    cv_.notify_all();
+  }
+  uint32_t LastError() override { return lastError_; }
+
+ private:
+  struct Live {
+    Request seen;
+    Reply reply;
+    bool heldRead = false;
+  };
+  struct Handle {
+    Live* request;
+    bool closed = false;
+  };
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
+  bool IsHeld(const std::string& path) const { return path.empty() ? !held_.empty() : held_.count(path) > 0; }
+  Live& Of(HttpHandle h) { return *static_cast<Handle*>(h)->request; }
+  HttpHandle NewHandle(Live& r) {
+    ++open_;
+    ++r.seen.openHandles;
+    return &handles_.emplace_back(Handle{&r});
+  }
+  // Holds the step when scripted; false (with the error set) when it fails.
+  bool Pass(std::unique_lock<std::mutex>& l, Live& r, Step step) {
+    if (r.reply.holdAt == step) Hold(l, r);
+    return r.reply.failAt == step ? Fail(r.reply.error) : true;
+  }
+  void Hold(std::unique_lock<std::mutex>& l, Live& r) {
+    const std::string path = r.seen.path;
+    held_.insert(path);
+    cv_.notify_all();
+    cv_.wait_for(l, 30s, [&] { return releaseAll_ || released_.count(path) > 0; });
+    held_.erase(held_.find(path));
+  }
+  static bool Fail(uint32_t error) {
+    lastError_ = error;
+    return false;
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<Reply> queue_;
+  std::map<std::string, Reply> served_;
+  Reply default_;
+  std::deque<Live> requests_;
+  std::deque<Handle> handles_;
+  std::multiset<std::string> held_;
+  std::set<std::string> released_;
+  bool releaseAll_ = false;
+  int open_ = 0;
+  static inline thread_local uint32_t lastError_ = 0;
+};
+
+// A new empty folder below the system's temporary folder, removed with its
+// contents at the end. Path() ends in the platform's separator and is cp1251
+// on Windows (the name may hold Cyrillic).
+class TempDir {
+ public:
+  explicit TempDir(const std::string& name = "zelt-test") {
+    std::random_device rd;
+    const std::string unique = name + "-" + std::to_string(rd()) + std::to_string(rd());
+#ifdef _WIN32
+    dir_ = std::filesystem::temp_directory_path() / Widen(unique);
+    path_ = Narrow(dir_.wstring()) + "\\";
+#else
+    dir_ = std::filesystem::temp_directory_path() / unique;
+    path_ = dir_.string() + "/";
+#endif
+    std::filesystem::create_directories(dir_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const {
+#ifdef _WIN32
+    return dir_ / Widen(name);
+#else
+    return dir_ / name;
+#endif
+  }
+
+ private:
+  std::filesystem::path dir_;
+  std::string path_;
+};
+
+// A zlib stream of `text` without its two header bytes, as the server sends it.
+inline std::string CompressedBody(const std::string& text, int level = Z_DEFAULT_COMPRESSION) {
+  uLongf n = compressBound(static_cast<uLong>(text.size()));
+  std::string z(n, '\0');
+  compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
+            static_cast<uLong>(text.size()), level);
+  z.resize(n);
+  return z.substr(2);
+}
+
+struct Topic {
+  std::string title, path, forum, replies, author;
+};
+
+// The text of a topic reply: the version flag, then five fields per topic,
+// each ended by the byte 0x11.
+inline std::string ReplyText(bool newVersion, const std::vector<Topic>& topics) {
+  std::string t = newVersion ? "1" : "0";
+  for (const Topic& p : topics)
+    for (const std::string* f : {&p.title, &p.path, &p.forum, &p.replies, &p.author}) t += *f + '\x11';
+  return t;
+}
+
+}  // namespace zelt::fake

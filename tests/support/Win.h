@@ -1,0 +1,198 @@
+// What the in-process Windows tests share: the checker fixture on the real
+// application object (its window is the GUI queue and carries the timer),
+// the main window over it, the seams the windows call (message boxes, links,
+// started programs, file dialogs) answered and recorded, input posted as the
+// system delivers it, and the build's Python test servers run beside the test.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Text_win.h"
+#include "base/uZELTIMessages.h"
+#include "tests/support/CheckerFixture.h"
+#include "tools/ScriptServer.h"
+#include "ui/LaunchUpdate.h"
+#include "ui/uInfoForm.h"
+#include "ui/uMainForm.h"
+#include "widgets/Application.h"
+#include "widgets/Dpi.h"
+#include "widgets/FileDialog.h"
+#include "widgets/Shell.h"
+
+namespace zelt::fake {
+
+// Runs the GUI thread's messages until done() holds; the limit only ends a hang.
+inline bool PumpUntil(TApplication& app, const std::function<bool()>& done, int ms = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    app.ProcessMessages();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// Keys and clicks as the system queues them, handled before returning.
+inline void KeyDown(TApplication& app, HWND target, UINT vk) {
+  PostMessageW(target, WM_KEYDOWN, vk, 1);
+  app.ProcessMessages();
+}
+inline void KeyUp(TApplication& app, HWND target, UINT vk) {
+  PostMessageW(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
+  app.ProcessMessages();
+}
+inline void Press(TApplication& app, HWND target, UINT vk) {
+  KeyDown(app, target, vk);
+  KeyUp(app, target, vk);
+}
+// Queued only: for a modal loop that is about to start, or a menu.
+inline void PostKey(HWND target, UINT vk) {
+  PostMessageW(target, WM_KEYDOWN, vk, 1);
+  PostMessageW(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
+}
+inline void Click(TApplication& app, HWND button) {
+  SendMessageW(button, BM_CLICK, 0, 0);
+  app.ProcessMessages();
+}
+// Characters typed into a control, each posted as WM_CHAR.
+inline void Type(TApplication& app, HWND target, const std::string& cp1251) {
+  for (wchar_t c : Widen(cp1251)) PostMessageW(target, WM_CHAR, c, 1);
+  app.ProcessMessages();
+}
+
+// Runs f once from inside whatever message loop runs `ms` from now (a modal
+// window's, a menu's): how a test acts while a loop holds it. In order.
+inline std::vector<std::function<void()>>& LaterQueue() {
+  static std::vector<std::function<void()>> q;
+  return q;
+}
+inline void RunLater(std::function<void()> f, UINT ms = 30) {
+  LaterQueue().push_back(std::move(f));
+  SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (LaterQueue().empty()) return;
+    std::function<void()> f = std::move(LaterQueue().front());
+    LaterQueue().erase(LaterQueue().begin());
+    if (f) f();
+  });
+}
+
+// The seams the windows call instead of the system, answered and recorded
+// while this lives.
+struct Seams {
+  struct Box {
+    HWND owner;
+    std::string text, caption;
+    UINT flags;
+  };
+  struct Dialog {
+    FileDialogKind kind;
+    TFileDialogRequest request;
+  };
+  std::vector<Box> boxes;
+  std::vector<std::pair<HWND, std::string>> opened;
+  std::vector<Dialog> dialogs;
+  std::string dialogAnswer;  // what a file dialog picks; empty: cancelled
+
+  Seams() {
+    SetMessageBoxHook([this](HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+      boxes.push_back({owner, text, caption, flags});
+      return IDOK;
+    });
+    SetShellOpenHook([this](HWND owner, const std::string& file) { opened.push_back({owner, file}); });
+    SetShellExecuteExHook([](SHELLEXECUTEINFOW& info) {  // nothing is started
+      info.hProcess = nullptr;
+      return true;
+    });
+    SetFileDialogHook([this](FileDialogKind kind, const TFileDialogRequest& request, std::string& path) {
+      dialogs.push_back({kind, request});
+      path = dialogAnswer;
+      return !path.empty();
+    });
+  }
+  ~Seams() {
+    SetMessageBoxHook(nullptr);
+    SetShellOpenHook(nullptr);
+    SetShellExecuteExHook(nullptr);
+    SetFileDialogHook(nullptr);
+  }
+  Seams(const Seams&) = delete;
+  Seams& operator=(const Seams&) = delete;
+};
+
+// The checker fixture on the application object, at 96 DPI.
+class WinCheckerTest : public CheckerFixture {
+ protected:
+  WinCheckerTest() { SetDpiOverride(96); }
+  ~WinCheckerTest() override { SetDpiOverride(0); }
+  IGuiQueue& Gui() override { return *app; }
+  std::unique_ptr<IPollTimer> NewTimer() override { return app->CreateTimer(); }
+  // Until no request holds a handle, running what they send to the GUI meanwhile.
+  bool WaitIdle() {
+    return PumpUntil(*app, [&] { return !http.Held() && http.OpenHandles() == 0; });
+  }
+  void TearDown() override {
+    checker.reset();
+    http.Release();
+    EXPECT_TRUE(WaitIdle()) << "a request did not end";
+    CheckerFixture::TearDown();
+    // Leave no message (and no quit request) behind for the next test.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (msg.message != WM_QUIT) DispatchMessageW(&msg);
+  }
+
+  std::unique_ptr<TApplication> app = std::make_unique<TApplication>("Zelt Rarazovo 0.4");
+  Seams seams;
+};
+
+// The main window and the popup over a checker of their own, as the program
+// makes them; every request fails at once, as without a network.
+class MainWindowTest : public WinCheckerTest {
+ protected:
+  void SetUp() override {
+    http.SetDefault({.failAt = Step::Open});
+    RegisterInstanceMessages();
+    main = std::make_unique<TMainForm>(*app, [this] { return Ports(); });
+    info = std::make_unique<TInfoForm>(app->Handle());
+    ASSERT_TRUE(PumpUntil(*app, [] { return !Checker->Loader->Busy && Checker->LastOutBytes; }));
+    app->ProcessMessages();
+  }
+  void TearDown() override {
+    info.reset();
+    if (main && IsWindow(main->Handle())) SendMessageW(main->Handle(), WM_CLOSE, 0, 0);
+    main.reset();
+    WinCheckerTest::TearDown();
+  }
+  // A reply as if the server had sent it.
+  void Reply(bool newVersion, const std::vector<Topic>& topics) {
+    Checker->HandleReply(CompressedBody(ReplyText(newVersion, topics)));
+  }
+  TListView& List() { return main->TopicList(); }
+  std::vector<std::string> Column(int column) {
+    std::vector<std::string> v;
+    for (int r = 0; r < List().Count(); ++r) v.push_back(List().Cell(r, column));
+    return v;
+  }
+  int RowOf(const std::string& title) {
+    for (int r = 0; r < List().Count(); ++r)
+      if (List().Cell(r, 0) == title) return r;
+    return -1;
+  }
+
+  std::unique_ptr<TMainForm> main;
+  std::unique_ptr<TInfoForm> info;
+};
+
+}  // namespace zelt::fake

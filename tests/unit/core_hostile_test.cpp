@@ -1,0 +1,209 @@
+// Hostile input reaching the checker: texts that would split a stored entry,
+// links that are not forum links, replies far larger than asked for, replies
+// handled after the state moved on, a damaged data.dat, and a request left
+// in the network when everything else is gone.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DataFile.h"
+#include "core/FileIO.h"
+#include "core/ReplyDecoding.h"
+#include "net/HTTPDownload.h"
+#include "tests/support/CheckerFixture.h"
+
+namespace zelt::fake {
+namespace {
+
+using Hostile = CheckerTest;
+
+Reply Body(const std::string& bytes) { return Reply{.body = bytes}; }
+std::string Record(const std::string& title, const std::string& path, const std::string& forum,
+                   const std::string& replies, const std::string& author) {
+  return ReplyText(false, {{title, path, forum, replies, author}}).substr(1);
+}
+
+size_t Separators(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\x11')); }
+
+TEST(ForumLink, OnlyForumLinksMayGoToTheShell) {
+  const std::string base = ForumBaseUrl();
+  const struct {
+    std::string link;
+    bool opened;
+  } cases[] = {
+      {base + "topic-1-0-17", true},
+      {"", false},
+      {"\\\\host\\share\\x.exe", false},
+      {"C:\\Windows\\notepad.exe", false},
+      {"file:///C:/x.exe", false},
+      {"http://elsewhere.example/forum/t", false},
+      {base.substr(0, base.size() - 1), false},
+      {base + "t x", false},
+      {base + "t\"x", false},
+      {base + "t'x", false},
+      {base + "t\tx", false},
+      {base + "t\x7f", false},
+      {base + std::string("t\0x", 3), false},
+  };
+  for (const auto& k : cases) EXPECT_EQ(IsForumLink(k.link), k.opened) << k.link;
+}
+
+// Separator and line-break bytes from the server, raw or as references, never
+// reach a stored entry: a read mark keeps one separator, a favourite three, a
+// forum name none, and data.dat reads back the same lists.
+TEST_F(Hostile, ServerTextNeverSplitsAStoredEntry) {
+  TChecker& c = Make();
+  const std::string nul(1, '\0');
+  c.HandleReply(CompressedBody("Ok=1\r\nNews\x11\\\\host\\share\\x.exe=5\r\nL\nF=6\r\nN" + nul + "=7\r\nno sign\r\n" +
+                               std::string(kMaxForumLineBytes, 'x') + "=8\r\n"),
+                {true, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Ok=1", "News\\\\host\\share\\x.exe=5", "LF=6", "N=7"}));
+
+  const std::string evil = "a&#13;b\rc&#10;d\ne&#0;f" + nul + "g";
+  c.HandleReply(CompressedBody("0" + Record(evil, "p" + evil, "5", "3" + evil, "u" + evil) +
+                               Record("T", "t", evil, "1", "x")),
+                {false, 10});
+  ASSERT_EQ(c.Items.size(), 2u);
+  EXPECT_EQ(c.Items[0]->Title, "abcdefg");
+  EXPECT_EQ(c.Items[0]->Forum, "News\\\\host\\share\\x.exe");
+  for (auto& item : c.Items) {
+    c.AddFavorite(item.get());
+    c.MarkItemRead(item.get());
+  }
+  for (const auto& e : c.Favorites.Lines()) EXPECT_EQ(Separators(e), 3u) << e;
+  for (const auto& e : c.ReadMarks.Lines()) EXPECT_EQ(Separators(e), 1u) << e;
+  TDataImage onDisk;
+  ASSERT_TRUE(ParseDataImage(DataBytes(), onDisk));
+  EXPECT_EQ(onDisk.Favorites.Lines(), c.Favorites.Lines());
+  EXPECT_EQ(onDisk.ReadMarks.Lines(), c.ReadMarks.Lines());
+  EXPECT_EQ(onDisk.ForumNames.Lines(), c.ForumNames.Lines());
+}
+
+// A reply far larger than asked for applies at most the asked number of
+// topics (and saves at most that often for the user's own posts); a forum
+// list keeps a bounded number of lines.
+TEST_F(Hostile, RepliesApplyNoMoreThanAskedFor) {
+  TChecker& c = Make();
+  c.IgnoreOwnPosts = true;
+  c.Nick = "me";
+  std::string topics = "0", forums;
+  for (int i = 0; i < 3000; ++i) {
+    topics += Record("T", "t" + std::to_string(i), "Talk", "1", "me");
+    forums += "F=" + std::to_string(i) + "\r\n";
+  }
+  const std::string body = CompressedBody(topics);
+  for (int32_t asked : {1, 30, 0}) {
+    const size_t saves = registry.Calls;
+    c.HandleReply(body, {false, asked});
+    EXPECT_EQ(c.Items.size(), static_cast<size_t>(asked));
+    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(asked));
+  }
+  c.HandleReply(CompressedBody(forums), {true, 10});
+  EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
+}
+
+// Busy turns false before the reply posted to the GUI thread is handled. A
+// poll in that gap (the timer, F5, the settings' save) sends nothing, and a
+// reply is read as the kind its request asked for, whatever changed since.
+TEST_F(Hostile, NoRequestWhileAReplyWaitsAndEachReplyKeepsItsKind) {
+  http.Push(Body(CompressedBody("0" + Record("A", "a", "15", "1", "x"))));  // forum 15 is unknown
+  http.Push(Body(CompressedBody("General=15\r\n")));
+  TChecker& c = Make();
+  const auto replyWaits = [&] {
+    for (int i = 0; i < 20000 && c.Loader->Busy; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_FALSE(c.Loader->Busy);
+  };
+  c.StartPolling();
+  replyWaits();
+  c.StartPolling();
+  timer->Tick();
+  EXPECT_EQ(http.RequestCount(), 1u);
+  Settle();
+  ASSERT_TRUE(c.NeedForumList);
+  timer->Tick();  // asks for the list
+  replyWaits();
+  c.StartPolling();
+  EXPECT_EQ(http.RequestCount(), 2u);
+  Settle();
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"General=15"});
+  ASSERT_EQ(c.Items.size(), 1u);
+
+  c.HandleReply(CompressedBody("Other=16\r\n"), {true, 10});  // NeedForumList is false by now
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  EXPECT_EQ(c.Items[0]->Title, "A");
+  c.NeedForumList = true;
+  c.HandleReply(CompressedBody("0" + Record("B", "b", "16", "2", "x")), {false, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  ASSERT_EQ(c.Items.size(), 1u);
+  EXPECT_EQ(c.Items[0]->Title, "B");
+}
+
+// An informer reply longer than a megabyte, announced or streamed, is one
+// network error; the topics stay as they were.
+TEST_F(Hostile, AnOversizedReplyIsOneNetworkError) {
+  http.Push(Body(CompressedBody("0" + Record("Kept", "k", "News", "1", "x"))));
+  TChecker& c = Make();
+  c.StartPolling();
+  Settle();
+  Reply announced = Body(std::string(kMaxReplyBytes + 1, 'x'));
+  Reply streamed = announced;
+  streamed.announce = false;  // no length: read until the limit
+  for (const Reply& r : {announced, streamed}) {
+    http.Push(r);
+    events.clear();
+    Tick();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", std::string("error ") + kNetErrorText + "223"}));
+    ASSERT_EQ(c.Items.size(), 1u);
+    EXPECT_EQ(c.Items[0]->Title, "Kept");
+  }
+}
+
+// A damaged or hand-edited data.dat: the interval and the topic count come
+// into the ranges the settings window allows, as it would correct them.
+TEST_F(Hostile, DamagedIntervalAndTopicCountComeIntoRange) {
+  const struct {
+    int32_t interval, topics, wantInterval, wantTopics;
+  } cases[] = {
+      {1, -5, 60000, 1},         {59999, 31, 60000, 30},       {-1, INT32_MIN, 60000, 1},
+      {INT32_MAX, INT32_MAX, 3600000, 30}, {90000, 7, 90000, 7}, {0, 0, 300000, 10},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.interval);
+    TDataImage image;
+    image.IntervalMs = k.interval;
+    image.TopicCount = k.topics;
+    ASSERT_TRUE(ReplaceFileBytes(DataPath(), SerializeDataImage(image)));
+    TChecker& c = Make();
+    EXPECT_EQ(c.IntervalMs, k.wantInterval);
+    EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(k.wantInterval));
+    EXPECT_EQ(c.TopicCount, k.wantTopics);
+    checker.reset();
+  }
+}
+
+// A request left behind by Stop keeps its transport until its thread ends,
+// though everyone else has let go of it (the program exits while a request
+// hangs in the network).
+TEST(NetLifetime, AStoppedRequestKeepsItsTransportUntilItEnds) {
+  GuiQueue gui;
+  auto transport = std::make_shared<Transport>();
+  transport->Push(Reply{.holdAt = Step::Send});
+  const std::weak_ptr<Transport> weak = transport;
+  Transport* const raw = transport.get();
+  {
+    HTTPDownload d(transport, gui);
+    d.OnDownloaded = [](HTTPDownload&, TMemoryStream&) {};
+    ASSERT_TRUE(d.Start("http://host/path"));
+    ASSERT_TRUE(gui.RunUntil([&] { return raw->Held(); }));
+  }
+  transport.reset();
+  ASSERT_FALSE(weak.expired());
+  raw->Release();
+  EXPECT_TRUE(gui.RunUntil([&] { return weak.expired(); }));
+}
+
+}  // namespace
+}  // namespace zelt::fake

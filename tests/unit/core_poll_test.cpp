@@ -1,0 +1,276 @@
+// The checker's poll cycle and life over the fakes: the requests as sent, the
+// reports in their order, busy ticks, the periodic save, failures, counters,
+// data.dat and the registry values, and the end of the checker.
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "core/Settings.h"
+#include "tests/support/CheckerFixture.h"
+
+namespace zelt::fake {
+namespace {
+
+const std::string kRunEntry = std::string(kRunKey) + "\\" + kRunValue;
+std::string Url(const std::string& query) { return std::string(build::kInformerUrl) + "inf.php?" + query; }
+Reply Body(const std::string& body) { return Reply{.body = body}; }
+Reply Topics(bool newVersion, const std::vector<Topic>& t) { return Body(CompressedBody(ReplyText(newVersion, t))); }
+
+using Poll = CheckerTest;
+
+// The first request of a fresh install and of other settings: ten topics
+// every five minutes, through the proxy configured or the system's settings.
+TEST_F(Poll, TheFirstRequestFollowsTheSettings) {
+  const struct {
+    bool file, system;
+    const char* server;
+    uint32_t access;
+    const char *proxy, *header;
+  } cases[] = {{false, false, "", inet::kOpenTypeDirect, "", "Connection: close"},
+               {true, false, "cache", inet::kOpenTypeProxy, "http=cache:3130", "Proxy-Connection: close"},
+               {true, true, "cache", inet::kOpenTypePreconfig, "", "Proxy-Connection: close"}};
+  for (const auto& k : cases) {
+    TDataImage image;
+    image.ProxyServer = k.server;
+    image.ProxyPort = 3130;
+    image.UseIESettings = k.system;
+    if (k.file) WriteData(image);
+    http.Reset();
+    TChecker& c = Make();
+    EXPECT_FALSE(timer->Enabled());
+    c.StartPolling();
+    Settle();
+    EXPECT_EQ(c.Loader->URL, Url("c=10&u=0.4&p=0"));
+    EXPECT_EQ(timer->Interval(), 300000u);
+    EXPECT_TRUE(timer->Enabled());
+    const Request r = http.Requests().at(0);
+    EXPECT_EQ(r.agent + "|" + std::to_string(r.access) + "|" + r.proxy + "|" + r.headers.at(0),
+              "Zelt Rarazovo 0.4|" + std::to_string(k.access) + "|" + k.proxy + "|" + k.header);
+    EXPECT_EQ(DataBytes().empty(), !k.file) << "loading saves nothing";
+    EXPECT_EQ(registry.Values[std::string(kInstallKey) + "\\" + kInstallValue], dir.Path() + "ZeltInformer.exe");
+    EXPECT_EQ(c.TrafficSince, k.file ? 0.0 : clock.Time);
+    checker.reset();
+  }
+}
+
+TEST_F(Poll, EachRequestAsksForWhatIsMissing) {
+  http.Push(Topics(false, {{"A", "a", "General", "3", "x"}}));  // a full list
+  http.Push(Topics(false, {{"B", "b", "7", "3", "x"}}));        // forum 7 is not known
+  http.Push(Body(CompressedBody("Seven=7\r\nEight=8\r\n")));     // the forum list
+  TChecker& c = Make();
+  std::vector<std::string> urls;
+  for (int i = 0; i < 4; ++i) {
+    Tick();
+    urls.push_back(c.Loader->URL);
+  }
+  EXPECT_EQ(c.Items.at(0)->Forum, "Seven") << "the list applied once the forum names came";
+  c.TopicCount = -5;
+  c.ResetReply();
+  Tick();
+  urls.push_back(c.Loader->URL);
+  EXPECT_EQ(urls, (std::vector<std::string>{Url("c=10&u=0.4&p=0"), Url("c=10&u=0.4&p=1"), Url("c=10&u=0.4&p=2"),
+                                            Url("c=10&u=0.4&p=1"), Url("c=-5&u=0.4&p=0")}));
+  EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Seven=7", "Eight=8"}));
+  EXPECT_EQ(Data().ForumNames.Lines(), c.ForumNames.Lines()) << "the forum list is saved when it arrives";
+}
+
+TEST_F(Poll, ReportsComeInTheirOrder) {
+  TChecker& c = Make();
+  c.MarkRead(ForumBaseUrl() + "t2-1", "4");
+  http.Push(Topics(true, {{"One", "t1", "News", "2", "x"}, {"Two", "t2", "News", "4", "y"}}));
+  http.Push(Body("1"));
+  Tick();
+  EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 5", "item One", "item Two", "status 4", "status 3",
+                                              "status 2"}));
+  // The same list again as one byte: no new messages, the version told once.
+  events.clear();
+  Tick();
+  EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 5", "item One", "item Two", "status 2"}));
+}
+
+TEST_F(Poll, ATickWhileARequestRunsSendsNothingButItsMinutesCount) {
+  TDataImage image;
+  image.IntervalMs = 30 * 60000;
+  WriteData(image);
+  http.Push(Reply{.body = "0", .holdAt = Step::Send});
+  TChecker& c = Make();
+  c.StartPolling();
+  ASSERT_TRUE(http.WaitHeld());
+  timer->Tick();  // the second half hour: a save, but no second request
+  gui.RunPending();
+  EXPECT_EQ(http.RequestCount(), 1u);
+  EXPECT_EQ(Data().TotalOutBytes, 544u);
+  http.Release();
+  Settle();
+  Tick();
+  EXPECT_EQ(http.RequestCount(), 2u);
+}
+
+// data.dat is written at the poll that completes 60 minutes, counted from the
+// first poll (made by StartPolling), before that poll's request is counted.
+TEST_F(Poll, DataIsSavedEveryHourOfPolls) {
+  const struct {
+    int32_t intervalMs;
+    std::vector<size_t> savingPolls;
+  } cases[] = {{300000, {12, 24}}, {420000, {9, 18}}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.intervalMs);
+    TDataImage image;
+    image.IntervalMs = k.intervalMs;
+    WriteData(image);
+    Make();
+    std::vector<size_t> saves;
+    for (size_t poll = 1; poll <= 24; ++poll) {
+      const uint32_t saved = Data().TotalOutBytes;
+      Tick();
+      if (Data().TotalOutBytes != saved) {
+        saves.push_back(poll);
+        EXPECT_EQ(Data().TotalOutBytes, (poll - 1) * 544);
+      }
+    }
+    EXPECT_EQ(saves, k.savingPolls);
+    checker.reset();
+  }
+}
+
+TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
+  http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
+  TChecker& c = Make();
+  Tick();
+  const uint32_t in = c.TotalInBytes;
+  const struct {
+    Reply reply;
+    uint16_t code;
+  } cases[] = {
+      {{.failAt = Step::Send, .error = 12029}, 12029}, {{.failAt = Step::Open, .error = 12007}, 12007},
+      {{.failAt = Step::Connect, .error = 12005}, 12005}, {{.status = 404, .body = "not here"}, 12003},
+      {{.status = 500}, 12003},
+  };
+  for (const auto& k : cases) {
+    http.Push(k.reply);
+    events.clear();
+    const uint32_t out = c.TotalOutBytes;
+    Tick();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "error Ошибка сети " + std::to_string(k.code)}));
+    EXPECT_EQ(c.TotalOutBytes, out + 544);
+    EXPECT_EQ(c.TotalInBytes, in);
+    ASSERT_EQ(c.Items.size(), 1u);
+  }
+}
+
+TEST_F(Poll, TrafficCountersOfEachKindOfReplyWrapAtFourGibibytes) {
+  TChecker& c = Make();
+  const std::string text = ReplyText(false, {{"A", "a", "News", "1", "x"}});
+  const std::string body = CompressedBody(text);
+  const struct {
+    std::string body;
+    uint32_t in, unpacked;
+  } cases[] = {{body, static_cast<uint32_t>(body.size()), static_cast<uint32_t>(text.size())}, {"1", 1, 1}, {"", 0, 0}};
+  c.TotalOutBytes = 0xFFFFFFFFu - 100;
+  c.TotalInBytes = 0xFFFFFFFFu;
+  c.TotalInUnpacked = 0xFFFFFFFFu - 1;
+  uint32_t in = c.TotalInBytes, unpacked = c.TotalInUnpacked;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.in);
+    http.Push(Body(k.body));
+    Tick();
+    in += k.in;
+    unpacked += k.unpacked;
+    EXPECT_EQ(std::vector<uint32_t>({c.LastInBytes, c.LastInUnpacked, c.TotalInBytes, c.TotalInUnpacked}),
+              std::vector<uint32_t>({k.in, k.unpacked, in, unpacked}));
+  }
+  EXPECT_EQ(c.TotalOutBytes, 3 * 544u - 101);
+  EXPECT_EQ(c.LastOutBytes, 544u);
+}
+
+TEST_F(Poll, SavedStateComesBackAndAutostartFollowsTheSetting) {
+  TChecker& c = Make();
+  c.Password = "secret";
+  c.Nick = "Nick";
+  c.Favorites.Add("fav");
+  c.TotalOutBytes = 1234;
+  for (bool on : {true, false, true}) {
+    c.AutoStart = on;
+    c.SaveData();
+    EXPECT_EQ(registry.Values.count(kRunEntry), on ? 1u : 0u);
+  }
+  // Quoted: the path may hold blanks, and an unquoted one runs "C:\\Program.exe" first.
+  EXPECT_EQ(registry.Values[kRunEntry], "\"" + dir.Path() + "ZeltInformer.exe\"");
+  EXPECT_EQ(DataBytes().find("secret"), std::string::npos) << "the password is scrambled on disk";
+  // Without a Run key (a stripped system) none is made.
+  registry.Keys.erase(kRunKey);
+  registry.Values.clear();
+  c.SaveData();
+  EXPECT_TRUE(registry.Values.empty());
+
+  checker.reset();
+  TChecker& again = Make();
+  EXPECT_EQ(again.Password, "secret");
+  EXPECT_EQ(again.Nick, "Nick");
+  EXPECT_TRUE(again.AutoStart);
+  EXPECT_EQ(again.TotalOutBytes, 1234u);
+  EXPECT_EQ(again.Favorites.Lines(), std::vector<std::string>{"fav"});
+}
+
+TEST_F(Poll, AFailedSaveLeavesThePreviousFileWhole) {
+  TChecker& c = Make();
+  c.Nick = "first";
+  c.SaveData();
+  const std::string before = DataBytes();
+  std::filesystem::create_directory(dir / "data.dat.tmp");  // the temporary file cannot be made
+  c.Nick = "second";
+  c.SaveData();
+  EXPECT_EQ(DataBytes(), before);
+  std::filesystem::remove(dir / "data.dat.tmp");
+  c.SaveData();
+  EXPECT_EQ(Data().Nick, "second");
+}
+
+TEST_F(Poll, ADamagedFileLoadsWhatIsWholeAndTheRestKeepsItsDefault) {
+  TDataImage image;
+  image.IntervalMs = 120000;
+  image.Nick = "kept";
+  const std::string bytes = SerializeDataImage(image);
+  for (const auto& [file, interval, nick] : {std::tuple{bytes.substr(0, 52), 120000, ""},
+                                             std::tuple{bytes.substr(0, bytes.size() - 20), 120000, "kept"},
+                                             std::tuple{std::string(), 300000, ""}}) {
+    ASSERT_TRUE(ReplaceFileBytes(DataPath(), file));
+    TChecker& c = Make();
+    EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(interval));
+    EXPECT_EQ(c.Nick, nick);
+    EXPECT_EQ(c.TopicCount, 10);
+  }
+}
+
+TEST_F(Poll, TheEndStopsTheRequestTheSoundAndEveryLateReply) {
+  http.Push(Reply{.body = "1", .holdAt = Step::Read});
+  TChecker& c = Make();
+  c.SoundNewMessages = "new.ogg";
+  c.SelectSound(0);
+  c.StartPolling();
+  ASSERT_TRUE(http.WaitHeld());
+  checker.reset();
+  EXPECT_EQ(Checker, nullptr);
+  EXPECT_EQ(sound.Playing(), "");
+  http.Release();
+  // Whatever the request thread would post, it has posted once its handles are closed.
+  ASSERT_TRUE(http.WaitIdle());
+  gui.RunPending();
+  EXPECT_EQ(events, std::vector<std::string>{"status 1"});
+}
+
+TEST_F(Poll, AReplyQueuedBeforeTheEndIsDropped) {
+  http.Push(Topics(false, {{"A", "a", "News", "1", "x"}}));
+  TChecker& c = Make();
+  c.StartPolling();
+  // The request ends; its reply waits in the queue, not yet run.
+  ASSERT_TRUE(http.WaitIdle());
+  for (int i = 0; i < 4000 && c.Loader->Busy; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(c.Loader->Busy);
+  checker.reset();
+  EXPECT_EQ(gui.RunPending(), 1u);
+  EXPECT_EQ(events, std::vector<std::string>{"status 1"});
+}
+
+}  // namespace
+}  // namespace zelt::fake

@@ -1,0 +1,159 @@
+// Texts as the program reads and shows them: inflation, named and numeric
+// references (against the slow literal decoders), numbers, sizes, dates and
+// the compression figure.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/ReplyDecoding.h"
+#include "core/Traffic.h"
+#include "tests/support/Fakes.h"
+#include "tests/unit/core_reference_decoders.h"
+
+namespace zelt {
+namespace {
+
+using namespace std::string_literals;
+
+std::string Named(std::string s) {
+  DecodeNamedEntities(s);
+  return s;
+}
+
+TEST(CoreText, NamedEntitiesInTableOrder) {
+  for (const auto& [entity, byte] : reference::kNamedEntities) EXPECT_EQ(Named("x"s + entity + "y"), "x"s + byte + "y");
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"&amp;lt;", "<"},         {"&amp;quot;", "&quot;"},  {"&amp;amp;amp;", "&"},  {"&&lt;", "&<"},
+      {"&LT; &Amp; &apos; &lt &#60;", "&LT; &Amp; &apos; &lt &#60;"},  // unknown, case-sensitive, no ";"
+      {"&", "&"},                {"&amp", "&amp"},          {"Tom &amp; Jerry &laquo;1&raquo;", "Tom & Jerry \xAB" "1\xBB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Named(c.in), c.out) << c.in;
+}
+
+TEST(CoreText, NumericReferencesGiveCp1251Bytes) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"&#1055;&#1088;&#1080;", "При"},   {"&#1025;&#1105;", "Ёё"},  {"&#1040;&#1103;", "Ая"},
+      {"&#1106;", ""},                    // outside the table: removed
+      {"&#1026;&#1039;&#1104;", "   "},   // Ђ..Џ, ѐ: blanks
+      {"&#65;&#0;&#255;", "A\0\xFF"s},   {"&#256;&#1041x;", "Б"},  // digits end at the first non-digit
+      {"&#-65;&#+65;", "A"},              {"&#x41;", "\0"s},         {"&#99999999999;", ""},
+      {"&#4294967361;", ""},              // would wrap to 65 in 32 bits
+      {"a&#65;b&#66", "aAb&#66"},         {"&#66&#65;", "B"},        {"&#38;#65;", "A"},  // a decoded "&" starts one
+      {"&&#35;65;", "A"},                 {"no references", "no references"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeNumericRefs(c.in), c.out) << c.in;
+}
+
+// Inputs built from the pieces that interact: ampersands, hashes, semicolons,
+// entity names, digits of self-referring codes.
+TEST(CoreText, GeneratedInputsDecodeAsTheLiteralDecodersDo) {
+  static const std::vector<std::string> pieces = {
+      "&", "#", ";", "amp;", "quot;", "lt;", "nbsp;", "&amp;", "&#", "38", "35", "59", "65", "17", "1055", "0",
+      "x", "-", "+", "\x11", "&lt;", "&quot;", "&#38;", "&#35;", "999999999999", "sup1;", "&hellip;", " "};
+  std::mt19937 rng(20261205);
+  std::uniform_int_distribution<size_t> len(0, 24), pick(0, pieces.size() - 1);
+  for (int i = 0; i < 20000; ++i) {
+    std::string in;
+    for (size_t n = len(rng); n > 0; --n) in += pieces[pick(rng)];
+    std::string fast = in, slow = in;
+    DecodeNamedEntities(fast);
+    reference::DecodeNamedEntities(slow);
+    ASSERT_EQ(fast, slow) << in;
+    ASSERT_EQ(DecodeNumericRefs(fast), reference::DecodeNumericRefs(slow)) << in;
+  }
+}
+
+TEST(CoreText, NumbersTakeASignAndLeadingDigitsAndSaturate) {
+  const struct {
+    std::string in;
+    int32_t out;
+  } cases[] = {
+      {"", 0},   {"abc", 0},  {"-12", -12},  {"+7x", 7},  {" 5", 0},  {"--5", 0},  {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},  {"2147483648", INT32_MAX},  {"-99999999999", INT32_MIN},
+      {std::string(1000, '9'), INT32_MAX},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NumberValue(c.in), c.out) << c.in;
+}
+
+TEST(CoreText, InflationKeepsWhatArrivesAndStopsAtTheCap) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "topic " + std::to_string(i) + "\x11";
+  const std::string body = fake::CompressedBody(text);
+  std::string badTrailer = body;
+  badTrailer.back() ^= 0x55;
+  for (const std::string& b : {body, fake::CompressedBody(text, 9), body.substr(0, body.size() - 4), badTrailer})
+    EXPECT_EQ(InflateReply(b), text);
+  const std::string half = InflateReply(body.substr(0, body.size() / 2));
+  EXPECT_LT(half.size(), text.size());
+  EXPECT_EQ(text.compare(0, half.size(), half), 0) << "a cut body gives a prefix";
+  EXPECT_EQ(InflateReply(""), "");
+
+  const std::string bomb = fake::CompressedBody(std::string(kMaxInflatedText + (4u << 20), 'a'), 9);
+  ASSERT_LT(bomb.size(), 64u * 1024);
+  EXPECT_EQ(InflateReply(bomb).size(), kMaxInflatedText);
+  EXPECT_EQ(InflateReply(bomb, 1000), std::string(1000, 'a'));
+}
+
+TEST(CoreText, SizesInUnitsWithHalvesToTheEvenNeighbour) {
+  const struct {
+    uint32_t bytes;
+    int32_t decimals;
+    const char* text;
+  } cases[] = {
+      {0, 1, "0 B"},           {1023, 1, "1023 B"},      {1024, 1, "1 KB"},         {1536, 1, "1.5 KB"},
+      {1048575, 1, "1024 KB"}, {1048576, 1, "1 MB"},     {1073741824, 1, "1 GB"},   {4294967295u, 1, "4 GB"},
+      {1100, 2, "1.07 KB"},    {1280, 1, "1.2 KB"},      {1792, 1, "1.8 KB"},       {2560, 0, "2 KB"},
+      {3584, 0, "4 KB"},       {5000000, 2, "4.77 MB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatSize(c.bytes, c.decimals), c.text) << c.bytes << "/" << c.decimals;
+}
+
+TEST(CoreText, DateTimesCountDaysFromTheYearOne) {
+  const struct {
+    TCivilTime t;
+    double value;
+  } cases[] = {
+      {{1, 1, 1}, 1.0},           {{1899, 12, 30}, 693594.0},       {{2000, 1, 1, 12}, 730120.5},
+      {{1900, 3, 1}, 693655.0},   {{2000, 3, 1}, 730180.0},        {{9999, 12, 31}, 3652059.0},
+      {{2026, 12, 5, 21, 6}, 739955.0 + (21 * 60 + 6) / 1440.0},
+  };
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(EncodeDateTime(c.t), c.value) << c.t.Year;
+  // Every day of seven centuries and the last millisecond of one come back.
+  TCivilTime prev;
+  ASSERT_TRUE(DecodeDateTime(584000.0, prev));
+  for (int day = 584001; day < 840000; ++day) {
+    TCivilTime t;
+    ASSERT_TRUE(DecodeDateTime(day + 0.75, t));
+    ASSERT_EQ(EncodeDateTime(t), day + 0.75);
+    ASSERT_TRUE((t.Month == prev.Month && t.Day == prev.Day + 1) || (t.Day == 1 && t.Month == prev.Month % 12 + 1)) << day;
+    prev = t;
+  }
+  TCivilTime back;
+  ASSERT_TRUE(DecodeDateTime(EncodeDateTime({2026, 12, 5, 23, 59, 59, 999}), back));
+  EXPECT_EQ(back.Millisecond, 999);
+  EXPECT_EQ(FormatStamp(EncodeDateTime({2026, 12, 5, 21, 6, 59})), "05-12-2026, 21:06");
+  EXPECT_EQ(FormatStamp(3652059.999), "31-12-9999, 23:58");
+  for (double bad : {0.99, -5.0, 3652060.0, std::numeric_limits<double>::quiet_NaN()})
+    EXPECT_EQ(FormatStamp(bad), "") << bad;
+}
+
+TEST(CoreText, CompressionIsTheShareSaved) {
+  const struct {
+    uint32_t in, unpacked;
+    const char* text;
+  } cases[] = {{2000, 10000, "80%"}, {0, 0, "0%"}, {0, 500, "0%"}, {1, 3, "67%"}, {3000, 1000, "-200%"},
+               {4294967295u, 1, "-429496729400%"}};
+  for (const auto& c : cases) EXPECT_EQ(CompressionText(c.in, c.unpacked), c.text) << c.in << "/" << c.unpacked;
+}
+
+}  // namespace
+}  // namespace zelt

@@ -1,0 +1,210 @@
+// Replies applied on the GUI thread: records and links, short and plain
+// bodies, new versions and new messages, read marks, the user's own posts,
+// forum names and favourites.
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "tests/support/CheckerFixture.h"
+
+namespace zelt::fake {
+namespace {
+
+class Topics : public CheckerTest {
+ protected:
+  void SetUp() override { Make(); }
+  std::vector<std::string> Titles() const {
+    std::vector<std::string> t;
+    for (const auto& i : checker->Items) t.push_back(i->Title);
+    return t;
+  }
+  const TItemData& Item(size_t i) const { return *checker->Items.at(i); }
+  void Apply(bool newVersion, const std::vector<Topic>& topics) {
+    checker->HandleReply(CompressedBody(ReplyText(newVersion, topics)));
+  }
+  // The reports of new messages (4) and of a new version (3) since the last call.
+  std::vector<std::string> News() {
+    std::vector<std::string> s;
+    for (const auto& e : events)
+      if (e == "status 3" || e == "status 4") s.push_back(e);
+    events.clear();
+    return s;
+  }
+};
+
+TEST_F(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
+  const std::string text = ReplyText(false, {{"&quot;Q&quot; &amp;lt;b&gt; &#1055;&#1088;&#1080;", "topic-12", "News",
+                                              "7", "&#1055;etr"}});
+  checker->HandleReply(CompressedBody(text));
+  ASSERT_EQ(checker->Items.size(), 1u);
+  EXPECT_EQ(Item(0).Title, "\"Q\" <b> При");
+  EXPECT_EQ(Item(0).Author, "Пetr");
+  EXPECT_EQ(Item(0).KeyLink, std::string(build::kForumSite) + "/forum/topic-12-1");
+  EXPECT_EQ(Item(0).OpenLink, std::string(build::kForumSite) + "/forum/topic-12-0-17");
+  EXPECT_EQ(Item(0).Forum, "News");
+  EXPECT_EQ(Item(0).Replies, "7");
+  EXPECT_EQ(Item(0).NewCount, 7) << "never read: every reply is new";
+  EXPECT_EQ(checker->UnreadCount, 1);
+  EXPECT_EQ(checker->LastReply, text.substr(1)) << "kept undecoded, without the flag";
+}
+
+TEST_F(Topics, RecordsEndAtAnEmptyFieldOrAPartialRecord) {
+  const std::string a = ReplyText(false, {{"A", "a", "F", "1", "x"}});
+  const struct {
+    std::string text;
+    std::vector<std::string> titles;
+  } cases[] = {
+      {a + "B\x11" "b\x11" "F\x11" "1", {"A"}},                                    // a partial record
+      {a + ReplyText(false, {{"B", "b", "F", "1", ""}, {"C", "c", "F", "1", "x"}}).substr(1), {"A"}},  // an empty field
+      {a + "C\x11" "c\x11" "F\x11" "1\x11" "x", {"A", "C"}},                       // no final 0x11
+      {"0T&#17;P\x11" "F\x11" "5\x11" "Au\x11", {"T"}},                            // 17 decodes to a separator
+      {"0", {}},
+      {"0\x11\x11\x11\x11\x11", {}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.text);
+    checker->ParseReply(k.text);
+    EXPECT_EQ(Titles(), k.titles);
+    EXPECT_EQ(checker->UnreadCount, static_cast<int32_t>(k.titles.size()));
+  }
+}
+
+TEST_F(Topics, ShortAndPlainBodiesReapplyOrKeepTheList) {
+  const std::vector<Topic> two = {{"A", "a", "F", "1", "x"}, {"B", "b", "F", "2", "y"}};
+  const struct {
+    const char* what;
+    bool withPrevious;
+    std::string body;
+    std::vector<std::string> titles;
+    bool update;
+  } cases[] = {
+      {"one byte 1 re-applies the list", true, "1", {"A", "B"}, true},
+      {"one byte 0 re-applies the list", true, "0", {"A", "B"}, false},
+      {"no bytes re-apply the list, flag 0", true, "", {"A", "B"}, false},
+      {"no bytes without a previous reply", false, "", {}, false},
+      {"plain text keeps everything", true, "plain text, not compressed", {"A", "B"}, true},
+      {"two bytes of garbage keep everything", true, "\xFF\xFF", {"A", "B"}, true},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    checker->ResetReply();
+    checker->ClearItems();
+    checker->UpdateAvailable = false;
+    if (k.withPrevious) Apply(true, two);
+    const std::string lastReply = checker->LastReply;
+    checker->HandleReply(k.body);
+    EXPECT_EQ(Titles(), k.titles);
+    EXPECT_EQ(checker->UpdateAvailable, k.update);
+    EXPECT_EQ(checker->LastReply, lastReply);
+    EXPECT_EQ(events.back(), "status 2");
+  }
+}
+
+TEST_F(Topics, ANewVersionIsToldOnceAndNewMessagesWhenTheUnreadCountGrows) {
+  const Topic a{"A", "a", "F", "1", "x"}, b{"B", "b", "F", "1", "x"};
+  Apply(true, {a});
+  EXPECT_EQ(News(), (std::vector<std::string>{"status 4", "status 3"}));
+  Apply(true, {a});
+  EXPECT_EQ(News(), std::vector<std::string>{});
+  Apply(false, {a, b});
+  EXPECT_EQ(News(), std::vector<std::string>{"status 4"});
+  Apply(true, {a});
+  EXPECT_EQ(News(), std::vector<std::string>{});
+}
+
+TEST_F(Topics, AReadMarkHoldsTheReplyCountItWasReadAt) {
+  const std::string link = ForumBaseUrl() + "t-1";
+  checker->MarkRead(link, "12");
+  const struct {
+    std::string replies;
+    bool read;
+    int32_t newCount;
+  } cases[] = {{"15", false, 3}, {"12", true, 0}, {"10", false, -2}, {"99999999999", false, INT32_MAX - 12},
+               {"-2147483648", false, INT32_MIN}};
+  for (const auto& k : cases) {
+    Apply(false, {{"T", "t", "F", k.replies, "x"}});
+    EXPECT_EQ(Item(0).Read, k.read) << k.replies;
+    EXPECT_EQ(Item(0).NewCount, k.newCount) << k.replies;
+  }
+  // Marking it read keeps the count it shows, and is on disk at once.
+  checker->MarkItemRead(checker->Items[0].get());
+  EXPECT_TRUE(Item(0).Read);
+  EXPECT_EQ(Item(0).NewCount, INT32_MIN);
+  EXPECT_EQ(Data().ReadMarks.Lines(), std::vector<std::string>{link + "\x11-2147483648"});
+}
+
+TEST_F(Topics, ReadMarksKeepTheNewest999AndReplaceInPlace) {
+  TChecker& c = *checker;
+  for (int i = 0; i < 998; ++i) c.ReadMarks.Add("L" + std::to_string(i) + "\x11" "1");
+  c.MarkRead("L5", "2");
+  EXPECT_EQ(c.ReadMarks[5], "L5\x11" "2");
+  c.MarkRead("new1", "1");
+  EXPECT_EQ(c.ReadMarks.Count(), 999u);
+  EXPECT_EQ(c.ReadMarks[0], "L0\x11" "1");
+  c.MarkRead("new2", "1");  // the 1000th pushes out the oldest
+  EXPECT_EQ(c.ReadMarks.Count(), 999u);
+  EXPECT_EQ(c.ReadMarks[0], "L1\x11" "1");
+  EXPECT_EQ(Data().ReadMarks.Lines(), c.ReadMarks.Lines());
+}
+
+TEST_F(Topics, TheUsersOwnPostsCountAsReadByAsciiCaseFolding) {
+  const struct {
+    bool ignoreOwn;
+    std::string nick, author;
+    bool read;
+  } cases[] = {
+      {true, "Ivan", "IVAN", true},     {true, "Ivan", "ivan", true},   {true, "Ivan", "Ivan2", false},
+      {false, "Ivan", "Ivan", false},   {true, "Иван", "ИВАН", false},  {true, "Иван", "Иван", true},
+      {true, "[a]", "{A}", false},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.author);
+    checker->ReadMarks.Clear();
+    checker->SaveData();
+    checker->IgnoreOwnPosts = k.ignoreOwn;
+    checker->Nick = k.nick;
+    Apply(false, {{"T", "t", "F", "7", k.author}, {"U", "u", "F", "1", "other"}});
+    EXPECT_EQ(Item(0).Read, k.read);
+    EXPECT_EQ(Item(0).NewCount, 7) << "it still shows its replies";
+    EXPECT_EQ(checker->UnreadCount, k.read ? 1 : 2);
+    EXPECT_EQ(Data().ReadMarks.Count(), k.read ? 1u : 0u) << "saved as read";
+  }
+}
+
+TEST_F(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
+  TChecker& c = *checker;
+  c.ForumNames.SetText("General=15\r\nNews=5\r\nOld=05\r\n");
+  const struct {
+    std::string field, name;
+    bool asks;
+  } cases[] = {
+      {"5", "News", false},  {"15", "General", false}, {"05", "Old", false},
+      {"Talk", "Talk", false},  // letters: the name itself
+      {"7", kForumPlaceholder, true}, {"5x", kForumPlaceholder, true}, {"99999999999", kForumPlaceholder, true},
+  };
+  for (const auto& k : cases) {
+    c.NeedForumList = false;
+    Apply(false, {{"T", "t", k.field, "1", "x"}});
+    EXPECT_EQ(Item(0).Forum, k.name) << k.field;
+    EXPECT_EQ(c.NeedForumList, k.asks) << k.field;
+  }
+  // The list arrives as the next reply, replaces the names and is saved; a
+  // list that does not inflate leaves none.
+  c.HandleReply(CompressedBody("Twenty=20\r\nX=1\rY=2\r\n"));
+  EXPECT_FALSE(c.NeedForumList);
+  EXPECT_EQ(Data().ForumNames.Lines(), (std::vector<std::string>{"Twenty=20", "X=1", "Y=2"}));
+  EXPECT_EQ(Titles(), std::vector<std::string>{"T"}) << "a forum list changes no topic";
+  c.NeedForumList = true;
+  c.HandleReply("garbage");
+  EXPECT_TRUE(Data().ForumNames.Empty());
+}
+
+TEST_F(Topics, AFavouriteIsAddedOnceAndSaved) {
+  Apply(false, {{"T", "t", "News", "1", "x"}, {"T", "t", "News", "1", "x"}, {"U", "u", "News", "1", "x"}});
+  for (size_t i : {0, 1, 2, 0}) checker->AddFavorite(checker->Items[i].get());
+  EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
+                                                                "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
+}
+
+}  // namespace
+}  // namespace zelt::fake

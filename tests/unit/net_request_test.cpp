@@ -1,0 +1,295 @@
+// HTTPDownload over the scripted network: what a reply becomes in events (and
+// on which thread), the request as the network sees it, Busy, a second Start,
+// and Stop or destruction at every step of a request.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/DownloadWorker.h"
+#include "net/HTTPDownload.h"
+#include "tests/support/Fakes.h"
+
+namespace zelt {
+namespace {
+
+using fake::Reply;
+using fake::Step;
+
+enum Bind : unsigned { kError = 1, kSize = 2, kProgress = 4, kDownloaded = 8, kHeaders = 16, kAll = 15 };
+const std::string kUrl = "http://example.org/inf.php?c=10";
+
+class NetRequest : public ::testing::Test {
+ protected:
+  void New(unsigned bind = kAll) {
+    d = std::make_unique<HTTPDownload>(http, gui);
+    auto add = [this](std::string e) {
+      std::lock_guard<std::mutex> l(m);
+      events.push_back(e + (gui.IsGuiThread() ? " @gui" : " @req"));
+    };
+    if (bind & kError) d->OnError = [add](HTTPDownload&, uint16_t code) { add("Error " + std::to_string(code)); };
+    if (bind & kSize) d->OnSize = [add](HTTPDownload&, int32_t size) { add("Size " + std::to_string(size)); };
+    if (bind & kProgress)
+      d->OnProgress = [add](HTTPDownload&, int32_t done, int32_t total) {
+        add("Progress " + std::to_string(done) + "/" + std::to_string(total));
+      };
+    if (bind & kDownloaded)
+      d->OnDownloaded = [add](HTTPDownload&, TMemoryStream& data) {
+        add("Downloaded '" + data.Bytes.substr(data.Position) + "'");
+      };
+    if (bind & kHeaders)
+      d->OnHeaders = [add](HTTPDownload&, const std::vector<std::string>& lines) {
+        std::string text;
+        for (const auto& line : lines) text += (text.empty() ? "" : "|") + line;
+        add("Headers " + text);
+      };
+  }
+  bool Start(const std::string& url = kUrl) {
+    const bool ok = d->Start(url);
+    if (ok) workers.push_back(d->Worker);
+    return ok;
+  }
+  bool WaitIdle() {
+    return gui.RunUntil([&] { return !d->Busy; });
+  }
+  // Until the network part of every request is over (no handle open), running
+  // what they send to the GUI meanwhile.
+  bool WaitEnded() {
+    return gui.RunUntil([&] { return http.RequestCount() > 0 && !http.Held() && http.OpenHandles() == 0; });
+  }
+  std::vector<std::string> Events() {
+    std::lock_guard<std::mutex> l(m);
+    return events;
+  }
+  // The events after `mark`, which the test adds at a moment of its own.
+  void Mark() {
+    std::lock_guard<std::mutex> l(m);
+    events.push_back("--");
+  }
+  std::vector<std::string> AfterMark() {
+    const auto e = Events();
+    const auto at = std::find(e.rbegin(), e.rend(), "--");
+    return std::vector<std::string>(at.base(), e.end());
+  }
+  void TearDown() override {
+    http.Release();
+    d.reset();
+    // Stopped requests end on their own, and close every handle they opened.
+    EXPECT_TRUE(gui.RunUntil([&] {
+      return std::all_of(workers.begin(), workers.end(), [](auto& w) { return w.expired(); });
+    })) << "a request thread did not end";
+    EXPECT_EQ(http.OpenHandles(), 0);
+  }
+
+  fake::Transport http;
+  fake::GuiQueue gui;
+  std::mutex m;
+  std::vector<std::string> events;
+  std::vector<std::weak_ptr<DownloadWorker>> workers;
+  std::unique_ptr<HTTPDownload> d;
+};
+
+TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
+  const struct {
+    const char* name;
+    unsigned bind;
+    bool sizeOnly;
+    Reply reply;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"a body with its length", kAll, false, {.body = "hello world", .chunk = 6},
+       {"Size 11 @req", "Progress 6/11 @gui", "Progress 11/11 @gui", "Downloaded 'hello world' @req"}},
+      {"no length", kAll, false, {.body = "abcde", .announce = false},
+       {"Size -1 @req", "Progress 5/-1 @gui", "Downloaded 'abcde' @req"}},
+      {"length 0", kSize | kDownloaded, false, {.body = "ab", .lengthText = "0"}, {"Size -1 @req", "Downloaded 'ab' @req"}},
+      {"negative length", kSize | kDownloaded, false, {.body = "ab", .lengthText = "-7"},
+       {"Size -1 @req", "Downloaded 'ab' @req"}},
+      {"length beyond 32 bits", kSize | kDownloaded, false, {.body = "ab", .lengthText = "4294967296"},
+       {"Size -1 @req", "Downloaded 'ab' @req"}},
+      {"an empty body", kAll, false, {}, {"Size -1 @req", "Downloaded '' @req"}},
+      {"404", kAll, false, {.status = 404, .body = "nope!"}, {"Error 12003 @req"}},
+      {"a status that cannot be read", kAll, false, {.failAt = Step::Status, .error = 12150},
+       {"Error 12150 @req", "Error 12003 @req"}},
+      {"a read fails: the part received is delivered", kAll, false,
+       {.body = "abcdefghi", .failAt = Step::Read, .error = 12002, .after = 6, .chunk = 3},
+       {"Size 9 @req", "Progress 3/9 @gui", "Progress 6/9 @gui", "Downloaded 'abcdef' @req"}},
+      {"size only", kAll, true, {.body = "hello world"}, {"Size 11 @req"}},
+      {"size only without OnDownloaded", kError | kSize, true, {.body = "hello world"}, {}},
+      {"without OnDownloaded", kError | kSize | kProgress, false, {.body = "hello world"}, {}},
+      {"headers", kAll | kHeaders, false, {.body = "hi", .headers = "HTTP/1.1 200 OK\r\nA: 1\r\nB: two\r\n\r\n"},
+       {"Headers HTTP/1.1 200 OK|A: 1|B: two @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
+      {"headers cannot be read: reported, the request goes on", kAll | kHeaders, false,
+       {.body = "hi", .failAt = Step::Headers, .error = 12150},
+       {"Error 12150 @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
+      {"open fails", kAll, false, {.failAt = Step::Open, .error = 12007}, {"Error 12007 @req"}},
+      {"an error above 16 bits keeps its low half", kAll, false, {.failAt = Step::Open, .error = 0x12345},
+       {"Error 9029 @req"}},
+      {"connect fails", kAll, false, {.failAt = Step::Connect, .error = 12029}, {"Error 12029 @req"}},
+      {"open request fails", kAll, false, {.failAt = Step::OpenRequest, .error = 12006}, {"Error 12006 @req"}},
+      {"send fails (a certificate fault)", kAll, false, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
+      {"a failure without OnError is silent", kDownloaded, false, {.failAt = Step::Send}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    New(c.bind);
+    d->SizeOnly = c.sizeOnly;
+    http.Push(c.reply);
+    events.clear();
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Events(), c.events);
+    EXPECT_TRUE(http.WaitIdle());
+    EXPECT_EQ(http.OpenHandles(), 0) << "every handle is closed";
+  }
+}
+
+TEST_F(NetRequest, TheRequestCarriesTheSettings) {
+  const std::vector<std::string> extra = {"Accept-Encoding: deflate", "X-Test: 1"};
+  const struct {
+    std::string url, agent, proxy;
+    uint16_t proxyPort;
+    bool system;
+    const std::vector<std::string>* headers;
+    std::string seen;
+  } cases[] = {
+      {kUrl, "A/1", "", 3128, false, nullptr, "1||example.org:80||/inf.php?c=10|80000300|Connection: close"},
+      {"https://example.org/x", "A/1", "", 3128, false, nullptr, "1||example.org:443||/x|80a00300|Connection: close"},
+      {"http://example.org:8081/x?y=1", "A/1", "proxy.local", 8080, false, nullptr,
+       "3|http=proxy.local:8080|example.org:8081||/x?y=1|80000300|Proxy-Connection: close"},
+      {kUrl, "A/1", "proxy.local", 8080, true, nullptr,
+       "0||example.org:80||/inf.php?c=10|80000300|Proxy-Connection: close"},
+      {"http://u:p:q@example.org:99/i", "B", "", 3128, false, &extra,
+       "1||example.org:99|u/p:q|/i|80000300|Accept-Encoding: deflate,X-Test: 1,Connection: close"},
+  };
+  New();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    d->UserAgent = c.agent;
+    d->ProxyServer = c.proxy;
+    d->ProxyPort = c.proxyPort;
+    d->UseSystemProxy = c.system;
+    d->RequestHeaders = c.headers;
+    http.Reset();
+    ASSERT_TRUE(Start(c.url));
+    ASSERT_TRUE(WaitIdle());
+    const fake::Request r = http.Requests().at(0);
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "%x", r.flags);
+    std::string seen = std::to_string(r.access) + "|" + r.proxy + "|" + r.host + ":" + std::to_string(r.port) + "|" +
+                       (r.user.empty() ? "" : r.user + "/" + r.password) + "|" + r.path + "|" + flags + "|";
+    for (const auto& h : r.headers) seen += (seen.back() == '|' ? "" : ",") + h;
+    EXPECT_EQ(seen, c.seen);
+    EXPECT_EQ(r.agent, c.agent);
+    ASSERT_TRUE(http.WaitIdle());
+  }
+}
+
+TEST_F(NetRequest, BusyTurnsFalseOnlyAfterTheLastEventHasReturned) {
+  for (const Reply& reply : {Reply{.body = "a"}, Reply{.status = 500}}) {
+    New(0);
+    std::mutex mu;
+    std::condition_variable cv;
+    int stage = 0;  // 1: in the handler, 2: may leave it
+    std::vector<bool> busy;
+    auto last = [&] {
+      std::unique_lock<std::mutex> l(mu);
+      busy.push_back(d->Busy);
+      stage = 1;
+      cv.notify_all();
+      cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 2; });
+      busy.push_back(d->Busy);
+    };
+    d->OnDownloaded = [&](HTTPDownload&, TMemoryStream&) { last(); };
+    d->OnError = [&](HTTPDownload&, uint16_t) { last(); };
+    http.Push(reply);
+    ASSERT_TRUE(Start());
+    std::unique_lock<std::mutex> l(mu);
+    ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 1; }));
+    stage = 2;
+    cv.notify_all();
+    l.unlock();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(busy, (std::vector<bool>{true, true}));
+  }
+}
+
+TEST_F(NetRequest, ASecondStartEndsTheFirstRequestWhoseRestReachesNothing) {
+  New();
+  http.Push({.body = "ab", .holdAt = Step::Read, .after = 1});
+  http.Push({.body = "second"});
+  ASSERT_TRUE(Start("http://one.example/1"));
+  ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
+  Mark();
+  ASSERT_TRUE(Start("http://two.example/2"));
+  http.Release();
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_TRUE(http.WaitIdle());
+  gui.RunPending();
+  EXPECT_EQ(AfterMark(), (std::vector<std::string>{"Size 6 @req", "Progress 6/6 @gui", "Downloaded 'second' @req"}));
+  EXPECT_EQ(http.Requests().at(1).host, "two.example");
+}
+
+// Stop (or destruction) while the request is held at each of its steps: no
+// event follows, no later step is taken that was not already under way, the
+// body received so far is dropped and every handle is closed.
+TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
+  const struct {
+    Step step;
+    size_t after;
+  } cases[] = {{Step::Open, 0},    {Step::Connect, 0}, {Step::OpenRequest, 0}, {Step::AddHeader, 0},
+               {Step::Send, 0},    {Step::Headers, 0}, {Step::Status, 0},      {Step::Length, 0},
+               {Step::Read, 0},    {Step::Read, 3}};
+  bool destroy = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE("step " + std::to_string(static_cast<int>(c.step)) + " after " + std::to_string(c.after) +
+                 (destroy ? ", destroyed" : ", stopped"));
+    http.Reset();
+    New(kAll | kHeaders);
+    http.Push({.body = "abcdef", .holdAt = c.step, .after = c.after, .chunk = 3});
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
+    ASSERT_EQ(d->Data->Size(), c.after);
+    Mark();
+    if (destroy) {
+      d.reset();
+    } else {
+      d->Stop();
+      EXPECT_FALSE(d->Busy);
+      EXPECT_EQ(d->Data->Size(), 0u) << "what arrived before the stop is dropped";
+    }
+    http.Release();
+    ASSERT_TRUE(WaitEnded());
+    EXPECT_EQ(AfterMark(), std::vector<std::string>{});
+    const fake::Request r = http.Requests().at(0);
+    EXPECT_EQ(r.sent, c.step >= Step::Send) << "a request stopped before its send is never sent";
+    EXPECT_EQ(r.bytes, c.step >= Step::Length ? c.after + 3 : 0u) << "one read at most after the stop";
+    EXPECT_EQ(http.OpenHandles(), 0);
+    if (d) {
+      EXPECT_EQ(d->Data->Size(), 0u);
+    }
+    destroy = !destroy;
+  }
+}
+
+// The GUI thread stops the component while the request thread waits for it
+// to run a progress call: Stop must not wait for that, and the call, once
+// run, must not reach the handler.
+TEST_F(NetRequest, StopOnTheGuiThreadWithAProgressCallWaitingReturnsAndDropsIt) {
+  New();
+  http.Push({.body = "ab", .chunk = 1});
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(gui.WaitForSend());
+  d->Stop();
+  Mark();
+  EXPECT_FALSE(d->Busy);
+  ASSERT_TRUE(WaitEnded());
+  EXPECT_EQ(Events(), (std::vector<std::string>{"Size 2 @req", "--"}));
+}
+
+}  // namespace
+}  // namespace zelt

@@ -1,0 +1,393 @@
+// The main window, the popup and the traffic window driven as a user would:
+// replies arriving, clicks on rows and headers, keys, menus, side windows,
+// the tray, and the end of the program.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "core/Traffic.h"
+#include "tests/support/Win.h"
+#include "ui/uTrafInfo.h"
+
+namespace zelt::fake {
+namespace {
+
+const std::vector<Topic> kTopics = {
+    {"Поезд в Крым", "t101", "Путешествия", "9", "Иван"},
+    {"Ремонт &quot;Жигулей&quot;", "t102", "Авто", "10", "Пётр"},
+    {"Дача", "t103", "Дом", "2", "Ольга"},
+};
+
+using Main = MainWindowTest;
+using Reply_ = fake::Reply;
+
+POINT RowPoint(HWND list, int row) {
+  RECT rc{LVIR_LABEL};
+  SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rc));
+  return POINT{rc.left + 10, (rc.top + rc.bottom) / 2};
+}
+
+TEST_F(Main, ARepliesTopicsBecomeRowsAndTheCounterShowsTheUnread) {
+  Checker->MarkRead(ForumBaseUrl() + "t103-1", "2");
+  Reply(false, kTopics);
+  std::vector<std::string> rows;  // the texts, and the sphere: grey (1) for a read topic
+  for (int r = 0; r < List().Count(); ++r)
+    rows.push_back(List().Cell(r, 0) + "|" + List().Cell(r, 1) + "|" + List().Cell(r, 2) + "|" + List().Cell(r, 3) +
+                   "|" + List().Cell(r, 4) + "|" + std::to_string(List().Image(r)));
+  EXPECT_EQ(rows, (std::vector<std::string>{"Поезд в Крым|9|Путешествия|Иван|9|0",
+                                            "Ремонт \"Жигулей\"|10|Авто|Пётр|10|0", "Дача|2|Дом|Ольга|0|1"}));
+  EXPECT_EQ(main->NewButton().Text(), "2");
+  EXPECT_EQ(main->StatusLine().Text(), "Обновлено");
+  EXPECT_EQ(main->TrafficButton().Text(), FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
+}
+
+TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
+  main->ShowFromTray();
+  Reply(false, kTopics);
+  const HWND list = List().Handle();
+  const int row = RowOf("Дача");
+  const POINT p = RowPoint(list, row);
+  List().Select(row);
+  for (bool right : {false, true}) {  // the second time it is already read
+    if (right) RunLater([] { EndMenu(); });  // the release of the right button brings the list menu
+    PostMessageW(list, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    SendMessageW(list, right ? WM_RBUTTONDBLCLK : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON,
+                 MAKELPARAM(p.x, p.y));
+    app->ProcessMessages();
+    EXPECT_EQ(std::to_string(Checker->UnreadCount) + "|" + main->NewButton().Text() + "|" + info->Message() + "|" +
+                  std::to_string(List().Image(row)) + "|" + List().Cell(row, 4),
+              "2|2|2 новых сообщений|1|0");
+  }
+  EXPECT_EQ(seams.opened.size(), 2u);
+  EXPECT_EQ(seams.opened.at(0).second, ForumBaseUrl() + "t103-0-17");
+  EXPECT_NE(DataBytes().find(ForumBaseUrl() + "t103-1\x11" "2"), std::string::npos) << "the mark is saved";
+  List().Select(-1);
+  main->OpenTopic();
+  EXPECT_EQ(seams.opened.size(), 2u) << "no selection, nothing to open";
+}
+
+// A topic whose link holds a blank or a quote is marked read but not opened.
+TEST_F(Main, ATopicLinkThatIsNoPlainForumLinkOpensNothing) {
+  Reply(false, {{"Кавычка", "t\" x", "Ф", "1", "a"}});
+  List().Select(0);
+  main->OpenTopic();
+  EXPECT_TRUE(seams.opened.empty());
+  EXPECT_EQ(List().Image(0), 1);
+}
+
+// A peer that answers every ZELTI_HERE with a ZELTI_FIND sent from inside the
+// HERE: the first FIND is answered once, those that arrive while the answer is
+// under way are not (or the answers would never end).
+TEST_F(Main, AFindArrivingWhileOneIsAnsweredIsIgnored) {
+  static int heres;
+  heres = 0;
+  WNDCLASSW wc{};
+  wc.lpszClassName = L"ZeltTestPeer";
+  wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == ZELTI_HERE && ++heres < 20) Broadcast(ZELTI_FIND);
+    return DefWindowProcW(h, m, w, l);
+  };
+  RegisterClassW(&wc);
+  HWND peer = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  SendMessageW(main->Handle(), ZELTI_FIND, 0, 0);
+  DestroyWindow(peer);
+  EXPECT_EQ(heres, 1);
+}
+
+TEST_F(Main, AllReadMarksEveryRowAndSendsThePopupAway) {
+  Reply(false, kTopics);
+  ASSERT_TRUE(info->Visible());
+  Click(*app, main->AllReadButton().Handle());
+  EXPECT_EQ(main->NewButton().Text(), "0");
+  EXPECT_EQ(Column(4), (std::vector<std::string>{"0", "0", "0"}));
+  EXPECT_EQ(Data().ReadMarks.Count(), 3u);
+  EXPECT_FALSE(info->Visible());
+  Reply(false, {});
+  Checker->UnreadCount = 4;
+  main->ShowInfo();
+  Click(*app, main->AllReadButton().Handle());
+  EXPECT_EQ(main->NewButton().Text(), "0") << "also on an empty list";
+  EXPECT_FALSE(info->Visible());
+}
+
+TEST_F(Main, TheListMenuAddsTheSelectedTopicToTheFavouritesAndIsGreyWithoutOne) {
+  main->ShowFromTray();
+  Reply(false, kTopics);
+  const HWND list = List().Handle();
+  for (int row : {-1, 1}) {
+    List().Select(row);
+    bool enabled = row < 0;
+    RunLater([&] {
+      enabled = main->ListMenu().Enabled(0);
+      for (UINT vk : {VK_DOWN, VK_RETURN}) PostMessageW(list, WM_KEYDOWN, vk, 0);
+    });
+    RECT rc;
+    GetWindowRect(list, &rc);
+    SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(rc.left + 40, rc.top + 40));
+    EXPECT_EQ(enabled, row >= 0);
+  }
+  EXPECT_EQ(Checker->Favorites.Lines(),
+            std::vector<std::string>{"Ремонт \"Жигулей\"\x11" "Авто\x11" + ForumBaseUrl() + "t102-0-17\x11"});
+}
+
+TEST_F(Main, KeysInTheListActOnTheirRelease) {
+  main->ShowFromTray();
+  Reply(false, kTopics);
+  const HWND list = List().Handle();
+  const uint32_t out = Checker->TotalOutBytes;
+  KeyDown(*app, list, VK_F5);
+  EXPECT_EQ(Checker->TotalOutBytes, out);
+  KeyUp(*app, list, VK_F5);
+  EXPECT_EQ(Checker->TotalOutBytes, out + 544) << "F5 polls at once";
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
+  for (auto [vk, kind] : {std::pair{VK_F3, int{TMainForm::dkTraffic}}, std::pair{VK_F7, int{TMainForm::dkSettings}}}) {
+    bool shown = false;
+    RunLater([&, kind = kind] {
+      TForm* w = main->Dialog(kind);
+      shown = w && w->Visible() && !main->TrayMenu().Enabled(TMainForm::tiExit);
+      if (w) w->Close();
+    });
+    Press(*app, list, vk);
+    EXPECT_TRUE(shown) << vk;
+    EXPECT_EQ(main->Dialog(kind), nullptr);
+    EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::tiExit));
+  }
+  Press(*app, list, VK_F9);
+  EXPECT_EQ(Checker->UnreadCount, 0);
+  Press(*app, list, VK_F1);
+  EXPECT_EQ(seams.opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
+  KeyDown(*app, list, VK_ESCAPE);
+  EXPECT_TRUE(IsWindowVisible(main->Handle()));
+  KeyUp(*app, list, VK_ESCAPE);
+  EXPECT_FALSE(IsWindowVisible(main->Handle())) << "Esc sends the window to the tray";
+}
+
+TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain) {
+  TForm* first = nullptr;
+  bool sameAndOpen = false;
+  RunLater([&] {
+    first = main->Dialog(TMainForm::dkTraffic);
+    // From inside the traffic window, the settings window, and from there the traffic window again.
+    RunLater([&] {
+      RunLater([&] {
+        for (int kind : {TMainForm::dkSettings, TMainForm::dkTraffic})
+          if (TForm* w = main->Dialog(kind)) w->Close();
+      }, 100);
+      main->ShowDialog(TMainForm::dkTraffic);  // returns at once
+      sameAndOpen = main->Dialog(TMainForm::dkTraffic) == first && first->Visible() && first->InModal() &&
+                    main->ModalDepth == 2;
+    });
+    main->ShowDialog(TMainForm::dkSettings);
+    if (TForm* traffic = main->Dialog(TMainForm::dkTraffic)) traffic->Close();
+  });
+  main->ShowDialog(TMainForm::dkTraffic);
+  EXPECT_TRUE(sameAndOpen);
+  EXPECT_EQ(main->ModalDepth, 0);
+  EXPECT_EQ(main->Dialog(TMainForm::dkTraffic), nullptr);
+  EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::tiExit));
+}
+
+TEST_F(Main, TheTrayShowsTheWindowOnALeftClickAndItsMenuOnARightOne) {
+  const UINT tray = TTrayIcon::kCallbackMessage;
+  for (UINT m : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MBUTTONUP, WM_RBUTTONDOWN}) {
+    SendMessageW(main->Handle(), tray, 1, m);
+    EXPECT_FALSE(IsWindowVisible(main->Handle())) << m;
+  }
+  SendMessageW(main->Handle(), tray, 1, WM_LBUTTONUP);
+  EXPECT_TRUE(IsWindowVisible(main->Handle()));
+  main->ShowMain(false);
+  // A hidden window is shown below the screen for the time of the menu (a
+  // menu closes on an outside click only under a shown window), then put back.
+  RECT before, during{};
+  GetWindowRect(main->Handle(), &before);
+  RunLater([&] {
+    GetWindowRect(main->Handle(), &during);
+    for (UINT vk : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(main->Handle(), WM_KEYDOWN, vk, 0);  // "Справка"
+  });
+  SendMessageW(main->Handle(), tray, 1, WM_RBUTTONUP);
+  EXPECT_EQ(during.top, GetSystemMetrics(SM_CYSCREEN) + 50);
+  RECT after;
+  GetWindowRect(main->Handle(), &after);
+  EXPECT_EQ(after.top, before.top);
+  EXPECT_FALSE(IsWindowVisible(main->Handle()));
+  EXPECT_EQ(seams.opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
+}
+
+TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
+  Reply(false, kTopics);
+  std::vector<std::string> states;
+  auto state = [&](const char* when) {
+    states.push_back(std::string(when) + (main->TrayMenu().Enabled(TMainForm::tiExit) ? " on" : " off"));
+  };
+  RunLater([&] {
+    state("traffic");
+    Checker->UpdateAvailable = true;
+    main->ShowInfo();
+    RunLater([&] {
+      state("update");
+      main->Dialog(TMainForm::dkUpdateInfo)->Close();
+    });
+    Click(*app, info->UpdateButton().Handle());  // a second side window from inside the first
+    EXPECT_FALSE(main->TrayMenu().Choose(TMainForm::tiExit));
+    main->TrafficWindow()->Close();
+  });
+  main->ShowDialog(TMainForm::dkTraffic);
+  state("none");
+  EXPECT_EQ(states, (std::vector<std::string>{"traffic off", "update off", "none on"}));
+  ASSERT_TRUE(IsWindow(main->Handle()));
+  std::filesystem::remove(dir / "data.dat");
+  ASSERT_TRUE(main->TrayMenu().Choose(TMainForm::tiExit));
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
+  EXPECT_EQ(Checker, nullptr);
+  EXPECT_GE(DataBytes().size(), 64u) << "the state is saved at the end";
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "the message loop ends";
+}
+
+TEST_F(Main, AHaltWithASideWindowOpenClosesItFirst) {
+  bool trafficWasOpen = false;
+  RunLater([&] {
+    trafficWasOpen = main->TrafficWindow() != nullptr;
+    SendMessageW(main->Handle(), ZELTI_HALT, 0, 0);  // another program asks the copy to end
+  });
+  main->ShowDialog(TMainForm::dkTraffic);
+  EXPECT_TRUE(trafficWasOpen);
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
+  EXPECT_GE(DataBytes().size(), 64u);
+}
+
+TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
+  std::vector<std::string> seen;
+  const auto status = Checker->OnStatus;
+  Checker->OnStatus = [&](int32_t code) {
+    status(code);
+    seen.push_back(std::to_string(code) + " " + main->StatusLine().Text());
+  };
+  const auto error = Checker->OnNetError;
+  Checker->OnNetError = [&](const std::string& text, uint16_t code) {
+    error(text, code);
+    seen.push_back("error " + main->StatusLine().Text());
+  };
+  Checker->UseSounds = true;
+  Checker->SoundNewMessages = "new.ogg";
+  Checker->SoundNewVersion = "version.ogg";
+  Checker->SoundError = "error.ogg";
+  const Reply_ two{.body = CompressedBody(ReplyText(false, {kTopics[0], kTopics[1]}))};
+  const struct {
+    const char* name;
+    Reply_ reply;
+    std::vector<std::string> statuses, sounds;
+  } cases[] = {
+      {"topics", two, {"1 Обновляю информацию...", "5 Обновляю информацию...", "4 Обновляю информацию...",
+                       "2 Обновлено"}, {"new.ogg"}},
+      {"the same count again", two, {"1 Обновляю информацию...", "5 Обновляю информацию...", "2 Обновлено"}, {}},
+      {"a new version", {.body = CompressedBody(ReplyText(true, kTopics))},
+       {"1 Обновляю информацию...", "5 Обновляю информацию...", "4 Обновляю информацию...",
+        "3 Выпущена новая версия!", "2 Обновлено"},
+       {"new.ogg", "version.ogg"}},
+      {"a network error", {.failAt = Step::Send}, {"1 Обновляю информацию...", "error Ошибка сети "}, {"error.ogg"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    seen.clear();
+    sound.Played.clear();
+    http.Push(c.reply);
+    Checker->Poll();
+    ASSERT_TRUE(PumpUntil(*app, [&] { return seen.size() > 1 && seen.back().find(" Обновляю") == std::string::npos; }));
+    EXPECT_EQ(seen, c.statuses);
+    EXPECT_EQ(sound.Played, c.sounds);
+  }
+  Checker->UseSounds = false;
+  sound.Played.clear();
+  Reply(true, kTopics);
+  Checker->HandleNetError(12029);
+  EXPECT_TRUE(sound.Played.empty()) << "no sounds without the setting";
+}
+
+TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
+  const struct {
+    int unread;
+    bool update;
+    const char* message;
+  } cases[] = {{3, false, "3 тем обновлено"}, {1, true, "1 тем обновлено"}, {0, true, "Новых сообщений нет"}};
+  for (const auto& c : cases) {
+    info->Hide();
+    Checker->UnreadCount = c.unread;
+    Checker->UpdateAvailable = c.update;
+    Click(*app, main->NewButton().Handle());
+    EXPECT_EQ(info->Message(), c.message);
+    EXPECT_TRUE(info->Visible());
+    EXPECT_EQ(info->UpdateButton().Visible(), c.update);
+    EXPECT_EQ(info->NoUpdateButton().Visible(), !c.update);
+    EXPECT_TRUE(GetWindowLongW(info->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  }
+  Checker->UpdateAvailable = false;
+  main->ShowInfo();
+  Click(*app, info->NoUpdateButton().Handle());
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.");
+  EXPECT_EQ(seams.boxes[0].caption, "Обновление не требуется");
+  // "Читать" brings the main window, the close button and Esc (on its release) send the popup away.
+  Click(*app, info->ReadButton().Handle());
+  EXPECT_TRUE(IsWindowVisible(main->Handle()));
+  EXPECT_FALSE(info->Visible());
+  main->ShowInfo();
+  Click(*app, info->Strip().CloseButton().Handle());
+  EXPECT_FALSE(info->Visible());
+  main->ShowInfo();
+  Press(*app, info->ReadButton().Handle(), VK_ESCAPE);
+  EXPECT_FALSE(info->Visible());
+  main->ShowInfo();
+  main->ShowMain(false);
+  EXPECT_FALSE(info->Visible()) << "hiding the main window hides the popup";
+}
+
+TEST_F(Main, NewMessagesShowThePopupOnlyWhenTheUnreadCountGrowsAndTheWindowWhenAsked) {
+  for (bool showOnNew : {false, true}) {
+    main->ShowMain(false);
+    Checker->ShowOnNew = showOnNew;
+    Checker->PrevUnreadCount = 0;
+    Reply(false, {kTopics[0], kTopics[1]});
+    EXPECT_TRUE(info->Visible());
+    EXPECT_EQ(IsWindowVisible(main->Handle()) != FALSE, showOnNew);
+    EXPECT_EQ(IsWindowVisible(app->Handle()) != FALSE, showOnNew) << "the taskbar entry with it";
+  }
+  info->Hide();
+  main->MarkAllRead();
+  Reply(false, {{"Поезд в Крым", "t101", "Путешествия", "10", "Иван"}, kTopics[1]});  // 1 is not more than 2
+  EXPECT_FALSE(info->Visible());
+  EXPECT_EQ(main->NewButton().Text(), "1");
+}
+
+TEST_F(Main, TheTrafficWindowShowsTheCountersAndFollowsPollsAndItsReset) {
+  Checker->ResetTraffic();
+  std::vector<std::string> before, after, reset, expected;
+  RunLater([&] {
+    TTrafInfo* t = main->TrafficWindow();
+    for (int i = 0; i < TTrafInfo::kRows; ++i) before.push_back(t->Caption(i) + "=" + t->Value(i));
+    before.push_back(t->Footer());
+    Checker->TotalOutBytes += 2048;
+    Checker->UpdateInBytes = 1000;
+    Checker->UpdateOutBytes = 24;
+    Reply(false, kTopics);  // a poll ends while the window is open
+    for (int i = 0; i < TTrafInfo::kRows; ++i) after.push_back(t->Value(i));
+    const uint32_t in = Checker->TotalInBytes;
+    expected = {FormatSize(in, 1), "2 KB", FormatSize(in + 2048, 1), "1 KB", CompressionText(in, Checker->TotalInUnpacked)};
+    std::filesystem::remove(dir / "data.dat");
+    Click(*app, t->ResetButton().Handle());
+    for (int i = 0; i < TTrafInfo::kRows; ++i) reset.push_back(t->Value(i));
+    t->Close();
+  });
+  Click(*app, main->TrafficButton().Handle());
+  EXPECT_EQ(before, (std::vector<std::string>{"Входящий=0 B", "Исходящий=0 B", "Общий=0 B", "Обновления=0 B",
+                                              "Сжатие входящего=0%", "От: 05-12-2026, 21:00"}));
+  EXPECT_EQ(after, expected);
+  EXPECT_NE(after[0], "0 B");
+  EXPECT_EQ(reset, (std::vector<std::string>{"0 B", "0 B", "0 B", "0 B", "0%"}));
+  EXPECT_EQ(Data().TotalInBytes, 0u) << "the reset is saved at once";
+  EXPECT_GE(DataBytes().size(), 64u);
+  EXPECT_EQ(main->TrafficButton().Text(), "0 B");
+}
+
+}  // namespace
+}  // namespace zelt::fake

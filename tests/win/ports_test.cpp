@@ -1,0 +1,158 @@
+// The checker's Win32 ports under Wine: registry values through advapi32,
+// the local clock, the executable's path, and data.dat replaced safely while
+// another program holds it, in a folder whose name does not fit cp1251.
+#include <windows.h>
+
+#include <filesystem>
+#include <utility>
+
+#include "core/Settings.h"
+#include "core/Traffic.h"
+#include "base/System_win.h"
+#include "core/WinPorts_win.h"
+#include "tests/support/Win.h"
+
+namespace zelt::fake {
+namespace {
+
+constexpr char kTestKey[] = "SOFTWARE\\Zelt Rarazovo Test";
+
+// The value as stored: a REG_SZ whose size counts its terminating zero; L""
+// when there is none.
+std::wstring ValueOf(const std::string& key, const std::string& name) {
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"";
+  wchar_t buf[1024] = {};
+  DWORD type = 0, size = sizeof buf;
+  const bool ok = RegQueryValueExW(k, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == 0;
+  RegCloseKey(k);
+  if (!ok) return L"";
+  const std::wstring value(buf);
+  return type == REG_SZ && size == (value.size() + 1) * sizeof(wchar_t) ? value : value + L" (stored wrongly)";
+}
+
+TEST(WinPorts, TheRegistryWritesStringsAndCreatesOnlyWhenAsked) {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
+  WinRegistry reg;
+  // Greek letters: nothing of the path may pass through cp1251.
+  const std::wstring path = L"C:\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\Zelt Rarazovo\\ZeltInformer.exe";
+  EXPECT_FALSE(reg.WriteString(kTestKey, "Path", path, false));
+  EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
+  HKEY k;
+  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_READ, &k), ERROR_SUCCESS) << "no key was made";
+  ASSERT_TRUE(reg.WriteString(kTestKey, "Path", path, true));
+  ASSERT_TRUE(reg.WriteString(kTestKey, "Other", L"x", false));  // an existing key is opened
+  EXPECT_EQ(ValueOf(kTestKey, "Path"), path);
+  EXPECT_TRUE(reg.DeleteValue(kTestKey, "Path"));
+  EXPECT_EQ(ValueOf(kTestKey, "Path"), L"");
+  EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
+  EXPECT_EQ(ValueOf(kTestKey, "Other"), L"x");
+  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kTestKey, "Other");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey), ERROR_SUCCESS);
+}
+
+TEST(WinPorts, TheClockIsLocalTimeAndTheExecutableKnowsItsPath) {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  TCivilTime t;
+  ASSERT_TRUE(DecodeDateTime(WinClock().Now(), t));
+  EXPECT_EQ(std::vector<int>({t.Year, t.Month, t.Day}), std::vector<int>({st.wYear, st.wMonth, st.wDay}));
+  const std::wstring exe = ExeFilePath();
+  EXPECT_EQ(FolderOf(exe) + L"win_tests.exe", exe);
+  EXPECT_TRUE(std::filesystem::exists(exe));
+}
+
+class WinFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directory(folder); }
+  void TearDown() override {
+    SetReplaceRetryHook(nullptr);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::string Read() {
+    std::string s;
+    EXPECT_TRUE(ReadFileBytes(path, s));
+    return s;
+  }
+  bool TempLeft() { return std::filesystem::exists(path.native() + L".tmp"); }
+  HANDLE Hold(DWORD share) { return CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr); }
+  TempDir dir{"zelt-ports"};
+  // A folder named in Greek: no part of a path may pass through cp1251.
+  std::filesystem::path folder = (dir / "x").replace_filename(L"\u03b1\u03c1\u03c7\u03b5\u03af\u03b1");
+  std::filesystem::path path = folder / L"data.dat";
+};
+
+TEST_F(WinFiles, ASaveReplacesTheFileOrLeavesItWhole) {
+  ASSERT_TRUE(ReplaceFileBytes(path, std::string("old\0bytes", 9)));
+  EXPECT_EQ(Read(), std::string("old\0bytes", 9));
+  ASSERT_TRUE(ReplaceFileBytes(path, ""));
+  EXPECT_EQ(Read(), "");
+  ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
+  // Open for reading and writing by another program: still readable.
+  const HANDLE shared = Hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_EQ(Read(), "previous");
+  CloseHandle(shared);
+  std::string none;
+  EXPECT_FALSE(ReadFileBytes(path.native() + L".missing", none));
+}
+
+// Only a file held open by another program is waited for; a read-only one,
+// or one that cannot be replaced at all, fails at once (a wait there froze the
+// window for every save). Whatever fails leaves the file whole and no
+// temporary file behind.
+TEST_F(WinFiles, ASaveRetriesOnlyWhileAnotherProgramHoldsTheFile) {
+  const struct {
+    const char* name;
+    bool readOnly, folder, held, releaseOnRetry, saved;
+    int minRetries, maxRetries;
+  } cases[] = {
+      {"read-only", true, false, false, false, false, 0, 0},
+      {"a folder in its place", false, true, false, false, false, 0, 0},
+      {"held throughout", false, false, true, false, false, 1, 100},
+      {"let go while waited for", false, false, true, true, true, 1, 100},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(path);
+    if (k.folder) std::filesystem::create_directory(path);
+    ASSERT_TRUE(k.folder || ReplaceFileBytes(path, "previous"));
+    ASSERT_TRUE(!k.readOnly || SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE held = k.held ? Hold(0) : INVALID_HANDLE_VALUE;
+    ASSERT_EQ(held != INVALID_HANDLE_VALUE, k.held);
+    int retries = 0;
+    SetReplaceRetryHook([&] {
+      ++retries;
+      if (k.releaseOnRetry && held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+    });
+    EXPECT_EQ(ReplaceFileBytes(path, "next"), k.saved);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_GE(retries, k.minRetries);
+    EXPECT_LE(retries, k.maxRetries);
+    EXPECT_EQ(k.folder ? "" : Read(), k.folder ? "" : k.saved ? "next" : "previous");
+    EXPECT_FALSE(TempLeft());
+  }
+}
+
+// A path kept as the program's text (a sound in data.dat, a dialog's answer)
+// still names the file when the folder's name does not fit cp1251.
+TEST_F(WinFiles, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
+  ASSERT_TRUE(ReplaceFileBytes(path, "x"));
+  const std::filesystem::path cyrillic = folder / L"\u0437\u0432\u0443\u043a.ogg";  // fits cp1251
+  ASSERT_TRUE(ReplaceFileBytes(cyrillic, "y"));
+  struct Case {
+    std::filesystem::path file;
+    bool exists;
+  } cases[] = {{path, true}, {cyrillic, true}, {folder / L"later.ogg", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.file.wstring()));
+    const std::string text = PathText(c.file.wstring());
+    EXPECT_EQ(text.find('?'), std::string::npos) << text;
+    const std::filesystem::path named = Widen(text);
+    EXPECT_TRUE(std::filesystem::equivalent(c.exists ? named : named.parent_path(), c.exists ? c.file : folder)) << text;
+  }
+  EXPECT_EQ(PathText(L"C:\\\u0417\u0432\u0443\u043a\\a.ogg"), "C:\\\xC7\xE2\xF3\xEA\\a.ogg");
+}
+
+}  // namespace
+}  // namespace zelt::fake

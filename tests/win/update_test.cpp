@@ -1,0 +1,308 @@
+// The update windows over the scripted network: the description and the two
+// sizes in any order, what is offered, failures and closing; the download of
+// the patch (written beside the program and started) or of the full setup
+// (saved where the dialog says); and how the patch is handed to the shell.
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+
+#include "tests/support/Win.h"
+#include "ui/uDownloaderForm.h"
+#include "ui/uUpdateInfo.h"
+
+namespace zelt::fake {
+namespace {
+
+const std::string kRtf = "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Arial;}}\\f0 Новая версия 0.5\\par}";
+const std::string kSetupText = "Загрузить полный установочный файл";
+const std::string kPatchText = "Загрузить только файл - патч";
+
+class Update : public WinCheckerTest {
+ protected:
+  void SetUp() override {
+    Make();
+    http.Serve(kUpdateInfoPath, {.body = kRtf});
+    http.Serve(kUpdateSetupPath, {.body = std::string(5000, 's')});
+    http.Serve(kUpdatePatchPath, {.body = std::string(700, 'p')});
+  }
+  void TearDown() override {
+    http.Release();
+    info.reset();
+    download.reset();
+    WinCheckerTest::TearDown();
+  }
+  TUpdateEnv Env() {
+    return TUpdateEnv{*checker, http, *app, "http://update.test", [this] { ++downloadsOpened; },
+                      [this] { ++patchesRun; }};
+  }
+  std::string Shown() {
+    std::string t = info->Description().PlainText();
+    while (!t.empty() && (t.back() == '\r' || t.back() == '\n')) t.pop_back();
+    return t;
+  }
+  // "setup label/enabled/checked|patch ...|download enabled"
+  std::string Offer() {
+    auto choice = [](TChoiceButton& b) {
+      return b.Text() + (b.Enabled() ? " on" : " off") + (b.Checked() ? " checked" : "");
+    };
+    return choice(info->SetupChoice()) + "|" + choice(info->PatchChoice()) + "|" +
+           (info->DownloadButton().Enabled() ? "download" : "nothing");
+  }
+  void Downloading(int32_t tag) {
+    checker->Tag = tag;
+    download = std::make_unique<TDownloaderForm>(nullptr, Env());
+  }
+
+  std::unique_ptr<TUpdateInfo> info;
+  std::unique_ptr<TDownloaderForm> download;
+  int downloadsOpened = 0, patchesRun = 0;
+};
+
+TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
+  checker->Loader->ProxyServer = "proxy.local";  // the requests go as the program's own do
+  checker->Loader->ProxyPort = 8080;
+  std::array<std::string, 3> order{kUpdateInfoPath, kUpdatePatchPath, kUpdateSetupPath};
+  std::sort(order.begin(), order.end());
+  do {
+    SCOPED_TRACE(order[0] + " " + order[1] + " " + order[2]);
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
+    http.Reset();
+    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
+    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = Step::Send});
+    http.Serve(kUpdateSetupPath, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send});
+    http.Serve(kUpdatePatchPath, {.body = std::string(2048, 'p'), .holdAt = Step::Send});
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
+      http.Release(order[static_cast<size_t>(i)]);
+      ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == i + 1; }));
+      if (i < 2) {
+        EXPECT_EQ(Shown(), "Подождите...");
+        EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing") << "nothing before all three";
+      }
+    }
+    EXPECT_EQ(Shown(), "Новая версия 0.5");
+    EXPECT_EQ(Offer(), kSetupText + " (1.5 MB) on checked|" + kPatchText + " (2 KB) on|download");
+    EXPECT_EQ(checker->UpdateInBytes, kRtf.size()) << "the sizes cost no traffic";
+    EXPECT_EQ(checker->UpdateTotalBytes, kRtf.size() + 544u);
+    for (const Request& r : http.Requests())
+      EXPECT_EQ(r.agent + "|" + r.proxy + "|" + r.host, "Zelt Rarazovo 0.4|http=proxy.local:8080|update.test");
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(Update, TheSizesDecideWhatIsOffered) {
+  const Reply none{.body = "x", .announce = false}, empty{.lengthText = "0"}, big{.body = std::string(3407872, 'b')},
+      small{.body = std::string(1000, 's')};
+  const struct {
+    Reply setup, patch;
+    std::string offer;
+  } cases[] = {
+      {big, small, kSetupText + " (3.25 MB) on checked|" + kPatchText + " (1000 B) on|download"},
+      {empty, small, kSetupText + " (0 B) off|" + kPatchText + " (1000 B) on checked|download"},
+      {empty, empty, kSetupText + " (0 B) off|" + kPatchText + " (0 B) off|nothing"},
+      {none, empty, kSetupText + " (4 GB) on checked|" + kPatchText + " (0 B) off|download"},
+  };
+  for (const auto& c : cases) {
+    info.reset();
+    http.Serve(kUpdateSetupPath, c.setup);
+    http.Serve(kUpdatePatchPath, c.patch);
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == 3; }));
+    EXPECT_EQ(Offer(), c.offer);
+  }
+}
+
+TEST_F(Update, AFailedRequestShowsItsCodeAndNothingIsOffered) {
+  const struct {
+    std::string missing, url;
+    uint16_t code;
+    size_t descriptionBytes = 0;  // served instead of the description when set
+  } cases[] = {{kUpdateInfoPath, "http://update.test", 12003},
+               {kUpdatePatchPath, "http://update.test", 12003},
+               {"", "ftp://update.test", 12005},
+               {"", "http://update.test", 223, kMaxDescriptionBytes + 1}};
+  for (const auto& c : cases) {
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
+    if (!c.missing.empty()) http.Serve(c.missing, {.status = 404});
+    if (c.descriptionBytes) http.Serve(kUpdateInfoPath, {.body = std::string(c.descriptionBytes, 'd')});
+    TUpdateEnv env = Env();
+    env.BaseUrl = c.url;
+    info = std::make_unique<TUpdateInfo>(nullptr, env);
+    const std::string expected = "Ошибка связи " + std::to_string(c.code) + "\r\nНе могу получить описание новой версии.";
+    ASSERT_TRUE(PumpUntil(*app, [&] { return Shown() == expected; })) << Shown();
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_EQ(Shown(), expected) << "the other answers change nothing";
+    EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
+    info.reset();
+    SetUp();
+  }
+}
+
+TEST_F(Update, ClosingTheWindowDropsEveryLaterAnswer) {
+  for (Step hold : {Step::Send, Step::None}) {
+    http.Reset();
+    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = hold});
+    http.Serve(kUpdateSetupPath, {.body = "s", .holdAt = Step::Send});
+    http.Serve(kUpdatePatchPath, {.body = "p", .holdAt = Step::Send});
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    // Closed while all three wait, or once the description has arrived on its
+    // thread but before the GUI thread applied it.
+    auto described = [&] {
+      for (const Request& r : http.Requests())
+        if (r.path == kUpdateInfoPath) return hold == Step::Send ? http.Held(r.path) : r.openHandles == 0;
+      return false;
+    };
+    for (int i = 0; i < 4000 && !described(); ++i) Sleep(5);
+    ASSERT_TRUE(described());
+    info.reset();
+    http.Release();
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_EQ(checker->UpdateTotalBytes, 0u);
+  }
+}
+
+TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
+  for (bool patch : {false, true}) {
+    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    ASSERT_TRUE(PumpUntil(*app, [&] { return info->DownloadButton().Enabled(); }));
+    if (patch) Click(*app, info->PatchChoice().Handle());
+    EXPECT_EQ(info->SetupChoice().Checked(), !patch) << "one choice at a time";
+    RunLater([&] { Click(*app, info->DownloadButton().Handle()); });
+    info->ShowModal();  // returns once the window has closed itself
+    EXPECT_EQ(checker->Tag, patch ? 0 : 1);
+    EXPECT_EQ(downloadsOpened, patch ? 2 : 1);
+  }
+  RunLater([&] { Click(*app, info->CancelButton().Handle()); });
+  info->ShowModal();
+  EXPECT_EQ(downloadsOpened, 2) << "Отмена opens nothing";
+}
+
+TEST_F(Update, ThePatchIsWrittenBesideTheProgramAndStarted) {
+  const std::string patch(10000, 'p');
+  std::ofstream(dir / "sfx.exe") << "an older patch, longer than nothing at all";
+  http.Serve(kUpdatePatchPath, {.body = patch, .holdAt = Step::Read, .after = 4096});
+  Downloading(0);
+  EXPECT_TRUE(seams.dialogs.empty());
+  RunLater([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
+    EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
+    EXPECT_EQ(download->Progress().Text(), "4 KB");
+    Press(*app, download->Handle(), VK_ESCAPE);
+    EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
+    http.Release();
+  });
+  download->ShowModal();
+  EXPECT_EQ(ReadText(dir.Path() + "sfx.exe"), patch);
+  EXPECT_EQ(download->CancelButton().Text(), "Завершено");
+  EXPECT_EQ(download->Progress().Text(), "9.77 KB");
+  EXPECT_EQ(patchesRun, 1);
+  EXPECT_EQ(checker->UpdateTotalBytes, 10544u);
+  EXPECT_TRUE(seams.boxes.empty());
+}
+
+TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
+  const std::string target = dir.Path() + "Загрузки - setup.zip";
+  std::ofstream(dir / "Загрузки - setup.zip") << "an existing file the user agreed to replace, and longer";
+  seams.dialogAnswer = target;
+  Downloading(1);
+  ASSERT_EQ(seams.dialogs.size(), 1u);
+  const TFileDialogRequest& r = seams.dialogs[0].request;
+  EXPECT_EQ(seams.dialogs[0].kind, FileDialogKind::Save);
+  EXPECT_EQ(r.Title + "|" + r.FileName, "Куда сохранить установочный файл?|ZeltInformerSetup.zip");
+  EXPECT_EQ(r.Owner, download->Handle());
+  EXPECT_EQ(r.Flags & OFN_OVERWRITEPROMPT, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
+  download->ShowModal();
+  EXPECT_EQ(ReadText(target), std::string(5000, 's'));
+  EXPECT_EQ(patchesRun, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+  // A cancelled dialog closes the window at once, without a request.
+  seams.dialogAnswer.clear();
+  http.Reset();
+  Downloading(1);
+  download->ShowModal();
+  EXPECT_EQ(http.RequestCount(), 0u);
+}
+
+TEST_F(Update, CancelOrCloseDuringTheDownloadWritesAndStartsNothing) {
+  for (bool byCloseButton : {false, true}) {
+    http.Reset();
+    http.Serve(kUpdatePatchPath, {.body = std::string(20000, 'p'), .holdAt = Step::Read, .after = 4096});
+    Downloading(0);
+    RunLater([&] {
+      ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() > 0; }));
+      Click(*app, byCloseButton ? download->Strip().CloseButton().Handle() : download->CancelButton().Handle());
+      EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
+    });
+    download->ShowModal();
+    http.Release();  // the request goes on in the network; what it reads reaches nothing
+    ASSERT_TRUE(WaitIdle());
+    app->ProcessMessages();
+    EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+    EXPECT_EQ(patchesRun + checker->UpdateInBytes, 0u);
+  }
+}
+
+// A 404, or a patch that cannot be written (the program's folder is gone),
+// is a failed download; an older "sfx.exe" elsewhere is never started.
+TEST_F(Update, AFailedDownloadSaysSoAndTheWindowStays) {
+  for (bool unwritable : {false, true}) {
+  seams.boxes.clear();
+  http.Serve(kUpdatePatchPath, unwritable ? Reply{.body = std::string(3000, 'p')} : Reply{.status = 404});
+  if (unwritable) {
+    checker.reset();
+    std::filesystem::remove_all(dir / "gone");
+    checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
+                                                      dir.Path() + "gone\\", dir.Path() + "gone\\ZeltInformer.exe"});
+  }
+  Downloading(0);
+  bool openAfterBox = false;
+  RunLater([&] {
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
+    openAfterBox = download->Visible();
+    Click(*app, download->CancelButton().Handle());
+  });
+  download->ShowModal();
+  EXPECT_TRUE(openAfterBox);
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text + "|" + seams.boxes[0].caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
+  EXPECT_EQ(seams.boxes[0].owner, app->Handle());
+  EXPECT_EQ(seams.boxes[0].flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
+  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+  EXPECT_EQ(patchesRun, 0);
+  }
+}
+
+TEST_F(Update, StartingThePatchAsksTheShellForSfxExeAndKeepsNoHandle) {
+  HANDLE process = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::string verbAndFile;
+  SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+    verbAndFile = Narrow(i.lpVerb) + "|" + Narrow(i.lpFile) + (i.lpParameters ? "|with parameters" : "");
+    i.hProcess = process;
+    return true;
+  });
+  EXPECT_TRUE(LaunchUpdate(Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
+  EXPECT_EQ(verbAndFile, "open|" + dir.Path() + "sfx.exe");
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(process, &flags)) << "nothing waits for the update";
+  // A failure shows the system's words for the error.
+  SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+    i.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_PNF);
+    SetLastError(ERROR_SUCCESS);
+    return false;
+  });
+  EXPECT_FALSE(LaunchUpdate(Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
+  EXPECT_NE(seams.boxes[0].text.back(), '\n');
+}
+
+}  // namespace
+}  // namespace zelt::fake

@@ -1,0 +1,139 @@
+// The widget layer on its own: a small form with a list, a button and a
+// label, driven by messages.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/support/Win.h"
+#include "widgets/Controls.h"
+#include "widgets/ListView.h"
+#include "widgets/Paint.h"
+
+namespace zelt::fake {
+namespace {
+
+class TTestForm final : public TForm {
+ public:
+  explicit TTestForm(HWND owner = nullptr) {
+    CreateForm("Test", "Test", 300, 200, owner);
+    list.Create(Body(), 8, 24, 280, 120);
+    list.AddColumn("A", 100);
+    list.AddColumn("B", 100);
+    button.Create(Body(), 8, 150, 80, 24, "Кнопка");
+    label.Create(Body(), 100, 150, "Метка");
+  }
+  TListView list;
+  TButton button;
+  TLabel label;
+};
+
+class Widgets : public ::testing::Test {
+ protected:
+  ~Widgets() override { SetDpiOverride(0); }
+  TApplication app{"widgets"};
+  TTestForm form;
+};
+
+TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirData) {
+  TListView& list = form.list;
+  int data[4];
+  const char* rows[][2] = {{"b", "9"}, {"C", "10"}, {"a", "2"}, {"D", "1"}};
+  for (int i = 0; i < 4; ++i) list.SetCell(list.AddRow(rows[i][0], i % 2, &data[i]), 1, rows[i][1]);
+  list.SortByColumn(1, TListView::SortOrder::Ascending);
+  std::vector<std::string> order;
+  for (int r = 0; r < 4; ++r) order.push_back(list.Cell(r, 0) + list.Cell(r, 1));
+  EXPECT_EQ(order, (std::vector<std::string>{"D1", "C10", "a2", "b9"}));
+  list.SortByColumn(0, TListView::SortOrder::Descending);
+  order.clear();
+  for (int r = 0; r < 4; ++r) {
+    order.push_back(list.Cell(r, 0));
+    const auto i = static_cast<int*>(list.Data(r)) - data;  // the row still carries its own data and image
+    EXPECT_EQ(list.Cell(r, 0), rows[i][0]);
+    EXPECT_EQ(list.Image(r), i % 2);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"D", "C", "b", "a"}));
+  list.AddRow("bb", 0, nullptr);  // a later row takes its place in the sorted order
+  EXPECT_EQ(list.Cell(2, 0), "bb");
+}
+
+TEST_F(Widgets, RussianTextsReachThePlatformAsUnicodeAndLabelsFitThem) {
+  wchar_t buffer[32] = {};
+  GetWindowTextW(form.button.Handle(), buffer, 32);
+  EXPECT_STREQ(buffer, L"Кнопка");
+  RECT small, large, bold;
+  form.label.SetText("ab");
+  GetWindowRect(form.label.Handle(), &small);
+  form.label.SetText("Ёлка №1 Ёлка №1");
+  GetWindowRect(form.label.Handle(), &large);
+  EXPECT_EQ(form.label.Text(), "Ёлка №1 Ёлка №1");
+  EXPECT_GT(large.right - large.left, 3 * (small.right - small.left));
+  form.label.SetBold(true);
+  GetWindowRect(form.label.Handle(), &bold);
+  EXPECT_GT(bold.right - bold.left, large.right - large.left);
+}
+
+TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
+  int clicks = 0;
+  form.button.OnClick = [&] { ++clicks; };
+  SendMessageW(form.button.Handle(), BM_CLICK, 0, 0);
+  SendMessageW(GetParent(form.button.Handle()), WM_COMMAND, MAKEWPARAM(0, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(form.button.Handle()));
+  form.button.SetEnabled(false);
+  SendMessageW(form.button.Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 2) << "a double click is a second click";
+  form.button.SetPicture("NO_SUCH_PICTURE", 16);
+  EXPECT_FALSE(form.button.HasPicture());
+  form.button.SetPicture("MAINFORM_ICNEW", 16);
+  EXPECT_TRUE(form.button.HasPicture());
+}
+
+TEST_F(Widgets, PicturesDecodeAtTheDpi) {
+  const struct {
+    int dpi, size96, expected;
+  } cases[] = {{96, 16, 16}, {144, 16, 24}, {144, 32, 48}, {120, 16, 20}};
+  for (const auto& c : cases) {
+    SetDpiOverride(c.dpi);
+    TScopedBitmap bmp = LoadPngResource(c.size96 == 16 ? "MAINFORM_ICNEW" : "INFOFORM_ICREAD", c.size96);
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(BitmapSize(bmp.get()).cx, c.expected) << c.dpi;
+  }
+  SetDpiOverride(96);
+  TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
+  EXPECT_EQ(ImageList_GetImageCount(strip.get()), 3);
+  EXPECT_FALSE(LoadPngResource("NO_SUCH_PICTURE", 16));
+}
+
+TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
+  for (const FileDialogKind kind : {FileDialogKind::Open, FileDialogKind::Save}) {
+    TFileDialogRequest r;
+    r.Owner = form.Handle();
+    r.Filters = {{"Звуки", "*.ogg;*.wav"}};
+    r.FileName = "Ошибка.ogg";
+    r.Title = kind == FileDialogKind::Open ? "Открыть звук" : "Сохранить";
+    // Another thread finds the dialog by its title, reads its name and cancels it.
+    std::string startName;
+    std::atomic<bool> seen{false};
+    std::thread closer([&] {
+      for (int i = 0; i < 800 && !seen; ++i, Sleep(25)) {
+        HWND dlg = FindWindowW(L"#32770", Widen(r.Title).c_str());
+        if (!dlg) continue;
+        wchar_t name[MAX_PATH] = {};
+        if (!GetDlgItemTextW(dlg, 0x47c, name, MAX_PATH)) GetDlgItemTextW(dlg, 0x480, name, MAX_PATH);
+        startName = Narrow(name);
+        seen = true;
+        PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+      }
+    });
+    std::string path = "unchanged";
+    const bool chosen = kind == FileDialogKind::Open ? OpenFileDialog(r, path) : SaveFileDialog(r, path);
+    closer.join();
+    EXPECT_EQ(startName, "Ошибка.ogg") << r.Title;
+    EXPECT_FALSE(chosen);
+    EXPECT_EQ(path, "unchanged");
+  }
+}
+
+}  // namespace
+}  // namespace zelt::fake

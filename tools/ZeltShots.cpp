@@ -1,0 +1,207 @@
+// Screenshots of every window of the program at 96 and 144 DPI, for people to
+// look at: the windows over a checker on fake ports (a scripted network, a
+// temporary program folder), as the display shows them, as PNG files.
+//   ZeltShots.exe FOLDER
+#include <windows.h>
+#include <objbase.h>
+#include <wincodec.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/Text_win.h"
+#include "base/uZELTIMessages.h"
+#include "tests/support/Fakes.h"
+#include "ui/uAboutForm.h"
+#include "ui/uDownloaderForm.h"
+#include "ui/uFavoritesForm.h"
+#include "ui/uInfoForm.h"
+#include "ui/uMainForm.h"
+#include "ui/uSettingsForm.h"
+#include "ui/uSoundsForm.h"
+#include "ui/uTrafInfo.h"
+#include "ui/uUpdateInfo.h"
+#include "widgets/Dpi.h"
+#include "widgets/Shell.h"
+
+namespace {
+
+using namespace zelt;
+
+std::wstring g_folder;
+int g_failures = 0;
+
+// The screen rectangle as a 32-bit PNG.
+bool SavePng(const RECT& rc, const std::wstring& path) {
+  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(bi.bmiHeader), w, -h, 1, 32};
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  for (int i = 0; i < w * h; ++i) static_cast<BYTE*>(bits)[i * 4 + 3] = 255;
+  bool ok = false;
+  IWICImagingFactory* factory = nullptr;
+  IWICStream* stream = nullptr;
+  IWICBitmapEncoder* encoder = nullptr;
+  IWICBitmapFrameEncode* frame = nullptr;
+  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                 reinterpret_cast<void**>(&factory))) &&
+      SUCCEEDED(factory->CreateStream(&stream)) && SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+      SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+      SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+      SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+      SUCCEEDED(frame->SetSize(static_cast<UINT>(w), static_cast<UINT>(h))) && SUCCEEDED(frame->SetPixelFormat(&format)))
+    ok = SUCCEEDED(frame->WritePixels(static_cast<UINT>(h), static_cast<UINT>(w) * 4, static_cast<UINT>(w * h * 4),
+                                      static_cast<BYTE*>(bits))) &&
+         SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+  for (IUnknown* u : std::initializer_list<IUnknown*>{frame, encoder, stream, factory})
+    if (u) u->Release();
+  DeleteObject(bmp);
+  return ok;
+}
+
+void Pump(TApplication& app, int ms) {
+  const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+  while (GetTickCount() < end) {
+    app.ProcessMessages();
+    Sleep(10);
+  }
+}
+
+void Shot(TApplication& app, HWND hwnd, const std::string& name) {
+  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Pump(app, 150);
+  RECT rc;
+  GetWindowRect(hwnd, &rc);
+  const std::wstring path = g_folder + L"\\" + Widen(name) + L"-" + std::to_wstring(CurrentDpi()) + L".png";
+  const bool ok = SavePng(rc, path);
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", Narrow(path).c_str());
+  g_failures += ok ? 0 : 1;
+}
+
+// Runs f from inside the next modal loop.
+std::function<void()> g_later;
+void Later(std::function<void()> f) {
+  g_later = std::move(f);
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (auto f = std::move(g_later)) f();
+  });
+}
+
+void AllWindows(int dpi) {
+  SetDpiOverride(dpi);
+  fake::TempDir dir("zelt-shots");
+  fake::Transport http;
+  // The polls fail as without a network; the update files are served (a
+  // reply by path is taken when the request names it, so the default fails late).
+  http.SetDefault({.failAt = fake::Step::Send});
+  http.Serve(kUpdateInfoPath, {.body = "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Arial;}}\\f0\\b Zelt "
+                                       "Rarazovo 0.5\\b0\\par \\u1063?\\u1090?\\u1086? \\u1085?\\u1086?\\u1074?"
+                                       "\\u1086?\\u1075?\\u1086?:\\par - ...\\par}"});
+  http.Serve(kUpdateSetupPath, {.body = std::string(1835008, 's')});
+  http.Serve(kUpdatePatchPath, {.body = std::string(358400, 'p'), .holdAt = fake::Step::Read, .after = 143360});
+  fake::Registry registry;
+  fake::Sound sound;
+  fake::Clock clock;
+  TApplication app("Zelt Rarazovo 0.4");
+  auto main = std::make_unique<TMainForm>(app, [&] {
+    return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, dir.Path(), dir.Path() + "x.exe"};
+  });
+  TInfoForm info(app.Handle());
+  Pump(app, 200);
+  TChecker& c = *Checker;
+  c.TotalInBytes = 183000;
+  c.TotalInUnpacked = 915000;
+  c.TotalOutBytes = 52224;
+  c.UpdateInBytes = c.UpdateTotalBytes = 1200000;
+  c.Favorites.Add("Поездка на Байкал летом: кто с нами?\x11Путешествия\x11http://x/forum/t1-0-17\x11");
+  c.Favorites.Add("Рецепт борща\x11Кухня\x11http://x/forum/t3-0-17\x11");
+  c.SoundNewMessages = dir.Path() + "Sounds\\Сообщение.ogg";
+  c.SoundError = dir.Path() + "Sounds\\Ошибка.ogg";
+  c.HandleReply(fake::CompressedBody(fake::ReplyText(true, {
+      {"Поездка на Байкал летом: кто с нами?", "t1", "Путешествия", "128", "Светлана"},
+      {"Ремонт &quot;Нивы&quot; своими руками", "t2", "Авто", "47", "Михалыч"},
+      {"Рецепт борща", "t3", "Кухня", "9", "Ольга"},
+      {"Фотоконкурс &laquo;Осень&raquo;", "t4", "Фото", "10", "Admin"},
+      {"Продам велосипед", "t5", "Барахолка", "3", "Дмитрий"}})));
+  main->TopicList().Select(1);
+  main->OpenTopic();  // one read row, with its grey sphere
+  main->ShowFromTray();
+  Shot(app, main->Handle(), "main");
+  for (bool update : {true, false}) {
+    c.UpdateAvailable = update;
+    main->ShowInfo();
+    Shot(app, info.Handle(), update ? "popup-update" : "popup-noupdate");
+  }
+  info.Hide();
+  auto side = [&](int kind, const char* name) {
+    Later([&app, &main, kind, name] {
+      TForm* f = main->Dialog(kind);
+      if (!f) return;
+      Shot(app, f->Handle(), name);
+      f->Close();
+    });
+    main->ShowDialog(kind);
+  };
+  side(TMainForm::dkTraffic, "traffic");
+  side(TMainForm::dkSettings, "settings");
+  side(TMainForm::dkSounds, "sounds");
+  side(TMainForm::dkFavorites, "favorites");
+  side(TMainForm::dkAbout, "about");
+  {
+    TUpdateInfo update(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, nullptr});
+    update.Show(true);
+    Pump(app, 500);
+    Shot(app, update.Handle(), "update-info");
+    c.Tag = 0;
+    TDownloaderForm download(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, [] {}});
+    download.Show(true);
+    for (int i = 0; i < 100 && !http.Held(); ++i) Pump(app, 50);
+    Shot(app, download.Handle(), "update-download");
+    http.Release();
+  }
+  Later([&app] {
+    if (HWND menu = FindWindowW(L"#32768", nullptr)) Shot(app, menu, "tray-menu");
+    EndMenu();
+  });
+  SendMessageW(main->Handle(), TTrayIcon::kCallbackMessage, 1, WM_RBUTTONUP);
+  SendMessageW(main->Handle(), WM_CLOSE, 0, 0);
+  main.reset();
+  http.WaitIdle();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (msg.message != WM_QUIT) DispatchMessageW(&msg);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: ZeltShots FOLDER\n");
+    return 2;
+  }
+  g_folder = argv[1];
+  CreateDirectoryW(g_folder.c_str(), nullptr);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  RegisterInstanceMessages();
+  // A message box would wait for a click nobody gives: counted, not shown.
+  SetMessageBoxHook([](HWND, const std::string& text, const std::string&, UINT) {
+    std::fprintf(stderr, "message box: %s\n", text.c_str());
+    ++g_failures;
+    return IDOK;
+  });
+  for (int dpi : {96, 144}) AllWindows(dpi);
+  return g_failures ? 1 : 0;
+}
