@@ -34,7 +34,7 @@ TChecker::TChecker(CheckerPorts ports)
   PollTimer = std::move(ports.Timer);
   PollTimer->SetInterval(60000);
   PollTimer->SetEnabled(false);
-  PollTimer->SetOnTick([this] { Poll(); });
+  PollTimer->SetOnTick([this] { Tick(); });
 
   LoadData();
   BindLoader(RequestNow());
@@ -102,14 +102,20 @@ void TChecker::StartPolling() {
   Poll();
 }
 
-void TChecker::Poll() {
-  // Minutes count toward the periodic save even when no request follows.
-  // Unsigned arithmetic: a damaged interval must not overflow the count.
-  MinutesSinceSave = static_cast<int32_t>(static_cast<uint32_t>(MinutesSinceSave) +
-                                          static_cast<uint32_t>(IntervalMs / 1000 / 60));
-  if (MinutesSinceSave >= 60) {
-    MinutesSinceSave = 0;
-    SaveData();
+void TChecker::Poll() { PollNow(true); }
+
+void TChecker::PollNow(bool countMinutes) {
+  // Asleep, nothing goes out; the resume brings a catch-up poll.
+  if (suspended_) return;
+  if (countMinutes) {
+    // Minutes count toward the periodic save even when no request follows.
+    // Unsigned arithmetic: a damaged interval must not overflow the count.
+    MinutesSinceSave = static_cast<int32_t>(static_cast<uint32_t>(MinutesSinceSave) +
+                                            static_cast<uint32_t>(IntervalMs / 1000 / 60));
+    if (MinutesSinceSave >= 60) {
+      MinutesSinceSave = 0;
+      SaveData();
+    }
   }
   if (Loader->Busy || awaitingReply_) return;
 
@@ -159,11 +165,17 @@ void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
   LastInBytes = n;
   TotalInBytes += n;
   TotalInUnpacked += LastInUnpacked;
+  Recovered();
   RaiseStatus(csDone);
 }
 
 void TChecker::HandleNetError(uint16_t code) {
   awaitingReply_ = false;
+  // A failure while a catch-up is pending or during sleep belongs to the
+  // network that was; the catch-up poll tells how things stand now.
+  quietError_ = suspended_ || catchUpPending_ || (recovering_ && errorSounded_);
+  if (recovering_ && !quietError_) errorSounded_ = true;
+  RetryLater();
   if (OnNetError) OnNetError(kNetErrorText, code);
 }
 

@@ -107,6 +107,21 @@ class TChecker : public TStoredSettings {
   void ResetTraffic();
   void ResetSettings();
 
+  // --- the machine around the program (resume, network, sleep) ---
+  // The machine woke up or regained its network: poll once after a few
+  // seconds of settling and restart the interval from there. Events close
+  // together give one poll. A failing catch-up poll is retried at growing
+  // delays, up to the interval, until a reply comes; of the failures from the
+  // event to that reply only the first is reported aloud.
+  void CatchUp();
+  // The machine is going to sleep: no request starts until CatchUp.
+  void Suspend();
+  bool Suspended() const { return suspended_; }
+  // True while the failure being reported should make no sound: it belongs
+  // to an outage that has been reported already, or a catch-up poll is about
+  // to tell how things stand.
+  bool QuietError() const { return quietError_; }
+
   const std::filesystem::path& ProgramDir() const;
   const std::filesystem::path& ExePath() const;
 
@@ -140,6 +155,17 @@ class TChecker : public TStoredSettings {
  private:
   void ApplyRecord(std::unique_ptr<TItemData> item);
   void RaiseStatus(int32_t code);
+  // The request itself; `countMinutes` is false for the catch-up and retry
+  // polls, which are no interval's tick.
+  void PollNow(bool countMinutes);
+  // The poll timer's tick: a catch-up or retry when one is due, else Poll.
+  void Tick();
+  // Runs the timer once after `ms`, then at its interval again.
+  void ArmShort(uint32_t ms, bool catchUp);
+  void DisarmShort();
+  // After a reply or a failure: ends the outage or schedules its retry.
+  void Recovered();
+  void RetryLater();
   // Binds the Loader's events for the next request, which asks for `asked`.
   void BindLoader(TRequestKind asked);
 
@@ -150,6 +176,14 @@ class TChecker : public TStoredSettings {
   std::filesystem::path programDir_;
   std::filesystem::path exePath_;
   std::string forumBase_;
+  bool suspended_ = false;
+  bool shortPending_ = false;    // the timer runs a catch-up or retry delay
+  bool catchUpPending_ = false;  // ... and it is the settling of a CatchUp
+  uint32_t intervalMs_ = 0;      // the timer's interval to return to
+  bool recovering_ = false;      // from a CatchUp until a reply
+  bool errorSounded_ = false;    // a failure of this outage has been reported aloud
+  uint32_t retryMs_ = 0;         // the next retry's delay
+  bool quietError_ = false;
   // A request has been sent and its reply (or failure) not yet handled here.
   // Busy turns false before the reply posted to the GUI queue runs; no
   // request may go out in that gap.
@@ -170,6 +204,10 @@ inline constexpr uint32_t kMaxReplyBytes = 1u << 20;
 // The agent string of every request.
 inline constexpr const char* kUserAgent = build::kProductName;
 inline constexpr const char* kClientVersion = build::kVersion;
+// Settling after a resume or a network change, before the catch-up poll.
+inline constexpr uint32_t kCatchUpDelayMs = 3000;
+// The first retry of a failed catch-up poll; each next one waits twice as long.
+inline constexpr uint32_t kFirstRetryMs = 5000;
 // Shown for a forum id whose name is not known yet.
 extern const char* const kForumPlaceholder;
 // Reported with every failed request.

@@ -4,11 +4,12 @@
   check.py --res BUILD/resources/res --sounds BUILD/ZeltInformer/Sounds
            --manifest resources/ZeltInformer.manifest
 
-The pictures: every PNG resource is a 32-bit RGBA PNG of its size with both a
-transparent background and a solid picture; the list strip is a 48 x 16,
-24 bpp bitmap whose three pictures sit on black (its transparency key) with
-no black holes inside and no near-black fringes; the icons hold 16, 32 and
-48 pixel 32-bit images with a real alpha channel. The sounds are well-formed
+The pictures: every PNG resource, at 100 % and at its 125, 150 and 200 %
+sizes, is a 32-bit RGBA PNG of its size with both a transparent background
+and a solid picture; the list strips (16, 20, 24 and 32 pixel pictures) are
+24 bpp bitmaps of three pictures on black (their transparency key) with no
+black holes inside and no near-black fringes; the icons hold 16, 20, 24, 32,
+40, 48 and 64 pixel 32-bit images with a real alpha channel. The sounds are well-formed
 Ogg Vorbis streams of 0.3 to 1.2 s that neither clip nor are silent, and the
 manifest is well-formed XML asking for what the program relies on.
 Prints one line per file and exits non-zero when anything is wrong.
@@ -31,6 +32,8 @@ PNG16 = [
 ]
 PNG32 = ["INFOFORM_ICREAD", "INFOFORM_ICUPDATE", "INFOFORM_ICNOUPDATE"]
 ICONS = ["MAINICON", "ZMAINFORM_TRAYICON"]
+ICON_SIZES = [16, 20, 24, 32, 40, 48, 64]
+SCALES = [100, 125, 150, 200]  # percent: the pictures exist for each
 SOUNDS = ["Сообщение.ogg", "Новая версия.ogg", "Ошибка.ogg"]
 
 
@@ -116,39 +119,39 @@ def check_png(path, size):
 
 # ---------------------------------------------------------------- BMP strip
 
-def check_strip(path):
+def check_strip(path, side=16):
     with open(path, "rb") as f:
         data = f.read()
     expect(data[:2] == b"BM", "not a BMP")
     (offset,) = struct.unpack("<I", data[10:14])
     hsize, width, height, planes, bpp, compression = struct.unpack("<IiiHHI", data[14:34])
     expect(hsize >= 40, f"header of {hsize} bytes")
-    expect((width, abs(height)) == (48, 16), f"{width}x{abs(height)}, expected 48x16")
+    expect((width, abs(height)) == (3 * side, side), f"{width}x{abs(height)}, expected {3 * side}x{side}")
     expect(planes == 1 and bpp == 24, f"{bpp} bits per pixel, expected 24")
     expect(compression == 0, "compressed")
     stride = (width * 3 + 3) & ~3
-    expect(len(data) >= offset + stride * 16, "pixel data cut short")
+    expect(len(data) >= offset + stride * side, "pixel data cut short")
     px = {}
-    for row in range(16):
-        y = 15 - row if height > 0 else row
+    for row in range(side):
+        y = side - 1 - row if height > 0 else row
         base = offset + row * stride
-        for x in range(48):
+        for x in range(3 * side):
             b, g, r = data[base + x * 3:base + x * 3 + 3]
             px[x, y] = (r, g, b)
 
     black = (0, 0, 0)
     for cell in range(3):
-        x0 = cell * 16
-        cells = [(x, y) for x in range(x0, x0 + 16) for y in range(16)]
+        x0 = cell * side
+        cells = [(x, y) for x in range(x0, x0 + side) for y in range(side)]
         drawn = [px[c] for c in cells if px[c] != black]
-        expect(40 <= len(drawn) <= 240,
-               f"image {cell}: {len(drawn)} of 256 pixels drawn, the rest is the black key")
+        expect(len(cells) * 40 // 256 <= len(drawn) <= len(cells) * 240 // 256,
+               f"image {cell}: {len(drawn)} of {len(cells)} pixels drawn, the rest is the black key")
         # Every black pixel must be background reachable from the edge (a cut
         # between two shapes may run diagonally); an enclosed one would show
         # as a hole in the picture.
         seen = set()
         todo = [c for c in cells if px[c] == black and
-                (c[0] in (x0, x0 + 15) or c[1] in (0, 15))]
+                (c[0] in (x0, x0 + side - 1) or c[1] in (0, side - 1))]
         while todo:
             c = todo.pop()
             if c in seen:
@@ -156,7 +159,7 @@ def check_strip(path):
             seen.add(c)
             x, y = c
             for n in ((x + dx, y + dy) for dx in (-1, 0, 1) for dy in (-1, 0, 1)):
-                if x0 <= n[0] < x0 + 16 and 0 <= n[1] < 16 and px[n] == black:
+                if x0 <= n[0] < x0 + side and 0 <= n[1] < side and px[n] == black:
                     todo.append(n)
         holes = [c for c in cells if px[c] == black and c not in seen]
         expect(not holes, f"image {cell}: black holes inside the picture at {holes[:4]}")
@@ -166,7 +169,7 @@ def check_strip(path):
                 continue
             near_key = any(px.get(n) == black for n in
                            ((x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1))
-                           if x0 <= n[0] < x0 + 16)
+                           if x0 <= n[0] < x0 + side)
             expect(not near_key or max(px[x, y]) >= 48,
                    f"image {cell}: near-black edge pixel {px[x, y]} at {(x, y)}")
         mean = [sum(p[i] for p in drawn) / len(drawn) for i in range(3)]
@@ -179,7 +182,7 @@ def check_strip(path):
             blue = sum(1 for p in drawn if p[2] > p[0] + 80)
             expect(light >= 10 and blue >= 10,
                    f"image 2 (tray) lacks its letter ({light}) or arrow ({blue})")
-    return "48x16 24 bpp"
+    return f"{3 * side}x{side} 24 bpp"
 
 
 # ---------------------------------------------------------------- ICO
@@ -211,8 +214,8 @@ def check_ico(path):
             alphas = list(pixels[3::4])
         check_alpha_use([(0, 0, 0, a) for a in alphas], f"{w}px image")
         sizes.append(w)
-    expect(sorted(sizes) == [16, 32, 48], f"sizes {sorted(sizes)}, expected 16, 32, 48")
-    return "16, 32, 48 px, 32 bpp"
+    expect(sorted(sizes) == ICON_SIZES, f"sizes {sorted(sizes)}, expected {ICON_SIZES}")
+    return f"{', '.join(map(str, ICON_SIZES))} px, 32 bpp"
 
 
 # ---------------------------------------------------------------- Ogg Vorbis
@@ -308,9 +311,15 @@ def main():
     ap.add_argument("--manifest", required=True)
     args = ap.parse_args()
 
-    jobs = [(f"{n}.png", lambda p: check_png(p, 16), args.res) for n in PNG16]
-    jobs += [(f"{n}.png", lambda p: check_png(p, 32), args.res) for n in PNG32]
-    jobs += [("MAINFORM_LVIMAGES.bmp", check_strip, args.res)]
+    jobs = []
+    for names, base in ((PNG16, 16), (PNG32, 32)):
+        for percent in SCALES:
+            px = base * percent // 100
+            suffix = "" if percent == 100 else f"_{px}"
+            jobs += [(f"{n}{suffix}.png", lambda p, px=px: check_png(p, px), args.res) for n in names]
+    for side in (16, 20, 24, 32):
+        name = "MAINFORM_LVIMAGES" + ("" if side == 16 else f"_{side}") + ".bmp"
+        jobs += [(name, lambda p, side=side: check_strip(p, side), args.res)]
     jobs += [(f"{n}.ico", check_ico, args.res) for n in ICONS]
     jobs += [(n, check_ogg, args.sounds) for n in SOUNDS]
     jobs += [(os.path.basename(args.manifest), check_manifest, os.path.dirname(args.manifest))]

@@ -1,4 +1,4 @@
-// Screenshots of every window of the program at 96 and 144 DPI, for people to
+// Screenshots of every window of the program at 96, 120, 144 and 192 DPI, for people to
 // look at: the windows over a checker on fake ports (a scripted network, a
 // temporary program folder), as the display shows them, as PNG files.
 //   ZeltShots.exe FOLDER
@@ -202,6 +202,6 @@ int wmain(int argc, wchar_t** argv) {
     ++g_failures;
     return IDOK;
   });
-  for (int dpi : {96, 144}) AllWindows(dpi);
+  for (int dpi : {96, 120, 144, 192}) AllWindows(dpi);
   return g_failures ? 1 : 0;
 }

@@ -15,24 +15,15 @@ std::string LoadAboutText() {
   return std::string(static_cast<const char*>(bytes), size);
 }
 
-TAboutForm::TAboutForm(HWND owner) : escape_(VK_ESCAPE) {
+TAboutForm::TAboutForm(HWND owner) {
   CreateForm("О программе", "О программе", kWidth, kHeight, owner);
   text_.Create(Body(), 8, 24, 330, 157, true);
+  text_.SetAccessibleName(Strip().Text());
   text_.SetUrlDetection(true);
   text_.OnLinkClick = [this](const std::string& url) { ShellOpen(Handle(), url); };
   // Read afresh at every opening.
   text_.LoadRtf(LoadAboutText());
   CentreOnScreen();
-}
-
-bool TAboutForm::OnKeyDown(UINT vk) {
-  escape_.Down(vk);
-  return vk == VK_ESCAPE;
-}
-
-bool TAboutForm::OnKeyUp(UINT vk) {
-  if (vk == VK_ESCAPE && !escape_.Up(vk)) return true;
-  return TForm::OnKeyUp(vk);
 }
 
 }  // namespace zelt

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "widgets/Form.h"
-#include "widgets/KeyGuard.h"
 #include "widgets/RichEdit.h"
 
 namespace zelt {
@@ -27,13 +26,8 @@ class TAboutForm final : public TForm {
 
   TRichEdit& Text() { return text_; }
 
- protected:
-  bool OnKeyDown(UINT vk) override;
-  bool OnKeyUp(UINT vk) override;
-
  private:
   TRichEdit text_;
-  TKeyGuard escape_;
 };
 
 }  // namespace zelt

@@ -26,10 +26,11 @@ TFavoriteFields SplitFavorite(const std::string& entry) {
   return f;
 }
 
-TFavoritesForm::TFavoritesForm(HWND owner, TChecker& checker) : checker_(checker), escape_(VK_ESCAPE) {
+TFavoritesForm::TFavoritesForm(HWND owner, TChecker& checker) : checker_(checker) {
   CreateForm("Избранные темы", "Избранные темы", kWidth, kHeight, owner);
   const HWND body = Body();
   list_.Create(body, 8, 24, 409, 137);
+  list_.SetAccessibleName(Strip().Text());
   list_.AddColumn("Тема", 300);
   list_.AddColumn("Форум", 150);
   const TStringList& favorites = checker_.Favorites;
@@ -115,26 +116,11 @@ void TFavoritesForm::Sort(int column) {
 }
 
 bool TFavoritesForm::OnKeyDown(UINT vk) {
-  escape_.Down(vk);
   if (vk == VK_DELETE && GetFocus() == list_.Handle()) {
     Delete();
     return true;
   }
-  return vk == VK_ESCAPE;
-}
-
-bool TFavoritesForm::OnKeyUp(UINT vk) {
-  if (vk == VK_ESCAPE && !escape_.Up(vk)) return true;
-  return TForm::OnKeyUp(vk);
-}
-
-LRESULT TFavoritesForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_SETFOCUS) {
-    // Keys go to the list, where Delete acts.
-    SetFocus(list_.Handle());
-    return 0;
-  }
-  return TForm::OnMessage(msg, wp, lp);
+  return TForm::OnKeyDown(vk);
 }
 
 }  // namespace zelt

@@ -13,7 +13,6 @@
 
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
-#include "widgets/KeyGuard.h"
 #include "widgets/ListView.h"
 
 namespace zelt {
@@ -46,9 +45,8 @@ class TFavoritesForm final : public TForm {
   TButton& DeleteButton() { return delete_; }
 
  protected:
+  // Delete acts in the list.
   bool OnKeyDown(UINT vk) override;
-  bool OnKeyUp(UINT vk) override;
-  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   void SetEntryOf(int row, int entry);
@@ -59,7 +57,6 @@ class TFavoritesForm final : public TForm {
   // Entry i is the link of Favorites entry i.
   std::vector<std::string> links_;
   TListView::SortOrder order_ = TListView::SortOrder::None;
-  TKeyGuard escape_;
 };
 
 }  // namespace zelt

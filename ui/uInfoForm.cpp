@@ -1,7 +1,10 @@
 #include "ui/uInfoForm.h"
 
+#include <oleacc.h>
+
 #include <cstdlib>
 
+#include "base/Text_win.h"
 #include "ui/uMainForm.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -30,12 +33,16 @@ TInfoForm::TInfoForm(HWND owner) {
 
   update_.Create(Body(), 120, 54, 49, 43);
   update_.SetPicture("INFOFORM_ICUPDATE", 32);
+  // The two picture-only buttons say in a tooltip (and to a screen reader)
+  // which window or answer they give.
+  update_.SetHint("Информация об обновлении");
   update_.OnClick = [] {
     if (MainForm) MainForm->ShowDialog(4);
   };
 
   noUpdate_.Create(Body(), 120, 54, 49, 43);
   noUpdate_.SetPicture("INFOFORM_ICNOUPDATE", 32);
+  noUpdate_.SetHint("Обновление не требуется");
   noUpdate_.OnClick = [] {
     ShowMessageBox(nullptr, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.",
                    "Обновление не требуется", MB_OK | MB_ICONINFORMATION);
@@ -46,6 +53,10 @@ TInfoForm::TInfoForm(HWND owner) {
 TInfoForm::~TInfoForm() {
   if (InfoForm == this) InfoForm = nullptr;
 }
+
+std::wstring TInfoForm::AccessibleName() const { return Widen(message_.Text()); }
+
+long TInfoForm::AccessibleRole() const { return ROLE_SYSTEM_ALERT; }
 
 void TInfoForm::SetUpdateAvailable(bool available) {
   update_.SetVisible(available);

@@ -33,6 +33,9 @@ class TInfoForm final : public TForm {
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  // A screen reader reads the popup as an alert with its message.
+  std::wstring AccessibleName() const override;
+  long AccessibleRole() const override;
 
  private:
   void SnapToWorkArea(WINDOWPOS& pos) const;

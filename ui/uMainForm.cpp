@@ -5,18 +5,15 @@
 #include "base/Text_win.h"
 #include "core/Traffic.h"
 #include "base/uZELTIMessages.h"
-#include "ui/uAboutForm.h"
-#include "ui/uFavoritesForm.h"
 #include "ui/uInfoForm.h"
-#include "ui/uSettingsForm.h"
-#include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
 #include "ui/uUpdateInfo.h"
-#include "ui/uDownloaderForm.h"
 #include "ui/LaunchUpdate.h"
+#include "ui/TrayMenu.h"
 #include "BuildConfig.h"
 #include "base/Version.h"
 #include "net/UpdateSignature_win.h"
+#include "widgets/Accessible.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 #include "widgets/Shell.h"
@@ -55,6 +52,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
   checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
   checker_->StartPolling();
+  network_ = std::make_unique<TNetworkWatch>(app_, [this] {
+    if (checker_) checker_->CatchUp();
+  });
 
   // From here the program lives in the tray; the icon shows the envelope.
   // It reaches the shell once, complete: every call makes the shell work.
@@ -64,26 +64,51 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
 }
 
 TMainForm::~TMainForm() {
+  network_.reset();
+  // The application window outlives this one: it must not keep our icons.
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, 0);
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_SMALL, 0);
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
   checker_.reset();
   if (MainForm == this) MainForm = nullptr;
 }
 
-void TMainForm::BuildControls() {
-  HICON icon = LoadIconA(GetModuleHandleW(nullptr), "MAINICON");
-  if (icon) {
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+void TMainForm::LoadPictures() {
+  const TDpiScope dpi(Dpi());
+  HMODULE module = GetModuleHandleW(nullptr);
+  // The icon file holds every size from 16 to 64 pixels: each DPI takes its own.
+  bigIcon_.reset(static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, Scale(32), Scale(32), 0)));
+  smallIcon_.reset(static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
+  trayResourceIcon_.reset(
+      static_cast<HICON>(LoadImageA(module, "ZMAINFORM_TRAYICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
+  for (HWND window : {Handle(), app_.Handle()}) {
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   }
+  TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
+  if (!strip) return;
+  list_.SetImages(strip.get());
+  images_ = std::move(strip);
+  trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
+}
 
+void TMainForm::OnDpiChanged() {
+  LoadPictures();
+  // The old icons are gone: the tray takes the new one of its kind (after
+  // start-up the strip's envelope).
+  tray_.SetIcon(tray_.Added() && trayStripIcon_ ? trayStripIcon_.get() : trayResourceIcon_.get());
+  FitColumns();
+}
+
+void TMainForm::BuildControls() {
   title_.Create(Body(), 8, 24, "Последние сообщения на форуме");
   title_.SetColour(palette::kNavy);
   title_.SetBold(true);
 
-  images_.reset(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
   list_.Create(Body(), 8, 40, 601, 209);
-  list_.SetImages(images_.get());
+  list_.SetAccessibleName(title_.Text());
+  LoadPictures();
   list_.AddColumn("Тема", 300);
   list_.AddColumn("Ответы", 40);
   list_.AddColumn("Форум", 150);
@@ -127,10 +152,6 @@ void TMainForm::BuildControls() {
 
   // The tray starts with its own icon and shows the strip's envelope once
   // the window is ready.
-  trayResourceIcon_.reset(static_cast<HICON>(LoadImageA(GetModuleHandleW(nullptr), "ZMAINFORM_TRAYICON",
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), 0)));
-  if (images_) trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
   tray_.OnMouse = [this](UINT mouse) { HandleTrayMouse(mouse); };
   tray_.SetIcon(trayResourceIcon_.get());
 }
@@ -155,6 +176,7 @@ void TMainForm::BuildMenus() {
 
 void TMainForm::ShowMain(bool visible) {
   if (visible) {
+    FollowMonitorDpi();
     ShowWindow(app_.Handle(), SW_SHOWNOACTIVATE);  // the taskbar entry
     ShowWindow(Handle(), SW_SHOW);
     SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -167,6 +189,7 @@ void TMainForm::ShowMain(bool visible) {
 }
 
 void TMainForm::ShowFromTray() {
+  FollowMonitorDpi();
   ShowWindow(Handle(), SW_SHOW);
   SetForegroundWindow(Handle());
   SetFocus(list_.Handle());
@@ -186,6 +209,7 @@ void TMainForm::ShowInfo() {
   SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   InfoForm->Show(true);
   SetFocus(InfoForm->Handle());
+  AnnounceAlert(InfoForm->Handle());
   if (Checker->ShowOnNew) ShowMain(true);
 }
 
@@ -250,84 +274,6 @@ void TMainForm::MarkAllRead() {
   new_.SetText("0");
 }
 
-// --- side windows ---
-
-std::unique_ptr<TForm> TMainForm::MakeDialog(int kind) {
-  switch (kind) {
-    case dkTraffic: {
-      auto traffic = std::make_unique<TTrafInfo>(Handle());
-      traffic->Refresh();
-      return traffic;
-    }
-    case dkSounds:
-      return std::make_unique<TSoundsForm>(Handle(), *Checker);
-    case dkSettings: {
-      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
-      settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
-      return settings;
-    }
-    case dkFavorites:
-      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
-    case dkAbout:
-      return std::make_unique<TAboutForm>(Handle());
-    case dkUpdateInfo:
-      return std::make_unique<TUpdateInfo>(Handle(), UpdateEnv());
-    case dkDownload:
-      return std::make_unique<TDownloaderForm>(Handle(), UpdateEnv());
-    default:
-      return nullptr;  // no such kind
-  }
-}
-
-void TMainForm::ShowDialog(int kind) {
-  ++ModalDepth;
-  trayMenu_.SetEnabled(tiExit, false);
-  if (kind >= 1 && kind <= 7) {
-    auto& slot = dialogs_[static_cast<size_t>(kind)];
-    if (slot && slot->InModal()) {
-      // Already open further down: bring it forward rather than nest a second loop.
-      SetForegroundWindow(slot->Handle());
-    } else {
-      if (!slot) slot = MakeDialog(kind);
-      if (slot) {
-        slot->ShowModal();
-        slot.reset();
-      }
-    }
-  }
-  --ModalDepth;
-  if (ModalDepth == 0) {
-    trayMenu_.SetEnabled(tiExit, true);
-    // A close request that came while side windows were open ends the program now.
-    if (closePending_) PostMessageW(Handle(), WM_CLOSE, 0, 0);
-  }
-}
-
-void TMainForm::CloseDialogs() {
-  for (int kind = 1; kind <= 7; ++kind) {
-    auto& slot = dialogs_[static_cast<size_t>(kind)];
-    if (!slot) continue;
-    PostMessageW(slot->Handle(), WM_CLOSE, 0, 0);
-    // A window whose modal loop still runs is freed by its ShowDialog.
-    if (!slot->InModal()) slot.reset();
-  }
-}
-
-TForm* TMainForm::Dialog(int kind) const {
-  return kind >= 1 && kind <= 7 ? dialogs_[static_cast<size_t>(kind)].get() : nullptr;
-}
-
-TTrafInfo* TMainForm::TrafficWindow() const { return static_cast<TTrafInfo*>(Dialog(dkTraffic)); }
-
-void TMainForm::SetTrafficCaption() {
-  if (Checker) traffic_.SetText(FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
-}
-
-void TMainForm::ShowTrafficDialog() {
-  ShowDialog(dkTraffic);
-  SetTrafficCaption();
-}
-
 void TMainForm::OpenHelp() {
   if (!Checker) return;
   // The program's directory already ends in a backslash.
@@ -380,9 +326,26 @@ void TMainForm::HandleStatus(int32_t code) {
 }
 
 void TMainForm::HandleNetError(const std::string& text, uint16_t) {
-  if (Checker && Checker->UseSounds) Checker->SelectSound(2);
+  // One error sound per outage: the failures after it, and those a catch-up
+  // poll is about to answer, only show in the status line.
+  if (Checker && Checker->UseSounds && !Checker->QuietError()) Checker->SelectSound(2);
   status_.SetText(text);
   Repaint();
+}
+
+void TMainForm::HandlePower(WPARAM event) {
+  if (!checker_) return;
+  switch (event) {
+    case PBT_APMSUSPEND:
+      checker_->Suspend();
+      break;
+    case PBT_APMRESUMEAUTOMATIC:  // every resume, with or without a user
+    case PBT_APMRESUMESUSPEND:    // the user is back: a second report of the same resume
+      checker_->CatchUp();
+      break;
+    default:
+      break;
+  }
 }
 
 // --- tray ---
@@ -403,27 +366,7 @@ void TMainForm::HandleTrayMouse(UINT mouse) {
 void TMainForm::PopupTrayMenu() {
   POINT pt;
   GetCursorPos(&pt);
-  // A menu closes on a click elsewhere only when its owner is a shown
-  // foreground window: a hidden main window is shown below the screen's edge
-  // for the time of the menu.
-  const bool hidden = !IsWindowVisible(Handle());
-  RECT old;
-  GetWindowRect(Handle(), &old);
-  if (hidden) {
-    SetWindowPos(Handle(), nullptr, old.left, GetSystemMetrics(SM_CYSCREEN) + Scale(50), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(Handle(), SW_SHOW);
-    app_.ProcessMessages();
-    if (closed_) return;
-  }
-  SetForegroundWindow(Handle());
-  const int chosen = trayMenu_.Track(Handle(), pt);
-  if (closed_) return;
-  if (hidden) {
-    ShowWindow(Handle(), SW_HIDE);
-    SetWindowPos(Handle(), nullptr, old.left, old.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  trayMenu_.Choose(chosen);
+  trayMenu_.Choose(TrackTrayMenu(app_, Handle(), trayMenu_, pt, [this] { return closed_; }));
 }
 
 // --- keys ---
@@ -453,48 +396,24 @@ bool TMainForm::OnKeyUp(UINT vk) {
   }
 }
 
-// --- instance messages and closing ---
-
-bool TMainForm::HookInstanceMessage(UINT msg) {
-  if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
-    // A peer may answer our HERE with a FIND of its own, sent while we still
-    // broadcast: that one is ignored, or the answers would never end.
-    if (!answeringFind_) {
-      answeringFind_ = true;
-      Broadcast(ZELTI_HERE);
-      answeringFind_ = false;
-    }
-    return true;
-  }
-  if (msg == ZELTI_HALT && ZELTI_HALT != 0) PostMessageW(Handle(), WM_CLOSE, 0, 0);
-  return false;
-}
-
-void TMainForm::CloseSequence() {
-  Broadcast(ZELTI_CLOSE);
-  if (checker_) checker_->SaveData();
-  CloseDialogs();
-  list_.Clear();  // the rows point into the Checker's records
-  checker_.reset();
-}
-
 LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg >= 0xC000 && HookInstanceMessage(msg)) return 0;
   if (tray_.HandleMessage(msg, wp, lp)) return 0;
   switch (msg) {
     case WM_CLOSE:
-      if (closed_) return 0;
-      if (ModalDepth > 0) {
-        // Side windows are open (a close request from another program): close
-        // them first; the last ShowDialog to return asks again.
-        closePending_ = true;
-        CloseDialogs();
+      CloseRequested();
+      return 0;
+    case WM_SYSCOMMAND:
+      // Alt+F4 puts the window away as Esc does; only "Выход" and
+      // "ZELTI_HALT" end the program.
+      if ((wp & 0xFFF0) == SC_CLOSE) {
+        ShowMain(false);
         return 0;
       }
-      closed_ = true;
-      CloseSequence();
-      DestroyWindow(Handle());
-      return 0;
+      break;
+    case WM_POWERBROADCAST:
+      HandlePower(wp);
+      return TRUE;
     case WM_SHOWWINDOW:
       if (wp) FitColumns();
       break;

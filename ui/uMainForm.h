@@ -4,13 +4,13 @@
 // is the place every side window is opened from.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "core/uChecker.h"
+#include "ui/SideWindows.h"
 #include "widgets/Application.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
@@ -18,6 +18,7 @@
 #include "widgets/Menu.h"
 #include "base/ScopedWin.h"
 #include "widgets/TrayIcon.h"
+#include "net/NetworkChange_win.h"
 
 namespace zelt {
 
@@ -32,7 +33,7 @@ class TMainForm final : public TForm {
   static constexpr int kWidth = 617;
   static constexpr int kHeight = 284;
   // Side window kinds for ShowDialog.
-  enum DialogKind { dkSounds = 1, dkSettings, dkFavorites, dkUpdateInfo, dkTraffic, dkAbout, dkDownload };
+  using enum TDialogKind;
   // Tray menu items, by index (separators counted).
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
@@ -67,6 +68,8 @@ class TMainForm final : public TForm {
   void HandleNetError(const std::string& text, uint16_t code);
   // Mouse events on the tray icon.
   void HandleTrayMouse(UINT mouseMessage);
+  // The machine goes to sleep or wakes up (WM_POWERBROADCAST).
+  void HandlePower(WPARAM event);
 
   TListView& TopicList() { return list_; }
   TLabel& StatusLine() { return status_; }
@@ -88,21 +91,29 @@ class TMainForm final : public TForm {
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnKeyUp(UINT vk) override;
   void OnEscape() override { ShowMain(false); }
+  // The list's pictures, the tray icon and the window icons for the new DPI.
+  void OnDpiChanged() override;
   void OnCloseButton() override { ShowMain(false); }
   void Close() override {}  // the main window is only hidden or ended, never "closed" as a side window
 
  private:
   void BuildControls();
+  // The window icons and the list's image strip (whose third picture is the
+  // tray icon) drawn for the window's DPI.
+  void LoadPictures();
   void BuildMenus();
   // Reacts to the instance messages; true when the message counts as handled.
   bool HookInstanceMessage(UINT msg);
+  // A close request ("Выход", "ZELTI_HALT"): ends the program, once the side
+  // windows have closed.
+  void CloseRequested();
   void CloseSequence();
   void ShowTrafficDialog();
   void SetTrafficCaption();
   void SortBy(int column);
   void PopupTrayMenu();
   void Repaint();
-  std::unique_ptr<TForm> MakeDialog(int kind);
+  std::unique_ptr<TForm> MakeDialog(TDialogKind kind);
   TUpdateEnv UpdateEnv();
 
   TApplication& app_;
@@ -114,12 +125,14 @@ class TMainForm final : public TForm {
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
   TScopedImageList images_;
-  TScopedIcon trayResourceIcon_, trayStripIcon_;
+  TScopedIcon trayResourceIcon_, trayStripIcon_, bigIcon_, smallIcon_;
   TTrayIcon tray_;
   TPopupMenu trayMenu_, listMenu_;
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
-  std::array<std::unique_ptr<TForm>, 8> dialogs_;
+  TSideWindows dialogs_{[this](TDialogKind kind) { return MakeDialog(kind); }};
   std::unique_ptr<TChecker> checker_;
+  // Tells the Checker when the machine regains a network.
+  std::unique_ptr<TNetworkWatch> network_;
   bool closePending_ = false;
   bool closed_ = false;
 };

@@ -1,6 +1,7 @@
 #include "ui/uSettingsForm.h"
 
 #include <limits>
+#include <utility>
 
 #include "core/uChecker.h"
 #include "ui/uSoundsForm.h"
@@ -35,9 +36,8 @@ int64_t SettingsFieldNumber(const std::string& text) {
   return negative ? -v : v;
 }
 
-TSettingsForm::TSettingsForm(HWND owner, TChecker& checker) : checker_(checker), escape_(VK_ESCAPE) {
+TSettingsForm::TSettingsForm(HWND owner, TChecker& checker) : checker_(checker) {
   CreateForm("Настройки", "Настройки", kWidth, kHeight, owner);
-  SetDialogNavigation(true);
   const HWND body = Body();
 
   auto label = [body](TLabel& l, int x, int y, const char* text, bool heading) {
@@ -72,6 +72,13 @@ TSettingsForm::TSettingsForm(HWND owner, TChecker& checker) : checker_(checker),
   useSounds_.Create(body, 24, 296, " Использовать звуки");
   editSounds_.Create(body, 168, 299, "(Редактировать)");
   editSounds_.SetColour(palette::kNavy);
+
+  // Each field is read by its label (the unit after it says no more).
+  const std::pair<TEdit*, TLabel*> named[] = {{&interval_, &intervalHeading_}, {&topics_, &topicsHeading_},
+                                              {&server_, &serverLabel_},       {&port_, &portLabel_},
+                                              {&user_, &userLabel_},           {&password_, &passwordLabel_},
+                                              {&nick_, &nickLabel_}};
+  for (const auto& [field, name] : named) field->SetAccessibleName(name->Text());
 
   save_.Create(body, 8, 320, 97, 25, "Сохранить");
   cancel_.Create(body, 168, 320, 97, 25, "Отмена");
@@ -150,8 +157,7 @@ void TSettingsForm::EditSounds() {
   // The sound scheme is modal on top of this window, whoever owns it: this
   // window takes no input until it has closed, then the keys go back to the
   // field that had them.
-  HWND focus = GetFocus();
-  if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
+  RememberFocus();
   EnableWindow(Handle(), FALSE);
   if (OnEditSounds) {
     OnEditSounds();
@@ -161,42 +167,6 @@ void TSettingsForm::EditSounds() {
   }
   EnableWindow(Handle(), TRUE);
   if (Visible()) SetForegroundWindow(Handle());
-}
-
-bool TSettingsForm::OnKeyDown(UINT vk) {
-  escape_.Down(vk);
-  return vk == VK_ESCAPE;
-}
-
-bool TSettingsForm::OnKeyUp(UINT vk) {
-  // Esc closes only when it was pressed here.
-  if (vk == VK_ESCAPE && !escape_.Up(vk)) return true;
-  return TForm::OnKeyUp(vk);
-}
-
-LRESULT TSettingsForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ACTIVATE:
-      // Keep the field that had the keyboard while another window was in front.
-      if (LOWORD(wp) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
-      }
-      break;
-    case WM_SETFOCUS:
-      // The window itself takes no keys: they go to its last field, at first
-      // the interval with its text selected.
-      if (lastFocus_ && IsWindow(lastFocus_) && IsChild(Handle(), lastFocus_)) {
-        SetFocus(lastFocus_);
-      } else {
-        SetFocus(interval_.Handle());
-        interval_.SelectAll();
-      }
-      return 0;
-    default:
-      break;
-  }
-  return TForm::OnMessage(msg, wp, lp);
 }
 
 }  // namespace zelt

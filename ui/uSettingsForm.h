@@ -17,7 +17,6 @@
 #include "widgets/Controls.h"
 #include "widgets/EditControls.h"
 #include "widgets/Form.h"
-#include "widgets/KeyGuard.h"
 
 namespace zelt {
 
@@ -63,11 +62,6 @@ class TSettingsForm final : public TForm {
   TButton& SaveButton() { return save_; }
   TButton& CancelButton() { return cancel_; }
 
- protected:
-  bool OnKeyDown(UINT vk) override;
-  bool OnKeyUp(UINT vk) override;
-  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
-
  private:
   void Fill();
   // Holds a numeric field to 1..upper after a change of its text.
@@ -80,8 +74,6 @@ class TSettingsForm final : public TForm {
   TCheckBox useIE_, ignoreOwn_, showOnNew_, autoStart_, useSounds_;
   TLinkLabel editSounds_;
   TButton save_, cancel_;
-  TKeyGuard escape_;
-  HWND lastFocus_ = nullptr;
 };
 
 }  // namespace zelt

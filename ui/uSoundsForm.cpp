@@ -16,10 +16,11 @@ std::string SoundFileName(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker), escape_(VK_ESCAPE) {
+TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker) {
   CreateForm("Звуковая схема", "Звуковая схема", kWidth, kHeight, owner);
   const HWND body = Body();
   list_.Create(body, 8, 24, 369, 137);
+  list_.SetAccessibleName(Strip().Text());
   list_.AddColumn("Событие", 300);
   list_.AddColumn("Звук", 150);
   for (int i = 0; i < kEvents; ++i) {
@@ -89,7 +90,6 @@ void TSoundsForm::Defaults() {
 }
 
 bool TSoundsForm::OnKeyDown(UINT vk) {
-  escape_.Down(vk);
   if (GetFocus() == list_.Handle()) {
     if (vk == VK_RETURN) {
       Replace();
@@ -100,22 +100,7 @@ bool TSoundsForm::OnKeyDown(UINT vk) {
       return true;
     }
   }
-  return vk == VK_ESCAPE;
-}
-
-bool TSoundsForm::OnKeyUp(UINT vk) {
-  // Esc closes only when it was pressed here, not when the file dialog closed on it.
-  if (vk == VK_ESCAPE && !escape_.Up(vk)) return true;
-  return TForm::OnKeyUp(vk);
-}
-
-LRESULT TSoundsForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_SETFOCUS) {
-    // Keys go to the list, where Enter and Delete act.
-    SetFocus(list_.Handle());
-    return 0;
-  }
-  return TForm::OnMessage(msg, wp, lp);
+  return TForm::OnKeyDown(vk);
 }
 
 }  // namespace zelt

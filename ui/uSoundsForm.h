@@ -12,7 +12,6 @@
 
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
-#include "widgets/KeyGuard.h"
 #include "widgets/ListView.h"
 
 namespace zelt {
@@ -42,9 +41,8 @@ class TSoundsForm final : public TForm {
   TButton& ReplaceButton() { return replace_; }
 
  protected:
+  // Enter and Delete act in the list.
   bool OnKeyDown(UINT vk) override;
-  bool OnKeyUp(UINT vk) override;
-  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   std::string& Setting(int index);
@@ -52,7 +50,6 @@ class TSoundsForm final : public TForm {
   TChecker& checker_;
   TListView list_;
   TButton defaults_, delete_, replace_;
-  TKeyGuard escape_;
 };
 
 }  // namespace zelt

@@ -1,5 +1,7 @@
 #include "ui/uUpdateInfo.h"
 
+#include <uxtheme.h>
+
 #include <cctype>
 
 #include "core/Traffic.h"
@@ -51,11 +53,15 @@ void CountUpdateTraffic(TChecker& checker, uint32_t received) {
 // --- TChoiceButton ---
 
 bool TChoiceButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(L"BUTTON", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | BS_RADIOBUTTON, 0, caption,
                      r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  // A themed radio button draws its text in the theme's colour whatever the
+  // window asks for: the classic look keeps the navy.
+  SetWindowTheme(Handle(), L"", L"");
   return true;
 }
 
@@ -65,8 +71,36 @@ void TChoiceButton::SetChecked(bool checked) {
   SendMessageW(Handle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+// The other choice beside this one, in the direction of an arrow key, when
+// it can be chosen.
+TChoiceButton* TChoiceButton::Neighbour(bool forward) const {
+  for (HWND h = GetWindow(Handle(), forward ? GW_HWNDNEXT : GW_HWNDPREV); h;
+       h = GetWindow(h, forward ? GW_HWNDNEXT : GW_HWNDPREV)) {
+    if (auto* choice = dynamic_cast<TChoiceButton*>(TWindow::FromHandle(h)))
+      return choice->Enabled() ? choice : nullptr;
+  }
+  return nullptr;
+}
+
 LRESULT TChoiceButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_ERASEBKGND) return 1;
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_GETDLGCODE:
+      return Default(msg, wp, lp) | DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+      // The arrow keys move to the other choice and choose it.
+      if (wp == VK_UP || wp == VK_DOWN || wp == VK_LEFT || wp == VK_RIGHT) {
+        if (TChoiceButton* next = Neighbour(wp == VK_DOWN || wp == VK_RIGHT)) {
+          SetFocus(next->Handle());
+          if (next->OnClick) next->OnClick();
+        }
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
   return Default(msg, wp, lp);
 }
 
@@ -96,6 +130,7 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
     CentreOnScreen();
 
   description_.Create(Body(), 8, 24, 377, 217);
+  description_.SetAccessibleName(kTitle);
   description_.SetPlainText(kWaitText);
   setup_.Create(Body(), 8, 245, 377, 16, kSetupText);
   patch_.Create(Body(), 8, 261, 377, 16, kPatchText);

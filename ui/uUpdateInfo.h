@@ -70,6 +70,7 @@ class TChoiceButton final : public TControl {
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 
  private:
+  TChoiceButton* Neighbour(bool forward) const;
   TScopedBrush background_;
   COLORREF colour_ = RGB(0, 0, 0);
 };

@@ -1,6 +1,6 @@
 #include "widgets/Controls.h"
 
-#include <commctrl.h>
+#include <oleacc.h>
 
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
@@ -10,54 +10,12 @@ namespace zelt {
 
 namespace {
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-
-// Runs the paint of a window for WM_PAINT (double-buffered) and WM_PRINTCLIENT.
-template <typename F>
-LRESULT PaintMessage(HWND hwnd, UINT msg, WPARAM wp, F&& paint) {
-  if (msg == WM_PRINTCLIENT) {
-    paint(reinterpret_cast<HDC>(wp));
-    return 0;
-  }
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd, &ps);
-  RECT rc;
-  GetClientRect(hwnd, &rc);
-  {
-    TBufferedPaint buffer(dc, rc);
-    paint(buffer.dc());
-  }
-  EndPaint(hwnd, &ps);
-  return 0;
-}
 }  // namespace
-
-// --- TControl ---
-
-void TControl::SetBounds(int x, int y, int w, int h) {
-  SetWindowPos(Handle(), nullptr, Scale(x), Scale(y), Scale(w), Scale(h), SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void TControl::SetVisible(bool visible) { ShowWindow(Handle(), visible ? SW_SHOWNA : SW_HIDE); }
-
-bool TControl::Visible() const { return (GetWindowLongW(Handle(), GWL_STYLE) & WS_VISIBLE) != 0; }
-
-void TControl::SetEnabled(bool enabled) { EnableWindow(Handle(), enabled); }
-
-bool TControl::Enabled() const { return IsWindowEnabled(Handle()) != FALSE; }
-
-void TControl::SetText(const std::string& text) { SetWindowTextW(Handle(), Widen(text).c_str()); }
-
-std::string TControl::Text() const {
-  const int n = GetWindowTextLengthW(Handle());
-  std::wstring w(static_cast<size_t>(n) + 1, L'\0');
-  GetWindowTextW(Handle(), w.data(), n + 1);
-  w.resize(static_cast<size_t>(n));
-  return Narrow(w);
-}
 
 // --- TPanel ---
 
 bool TPanel::Create(HWND parent, int x, int y, int w, int h) {
+  Place96(x, y, w, h);
   top_ = palette::kPanelTop;
   bottom_ = palette::kPanelBottom;
   const RECT r = ScaleRect(x, y, w, h);
@@ -74,281 +32,14 @@ void TPanel::SetColours(COLORREF top, COLORREF bottom) {
 void TPanel::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillGradient(dc, rc, top_, bottom_);
-  if (frame_) FrameRect(dc, rc, palette::kStripTop);
-}
-
-LRESULT TPanel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
-      return PaintMessage(Handle(), msg, wp, [this](HDC dc) { Paint(dc); });
-    default:
-      return Default(msg, wp, lp);
-  }
-}
-
-// --- TButton ---
-
-namespace {
-// The one tooltip control of a top-level window, shared by its buttons: each
-// button is a tool of it. It is owned by that window and goes with it, so it
-// is found among the windows that window owns; nothing is kept beside it.
-HWND FindOwnedToolTip(HWND root) {
-  struct Search {
-    HWND root;
-    HWND found;
-  } search{root, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
-        wchar_t cls[32] = {};
-        GetClassNameW(hwnd, cls, 32);
-        if (GetWindow(hwnd, GW_OWNER) != s->root || lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
-        s->found = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND SharedToolTip(HWND root) {
-  if (HWND tip = FindOwnedToolTip(root)) return tip;
-  HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, root, nullptr,
-                             GetModuleHandleW(nullptr), nullptr);
-  if (!tip) return nullptr;
-  SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-  return tip;
-}
-}  // namespace
-
-TButton::~TButton() { RemoveTool(); }
-
-void TButton::RemoveTool() {
-  if (tip_ && IsWindow(tip_) && Handle()) {
-    TTTOOLINFOW ti{};
-    ti.cbSize = sizeof(ti);
-    ti.hwnd = GetParent(Handle());
-    ti.uId = reinterpret_cast<UINT_PTR>(Handle());
-    SendMessageW(tip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-  }
-  tip_ = nullptr;
-}
-
-bool TButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
-  const RECT r = ScaleRect(x, y, w, h);
-  if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_OWNERDRAW, 0, caption, r.left, r.top, r.right - r.left,
-                     r.bottom - r.top, parent))
-    return false;
-  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-  return true;
-}
-
-void TButton::SetPicture(const char* resourceName, int size96) {
-  picture_.reset();
-  pictureName_ = resourceName ? resourceName : "";
-  pictureSize_ = size96;
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-HBITMAP TButton::Picture() const {
-  if (!pictureName_.empty()) {
-    picture_ = LoadPngResource(pictureName_.c_str(), pictureSize_);
-    pictureName_.clear();
-  }
-  return picture_.get();
-}
-
-void TButton::SetText(const std::string& text) {
-  TControl::SetText(text);
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TButton::SetHint(const std::string& hint) {
-  hint_ = Widen(hint);
-  if (!tip_) return;  // registered when the pointer first comes over the button
-  TTTOOLINFOW ti{};
-  ti.cbSize = sizeof(ti);
-  ti.hwnd = GetParent(Handle());
-  ti.uId = reinterpret_cast<UINT_PTR>(Handle());
-  ti.lpszText = hint_.data();
-  SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
-}
-
-// Creating tooltips costs more than the rest of a window's start, so a hint
-// becomes a tool of the window's tooltip only when it can first be wanted.
-bool TButton::EnsureTool() {
-  if (tip_) return true;
-  if (hint_.empty() || !Handle()) return false;
-  tip_ = SharedToolTip(GetAncestor(Handle(), GA_ROOT));
-  if (!tip_) return false;
-  TTTOOLINFOW ti{};
-  ti.cbSize = sizeof(ti);
-  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  ti.hwnd = GetParent(Handle());
-  ti.uId = reinterpret_cast<UINT_PTR>(Handle());
-  ti.lpszText = hint_.data();
-  SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-  return true;
-}
-
-HWND TButton::ToolTip() {
-  EnsureTool();
-  return tip_;
-}
-
-std::string TButton::Hint() const { return Narrow(hint_); }
-
-LRESULT TButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_MOUSEMOVE:
-      if (!tip_ && EnsureTool()) {
-        // The tooltip watches the button from now on; this first move it
-        // would have missed.
-        MSG m{Handle(), msg, wp, lp, static_cast<DWORD>(GetMessageTime()), {}};
-        SendMessageW(tip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&m));
-      }
-      if (!hot_) {
-        hot_ = true;
-        TRACKMOUSEEVENT tme{sizeof(tme), TME_LEAVE, Handle(), 0};
-        TrackMouseEvent(&tme);
-        InvalidateRect(Handle(), nullptr, FALSE);
-      }
-      break;
-    case WM_MOUSELEAVE:
-      hot_ = false;
-      InvalidateRect(Handle(), nullptr, FALSE);
-      break;
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_DESTROY:
-      // While the button and its parent still exist: the tooltip names both.
-      RemoveTool();
-      break;
-    default:
-      break;
-  }
-  return Default(msg, wp, lp);
-}
-
-bool TButton::OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-  if (msg == WM_COMMAND) {
-    const WORD code = HIWORD(wp);
-    // An owner-drawn button reports the second click of a double-click
-    // separately; both are clicks here.
-    if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
-      if (OnClick && IsWindowEnabled(Handle())) OnClick();
-      result = 0;
-      return true;
-    }
-    return false;
-  }
-  if (msg == WM_DRAWITEM) {
-    Draw(*reinterpret_cast<DRAWITEMSTRUCT*>(lp));
-    result = TRUE;
-    return true;
-  }
-  return false;
-}
-
-void TButton::DrawGlyph(HDC dc, const RECT& rc, bool hot, bool down) {
-  if (hot || down) {
-    // The close glyph turns red; the hide glyph gets a white veil, stronger when pressed.
-    const COLORREF fill = glyph_ == Glyph::Close ? (down ? RGB(241, 112, 122) : RGB(232, 17, 35)) : RGB(255, 255, 255);
-    if (glyph_ == Glyph::Close) {
-      FillSolid(dc, rc, fill);
-    } else {
-      // A light veil over the strip.
-      TScopedMemDc mem(CreateCompatibleDC(dc));
-      TScopedBitmap one(CreateCompatibleBitmap(dc, 1, 1));
-      TSelect sel(mem.get(), one.get());
-      SetPixel(mem.get(), 0, 0, fill);
-      BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(down ? 90 : 50), 0};
-      GdiAlphaBlend(dc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem.get(), 0, 0, 1, 1, blend);
-    }
-  }
-  const int cx = (rc.left + rc.right) / 2;
-  const int cy = (rc.top + rc.bottom) / 2;
-  const int half = Scale(4);
-  TScopedPen pen(CreatePen(PS_SOLID, Scale(1) > 1 ? Scale(1) + 1 : 1, palette::kStripText));
-  TSelect sel(dc, pen.get());
-  if (glyph_ == Glyph::Close) {
-    MoveToEx(dc, cx - half, cy - half, nullptr);
-    LineTo(dc, cx + half + 1, cy + half + 1);
-    MoveToEx(dc, cx + half, cy - half, nullptr);
-    LineTo(dc, cx - half - 1, cy + half + 1);
-  } else {
-    MoveToEx(dc, cx - half, cy + Scale(1), nullptr);
-    LineTo(dc, cx + half + 1, cy + Scale(1));
-  }
-}
-
-void TButton::Draw(const DRAWITEMSTRUCT& dis) {
-  const RECT rc = dis.rcItem;
-  TBufferedPaint buffer(dis.hDC, rc);
-  HDC dc = buffer.dc();
-  const bool down = (dis.itemState & ODS_SELECTED) != 0;
-  const bool disabled = (dis.itemState & ODS_DISABLED) != 0;
-  const bool focus = (dis.itemState & ODS_FOCUS) != 0 && (dis.itemState & ODS_NOFOCUSRECT) == 0;
-  const bool hot = hot_ && !disabled;
-
-  PaintParentBackground(Handle(), dc);
-  if (glyph_ != Glyph::None) {
-    DrawGlyph(dc, rc, hot, down);
-    return;
-  }
-
-  COLORREF top = palette::kButtonTop, bottom = palette::kButtonBottom, border = palette::kButtonBorder;
-  if (down) {
-    top = palette::kDownTop, bottom = palette::kDownBottom, border = palette::kDownBorder;
-  } else if (hot) {
-    top = palette::kHotTop, bottom = palette::kHotBottom, border = palette::kHotBorder;
-  }
-  const int radius = Scale(2);
-  {
-    TScoped<HRGN, GdiFree> clip(CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, radius * 2, radius * 2));
-    SelectClipRgn(dc, clip.get());
-    FillGradient(dc, rc, top, bottom);
-    SelectClipRgn(dc, nullptr);
-  }
-  FrameRounded(dc, rc, border, radius);
-  if (focus && !down) {
-    RECT inner = rc;
-    InflateRect(&inner, -Scale(3), -Scale(3));
-    DrawFocusRect(dc, &inner);
-  }
-
-  // Picture and caption centred together, the picture on the left.
-  const std::string caption = Text();
-  const std::wstring text = Widen(caption);
-  TSelect font(dc, UiFont());
-  SIZE textSize{0, 0};
-  if (!text.empty()) GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &textSize);
-  HBITMAP picture = Picture();
-  const SIZE pic = BitmapSize(picture);
-  const int gap = (pic.cx && textSize.cx) ? Scale(5) : 0;
-  const int total = pic.cx + gap + textSize.cx;
-  const int shift = down ? 1 : 0;
-  int x = (rc.left + rc.right - total) / 2 + shift;
-  if (pic.cx) {
-    DrawAlphaBitmap(dc, picture, x, (rc.top + rc.bottom - pic.cy) / 2 + shift, disabled);
-    x += pic.cx + gap;
-  }
-  if (!text.empty()) {
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? palette::kDisabledText : palette::kText);
-    RECT tr{x, rc.top + shift, x + textSize.cx + 1, rc.bottom + shift};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
-  }
+  FillScheme(dc, rc, top_, bottom_, COLOR_BTNFACE);
+  if (frame_) FrameRect(dc, rc, SchemeColour(palette::kStripTop, COLOR_WINDOWFRAME));
 }
 
 // --- THeaderStrip ---
 
 bool THeaderStrip::Create(HWND parent, int width, const std::string& title, TButton::Glyph glyph) {
+  Place96(0, 0, width, kHeight);
   if (!CreateWnd(L"ZeltHeaderStrip", kChild | WS_CLIPCHILDREN, 0, title, 0, 0, Scale(width), Scale(kHeight),
                  parent))
     return false;
@@ -363,12 +54,12 @@ bool THeaderStrip::Create(HWND parent, int width, const std::string& title, TBut
 void THeaderStrip::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillGradient(dc, rc, palette::kStripTop, palette::kStripBottom);
+  FillScheme(dc, rc, palette::kStripTop, palette::kStripBottom, COLOR_ACTIVECAPTION);
   const std::wstring title = Widen(Text());
   if (title.empty()) return;
   TSelect font(dc, UiFont(true));
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, palette::kStripText);
+  SetTextColor(dc, SchemeColour(palette::kStripText, COLOR_CAPTIONTEXT));
   RECT tr = rc;
   tr.left += Scale(8);
   DrawTextW(dc, title.c_str(), static_cast<int>(title.size()), &tr,
@@ -377,11 +68,6 @@ void THeaderStrip::Paint(HDC dc) {
 
 LRESULT THeaderStrip::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
-      return PaintMessage(Handle(), msg, wp, [this](HDC dc) { Paint(dc); });
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
@@ -395,107 +81,36 @@ LRESULT THeaderStrip::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return r;
     }
     default:
-      return Default(msg, wp, lp);
-  }
-}
-
-// --- TLabel ---
-
-bool TLabel::Create(HWND parent, int x, int y, const std::string& text, int w, int h) {
-  autoSize_ = w == 0 && h == 0;
-  const RECT r = ScaleRect(x, y, w, h);
-  if (!CreateWnd(L"ZeltLabel", kChild, 0, text, r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
-    return false;
-  FitToText();
-  return true;
-}
-
-void TLabel::SetColour(COLORREF colour) {
-  colour_ = colour;
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TLabel::SetBold(bool bold) {
-  bold_ = bold;
-  FitToText();
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TLabel::SetText(const std::string& text) {
-  TControl::SetText(text);
-  FitToText();
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TLabel::FitToText() {
-  if (!autoSize_) return;
-  const std::wstring text = Widen(Text());
-  TWindowDc window(Handle());
-  const HDC dc = window.get();
-  RECT rc{0, 0, 0, 0};
-  {
-    TSelect font(dc, UiFont(bold_));
-    if (text.empty()) {
-      TEXTMETRICW tm;
-      GetTextMetricsW(dc, &tm);
-      rc.bottom = tm.tmHeight;
-    } else {
-      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
-    }
-  }
-  SetWindowPos(Handle(), nullptr, 0, 0, rc.right, rc.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-LRESULT TLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
-      return PaintMessage(Handle(), msg, wp, [this](HDC dc) {
-        RECT rc;
-        GetClientRect(Handle(), &rc);
-        PaintParentBackground(Handle(), dc);
-        const std::wstring text = Widen(Text());
-        TSelect font(dc, UiFont(bold_));
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, colour_);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT);
-      });
-    case WM_NCHITTEST:
-      return HTTRANSPARENT;
-    default:
-      return Default(msg, wp, lp);
+      return TPaintedControl::OnMessage(msg, wp, lp);
   }
 }
 
 // --- TSeparator ---
 
 bool TSeparator::Create(HWND parent, int x, int y, int w) {
+  Place96(x, y, w, 2);
   const RECT r = ScaleRect(x, y, w, 0);
   return CreateWnd(L"ZeltSeparator", kChild, 0, "", r.left, r.top, r.right - r.left, 2, parent);
 }
 
-LRESULT TSeparator::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
-      return PaintMessage(Handle(), msg, wp, [this](HDC dc) {
-        RECT rc;
-        GetClientRect(Handle(), &rc);
-        FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, RGB(188, 196, 208));
-        FillSolid(dc, RECT{rc.left, rc.top + 1, rc.right, rc.top + 2}, RGB(255, 255, 255));
-      });
-    default:
-      return Default(msg, wp, lp);
-  }
+void TSeparator::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  RECT rc;
+  GetWindowRect(Handle(), &rc);
+  SetWindowPos(Handle(), nullptr, 0, 0, rc.right - rc.left, 2, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TSeparator::Paint(HDC dc) {
+  RECT rc;
+  GetClientRect(Handle(), &rc);
+  FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, SchemeColour(RGB(188, 196, 208), COLOR_BTNTEXT));
+  FillSolid(dc, RECT{rc.left, rc.top + 1, rc.right, rc.top + 2}, SchemeColour(RGB(255, 255, 255), COLOR_BTNFACE));
 }
 
 // --- TProgressBar ---
 
 bool TProgressBar::Create(HWND parent, int x, int y, int w, int h) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   return CreateWnd(L"ZeltProgressBar", kChild, 0, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent);
 }
@@ -515,32 +130,32 @@ void TProgressBar::SetText(const std::string& text) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
-LRESULT TProgressBar::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
-      return PaintMessage(Handle(), msg, wp, [this](HDC dc) {
-        RECT rc;
-        GetClientRect(Handle(), &rc);
-        FillSolid(dc, rc, RGB(255, 255, 255));
-        RECT bar = rc;
-        InflateRect(&bar, -1, -1);
-        bar.right = bar.left + MulDiv(bar.right - bar.left, position_, max_);
-        if (bar.right > bar.left) FillGradient(dc, bar, palette::kBarTop, palette::kBarBottom);
-        FrameRect(dc, rc, palette::kButtonBorder);
-        const std::wstring text = Widen(Text());
-        if (text.empty()) return;
-        TSelect font(dc, UiFont());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, palette::kText);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc,
-                  DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
-      });
-    default:
-      return Default(msg, wp, lp);
-  }
+// Read as a progress bar with the text it shows (the bytes received).
+std::wstring TProgressBar::AccessibleName() const { return Widen(Text()); }
+long TProgressBar::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
+
+void TProgressBar::Paint(HDC dc) {
+  RECT rc;
+  GetClientRect(Handle(), &rc);
+  FillSolid(dc, rc, SchemeColour(RGB(255, 255, 255), COLOR_WINDOW));
+  RECT bar = rc;
+  InflateRect(&bar, -1, -1);
+  bar.right = bar.left + MulDiv(bar.right - bar.left, position_, max_);
+  if (bar.right > bar.left) FillScheme(dc, bar, palette::kBarTop, palette::kBarBottom, COLOR_HIGHLIGHT);
+  FrameRect(dc, rc, SchemeColour(palette::kButtonBorder, COLOR_WINDOWTEXT));
+  const std::wstring text = Widen(Text());
+  if (text.empty()) return;
+  TSelect font(dc, UiFont());
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, SchemeColour(palette::kText, COLOR_WINDOWTEXT));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+  if (!HighContrast() || bar.right <= bar.left) return;
+  // Over the highlight the text takes the highlight's own text colour.
+  const int saved = SaveDC(dc);
+  IntersectClipRect(dc, bar.left, bar.top, bar.right, bar.bottom);
+  SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+  RestoreDC(dc, saved);
 }
 
 }  // namespace zelt

@@ -1,6 +1,9 @@
 #include "widgets/EditControls.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
+
+#include <algorithm>
 
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
@@ -36,6 +39,7 @@ SIZE TextSize(HWND hwnd, const std::string& text, HFONT font) {
 // --- TEdit ---
 
 bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   DWORD style = kChild | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT;
   if (password) style |= ES_PASSWORD;
@@ -44,6 +48,12 @@ bool TEdit::Create(HWND parent, int x, int y, int w, int h, bool password) {
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
   return true;
+}
+
+void TEdit::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  const TDpiScope scope(dpi);
+  SendMessageW(Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(Scale(2), Scale(2)));
 }
 
 void TEdit::SetText(const std::string& text) {
@@ -85,22 +95,33 @@ bool TEdit::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 // --- TCheckBox ---
 
 bool TCheckBox::Create(HWND parent, int x, int y, const std::string& caption, int w, int h) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(L"BUTTON", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, caption, r.left, r.top, r.right - r.left,
                      r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-  if (w == 0 && h == 0) {
-    // The box, the gap the control leaves after it, and the caption; the
-    // control's own answer where it has one, whichever is wider.
-    const SIZE text = TextSize(Handle(), caption, UiFont());
-    int width = GetSystemMetrics(SM_CXMENUCHECK) + Scale(12) + text.cx;
-    SIZE ideal{0, 0};
-    if (SendMessageW(Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > width)
-      width = ideal.cx;
-    SetWindowPos(Handle(), nullptr, 0, 0, width, Scale(16), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  autoSize_ = w == 0 && h == 0;
+  FitToCaption();
   return true;
+}
+
+void TCheckBox::FitToCaption() {
+  if (!autoSize_) return;
+  const TDpiScope dpi(Dpi());
+  // The box, the gap the control leaves after it, and the caption; the
+  // control's own answer where it has one, whichever is wider.
+  const SIZE text = TextSize(Handle(), Text(), UiFont());
+  int width = GetSystemMetrics(SM_CXMENUCHECK) + Scale(12) + text.cx;
+  SIZE ideal{0, 0};
+  if (SendMessageW(Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)) && ideal.cx > width)
+    width = ideal.cx;
+  SetWindowPos(Handle(), nullptr, 0, 0, width, Scale(16), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TCheckBox::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  FitToCaption();
 }
 
 bool TCheckBox::Checked() const { return SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -133,14 +154,26 @@ bool TCheckBox::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 // --- TLinkLabel ---
 
 bool TLinkLabel::Create(HWND parent, int x, int y, const std::string& text) {
+  Place96(x, y, 0, 0);
   const RECT r = ScaleRect(x, y, 0, 0);
-  if (!CreateWnd(L"ZeltLinkLabel", kChild, 0, text, r.left, r.top, 0, 0, parent)) return false;
+  if (!CreateWnd(L"ZeltLinkLabel", kChild | WS_TABSTOP, 0, text, r.left, r.top, 0, 0, parent)) return false;
+  MakeFont();
+  FitToText();
+  return true;
+}
+
+void TLinkLabel::MakeFont() {
+  const TDpiScope dpi(Dpi());
   LOGFONTW lf{};
   GetObjectW(UiFont(), sizeof(lf), &lf);
   lf.lfUnderline = TRUE;
   underlined_.reset(CreateFontIndirectW(&lf));
+}
+
+void TLinkLabel::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  MakeFont();
   FitToText();
-  return true;
 }
 
 void TLinkLabel::SetColour(COLORREF colour) {
@@ -155,8 +188,18 @@ void TLinkLabel::SetText(const std::string& text) {
 }
 
 void TLinkLabel::FitToText() {
-  const SIZE s = TextSize(Handle(), Text(), UiFont());
-  SetWindowPos(Handle(), nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const TDpiScope dpi(Dpi());
+  SIZE s = TextSize(Handle(), Text(), UiFont());
+  // Room for a last glyph drawn past its advance (the closing bracket).
+  s.cx += Scale(2);
+  // Text grows faster than the layout at some scales: the link keeps clear
+  // of its parent's right edge (and the frame there) by moving left rather
+  // than losing its end.
+  RECT parent{};
+  GetClientRect(GetParent(Handle()), &parent);
+  const POINT at = PlacedAt();
+  const int x = std::max(0, std::min<int>(at.x, parent.right - Scale(8) - s.cx));
+  SetWindowPos(Handle(), nullptr, x, at.y, s.cx, s.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TLinkLabel::SetHot(bool hot) {
@@ -169,29 +212,38 @@ void TLinkLabel::SetHot(bool hot) {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+std::wstring TLinkLabel::AccessibleName() const { return Widen(Text()); }
+long TLinkLabel::AccessibleRole() const { return ROLE_SYSTEM_LINK; }
+
+void TLinkLabel::Paint(HDC dc) {
+  RECT rc;
+  GetClientRect(Handle(), &rc);
+  PaintParentBackground(Handle(), dc);
+  const std::wstring text = Widen(Text());
+  // In high contrast a link is told by its underline, in the face's text
+  // colour (the link colour of some schemes is meant for a hover background).
+  const bool contrast = HighContrast();
+  TSelect font(dc, hot_ || contrast ? underlined_.get() : UiFont());
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, contrast ? GetSysColor(COLOR_BTNTEXT) : colour_);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
+  if (GetFocus() == Handle()) DrawFocusRect(dc, &rc);
+}
+
 LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT: {
-      PAINTSTRUCT ps{};
-      HDC target = msg == WM_PAINT ? BeginPaint(Handle(), &ps) : reinterpret_cast<HDC>(wp);
-      RECT rc;
-      GetClientRect(Handle(), &rc);
-      {
-        TBufferedPaint buffer(target, rc);
-        HDC dc = buffer.dc();
-        PaintParentBackground(Handle(), dc);
-        const std::wstring text = Widen(Text());
-        TSelect font(dc, hot_ ? underlined_.get() : UiFont());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, colour_);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_NOPREFIX | DT_LEFT | DT_SINGLELINE);
-      }
-      if (msg == WM_PAINT) EndPaint(Handle(), &ps);
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(Handle(), nullptr, FALSE);
       return 0;
+    case WM_GETDLGCODE: {
+      // Enter follows the focused link (the window's dialog keys would take it).
+      const auto* key = reinterpret_cast<const MSG*>(lp);
+      return key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN ? DLGC_WANTMESSAGE : 0;
     }
+    case WM_KEYDOWN:
+      if ((wp == VK_RETURN || wp == VK_SPACE) && OnClick) OnClick();
+      return 0;
     case WM_SETCURSOR:
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       return TRUE;
@@ -212,7 +264,7 @@ LRESULT TLinkLabel::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     default:
-      return Default(msg, wp, lp);
+      return TPaintedControl::OnMessage(msg, wp, lp);
   }
 }
 

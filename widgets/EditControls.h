@@ -34,6 +34,7 @@ class TEdit : public TControl {
   // Start and end of the selection, in characters.
   void GetSelection(int& start, int& end) const;
   bool IsPassword() const;
+  void ChangeDpi(int dpi) override;
 
   // A character typed into the field (cp1251; 8 is Backspace, other control
   // characters are the Ctrl shortcuts), before the field takes it. Returning
@@ -56,6 +57,7 @@ class TCheckBox : public TControl {
   bool Create(HWND parent, int x, int y, const std::string& caption, int w = 0, int h = 0);
   bool Checked() const;
   void SetChecked(bool checked);
+  void ChangeDpi(int dpi) override;
 
   // The user toggled the box.
   std::function<void()> OnClick;
@@ -65,11 +67,13 @@ class TCheckBox : public TControl {
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 
  private:
+  void FitToCaption();
   // The panel's picture behind the box, as a brush the control fills with.
   TScopedBrush background_;
+  bool autoSize_ = false;
 };
 
-class TLinkLabel : public TControl {
+class TLinkLabel : public TPaintedControl {
  public:
   // Sized to its text.
   bool Create(HWND parent, int x, int y, const std::string& text);
@@ -77,14 +81,19 @@ class TLinkLabel : public TControl {
   void SetText(const std::string& text) override;
   // True while the mouse is over the label: the text is then underlined.
   bool Underlined() const { return hot_; }
+  void ChangeDpi(int dpi) override;
 
   std::function<void()> OnClick;
 
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void Paint(HDC dc) override;
+  std::wstring AccessibleName() const override;
+  long AccessibleRole() const override;
 
  private:
   void FitToText();
+  void MakeFont();
   void SetHot(bool hot);
   TScopedFont underlined_;
   COLORREF colour_ = RGB(0, 0, 128);

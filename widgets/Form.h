@@ -5,7 +5,11 @@
 //
 // Keyboard preview: every key message for the form or any of its controls
 // reaches OnKeyDown / OnKeyUp first, whichever control has the focus; Esc is
-// acted on at key-up (OnEscape, by default Close) where the form has it.
+// acted on at key-up (OnEscape, by default Close) where the form has it, and
+// only when its key-down reached the form too: the release of an Esc that
+// closed a menu, a message box or a dialog over the form is not a press.
+// Tab and Shift+Tab move through the controls in their order of creation,
+// Space and Enter press the focused button.
 //
 // ShowModal runs a nested message loop until Close; the owner is disabled
 // meanwhile, and everything else (timers, tray, other reports) goes on.
@@ -42,6 +46,11 @@ class TForm : public TWindow {
   void CentreOn(HWND other);
   // Window size at 96 DPI scaled.
   SIZE SizePx() const;
+  // The window is on a monitor of another DPI (WM_DPICHANGED, or found so
+  // before it shows): every control takes its place, size, font and
+  // picture for it, and the window the size the system suggests (its own
+  // size at that DPI where there is no suggestion).
+  void ApplyDpi(int dpi, const RECT* suggested);
 
  protected:
   TForm() = default;
@@ -51,12 +60,20 @@ class TForm : public TWindow {
                   const wchar_t* className = L"ZeltForm");
   // Esc at key-up closes the form unless it says otherwise.
   void SetEscapeEnabled(bool enabled) { escape_ = enabled; }
-  // Tab and arrow keys move between controls (for forms with edit fields).
-  void SetDialogNavigation(bool enabled) { dialogNavigation_ = enabled; }
+  // Notes the control with the keys, for the form to give them back when it
+  // next takes the focus (before the form is disabled, which takes them).
+  void RememberFocus();
 
+  // Esc's key-down is taken here (it acts at key-up) unless a form says otherwise.
   virtual bool OnKeyDown(UINT vk);
   virtual bool OnKeyUp(UINT vk);
   virtual void OnEscape() { Close(); }
+  // After the controls have followed a change of DPI: what the form keeps
+  // of its own (image lists, icons) follows here.
+  virtual void OnDpiChanged() {}
+  // Takes the DPI of the window's monitor where it differs (a window shown
+  // over an owner on another monitor); not while a test forces a DPI.
+  void FollowMonitorDpi();
   virtual void OnCloseButton() { Close(); }
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -66,7 +83,9 @@ class TForm : public TWindow {
   THeaderStrip strip_;
   int filterId_ = 0;
   bool escape_ = true;
-  bool dialogNavigation_ = false;
+  bool escapeDown_ = false;  // an Esc key-down reached this form and is not released yet
+  HWND lastFocus_ = nullptr;  // the control that had the keys when the form was last left
+  SIZE size96_{};
   bool modal_ = false;
   bool modalDone_ = false;
 };

@@ -51,6 +51,7 @@ void SetItemParam(HWND list, int row, LPARAM value) {
 }  // namespace
 
 bool TListView::Create(HWND parent, int x, int y, int w, int h) {
+  Place96(x, y, w, h);
   const RECT r = ScaleRect(x, y, w, h);
   if (!CreateControl(WC_LISTVIEWW,
                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL |
@@ -60,10 +61,20 @@ bool TListView::Create(HWND parent, int x, int y, int w, int h) {
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER;
   SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+  SetColours();
+  return true;
+}
+
+void TListView::SetColours() {
   SendMessageW(Handle(), LVM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
   SendMessageW(Handle(), LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_WINDOW)));
-  SendMessageW(Handle(), LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(RGB(0, 0, 0)));
-  return true;
+  SendMessageW(Handle(), LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(SchemeColour(RGB(0, 0, 0), COLOR_WINDOWTEXT)));
+}
+
+void TListView::ChangeDpi(int dpi) {
+  const int old = Dpi();
+  TControl::ChangeDpi(dpi);
+  for (int c = 0; c < ColumnCount(); ++c) SetColumnWidthPx(c, MulDiv(ColumnWidthPx(c), dpi, old));
 }
 
 void TListView::SetImages(HIMAGELIST images) {
@@ -71,6 +82,7 @@ void TListView::SetImages(HIMAGELIST images) {
 }
 
 int TListView::AddColumn(const std::string& header, int width96) {
+  const TDpiScope dpi(Dpi());
   std::wstring text = Widen(header);
   LVCOLUMNW col{};
   col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
@@ -88,7 +100,10 @@ int TListView::ColumnCount() const {
   return header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
 }
 
-void TListView::SetColumnWidth(int column, int width96) { SetColumnWidthPx(column, Scale(width96)); }
+void TListView::SetColumnWidth(int column, int width96) {
+  const TDpiScope dpi(Dpi());
+  SetColumnWidthPx(column, Scale(width96));
+}
 
 void TListView::SetColumnWidthPx(int column, int px) {
   SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(px, 0));
@@ -218,6 +233,7 @@ TListView::SortOrder TListView::SortStyle() const {
 }
 
 LRESULT TListView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_SYSCOLORCHANGE) SetColours();  // the window colour, or the high-contrast mode, changed
   if (msg == WM_CONTEXTMENU && OnContextMenu) {
     POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     if (pt.x == -1 && pt.y == -1) GetCursorPos(&pt);  // from the keyboard
@@ -246,16 +262,23 @@ bool TListView::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
 }
 
 HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transparent) {
-  TScopedBitmap strip(static_cast<HBITMAP>(
-      LoadImageA(GetModuleHandleW(nullptr), resourceName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  const int side = Scale(size96);
+  // The strip drawn for this size where there is one (NAME_<pixels>).
+  const std::string sized = std::string(resourceName) + "_" + std::to_string(side);
+  HMODULE module = GetModuleHandleW(nullptr);
+  TScopedBitmap strip;
+  if (side != size96)
+    strip.reset(static_cast<HBITMAP>(LoadImageA(module, sized.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  const int drawn = strip ? side : size96;
+  if (!strip)
+    strip.reset(static_cast<HBITMAP>(LoadImageA(module, resourceName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   if (!strip) return nullptr;
   const SIZE src = BitmapSize(strip.get());
-  const int side = Scale(size96);
-  const int count = size96 > 0 ? src.cx / size96 : 0;
+  const int count = drawn > 0 ? src.cx / drawn : 0;
   if (count <= 0) return nullptr;
   HIMAGELIST list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, count, 0);
   if (!list) return nullptr;
-  if (side == size96) {
+  if (side == drawn) {
     ImageList_AddMasked(list, strip.get(), transparent);
     return list;
   }

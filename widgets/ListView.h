@@ -26,6 +26,8 @@ class TListView : public TControl {
   enum class SortOrder { None, Ascending, Descending };
 
   bool Create(HWND parent, int x, int y, int w, int h);
+  // The columns keep their share of the list's width.
+  void ChangeDpi(int dpi) override;
   void SetImages(HIMAGELIST images);
   // Width at 96 DPI.
   int AddColumn(const std::string& header, int width96);
@@ -65,10 +67,15 @@ class TListView : public TControl {
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  void SetColours();
 };
 
 // Cuts a bitmap resource into size96 x size96 images, `transparent` being the
-// colour left out. Scaled to the current DPI. Null when the resource is missing.
+// colour left out, at the current DPI: the strip drawn for that size
+// (resource NAME_<pixels>) where there is one, else the 100 % strip scaled.
+// Null when the resource is missing.
 HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transparent);
 
 }  // namespace zelt

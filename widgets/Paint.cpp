@@ -3,17 +3,25 @@
 #include <objbase.h>
 #include <wincodec.h>
 
+#include <map>
+#include <string>
+
 #include "widgets/Dpi.h"
 
 namespace zelt {
 
 namespace {
 
-struct FontCache {
-  int dpi = 0;
+// The interface fonts by DPI: windows on monitors of different scales use
+// theirs side by side. Made on first use, kept for the program's life (a
+// handful at most).
+struct Fonts {
   TScopedFont regular, bold;
 };
-FontCache g_fonts;
+std::map<int, Fonts>& FontCache() {
+  static auto* fonts = new std::map<int, Fonts>;  // never destroyed: controls may hold them to the end
+  return *fonts;
+}
 
 // COM for WIC on the calling (GUI) thread; balanced by the process's end.
 bool EnsureCom() {
@@ -23,23 +31,50 @@ bool EnsureCom() {
 
 }  // namespace
 
+namespace {
+int g_highContrast = -1;
+}  // namespace
+
+bool HighContrast() {
+  if (g_highContrast >= 0) return g_highContrast != 0;
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof(hc);
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void SetHighContrastOverride(int mode) { g_highContrast = mode; }
+
+COLORREF SchemeColour(COLORREF designed, int sysIndex) {
+  return HighContrast() ? GetSysColor(sysIndex) : designed;
+}
+
+void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex) {
+  if (HighContrast())
+    FillSolid(dc, rc, GetSysColor(sysIndex));
+  else
+    FillGradient(dc, rc, from, to);
+}
+
 HFONT UiFont(bool bold) {
   const int dpi = CurrentDpi();
-  if (g_fonts.dpi != dpi) {
+  Fonts& fonts = FontCache()[dpi];
+  if (!fonts.regular) {
     auto make = [&](int weight) {
       LOGFONTW lf{};
-      lf.lfHeight = -MulDiv(11, dpi, 96);
+      // Eight points (11 pixels at 96 DPI), rounded to the nearest pixel at
+      // the DPI: 11/96 scaled would round up at 125 % and 150 % and set text
+      // wider than the layout grows, out past the window's edge.
+      lf.lfHeight = -MulDiv(8, dpi, 72);
       lf.lfWeight = weight;
       lf.lfCharSet = RUSSIAN_CHARSET;  // 204
       lf.lfQuality = CLEARTYPE_QUALITY;
       lstrcpyW(lf.lfFaceName, L"MS Sans Serif");
       return TScopedFont(CreateFontIndirectW(&lf));
     };
-    g_fonts.regular = make(FW_NORMAL);
-    g_fonts.bold = make(FW_BOLD);
-    g_fonts.dpi = dpi;
+    fonts.regular = make(FW_NORMAL);
+    fonts.bold = make(FW_BOLD);
   }
-  return bold ? g_fonts.bold.get() : g_fonts.regular.get();
+  return bold ? fonts.bold.get() : fonts.regular.get();
 }
 
 void FillGradient(HDC dc, const RECT& rc, COLORREF from, COLORREF to, bool vertical) {
@@ -105,13 +140,18 @@ HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text
   holder.reset(CreatePatternBrush(picture.get()));
   SetBrushOrgEx(dc, 0, 0, nullptr);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, IsWindowEnabled(control) ? text : palette::kDisabledText);
+  SetTextColor(dc, IsWindowEnabled(control) ? SchemeColour(text, COLOR_BTNTEXT)
+                                            : SchemeColour(palette::kDisabledText, COLOR_GRAYTEXT));
   return holder.get();
 }
 
 TScopedBitmap LoadPngResource(const char* name, int size96) {
   HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC res = FindResourceA(module, name, "PNG");
+  // The picture drawn for this size where there is one (NAME_<pixels>),
+  // else the 100 % picture scaled.
+  const std::string sized = std::string(name) + "_" + std::to_string(Scale(size96));
+  HRSRC res = Scale(size96) != size96 ? FindResourceA(module, sized.c_str(), "PNG") : nullptr;
+  if (!res) res = FindResourceA(module, name, "PNG");
   if (!res || !EnsureCom()) return {};
   HGLOBAL global = LoadResource(module, res);
   const void* bytes = global ? LockResource(global) : nullptr;

@@ -36,8 +36,22 @@ inline constexpr COLORREF kBarTop = RGB(96, 178, 96);
 inline constexpr COLORREF kBarBottom = RGB(50, 140, 50);
 }  // namespace palette
 
-// The interface font: "MS Sans Serif", height -11 at 96 DPI, Cyrillic
-// character set. Shared, never freed by callers.
+// High contrast: while the system's high-contrast mode is on, every drawing
+// takes the system's colours (a solid face and its text, the caption, the
+// highlight) instead of the gradients and the designed colours. Windows
+// follow a change of the mode at their next paint (TForm repaints them all
+// on WM_SYSCOLORCHANGE and WM_SETTINGCHANGE).
+bool HighContrast();
+// -1 follows the system; 0 or 1 force the mode (tests).
+void SetHighContrastOverride(int mode);
+// `designed` normally; the system colour `sysIndex` (COLOR_*) in high contrast.
+COLORREF SchemeColour(COLORREF designed, int sysIndex);
+// A top-to-bottom gradient normally; solid in the system colour `sysIndex`
+// in high contrast.
+void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex);
+
+// The interface font: "MS Sans Serif", height -11 at 96 DPI (8 points at
+// others), Cyrillic character set. Shared, never freed by callers.
 HFONT UiFont(bool bold = false);
 
 // Fills rc with a two-colour gradient, top to bottom (or left to right).
@@ -57,8 +71,9 @@ void PaintParentBackground(HWND child, HDC dc);
 HBRUSH SeeThroughBrush(HWND control, HDC dc, TScopedBrush& holder, COLORREF text);
 
 // A PNG of resource type "PNG" decoded to a 32-bit premultiplied bitmap of
-// size96 x size96 pixels at 96 DPI, scaled to the current DPI. Empty when the
-// resource is missing or cannot be decoded.
+// size96 x size96 pixels at 96 DPI, scaled to the current DPI: the picture
+// drawn for that size (resource NAME_<pixels>) where there is one, else the
+// 100 % picture scaled. Empty when the resource is missing or cannot be decoded.
 TScopedBitmap LoadPngResource(const char* name, int size96);
 // Draws a 32-bit premultiplied bitmap at x, y with its alpha channel.
 void DrawAlphaBitmap(HDC dc, HBITMAP bmp, int x, int y, bool faded = false);

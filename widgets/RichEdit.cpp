@@ -54,6 +54,7 @@ bool StreamIn(HWND hwnd, UINT format, const void* data, size_t size) {
 }  // namespace
 
 bool TRichEdit::Create(HWND parent, int x, int y, int w, int h, bool readOnly) {
+  Place96(x, y, w, h);
   const wchar_t* cls = RichEditClass();
   if (!cls) return false;
   const RECT r = ScaleRect(x, y, w, h);
@@ -63,11 +64,7 @@ bool TRichEdit::Create(HWND parent, int x, int y, int w, int h, bool readOnly) {
   if (!CreateControl(cls, style, WS_EX_CLIENTEDGE, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent))
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
-  // A little air between the frame and the text (the control keeps its size).
-  RECT text;
-  GetClientRect(Handle(), &text);
-  InflateRect(&text, -Scale(4), -Scale(2));
-  SendMessageW(Handle(), EM_SETRECT, 0, reinterpret_cast<LPARAM>(&text));
+  SetTextRect();
   // The system's window colour, whatever the control would pick.
   SendMessageW(Handle(), EM_SETBKGNDCOLOR, TRUE, 0);
   const LRESULT mask = SendMessageW(Handle(), EM_GETEVENTMASK, 0, 0);
@@ -118,6 +115,26 @@ bool TRichEdit::ReadOnly() const { return (GetWindowLongW(Handle(), GWL_STYLE) &
 void TRichEdit::SetUrlDetection(bool on) { SendMessageW(Handle(), EM_AUTOURLDETECT, on ? TRUE : FALSE, 0); }
 
 bool TRichEdit::UrlDetection() const { return SendMessageW(Handle(), EM_GETAUTOURLDETECT, 0, 0) != 0; }
+
+void TRichEdit::SetTextRect() {
+  // A little air between the frame and the text (the control keeps its size).
+  const TDpiScope dpi(Dpi());
+  RECT text;
+  GetClientRect(Handle(), &text);
+  InflateRect(&text, -Scale(4), -Scale(2));
+  SendMessageW(Handle(), EM_SETRECT, 0, reinterpret_cast<LPARAM>(&text));
+}
+
+void TRichEdit::ChangeDpi(int dpi) {
+  TControl::ChangeDpi(dpi);
+  SetTextRect();
+}
+
+LRESULT TRichEdit::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  // Read-only text takes no Tab: the key moves on to the next control.
+  if (msg == WM_GETDLGCODE && ReadOnly()) return Default(msg, wp, lp) & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+  return Default(msg, wp, lp);
+}
 
 bool TRichEdit::OnReflect(UINT msg, WPARAM, LPARAM lp, LRESULT& result) {
   if (msg != WM_NOTIFY) return false;

@@ -22,6 +22,7 @@ namespace zelt {
 class TRichEdit : public TControl {
  public:
   bool Create(HWND parent, int x, int y, int w, int h, bool readOnly = true);
+  void ChangeDpi(int dpi) override;
 
   // Replaces the whole content by an RTF document (bytes as stored; non-ASCII
   // text inside is the document's own business, \'xx or \uN escapes). False
@@ -47,7 +48,11 @@ class TRichEdit : public TControl {
   std::function<void(const std::string& url)> OnLinkClick;
 
  protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  void SetTextRect();
 };
 
 }  // namespace zelt

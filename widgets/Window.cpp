@@ -6,6 +6,8 @@
 #include <unordered_map>
 
 #include "base/Text_win.h"
+#include "widgets/Accessible.h"
+#include "widgets/Dpi.h"
 
 namespace zelt {
 
@@ -71,6 +73,8 @@ void TWindow::Unbind() {
   hwnd_ = nullptr;
 }
 
+int TWindow::Dpi() const { return dpi_ > 0 ? dpi_ : CurrentDpi(); }
+
 TWindow* TWindow::FromHandle(HWND hwnd) { return hwnd ? Lookup(hwnd).object : nullptr; }
 
 bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
@@ -90,6 +94,7 @@ bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, co
     if (!RegisterClassExW(&wc)) return false;
   }
   const std::wstring text = Widen(caption);
+  dpi_ = CurrentDpi();
   return CreateWindowExW(exStyle, className, text.c_str(), style, x, y, w, h, parent, nullptr, inst, this) !=
          nullptr;
 }
@@ -101,6 +106,7 @@ bool TWindow::CreateControl(const wchar_t* className, DWORD style, DWORD exStyle
                               GetModuleHandleW(nullptr), nullptr);
   if (!hwnd) return false;
   hwnd_ = hwnd;
+  dpi_ = CurrentDpi();
   previous_ = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
   Bind(hwnd, this, previous_);
   SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::ControlProc));
@@ -140,6 +146,10 @@ bool TWindow::Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
   return target && target->OnReflect(msg, wp, lp, result);
 }
 
+bool TWindow::AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const {
+  return AnswerAccessibleObject(hwnd_, wp, lp, AccessibleName(), AccessibleRole(), result);
+}
+
 LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   TWindow* self = nullptr;
   if (msg == WM_NCCREATE) {
@@ -152,8 +162,11 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   try {
+    // Everything the window does now is laid out for its own DPI.
+    const TDpiScope dpi(self->dpi_);
     LRESULT reflected = 0;
     if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     if (msg == WM_NCDESTROY) {
       const LRESULT r = self->OnMessage(msg, wp, lp);
       self->Unbind();
@@ -177,6 +190,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return r;
   }
   try {
+    const TDpiScope dpi(self->dpi_);
     if (msg == WM_NCDESTROY) {
       const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
       self->Unbind();
@@ -186,6 +200,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     }
     LRESULT reflected = 0;
     if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     return self->OnMessage(msg, wp, lp);
   } catch (...) {
     return CallWindowProcW(b.previous, hwnd, msg, wp, lp);

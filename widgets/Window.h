@@ -27,6 +27,9 @@ class TWindow {
   TWindow& operator=(const TWindow&) = delete;
 
   HWND Handle() const { return hwnd_; }
+  // The DPI the window is laid out for: that of its monitor, set when it is
+  // made and changed with it.
+  int Dpi() const;
 
   // The object bound to a window of ours (own class or subclassed control).
   static TWindow* FromHandle(HWND hwnd);
@@ -45,14 +48,21 @@ class TWindow {
   virtual bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   // Called once the window has been destroyed (after WM_NCDESTROY).
   virtual void OnDestroyed() {}
+  // What assistive technology reads for this window (Active Accessibility):
+  // an empty name keeps the platform's own, role 0 its own role.
+  virtual std::wstring AccessibleName() const { return {}; }
+  virtual long AccessibleRole() const { return 0; }
   LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
+  void SetWindowDpi(int dpi) { dpi_ = dpi; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static bool Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  bool AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const;
   void Unbind();
   HWND hwnd_ = nullptr;
+  int dpi_ = 0;
   WNDPROC previous_ = nullptr;  // a control's own procedure; null for classes of ours
 };
 

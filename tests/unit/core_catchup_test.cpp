@@ -1,0 +1,94 @@
+// Sleep, resume and network changes: the catch-up poll's settling and
+// coalescing, no request while asleep, and one failure reported aloud per
+// outage with retries at growing delays until a reply comes.
+#include <string>
+#include <vector>
+
+#include "tests/support/CheckerFixture.h"
+
+namespace zelt::fake {
+namespace {
+
+using CatchUp = CheckerTest;
+
+TEST_F(CatchUp, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFailure) {
+  const Reply down{.failAt = Step::Open};
+  const Reply up{.body = "0"};
+  http.SetDefault(up);
+  TChecker& c = Make();
+  std::vector<std::string> failures;  // "loud" or "quiet", in order
+  c.OnNetError = [&](const std::string&, uint16_t) { failures.push_back(c.QuietError() ? "quiet" : "loud"); };
+  c.StartPolling();
+  ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && c.TotalInBytes == 1; }));
+
+  // Each step: what happens; then the poll timer's interval, the requests
+  // made so far and the failures reported so far.
+  struct Case {
+    const char* what;
+    uint32_t interval;
+    size_t requests;
+    std::vector<std::string> failures;
+  };
+  const std::vector<Case> steps = {
+      {"resume", kCatchUpDelayMs, 1, {}},
+      {"resume", kCatchUpDelayMs, 1, {}},  // close together: still one poll
+      {"network", kCatchUpDelayMs, 1, {}},
+      {"tick", 300000, 2, {}},  // the catch-up; the interval restarts from it
+      {"tick", 300000, 3, {}},  // the interval's own tick
+      {"suspend", 300000, 3, {}},
+      {"tick", 300000, 3, {}},  // asleep: nothing goes out
+      {"down", 300000, 3, {}},
+      {"resume", kCatchUpDelayMs, 3, {}},
+      {"tick", kFirstRetryMs, 4, {"loud"}},
+      {"tick", 2 * kFirstRetryMs, 5, {"loud", "quiet"}},
+      {"resume", kCatchUpDelayMs, 5, {"loud", "quiet"}},  // the retry gives way to the new catch-up
+      {"tick", kFirstRetryMs, 6, {"loud", "quiet", "quiet"}},
+      {"up", kFirstRetryMs, 6, {"loud", "quiet", "quiet"}},
+      {"tick", 300000, 7, {"loud", "quiet", "quiet"}},  // back: the outage is over
+      {"down", 300000, 7, {"loud", "quiet", "quiet"}},
+      {"tick", 300000, 8, {"loud", "quiet", "quiet", "loud"}},  // a new failure of its own
+      {"tick", 300000, 9, {"loud", "quiet", "quiet", "loud", "loud"}},
+  };
+  for (const Case& s : steps) {
+    SCOPED_TRACE(s.what);
+    const std::string what = s.what;
+    const size_t before = http.RequestCount();
+    if (what == "resume" || what == "network") c.CatchUp();
+    if (what == "suspend") c.Suspend();
+    if (what == "down") http.SetDefault(down);
+    if (what == "up") http.SetDefault(up);
+    if (what == "tick") timer->Tick();
+    ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy; }));
+    if (http.RequestCount() > before) {
+      ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
+    }
+    EXPECT_EQ(timer->Interval(), s.interval);
+    EXPECT_EQ(http.RequestCount(), s.requests);
+    EXPECT_EQ(failures, s.failures);
+  }
+}
+
+TEST_F(CatchUp, RetriesGrowToTheIntervalAndCountNoPollMinutes) {
+  const Reply down{.failAt = Step::Open};
+  http.SetDefault(down);
+  TChecker& c = Make();
+  c.IntervalMs = 60000;
+  timer->SetInterval(60000);
+  c.StartPolling();
+  ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && c.TotalOutBytes > 0 && gui.RunPending() == 0; }));
+  const int32_t minutes = c.MinutesSinceSave;
+  c.CatchUp();
+  std::vector<uint32_t> delays;
+  for (int i = 0; i < 6; ++i) {
+    timer->Tick();
+    ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader->Busy && gui.RunPending() == 0; }));
+    delays.push_back(timer->Interval());
+  }
+  EXPECT_EQ(delays, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 60000, 60000}));
+  // Four retries and the catch-up went out between interval ticks: only the
+  // interval's own ticks count toward the periodic save.
+  EXPECT_EQ(c.MinutesSinceSave, minutes + 1);
+}
+
+}  // namespace
+}  // namespace zelt::fake

@@ -1,0 +1,87 @@
+// The windows' looks that follow the system: high contrast draws every
+// window in the system's colours without a gradient, and follows a change
+// of the mode while running.
+#include <map>
+#include <string>
+
+#include "tests/win/desktop_support.h"
+#include "widgets/Paint.h"
+
+namespace zelt::fake {
+namespace {
+
+// A point of what a control paints (asked to paint into a picture: what
+// reaches the screen is the same, later).
+COLORREF Pixel(HWND hwnd, int x, int y) {
+  RECT rc;
+  GetClientRect(hwnd, &rc);
+  TWindowDc screen(nullptr);
+  TScopedMemDc dc(CreateCompatibleDC(screen.get()));
+  TScopedBitmap picture(CreateCompatibleBitmap(screen.get(), rc.right, rc.bottom));
+  TSelect select(dc.get(), picture.get());
+  SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT | PRF_ERASEBKGND);
+  return GetPixel(dc.get(), x, y);
+}
+
+// Colours of one window: its panel near the top and near the bottom, its
+// title strip, and its first button near its top and near its bottom.
+struct Look {
+  COLORREF panelTop, panelBottom, strip, buttonTop, buttonBottom;
+};
+
+Look LookOf(TForm& form) {
+  RECT body;
+  GetClientRect(form.Body(), &body);
+  Look look{Pixel(form.Body(), Scale(3), Scale(THeaderStrip::kHeight + 2)), Pixel(form.Body(), Scale(3), body.bottom - Scale(3)),
+            Pixel(form.Strip().Handle(), Scale(3), Scale(3)), CLR_INVALID, CLR_INVALID};
+  HWND button = nullptr;
+  EnumChildWindows(
+      form.Body(),
+      [](HWND h, LPARAM lp) {
+        auto* b = dynamic_cast<TButton*>(TWindow::FromHandle(h));
+        if (!b || GetParent(h) == nullptr || !b->Visible() || GetWindowLongW(h, GWL_STYLE) & WS_DISABLED ||
+            !(GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP))
+          return TRUE;
+        *reinterpret_cast<HWND*>(lp) = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&button));
+  if (button) {
+    RECT rc;
+    GetClientRect(button, &rc);
+    look.buttonTop = Pixel(button, Scale(2), Scale(2));
+    look.buttonBottom = Pixel(button, Scale(2), rc.bottom - Scale(3));
+  }
+  return look;
+}
+
+using HighContrastLook = DesktopTest;
+
+TEST_F(HighContrastLook, EveryWindowDrawsInSystemColoursWithoutGradientsAndFollowsTheSwitch) {
+  std::map<std::string, std::string> problems;
+  ForEachWindow([&](const std::string& name, TForm& form) {
+    std::string& p = problems[name];
+    SetHighContrastOverride(0);
+    SendMessageW(form.Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    const Look normal = LookOf(form);
+    if (normal.panelTop == normal.panelBottom) p += " the panel has no gradient;";
+    if (normal.buttonTop != CLR_INVALID && normal.buttonTop == normal.buttonBottom) p += " a button has no gradient;";
+
+    SetHighContrastOverride(1);
+    SendMessageW(form.Handle(), WM_SYSCOLORCHANGE, 0, 0);  // as the system tells every window
+    if (!GetUpdateRect(form.Body(), nullptr, FALSE)) p += " nothing is painted anew;";
+    const Look contrast = LookOf(form);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    if (contrast.panelTop != face || contrast.panelBottom != face) p += " the panel is not the system's face;";
+    if (contrast.strip != GetSysColor(COLOR_ACTIVECAPTION)) p += " the strip is not the caption colour;";
+    if (contrast.buttonTop != CLR_INVALID && (contrast.buttonTop != face || contrast.buttonBottom != face))
+      p += " a button is not the system's face;";
+    SetHighContrastOverride(-1);
+    SendMessageW(form.Handle(), WM_SYSCOLORCHANGE, 0, 0);
+    if (p.empty()) problems.erase(name);
+  });
+  EXPECT_EQ(problems, (std::map<std::string, std::string>{}));
+}
+
+}  // namespace
+}  // namespace zelt::fake

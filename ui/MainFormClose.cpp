@@ -1,0 +1,46 @@
+// The main window's end: the instance messages that reach it, a close
+// request, and the close sequence.
+#include "base/uZELTIMessages.h"
+#include "ui/uMainForm.h"
+
+namespace zelt {
+
+bool TMainForm::HookInstanceMessage(UINT msg) {
+  if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
+    // A peer may answer our HERE with a FIND of its own, sent while we still
+    // broadcast: that one is ignored, or the answers would never end.
+    if (!answeringFind_) {
+      answeringFind_ = true;
+      Broadcast(ZELTI_HERE);
+      answeringFind_ = false;
+    }
+    return true;
+  }
+  if (msg == ZELTI_HALT && ZELTI_HALT != 0) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+  return false;
+}
+
+void TMainForm::CloseRequested() {
+  if (closed_) return;
+  if (ModalDepth > 0) {
+    // Side windows are open (a close request from another program): close
+    // them first; the last ShowDialog to return asks again.
+    closePending_ = true;
+    CloseDialogs();
+    return;
+  }
+  closed_ = true;
+  CloseSequence();
+  DestroyWindow(Handle());
+}
+
+void TMainForm::CloseSequence() {
+  Broadcast(ZELTI_CLOSE);
+  if (checker_) checker_->SaveData();
+  CloseDialogs();
+  network_.reset();
+  list_.Clear();  // the rows point into the Checker's records
+  checker_.reset();
+}
+
+}  // namespace zelt
