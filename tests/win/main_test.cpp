@@ -292,6 +292,8 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     seen.clear();
     sound.Played.clear();
     http.Push(c.reply);
+    // The request thread lets go of Busy a moment after its reply is posted.
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
     Checker->Poll();
     ASSERT_TRUE(PumpUntil(*app, [&] { return seen.size() > 1 && seen.back().find(" Обновляю") == std::string::npos; }));
     EXPECT_EQ(seen, c.statuses);
