@@ -14,7 +14,9 @@ import urllib.request
 
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
-from watch import ProbeServer, build_port, port_free, stop_process, wait_until  # noqa: E402,F401  (the tests take them from here)
+import datfile  # noqa: E402
+# The tests take these from here.
+from watch import ProbeServer, RequestLog, build_port, port_free, stop_process, wait_until  # noqa: E402,F401
 
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
 INSTALL_DIR = os.path.join(BUILD_DIR, "ZeltInformer")
@@ -60,6 +62,15 @@ def poll_now(driver, log, target="ZeltMainForm", timeout=20):
         until = time.monotonic() + 0.08
         while time.monotonic() < until and log.count() < want:
             time.sleep(0.005)
+
+
+def ui_controls(window):
+    """A window's controls as (handle, text, enabled, checked); None when the window is not shown."""
+    lines = probe("ui-list", window)[1].splitlines()
+    if not any(l.startswith("WIN ") for l in lines):
+        return None
+    rows = [l.split(" ") for l in lines if l.startswith("CTL ")]
+    return [(r[1], "" if r[8] == "-" else bytes.fromhex(r[8]).decode(), r[3] == "1", r[5] == "1") for r in rows]
 
 
 def here_count():
@@ -132,6 +143,11 @@ class Program:
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
+    def state(self):
+        """data.dat as the program last saved it."""
+        with open(self.data_path, "rb") as f:
+            return datfile.decode(f.read())
+
     def halt(self, timeout=60):
         """Asks the running copy to close through ZELTI_HALT; its exit code."""
         probe("halt")
@@ -171,3 +187,10 @@ class E2ETestCase(unittest.TestCase):
         s = Server(*extra, **kw)
         self.servers.append(s)
         return s
+
+    def logged_server(self, name, *extra):
+        """The test server writing each request to a new log; the server and the log's reader."""
+        path = os.path.join(WORK_DIR, f"{name}-requests.jsonl")
+        if os.path.exists(path):
+            os.remove(path)
+        return self.server(*extra, log=path), RequestLog(path)

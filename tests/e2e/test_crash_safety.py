@@ -11,10 +11,10 @@ import struct
 import time
 
 import datfile
-from harness import WORK_DIR, E2ETestCase, here_count, wait_until
+from harness import E2ETestCase, here_count, wait_until
 from harness import driver as probe_driver
 from test_soak import MAIN, VK_F5, VK_F9
-from watch import RequestLog, wine_pid
+from watch import wine_pid
 
 ITERATIONS = 8
 TOPICS = 30
@@ -39,11 +39,7 @@ class CrashSafetyTest(E2ETestCase):
     def test_data_dat_is_before_or_after_a_save_whenever_the_process_is_killed(self):
         seed = int(os.environ.get("ZELT_CRASH_SEED", "0")) or random.randrange(1, 1 << 30)
         rng = random.Random(seed)
-        log_path = os.path.join(WORK_DIR, "crash-requests.jsonl")
-        if os.path.exists(log_path):
-            os.remove(log_path)
-        srv = self.server(log=log_path)
-        log = RequestLog(log_path)
+        srv, log = self.logged_server("crash")
         settings = {"IntervalMs": 60000, "TopicCount": TOPICS, "ForumNames": ["General=15"],
                     "Favorites": ["Избранная\x11General\x11http://example/forum/x-0-17\x11"], "Nick": "Тестер"}
         prog = self.program(data_dat=datfile.encode(settings))
@@ -90,7 +86,7 @@ class CrashSafetyTest(E2ETestCase):
                 driver.close()
 
             try:
-                state = datfile.decode(open(prog.data_path, "rb").read())
+                state = prog.state()
                 marks = marks_by_link(state)
             except (ValueError, IndexError, struct.error) as e:
                 self.fail(f"data.dat damaged after kill {it + 1} (seed {seed}): {e}")

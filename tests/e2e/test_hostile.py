@@ -17,10 +17,10 @@ import threading
 import time
 
 import datfile
-from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, WORK_DIR, E2ETestCase, driver as probe_driver, \
-    here_count, poll_now, probe, wait_until, wine_env
+from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, E2ETestCase, driver as probe_driver, \
+    here_count, poll_now, probe, ui_controls, wait_until, wine_env
 from test_soak import MAIN, SIDE, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9, WM_LBUTTONUP
-from watch import RequestLog, linux_figures, wine_pid
+from watch import linux_figures, wine_pid
 
 BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
 RECORDER = "C:\\hostile\\OpenRecorder.exe"
@@ -55,12 +55,8 @@ class HostileTest(E2ETestCase):
         self.reg_handler(f'"{RECORDER}" "%1"')
         self.addCleanup(self.reg_handler, old_handler)
 
-        log_path = os.path.join(WORK_DIR, "hostile-requests.jsonl")
-        if os.path.exists(log_path):
-            os.remove(log_path)
-        srv = self.server(log=log_path)
+        srv, log = self.logged_server("hostile")
         srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
-        log = RequestLog(log_path)
         prog = self.program("hostile-Ελληνικά", datfile.encode({
             "IntervalMs": 1, "TopicCount": 12, "IgnoreOwnPosts": 1, "Nick": "me", "ForumNames": ["General=15"],
             "Favorites": FAVORITES})).start()
@@ -98,7 +94,7 @@ class HostileTest(E2ETestCase):
             srv.control("script", {"path": "/inf.php", "replies": list(replies)})
 
         def saved(key, want):
-            wait_until(lambda: self.state(prog)[key] == want, 30, what=f"{key} in data.dat")
+            wait_until(lambda: prog.state()[key] == want, 30, what=f"{key} in data.dat")
 
         # An endless body: one network error, then the next poll goes on.
         script({"endless": True})
@@ -118,7 +114,7 @@ class HostileTest(E2ETestCase):
         self.assertEqual(self.rows(), 12)
         poll()
         poll()
-        wait_until(lambda: len(self.state(prog)["ForumNames"]) == 2000, 60, what="the forum list")
+        wait_until(lambda: len(prog.state()["ForumNames"]) == 2000, 60, what="the forum list")
 
         # Separator and line-break bytes in every field and in forum names.
         evil = record("Зло" + BREAKS + "конец", "evil" + BREAKS + "-x", "98", "5" + BREAKS, "me" + BREAKS)
@@ -131,19 +127,19 @@ class HostileTest(E2ETestCase):
         favorites = FAVORITES + [f"Злоконец{SEP}News{RECORDER}{SEP}{BASE}evil-x-0-17{SEP}"]
 
         def added():
-            if self.state(prog)["Favorites"] == [f.encode("cp1251") for f in favorites]:
+            if prog.state()["Favorites"] == [f.encode("cp1251") for f in favorites]:
                 return True
             # Again: a window shown meanwhile (the popup of the new topic)
             # closes the menu, and keys that come before the menu runs its
             # loop reach the list instead. A menu still open is closed first
             # (its loop takes the Esc; the release alone hides nothing).
             # Adding the same topic twice adds it once.
-            if "WIN " in probe("ui-list", "class:#32768")[1]:
+            if ui_controls("class:#32768") is not None:
                 driver.key(VK_ESCAPE, MAIN)
                 return False
             driver.ask(f"post {MAIN} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
             driver.ask(f"post {MAIN} {WM_CONTEXTMENU} 0 0xFFFFFFFF {LIST}")
-            wait_until(lambda: "WIN " in probe("ui-list", "class:#32768")[1], 30, what="the list's menu")
+            wait_until(lambda: ui_controls("class:#32768") is not None, 30, what="the list's menu")
             driver.key(VK_DOWN, MAIN)
             driver.key(VK_RETURN, MAIN)
             return False
@@ -213,7 +209,7 @@ class HostileTest(E2ETestCase):
         self.assertEqual(prog.halt(), 0)
         marks = [f"{BASE}{p}-1{SEP}{n}".encode() for p, n in [("bomb-1", 1), ("evil-x", 5)] +
                  [(t["path"], t["replies"]) for t in TOPICS]]
-        end = self.state(prog)
+        end = prog.state()
         self.assertEqual(sorted(end["ReadMarks"]), sorted(marks))
         self.assertEqual(end["Favorites"], [f.encode("cp1251") for f in favorites])
         self.assertEqual((end["IntervalMs"], end["TopicCount"], end["IgnoreOwnPosts"], end["Nick"]),
@@ -226,7 +222,7 @@ class HostileTest(E2ETestCase):
         self.assertIn("c=12&", log.requests()[count]["query"])
         wait_until(lambda: here_count() == 1, 60, what="the fresh start")
         self.assertEqual(prog.halt(), 0)
-        again = self.state(prog)
+        again = prog.state()
         self.assertEqual((again["ReadMarks"], again["Favorites"]), (end["ReadMarks"], end["Favorites"]))
 
         # The shell saw forum links only: the good favourite and the topic.
@@ -244,15 +240,7 @@ class HostileTest(E2ETestCase):
         return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
 
     def texts(self):
-        lines = probe("ui-list", f"class:{MAIN}")[1].splitlines()
-        return [bytes.fromhex(l.split()[-1]).decode() for l in lines if l.startswith("CTL") and l.split()[-1] != "-"]
+        return [c[1] for c in ui_controls(f"class:{MAIN}") or [] if c[1]]
 
     def control_of(self, window, text):
-        for line in probe("ui-list", f"class:{window}")[1].splitlines():
-            if line.startswith("CTL") and line.split()[-1] == text.encode().hex():
-                return line.split()[1]
-        return None
-
-    def state(self, prog):
-        with open(prog.data_path, "rb") as f:
-            return datfile.decode(f.read())
+        return next((c[0] for c in ui_controls(f"class:{window}") or [] if c[1] == text), None)

@@ -9,9 +9,9 @@ import random
 import time
 
 import datfile
-from harness import WORK_DIR, E2ETestCase, here_count, poll_now, wait_until
+from harness import E2ETestCase, here_count, poll_now, wait_until
 from harness import driver as probe_driver
-from watch import RequestLog, linux_figures, wine_pid
+from watch import linux_figures, wine_pid
 
 VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
 WM_LBUTTONUP = 0x202
@@ -46,11 +46,7 @@ class SoakTest(E2ETestCase):
     def test_resources_come_back_and_data_dat_holds_what_was_done(self):
         rng = random.Random(20240611)
         forums = dict(FORUMS[:2])
-        log_path = os.path.join(WORK_DIR, "soak-requests.jsonl")
-        if os.path.exists(log_path):
-            os.remove(log_path)
-        srv = self.server(log=log_path)
-        log = RequestLog(log_path)
+        srv, log = self.logged_server("soak")
         srv.control("topics", topic_set(rng, 0, forums))
         # The refresh key polls (the timer at most once a minute); one forum
         # is unknown at first, so the forum list is asked for.
@@ -127,7 +123,7 @@ class SoakTest(E2ETestCase):
         def unsaved():
             """The topics marked read whose marks data.dat lacks."""
             try:  # the file may be changing hands this moment
-                marks = datfile.decode(open(prog.data_path, "rb").read())["ReadMarks"]
+                marks = prog.state()["ReadMarks"]
             except (OSError, ValueError):
                 return ["data.dat"]
             return [t["path"] for t in last["topics"]
@@ -137,7 +133,7 @@ class SoakTest(E2ETestCase):
         self.assertEqual(prog.halt(), 0)
         self.assertEqual(unsaved(), [], "the end lost read marks")
 
-        state = datfile.decode(open(prog.data_path, "rb").read())
+        state = prog.state()
         self.assertEqual((state["IntervalMs"], state["TopicCount"]), (60000, 30))
         self.assertEqual(sorted(state["ForumNames"]),
                          sorted(f"{name}={fid}".encode("cp1251") for fid, name in forums.items()))

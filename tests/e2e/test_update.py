@@ -14,7 +14,7 @@ import zipfile
 
 import datfile
 import harness
-from harness import BUILD_DIR, SOURCE_DIR, E2ETestCase, wait_until, wine_env
+from harness import BUILD_DIR, SOURCE_DIR, E2ETestCase, ui_controls, wait_until, wine_env
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
@@ -35,17 +35,8 @@ def hexu(text):
     return text.encode("utf-8").hex()
 
 
-def controls(window):
-    """The visible controls of a window as (text, enabled, checked); None when it is not shown."""
-    _, out = harness.probe("ui-list", window)
-    if not any(l.startswith("WIN ") for l in out.splitlines()):
-        return None
-    rows = [l.split(" ") for l in out.splitlines() if l.startswith("CTL ")]
-    return [("" if r[8] == "-" else bytes.fromhex(r[8]).decode("utf-8"), r[3] == "1", r[5] == "1") for r in rows]
-
-
 def control(window, start):
-    return next((c for c in controls(window) or [] if c[0].startswith(start)), None)
+    return next((c for c in ui_controls(window) or [] if c[1].startswith(start)), None)
 
 
 def boxes():
@@ -109,9 +100,9 @@ class UpdateTest(E2ETestCase):
     def take_patch(self):
         """Update button on the popup, the patch, "Загрузить"."""
         self.assertEqual(harness.probe("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)[0], 0, "no update button")
-        wait_until(lambda: (c := control(title(INFO_TITLE), PATCH_CHOICE)) and c[1], 60, what="the patch's size")
+        wait_until(lambda: (c := control(title(INFO_TITLE), PATCH_CHOICE)) and c[2], 60, what="the patch's size")
         self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
-        wait_until(lambda: control(title(INFO_TITLE), PATCH_CHOICE)[2], 20, what="the patch chosen")
+        wait_until(lambda: control(title(INFO_TITLE), PATCH_CHOICE)[3], 20, what="the patch chosen")
         self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
@@ -137,7 +128,7 @@ class UpdateTest(E2ETestCase):
         old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, INSTALLED + "\\ZeltInformer.exe"], env=wine_env(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: old.poll() is None and old.kill())
-        wait_until(lambda: controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
+        wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
         with open(os.path.join(serve, "files.zip"), "rb") as f:
             patch = f.read()
         with open(wrong_signature, "rb") as f:
@@ -164,7 +155,7 @@ class UpdateTest(E2ETestCase):
                 wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
                 self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo 0.4"))[0], 0)
                 self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
-                wait_until(lambda: controls(title(DOWNLOAD_TITLE)) is None and controls(title(INFO_TITLE)) is None,
+                wait_until(lambda: ui_controls(title(DOWNLOAD_TITLE)) is None and ui_controls(title(INFO_TITLE)) is None,
                            30, what="the update windows closed")
                 if file_name:
                     server.control("update-file", {"name": file_name, "remove": True})
@@ -220,5 +211,5 @@ class UpdateTest(E2ETestCase):
         wait_until(lambda: harness.here_count() == 1, 60, what="the program")
         self.addCleanup(lambda: subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True))
         harness.probe("key", "ZeltMainForm", 0x70)
-        wait_until(lambda: controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
+        wait_until(lambda: ui_controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
         subprocess.run(["import", "-window", "root", os.path.join(harness.WORK_DIR, "help.png")], capture_output=True)
