@@ -113,20 +113,31 @@ class GuiQueue final : public IGuiQueue {
   bool shut_ = false;
 };
 
+// Ticks when the test says. As the real timer, it starts its countdown
+// afresh when enabled and at every new interval while enabled.
 class Timer final : public IPollTimer {
  public:
-  void SetInterval(uint32_t ms) override { interval_ = ms; }
+  void SetInterval(uint32_t ms) override {
+    interval_ = ms;
+    if (enabled_) ++armed_;
+  }
   uint32_t Interval() const override { return interval_; }
-  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  void SetEnabled(bool enabled) override {
+    if (enabled && !enabled_) ++armed_;
+    enabled_ = enabled;
+  }
   bool Enabled() const override { return enabled_; }
   void SetOnTick(std::function<void()> tick) override { tick_ = std::move(tick); }
   void Tick() {
     if (enabled_ && tick_) tick_();
   }
+  // How often the countdown has started.
+  size_t Armed() const { return armed_; }
 
  private:
   uint32_t interval_ = 0;
   bool enabled_ = false;
+  size_t armed_ = 0;
   std::function<void()> tick_;
 };
 
