@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/DataFile.h"
@@ -87,12 +88,22 @@ class CheckerTest : public CheckerFixture {
       return ended && !checker->Loader->Busy;
     })) << "the request did not end";
   }
-  // One poll to its end: the first starts the polling, the next are the timer's.
-  void Tick() {
+  // Waits, running nothing, until the request has ended and its reply waits
+  // in the GUI queue.
+  void ReplyWaits() {
+    for (int i = 0; i < 4000 && checker->Loader->Busy; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_FALSE(checker->Loader->Busy);
+  }
+  // One poll: the first starts the polling, the next are the timer's.
+  void StartPoll() {
     if (timer->Enabled())
       timer->Tick();
     else
       checker->StartPolling();
+  }
+  // One poll to its end.
+  void Tick() {
+    StartPoll();
     Settle();
   }
 

@@ -3,10 +3,8 @@
 // handled after the state moved on, a damaged data.dat, and a request left
 // in the network when everything else is gone.
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/DataFile.h"
@@ -19,12 +17,6 @@ namespace zelt::fake {
 namespace {
 
 using Hostile = CheckerTest;
-
-Reply Body(const std::string& bytes) { return Reply{.body = bytes}; }
-std::string Record(const std::string& title, const std::string& path, const std::string& forum,
-                   const std::string& replies, const std::string& author) {
-  return ReplyText(false, {{title, path, forum, replies, author}}).substr(1);
-}
 
 size_t Separators(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\x11')); }
 
@@ -63,8 +55,7 @@ TEST_F(Hostile, ServerTextNeverSplitsAStoredEntry) {
   EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Ok=1", "News\\\\host\\share\\x.exe=5", "LF=6", "N=7"}));
 
   const std::string evil = "a&#13;b\rc&#10;d\ne&#0;f" + nul + "g";
-  c.HandleReply(CompressedBody("0" + Record(evil, "p" + evil, "5", "3" + evil, "u" + evil) +
-                               Record("T", "t", evil, "1", "x")),
+  c.HandleReply(CompressedBody(ReplyText(false, {{evil, "p" + evil, "5", "3" + evil, "u" + evil}, {"T", "t", evil, "1", "x"}})),
                 {false, 10});
   ASSERT_EQ(c.Items.size(), 2u);
   EXPECT_EQ(c.Items[0]->Title, "abcdefg");
@@ -89,12 +80,13 @@ TEST_F(Hostile, RepliesApplyNoMoreThanAskedFor) {
   TChecker& c = Make();
   c.IgnoreOwnPosts = true;
   c.Nick = "me";
-  std::string topics = "0", forums;
+  std::vector<Topic> topics;
+  std::string forums;
   for (int i = 0; i < 3000; ++i) {
-    topics += Record("T", "t" + std::to_string(i), "Talk", "1", "me");
+    topics.push_back({"T", "t" + std::to_string(i), "Talk", "1", "me"});
     forums += "F=" + std::to_string(i) + "\r\n";
   }
-  const std::string body = CompressedBody(topics);
+  const std::string body = CompressedBody(ReplyText(false, topics));
   for (int32_t asked : {1, 30, 0}) {
     const size_t saves = registry.Calls;
     c.HandleReply(body, {false, asked});
@@ -105,81 +97,50 @@ TEST_F(Hostile, RepliesApplyNoMoreThanAskedFor) {
   EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
 }
 
-// Busy turns false before the reply posted to the GUI thread is handled. A
-// poll in that gap (the timer, F5, the settings' save) sends nothing, and a
-// reply is read as the kind its request asked for, whatever changed since.
-TEST_F(Hostile, NoRequestWhileAReplyWaitsAndEachReplyKeepsItsKind) {
-  http.Push(Body(CompressedBody("0" + Record("A", "a", "15", "1", "x"))));  // forum 15 is unknown
-  http.Push(Body(CompressedBody("General=15\r\n")));
+// A reply is read as the kind its request asked for, whatever changed since.
+TEST_F(Hostile, EachReplyKeepsItsKind) {
   TChecker& c = Make();
-  const auto replyWaits = [&] {
-    for (int i = 0; i < 20000 && c.Loader->Busy; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_FALSE(c.Loader->Busy);
-  };
-  c.StartPolling();
-  replyWaits();
-  c.StartPolling();
-  timer->Tick();
-  EXPECT_EQ(http.RequestCount(), 1u);
-  Settle();
-  ASSERT_TRUE(c.NeedForumList);
-  timer->Tick();  // asks for the list
-  replyWaits();
-  c.StartPolling();
-  EXPECT_EQ(http.RequestCount(), 2u);
-  Settle();
-  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"General=15"});
-  ASSERT_EQ(c.Items.size(), 1u);
-
-  c.HandleReply(CompressedBody("Other=16\r\n"), {true, 10});  // NeedForumList is false by now
+  c.HandleReply(CompressedBody(ReplyText(false, {{"A", "a", "News", "1", "x"}})), {false, 10});
+  c.HandleReply(CompressedBody("Other=16\r\n"), {true, 10});  // NeedForumList is false
   EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
   EXPECT_EQ(c.Items[0]->Title, "A");
   c.NeedForumList = true;
-  c.HandleReply(CompressedBody("0" + Record("B", "b", "16", "2", "x")), {false, 10});
+  c.HandleReply(CompressedBody(ReplyText(false, {{"B", "b", "16", "2", "x"}})), {false, 10});
   EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
   ASSERT_EQ(c.Items.size(), 1u);
   EXPECT_EQ(c.Items[0]->Title, "B");
 }
 
-// An informer reply longer than a megabyte, announced or streamed, is one
-// network error; the topics stay as they were.
-TEST_F(Hostile, AnOversizedReplyIsOneNetworkError) {
-  http.Push(Body(CompressedBody("0" + Record("Kept", "k", "News", "1", "x"))));
-  TChecker& c = Make();
-  c.StartPolling();
-  Settle();
-  Reply announced = Body(std::string(kMaxReplyBytes + 1, 'x'));
-  Reply streamed = announced;
-  streamed.announce = false;  // no length: read until the limit
-  for (const Reply& r : {announced, streamed}) {
-    http.Push(r);
-    events.clear();
-    Tick();
-    EXPECT_EQ(events, (std::vector<std::string>{"status 1", std::string("error ") + kNetErrorText + "223"}));
-    ASSERT_EQ(c.Items.size(), 1u);
-    EXPECT_EQ(c.Items[0]->Title, "Kept");
-  }
-}
-
-// A damaged or hand-edited data.dat: the interval and the topic count come
-// into the ranges the settings window allows, as it would correct them.
-TEST_F(Hostile, DamagedIntervalAndTopicCountComeIntoRange) {
+// A damaged or hand-edited data.dat: what is whole is read and the rest
+// keeps its default; the interval and the topic count come into the ranges
+// the settings window allows, as it would correct them.
+TEST_F(Hostile, ADamagedFileLoadsWhatIsWholeWithinRange) {
+  const auto file = [](int32_t interval, int32_t topics, const std::string& nick = "") {
+    TDataImage image;
+    image.IntervalMs = interval;
+    image.TopicCount = topics;
+    image.Nick = nick;
+    return SerializeDataImage(image);
+  };
+  const std::string whole = file(120000, 20, "kept");
   const struct {
-    int32_t interval, topics, wantInterval, wantTopics;
+    std::string bytes;
+    int32_t interval, topics;
+    std::string nick;
   } cases[] = {
-      {1, -5, 60000, 1},         {59999, 31, 60000, 30},       {-1, INT32_MIN, 60000, 1},
-      {INT32_MAX, INT32_MAX, 3600000, 30}, {90000, 7, 90000, 7}, {0, 0, 300000, 10},
+      {file(1, -5), 60000, 1, ""},         {file(59999, 31), 60000, 30, ""},  {file(-1, INT32_MIN), 60000, 1, ""},
+      {file(INT32_MAX, INT32_MAX), 3600000, 30, ""},  {file(90000, 7), 90000, 7, ""},  {file(0, 0), 300000, 10, ""},
+      {whole.substr(0, 52), 120000, 10, ""},  // cut after the interval
+      {whole.substr(0, whole.size() - 20), 120000, 20, "kept"},  {"", 300000, 10, ""},
   };
   for (const auto& k : cases) {
-    SCOPED_TRACE(k.interval);
-    TDataImage image;
-    image.IntervalMs = k.interval;
-    image.TopicCount = k.topics;
-    ASSERT_TRUE(ReplaceFileBytes(DataPath(), SerializeDataImage(image)));
+    SCOPED_TRACE(&k - cases);
+    ASSERT_TRUE(ReplaceFileBytes(DataPath(), k.bytes));
     TChecker& c = Make();
-    EXPECT_EQ(c.IntervalMs, k.wantInterval);
-    EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(k.wantInterval));
-    EXPECT_EQ(c.TopicCount, k.wantTopics);
+    EXPECT_EQ(c.IntervalMs, k.interval);
+    EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(k.interval));
+    EXPECT_EQ(c.TopicCount, k.topics);
+    EXPECT_EQ(c.Nick, k.nick);
     checker.reset();
   }
 }
