@@ -1,6 +1,7 @@
 // The checker's poll cycle and life over the fakes: the requests as sent, the
 // reports in their order, busy ticks, the periodic save, failures, counters,
-// data.dat and the registry values, and the end of the checker.
+// data.dat (also damaged) and the registry values, and the end of the checker.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,40 @@ TEST_F(Poll, AFailedSaveLeavesThePreviousFileWhole) {
   std::filesystem::remove(dir / "data.dat.tmp");
   c.SaveData();
   EXPECT_EQ(Data().Nick, "second");
+}
+
+// A damaged or hand-edited data.dat: what is whole is read and the rest
+// keeps its default; the interval and the topic count come into the ranges
+// the settings window allows, as it would correct them.
+TEST_F(Poll, ADamagedFileLoadsWhatIsWholeWithinRange) {
+  const auto file = [](int32_t interval, int32_t topics, const std::string& nick = "") {
+    TDataImage image;
+    image.IntervalMs = interval;
+    image.TopicCount = topics;
+    image.Nick = nick;
+    return SerializeDataImage(image);
+  };
+  const std::string whole = file(120000, 20, "kept");
+  const struct {
+    std::string bytes;
+    int32_t interval, topics;
+    std::string nick;
+  } cases[] = {
+      {file(1, -5), 60000, 1, ""},         {file(59999, 31), 60000, 30, ""},  {file(-1, INT32_MIN), 60000, 1, ""},
+      {file(INT32_MAX, INT32_MAX), 3600000, 30, ""},  {file(90000, 7), 90000, 7, ""},  {file(0, 0), 300000, 10, ""},
+      {whole.substr(0, 52), 120000, 10, ""},  // cut after the interval
+      {whole.substr(0, whole.size() - 20), 120000, 20, "kept"},  {"", 300000, 10, ""},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(&k - cases);
+    ASSERT_TRUE(ReplaceFileBytes(DataPath(), k.bytes));
+    TChecker& c = Make();
+    EXPECT_EQ(c.IntervalMs, k.interval);
+    EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(k.interval));
+    EXPECT_EQ(c.TopicCount, k.topics);
+    EXPECT_EQ(c.Nick, k.nick);
+    checker.reset();
+  }
 }
 
 TEST_F(Poll, TheEndStopsTheRequestTheSoundAndEveryLateReply) {

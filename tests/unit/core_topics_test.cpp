@@ -1,14 +1,20 @@
 // Replies applied on the GUI thread: records and links, short and plain
 // bodies, new versions and new messages, read marks, the user's own posts,
-// forum names and favourites.
+// forum names and favourites; and hostile ones: texts that would split a
+// stored entry, links that are not forum links, replies far larger than
+// asked for, replies handled after the state moved on.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "BuildConfig.h"
+#include "core/ReplyDecoding.h"
 #include "tests/support/CheckerFixture.h"
 
 namespace zelt::fake {
 namespace {
+
+size_t Separators(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\x11')); }
 
 class Topics : public CheckerTest {
  protected:
@@ -204,6 +210,97 @@ TEST_F(Topics, AFavouriteIsAddedOnceAndSaved) {
   for (size_t i : {0, 1, 2, 0}) checker->AddFavorite(checker->Items[i].get());
   EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
                                                                 "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
+}
+
+TEST(ForumLink, OnlyForumLinksMayGoToTheShell) {
+  const std::string base = ForumBaseUrl();
+  const struct {
+    std::string link;
+    bool opened;
+  } cases[] = {
+      {base + "topic-1-0-17", true},
+      {"", false},
+      {"\\\\host\\share\\x.exe", false},
+      {"C:\\Windows\\notepad.exe", false},
+      {"file:///C:/x.exe", false},
+      {"http://elsewhere.example/forum/t", false},
+      {base.substr(0, base.size() - 1), false},
+      {base + "t x", false},
+      {base + "t\"x", false},
+      {base + "t'x", false},
+      {base + "t\tx", false},
+      {base + "t\x7f", false},
+      {base + std::string("t\0x", 3), false},
+  };
+  for (const auto& k : cases) EXPECT_EQ(IsForumLink(k.link), k.opened) << k.link;
+}
+
+// Separator and line-break bytes from the server, raw or as references, never
+// reach a stored entry: a read mark keeps one separator, a favourite three, a
+// forum name none, and data.dat reads back the same lists.
+TEST_F(Topics, ServerTextNeverSplitsAStoredEntry) {
+  TChecker& c = *checker;
+  const std::string nul(1, '\0');
+  c.HandleReply(CompressedBody("Ok=1\r\nNews\x11\\\\host\\share\\x.exe=5\r\nL\nF=6\r\nN" + nul + "=7\r\nno sign\r\n" +
+                               std::string(kMaxForumLineBytes, 'x') + "=8\r\n"),
+                {true, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Ok=1", "News\\\\host\\share\\x.exe=5", "LF=6", "N=7"}));
+
+  const std::string evil = "a&#13;b\rc&#10;d\ne&#0;f" + nul + "g";
+  c.HandleReply(CompressedBody(ReplyText(false, {{evil, "p" + evil, "5", "3" + evil, "u" + evil}, {"T", "t", evil, "1", "x"}})),
+                {false, 10});
+  ASSERT_EQ(c.Items.size(), 2u);
+  EXPECT_EQ(c.Items[0]->Title, "abcdefg");
+  EXPECT_EQ(c.Items[0]->Forum, "News\\\\host\\share\\x.exe");
+  for (auto& item : c.Items) {
+    c.AddFavorite(item.get());
+    c.MarkItemRead(item.get());
+  }
+  for (const auto& e : c.Favorites.Lines()) EXPECT_EQ(Separators(e), 3u) << e;
+  for (const auto& e : c.ReadMarks.Lines()) EXPECT_EQ(Separators(e), 1u) << e;
+  TDataImage onDisk;
+  ASSERT_TRUE(ParseDataImage(DataBytes(), onDisk));
+  EXPECT_EQ(onDisk.Favorites.Lines(), c.Favorites.Lines());
+  EXPECT_EQ(onDisk.ReadMarks.Lines(), c.ReadMarks.Lines());
+  EXPECT_EQ(onDisk.ForumNames.Lines(), c.ForumNames.Lines());
+}
+
+// A reply far larger than asked for applies at most the asked number of
+// topics (and saves at most that often for the user's own posts); a forum
+// list keeps a bounded number of lines.
+TEST_F(Topics, RepliesApplyNoMoreThanAskedFor) {
+  TChecker& c = *checker;
+  c.IgnoreOwnPosts = true;
+  c.Nick = "me";
+  std::vector<Topic> topics;
+  std::string forums;
+  for (int i = 0; i < 3000; ++i) {
+    topics.push_back({"T", "t" + std::to_string(i), "Talk", "1", "me"});
+    forums += "F=" + std::to_string(i) + "\r\n";
+  }
+  const std::string body = CompressedBody(ReplyText(false, topics));
+  for (int32_t asked : {1, 30, 0}) {
+    const size_t saves = registry.Calls;
+    c.HandleReply(body, {false, asked});
+    EXPECT_EQ(c.Items.size(), static_cast<size_t>(asked));
+    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(asked));
+  }
+  c.HandleReply(CompressedBody(forums), {true, 10});
+  EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
+}
+
+// A reply is read as the kind its request asked for, whatever changed since.
+TEST_F(Topics, EachReplyKeepsItsKind) {
+  TChecker& c = *checker;
+  c.HandleReply(CompressedBody(ReplyText(false, {{"A", "a", "News", "1", "x"}})), {false, 10});
+  c.HandleReply(CompressedBody("Other=16\r\n"), {true, 10});  // NeedForumList is false
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  EXPECT_EQ(c.Items[0]->Title, "A");
+  c.NeedForumList = true;
+  c.HandleReply(CompressedBody(ReplyText(false, {{"B", "b", "16", "2", "x"}})), {false, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  ASSERT_EQ(c.Items.size(), 1u);
+  EXPECT_EQ(c.Items[0]->Title, "B");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // HTTPDownload over the scripted network: what a URL becomes, what a reply
 // becomes in events (and on which thread), the body limit and the
 // whole-body rule, the request as the network sees it, Busy, a second Start,
-// and Stop or destruction at every step of a request.
+// Stop or destruction at every step of a request, and a stopped request's
+// hold on its transport.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -397,6 +398,27 @@ TEST_F(NetRequest, StopOnTheGuiThreadWithAProgressCallWaitingReturnsAndDropsIt) 
   EXPECT_FALSE(d->Busy);
   ASSERT_TRUE(WaitEnded());
   EXPECT_EQ(Events(), (std::vector<std::string>{"Size 2 @req", "--"}));
+}
+
+// A request left behind by Stop keeps its transport until its thread ends,
+// though everyone else has let go of it (the program exits while a request
+// hangs in the network).
+TEST(NetLifetime, AStoppedRequestKeepsItsTransportUntilItEnds) {
+  fake::GuiQueue gui;
+  auto transport = std::make_shared<fake::Transport>();
+  transport->Push(Reply{.holdAt = Step::Send});
+  const std::weak_ptr<fake::Transport> weak = transport;
+  fake::Transport* const raw = transport.get();
+  {
+    HTTPDownload d(transport, gui);
+    d.OnDownloaded = [](HTTPDownload&, TMemoryStream&) {};
+    ASSERT_TRUE(d.Start("http://host/path"));
+    ASSERT_TRUE(gui.RunUntil([&] { return raw->Held(); }));
+  }
+  transport.reset();
+  ASSERT_FALSE(weak.expired());
+  raw->Release();
+  EXPECT_TRUE(gui.RunUntil([&] { return weak.expired(); }));
 }
 
 }  // namespace
