@@ -60,8 +60,7 @@ class GuiQueue final : public IGuiQueue {
   // Runs every queued task, also those queued meanwhile; how many ran.
   size_t RunPending() {
     size_t n = 0;
-    for (; RunOne(0ms); ++n) {
-    }
+    while (RunOne(0ms)) ++n;
     return n;
   }
   // Runs tasks as they come until done() holds; the limit only ends a hang.
@@ -269,12 +268,8 @@ class Transport final : public IHttpTransport {
     r.seen.agent = agent;
     r.seen.access = access;
     if (proxy) r.seen.proxy = *proxy;
-    if (!queue_.empty()) {
-      r.reply = queue_.front();
-      queue_.pop_front();
-    } else {
-      r.reply = default_;
-    }
+    r.reply = queue_.empty() ? default_ : queue_.front();
+    if (!queue_.empty()) queue_.pop_front();
     return Pass(l, r, Step::Open) ? NewHandle(r) : nullptr;
   }
   HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port, const std::string& user,
