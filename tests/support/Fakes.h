@@ -36,7 +36,15 @@ using namespace std::chrono_literals;
 // test runs them. Send from another thread blocks until then.
 class GuiQueue final : public IGuiQueue {
  public:
-  ~GuiQueue() override { Shutdown(); }
+  // Drops what waits; a waiting Send returns false.
+  ~GuiQueue() override {
+    auto l = Lock();
+    shut_ = true;
+    for (Item& i : q_)
+      if (i.sent) *i.sent = -1;
+    q_.clear();
+    cv_.notify_all();
+  }
   void Post(std::function<void()> task) override {
     auto l = Lock();
     if (!shut_) q_.push_back({std::move(task), nullptr});
@@ -76,15 +84,6 @@ class GuiQueue final : public IGuiQueue {
   bool WaitForSend(std::chrono::milliseconds limit = 20s) {
     auto l = Lock();
     return cv_.wait_for(l, limit, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
-  }
-  // Drops what waits and everything posted later.
-  void Shutdown() {
-    auto l = Lock();
-    shut_ = true;
-    for (Item& i : q_)
-      if (i.sent) *i.sent = -1;
-    q_.clear();
-    cv_.notify_all();
   }
 
  private:

@@ -32,12 +32,10 @@ TEST_F(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
                                               "7", "&#1055;etr"}});
   checker->HandleReply(CompressedBody(text));
   ASSERT_EQ(checker->Items.size(), 1u);
-  EXPECT_EQ(Item(0).Title, "\"Q\" <b> При");
-  EXPECT_EQ(Item(0).Author, "Пetr");
-  EXPECT_EQ(Item(0).KeyLink, std::string(build::kForumSite) + "/forum/topic-12-1");
-  EXPECT_EQ(Item(0).OpenLink, std::string(build::kForumSite) + "/forum/topic-12-0-17");
-  EXPECT_EQ(Item(0).Forum, "News");
-  EXPECT_EQ(Item(0).Replies, "7");
+  const TItemData& i = Item(0);
+  const std::string forum = std::string(build::kForumSite) + "/forum/";
+  EXPECT_EQ((std::vector<std::string>{i.Title, i.Author, i.KeyLink, i.OpenLink, i.Forum, i.Replies}),
+            (std::vector<std::string>{"\"Q\" <b> При", "Пetr", forum + "topic-12-1", forum + "topic-12-0-17", "News", "7"}));
   EXPECT_EQ(Item(0).NewCount, 7) << "never read: every reply is new";
   EXPECT_EQ(checker->UnreadCount, 1);
   EXPECT_EQ(checker->LastReply, text.substr(1)) << "kept undecoded, without the flag";

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -301,27 +301,23 @@ TEST_F(NetRequest, TheRequestCarriesTheSettings) {
 TEST_F(NetRequest, BusyTurnsFalseOnlyAfterTheLastEventHasReturned) {
   for (const Reply& reply : {Reply{.body = "a"}, Reply{.status = 500}}) {
     New(0);
-    std::mutex mu;
-    std::condition_variable cv;
-    int stage = 0;  // 1: in the handler, 2: may leave it
-    std::vector<bool> busy;
-    auto last = [&] {
-      std::unique_lock<std::mutex> l(mu);
+    std::promise<void> entered, leave;
+    const std::shared_future<void> left = leave.get_future().share();
+    std::vector<bool> busy;  // in the handler as it begins and as it ends
+    const auto last = [&] {
       busy.push_back(d->Busy);
-      stage = 1;
-      cv.notify_all();
-      cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 2; });
+      entered.set_value();
+      left.wait_for(std::chrono::seconds(10));
       busy.push_back(d->Busy);
     };
     d->OnDownloaded = [&](HTTPDownload&, TMemoryStream&) { last(); };
     d->OnError = [&](HTTPDownload&, uint16_t) { last(); };
     http.Push(reply);
     ASSERT_TRUE(Start());
-    std::unique_lock<std::mutex> l(mu);
-    ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 1; }));
-    stage = 2;
-    cv.notify_all();
-    l.unlock();
+    const bool inHandler = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(d->Busy) << "seen from the GUI thread while the handler runs";
+    leave.set_value();
+    ASSERT_TRUE(inHandler);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(busy, (std::vector<bool>{true, true}));
   }
