@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -81,11 +82,9 @@ class CheckerTest : public CheckerFixture {
   // Waits until the running request has been handled on the GUI thread.
   void Settle() {
     const size_t before = events.size();
+    const auto isEnd = [](const std::string& e) { return e == "status 2" || e.rfind("error ", 0) == 0; };
     ASSERT_TRUE(gui.RunUntil([&] {
-      bool ended = false;
-      for (size_t i = before; i < events.size(); ++i)
-        ended |= events[i] == "status 2" || events[i].rfind("error ", 0) == 0;
-      return ended && !checker->Loader->Busy;
+      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Loader->Busy;
     })) << "the request did not end";
   }
   // Waits, running nothing, until the request has ended and its reply waits

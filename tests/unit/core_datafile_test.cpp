@@ -91,14 +91,9 @@ std::vector<bool> SameFields(const TDataImage& a, const TDataImage& b) {
 }
 size_t FirstDifferent(const std::vector<bool>& v) { return std::find(v.begin(), v.end(), false) - v.begin(); }
 
-TEST(CoreDataFile, AKnownStateHasTheseBytesAndReadsBack) {
+// The known state has the known bytes; it and odd values read back.
+TEST(CoreDataFile, AKnownStateHasTheseBytesAndOddValuesRoundTrip) {
   EXPECT_EQ(SerializeDataImage(KnownState()), KnownFile());
-  TDataImage read;
-  ASSERT_TRUE(ParseDataImage(KnownFile(), read));
-  EXPECT_EQ(FirstDifferent(SameFields(read, KnownState())), SameFields(read, read).size());
-}
-
-TEST(CoreDataFile, OddValuesRoundTrip) {
   TDataImage odd = KnownState();
   odd.TrafficSince = -0.0;
   odd.IntervalMs = INT32_MIN;
@@ -107,7 +102,7 @@ TEST(CoreDataFile, OddValuesRoundTrip) {
   odd.Nick = std::string(70000, '\xFF');
   odd.Favorites = Lines({"", "a\nb", std::string(1, '\0')});
   odd.ReadMarks = Lines(std::vector<std::string>(999, "http://h/forum/t-1\x11" "5"));
-  for (const TDataImage& s : {odd, TDataImage{}}) {
+  for (const TDataImage& s : {KnownState(), odd, TDataImage{}}) {
     TDataImage back;
     ASSERT_TRUE(ParseDataImage(SerializeDataImage(s), back));
     const auto same = SameFields(back, s);
