@@ -280,8 +280,7 @@ TEST_F(Topics, EachReplyKeepsItsKind) {
   c.NeedForumList = true;
   c.HandleReply(CompressedBody(ReplyText(false, {{"B", "b", "16", "2", "x"}})), {false, 10});
   EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
-  ASSERT_EQ(c.Items.size(), 1u);
-  EXPECT_EQ(c.Items[0]->Title, "B");
+  EXPECT_EQ(Titles(), std::vector<std::string>{"B"});
 }
 
 }  // namespace
