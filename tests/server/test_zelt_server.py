@@ -26,11 +26,11 @@ class ServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.TemporaryDirectory()
-        cls.ready, cls.alive = (os.path.join(cls.dir.name, n) for n in ("ready", "alive"))
+        cls.alive = os.path.join(cls.dir.name, "alive")
         open(cls.alive, "w").close()
         cls.log = os.path.join(cls.dir.name, "log.jsonl")
         cls.proc = subprocess.Popen([sys.executable, SERVER, "--port", "0", "--log",
-                                     cls.log, "--ready", cls.ready, "--alive", cls.alive], stdout=subprocess.PIPE)
+                                     cls.log, "--alive", cls.alive], stdout=subprocess.PIPE)
         cls.port = int(cls.proc.stdout.readline().split()[1])
 
     @classmethod
@@ -92,8 +92,6 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(log[0]["headers"]["User-Agent"], "Agent/1")
         with open(self.log) as f:
             self.assertIn("/slow", [json.loads(l)["path"] for l in f][-2:])
-        with open(self.ready) as f:
-            self.assertEqual(f.read(), "port=%d\n" % self.port)
 
     def test_hostile_replies_are_what_the_hostile_tests_take_them_for(self):
         # A bomb inflates to the size asked from a few kilobytes; an endless

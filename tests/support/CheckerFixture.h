@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/DataFile.h"
@@ -80,19 +82,27 @@ class CheckerTest : public CheckerFixture {
   // Waits until the running request has been handled on the GUI thread.
   void Settle() {
     const size_t before = events.size();
+    const auto isEnd = [](const std::string& e) { return e == "status 2" || e.rfind("error ", 0) == 0; };
     ASSERT_TRUE(gui.RunUntil([&] {
-      bool ended = false;
-      for (size_t i = before; i < events.size(); ++i)
-        ended |= events[i] == "status 2" || events[i].rfind("error ", 0) == 0;
-      return ended && !checker->Loader->Busy;
+      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Loader->Busy;
     })) << "the request did not end";
   }
-  // One poll to its end: the first starts the polling, the next are the timer's.
-  void Tick() {
+  // Waits, running nothing, until the request has ended and its reply waits
+  // in the GUI queue.
+  void ReplyWaits() {
+    for (int i = 0; i < 4000 && checker->Loader->Busy; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_FALSE(checker->Loader->Busy);
+  }
+  // One poll: the first starts the polling, the next are the timer's.
+  void StartPoll() {
     if (timer->Enabled())
       timer->Tick();
     else
       checker->StartPolling();
+  }
+  // One poll to its end.
+  void Tick() {
+    StartPoll();
     Settle();
   }
 

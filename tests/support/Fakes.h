@@ -36,7 +36,15 @@ using namespace std::chrono_literals;
 // test runs them. Send from another thread blocks until then.
 class GuiQueue final : public IGuiQueue {
  public:
-  ~GuiQueue() override { Shutdown(); }
+  // Drops what waits; a waiting Send returns false.
+  ~GuiQueue() override {
+    auto l = Lock();
+    shut_ = true;
+    for (Item& i : q_)
+      if (i.sent) *i.sent = -1;
+    q_.clear();
+    cv_.notify_all();
+  }
   void Post(std::function<void()> task) override {
     auto l = Lock();
     if (!shut_) q_.push_back({std::move(task), nullptr});
@@ -60,8 +68,7 @@ class GuiQueue final : public IGuiQueue {
   // Runs every queued task, also those queued meanwhile; how many ran.
   size_t RunPending() {
     size_t n = 0;
-    for (; RunOne(0ms); ++n) {
-    }
+    while (RunOne(0ms)) ++n;
     return n;
   }
   // Runs tasks as they come until done() holds; the limit only ends a hang.
@@ -77,15 +84,6 @@ class GuiQueue final : public IGuiQueue {
   bool WaitForSend(std::chrono::milliseconds limit = 20s) {
     auto l = Lock();
     return cv_.wait_for(l, limit, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
-  }
-  // Drops what waits and everything posted later.
-  void Shutdown() {
-    auto l = Lock();
-    shut_ = true;
-    for (Item& i : q_)
-      if (i.sent) *i.sent = -1;
-    q_.clear();
-    cv_.notify_all();
   }
 
  private:
@@ -113,20 +111,31 @@ class GuiQueue final : public IGuiQueue {
   bool shut_ = false;
 };
 
+// Ticks when the test says. As the real timer, it starts its countdown
+// afresh when enabled and at every new interval while enabled.
 class Timer final : public IPollTimer {
  public:
-  void SetInterval(uint32_t ms) override { interval_ = ms; }
+  void SetInterval(uint32_t ms) override {
+    interval_ = ms;
+    if (enabled_) ++armed_;
+  }
   uint32_t Interval() const override { return interval_; }
-  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  void SetEnabled(bool enabled) override {
+    if (enabled && !enabled_) ++armed_;
+    enabled_ = enabled;
+  }
   bool Enabled() const override { return enabled_; }
   void SetOnTick(std::function<void()> tick) override { tick_ = std::move(tick); }
   void Tick() {
     if (enabled_ && tick_) tick_();
   }
+  // How often the countdown has started.
+  size_t Armed() const { return armed_; }
 
  private:
   uint32_t interval_ = 0;
   bool enabled_ = false;
+  size_t armed_ = 0;
   std::function<void()> tick_;
 };
 
@@ -258,12 +267,8 @@ class Transport final : public IHttpTransport {
     r.seen.agent = agent;
     r.seen.access = access;
     if (proxy) r.seen.proxy = *proxy;
-    if (!queue_.empty()) {
-      r.reply = queue_.front();
-      queue_.pop_front();
-    } else {
-      r.reply = default_;
-    }
+    r.reply = queue_.empty() ? default_ : queue_.front();
+    if (!queue_.empty()) queue_.pop_front();
     return Pass(l, r, Step::Open) ? NewHandle(r) : nullptr;
   }
   HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port, const std::string& user,

@@ -1,10 +1,13 @@
 // Replies applied on the GUI thread: records and links, short and plain
 // bodies, new versions and new messages, read marks, the user's own posts,
-// forum names and favourites.
+// forum names and favourites; and hostile ones: texts that would split a
+// stored entry, links that are not forum links, replies far larger than
+// asked for, replies handled after the state moved on.
 #include <string>
 #include <vector>
 
 #include "BuildConfig.h"
+#include "core/ReplyDecoding.h"
 #include "tests/support/CheckerFixture.h"
 
 namespace zelt::fake {
@@ -22,14 +25,6 @@ class Topics : public CheckerTest {
   void Apply(bool newVersion, const std::vector<Topic>& topics) {
     checker->HandleReply(CompressedBody(ReplyText(newVersion, topics)));
   }
-  // The reports of new messages (4) and of a new version (3) since the last call.
-  std::vector<std::string> News() {
-    std::vector<std::string> s;
-    for (const auto& e : events)
-      if (e == "status 3" || e == "status 4") s.push_back(e);
-    events.clear();
-    return s;
-  }
 };
 
 TEST_F(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
@@ -37,12 +32,10 @@ TEST_F(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
                                               "7", "&#1055;etr"}});
   checker->HandleReply(CompressedBody(text));
   ASSERT_EQ(checker->Items.size(), 1u);
-  EXPECT_EQ(Item(0).Title, "\"Q\" <b> При");
-  EXPECT_EQ(Item(0).Author, "Пetr");
-  EXPECT_EQ(Item(0).KeyLink, std::string(build::kForumSite) + "/forum/topic-12-1");
-  EXPECT_EQ(Item(0).OpenLink, std::string(build::kForumSite) + "/forum/topic-12-0-17");
-  EXPECT_EQ(Item(0).Forum, "News");
-  EXPECT_EQ(Item(0).Replies, "7");
+  const TItemData& i = Item(0);
+  const std::string forum = std::string(build::kForumSite) + "/forum/";
+  EXPECT_EQ((std::vector<std::string>{i.Title, i.Author, i.KeyLink, i.OpenLink, i.Forum, i.Replies}),
+            (std::vector<std::string>{"\"Q\" <b> При", "Пetr", forum + "topic-12-1", forum + "topic-12-0-17", "News", "7"}));
   EXPECT_EQ(Item(0).NewCount, 7) << "never read: every reply is new";
   EXPECT_EQ(checker->UnreadCount, 1);
   EXPECT_EQ(checker->LastReply, text.substr(1)) << "kept undecoded, without the flag";
@@ -102,14 +95,17 @@ TEST_F(Topics, ShortAndPlainBodiesReapplyOrKeepTheList) {
 
 TEST_F(Topics, ANewVersionIsToldOnceAndNewMessagesWhenTheUnreadCountGrows) {
   const Topic a{"A", "a", "F", "1", "x"}, b{"B", "b", "F", "1", "x"};
-  Apply(true, {a});
-  EXPECT_EQ(News(), (std::vector<std::string>{"status 4", "status 3"}));
-  Apply(true, {a});
-  EXPECT_EQ(News(), std::vector<std::string>{});
-  Apply(false, {a, b});
-  EXPECT_EQ(News(), std::vector<std::string>{"status 4"});
-  Apply(true, {a});
-  EXPECT_EQ(News(), std::vector<std::string>{});
+  const struct {
+    bool newVersion;
+    std::vector<Topic> topics;
+    std::vector<std::string> news;  // the reports of new messages (4) and of a new version (3)
+  } steps[] = {{true, {a}, {"status 4", "status 3"}}, {true, {a}, {}}, {false, {a, b}, {"status 4"}}, {true, {a}, {}}};
+  for (const auto& k : steps) {
+    events.clear();
+    Apply(k.newVersion, k.topics);
+    std::erase_if(events, [](const std::string& e) { return e != "status 3" && e != "status 4"; });
+    EXPECT_EQ(events, k.news) << &k - steps;
+  }
 }
 
 TEST_F(Topics, AReadMarkHoldsTheReplyCountItWasReadAt) {
@@ -204,6 +200,87 @@ TEST_F(Topics, AFavouriteIsAddedOnceAndSaved) {
   for (size_t i : {0, 1, 2, 0}) checker->AddFavorite(checker->Items[i].get());
   EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
                                                                 "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
+}
+
+TEST(ForumLink, OnlyForumLinksMayGoToTheShell) {
+  const std::string base = ForumBaseUrl();
+  const struct {
+    std::string link;
+    bool opened;
+  } cases[] = {
+      {base + "topic-1-0-17", true},
+      {"", false},
+      {"\\\\host\\share\\x.exe", false},
+      {"C:\\Windows\\notepad.exe", false},
+      {"file:///C:/x.exe", false},
+      {"http://elsewhere.example/forum/t", false},
+      {base.substr(0, base.size() - 1), false},
+      {base + "t x", false},
+      {base + "t\"x", false},
+      {base + "t'x", false},
+      {base + "t\tx", false},
+      {base + "t\x7f", false},
+      {base + std::string("t\0x", 3), false},
+  };
+  for (const auto& k : cases) EXPECT_EQ(IsForumLink(k.link), k.opened) << k.link;
+}
+
+// Separator and line-break bytes from the server, raw or as references, never
+// reach a field a stored entry is made of (the reply fuzzer's corpus holds
+// such replies and checks the stored lists and data.dat).
+TEST_F(Topics, ServerTextNeverSplitsAStoredEntry) {
+  TChecker& c = *checker;
+  const std::string nul(1, '\0');
+  c.HandleReply(CompressedBody("Ok=1\r\nNews\x11\\\\host\\share\\x.exe=5\r\nL\nF=6\r\nN" + nul + "=7\r\nno sign\r\n" +
+                               std::string(kMaxForumLineBytes, 'x') + "=8\r\n"),
+                {true, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Ok=1", "News\\\\host\\share\\x.exe=5", "LF=6", "N=7"}));
+
+  const std::string evil = "a&#13;b\rc&#10;d\ne&#0;f" + nul + "g";
+  c.HandleReply(CompressedBody(ReplyText(false, {{evil, "p" + evil, "5", "3" + evil, "u" + evil}, {"T", "t", evil, "1", "x"}})),
+                {false, 10});
+  ASSERT_EQ(c.Items.size(), 2u);
+  const TItemData& i = *c.Items[0];
+  EXPECT_EQ((std::vector<std::string>{i.Title, i.KeyLink, i.Replies, i.Author, c.Items[1]->Forum}),
+            (std::vector<std::string>{"abcdefg", ForumBaseUrl() + "pabcdefg-1", "3abcdefg", "uabcdefg", "abcdefg"}));
+  EXPECT_EQ(i.Forum, "News\\\\host\\share\\x.exe");
+}
+
+// A reply far larger than asked for applies at most the asked number of
+// topics (and saves at most that often for the user's own posts); a forum
+// list keeps a bounded number of lines.
+TEST_F(Topics, RepliesApplyNoMoreThanAskedFor) {
+  TChecker& c = *checker;
+  c.IgnoreOwnPosts = true;
+  c.Nick = "me";
+  std::vector<Topic> topics;
+  std::string forums;
+  for (int i = 0; i < 3000; ++i) {
+    topics.push_back({"T", "t" + std::to_string(i), "Talk", "1", "me"});
+    forums += "F=" + std::to_string(i) + "\r\n";
+  }
+  const std::string body = CompressedBody(ReplyText(false, topics));
+  for (int32_t asked : {1, 30, 0}) {
+    const size_t saves = registry.Calls;
+    c.HandleReply(body, {false, asked});
+    EXPECT_EQ(c.Items.size(), static_cast<size_t>(asked));
+    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(asked));
+  }
+  c.HandleReply(CompressedBody(forums), {true, 10});
+  EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
+}
+
+// A reply is read as the kind its request asked for, whatever changed since.
+TEST_F(Topics, EachReplyKeepsItsKind) {
+  TChecker& c = *checker;
+  c.HandleReply(CompressedBody(ReplyText(false, {{"A", "a", "News", "1", "x"}})), {false, 10});
+  c.HandleReply(CompressedBody("Other=16\r\n"), {true, 10});  // NeedForumList is false
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  EXPECT_EQ(c.Items[0]->Title, "A");
+  c.NeedForumList = true;
+  c.HandleReply(CompressedBody(ReplyText(false, {{"B", "b", "16", "2", "x"}})), {false, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), std::vector<std::string>{"Other=16"});
+  EXPECT_EQ(Titles(), std::vector<std::string>{"B"});
 }
 
 }  // namespace

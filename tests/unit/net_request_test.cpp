@@ -1,13 +1,16 @@
-// HTTPDownload over the scripted network: what a reply becomes in events (and
-// on which thread), the request as the network sees it, Busy, a second Start,
-// and Stop or destruction at every step of a request.
+// HTTPDownload over the scripted network: what a URL becomes, what a reply
+// becomes in events (and on which thread), the body limit and the
+// whole-body rule, the request as the network sees it, Busy, a second Start,
+// Stop or destruction at every step of a request, and a stopped request's
+// hold on its transport.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,15 +69,10 @@ class NetRequest : public ::testing::Test {
     std::lock_guard<std::mutex> l(m);
     return events;
   }
-  // The events after `mark`, which the test adds at a moment of its own.
-  void Mark() {
-    std::lock_guard<std::mutex> l(m);
-    events.push_back("--");
-  }
-  std::vector<std::string> AfterMark() {
+  // The events from the n-th on.
+  std::vector<std::string> Since(size_t n) {
     const auto e = Events();
-    const auto at = std::find(e.rbegin(), e.rend(), "--");
-    return std::vector<std::string>(at.base(), e.end());
+    return std::vector<std::string>(e.begin() + static_cast<long>(n), e.end());
   }
   void TearDown() override {
     http.Release();
@@ -94,13 +92,102 @@ class NetRequest : public ::testing::Test {
   std::unique_ptr<HTTPDownload> d;
 };
 
+struct UrlCase {
+  const char* url;
+  const char* base;
+  const char *protocol, *user, *password, *host, *port;
+  std::optional<std::string> path;  // nullopt: not relied on
+  int startPort;                    // the port of an accepted URL; -1: refused
+};
+
+const UrlCase kUrlCases[] = {
+    {"http://example.org/inf.php?c=10&u=0.4", "/old", "http", "", "", "example.org", "", "/inf.php?c=10&u=0.4", 80},
+    {"http://example.org", "", "http", "", "", "example.org", "", "", -1},
+    {"http://example.org?q=/a/b", "", "http", "", "", "example.org", "", "?q=/a/b", 80},
+    {"http://example.org/a:b@c", "", "http", "", "", "example.org", "", "/a:b@c", 80},
+    // Only "http" and "https", as written, are fetched.
+    {"HTTP://example.org/x", "", "HTTP", "", "", "example.org", "", "/x", -1},
+    {"ftp://example.org/x", "", "ftp", "", "", "example.org", "", "/x", -1},
+    {"https://example.org/x", "", "https", "", "", "example.org", "", "/x", 443},
+    {"https://example.org:8443/x", "", "https", "", "", "example.org", "8443", "/x", 8443},
+    {"HTTPS://example.org/x", "", "HTTPS", "", "", "example.org", "", "/x", -1},
+    {"://example.org/x", "", "", "", "", "example.org", "", "/x", 80},
+    {"example.org:81/x", "", "", "", "", "example.org", "81", "/x", 81},
+    {"MAILTO:User@Example.org/x", "", "mailto", "User", "", "Example.org", "", "/x", -1},
+    {"MailTo:a:b@host", "", "mailto", "a", "b", "host", "", "", -1},
+    // User information: the first ":" splits it, it ends at the last "@".
+    {"http://u:p:q@example.org/x", "", "http", "u", "p:q", "example.org", "", "/x", 80},
+    {"http://a@b@example.org:81/x", "", "http", "a@b", "", "example.org", "81", "/x", 81},
+    {"http://a:b@c:d@example.org/x", "", "http", "a", "b@c:d", "example.org", "", "/x", 80},
+    {"http://user@/x", "", "http", "user", "", "", "", "/x", -1},
+    // Ports: empty, no digits, signs, kept in 16 bits.
+    {"http://example.org:/x", "", "http", "", "", "example.org", "", "/x", 80},
+    {"http://example.org:abc/x", "", "http", "", "", "example.org", "abc", "/x", 0},
+    {"http://example.org:-1/x", "", "http", "", "", "example.org", "-1", "/x", 65535},
+    {"http://example.org:65616/x", "", "http", "", "", "example.org", "65616", "/x", 80},
+    {"http://example.org:123456789012/x", "", "http", "", "", "example.org", "123456789012", "/x", 6676},
+    {"http://example.org:8080abc/x", "", "http", "", "", "example.org", "8080abc", "/x", 8080},
+    {"http://[::1]:8080/x", "", "http", "", "", "[::1]", "8080", "/x", 8080},
+    // Paths without a host, relative forms against the previous path: refused.
+    {"/path/x?y", "/a/b/c.html", "http", "", "", "", "", "/path/x?y", -1},
+    {"./d", "/a/b/c.html", "", "", "", "", "", "/a/b/d", -1},
+    {"../../d", "/a/b/c.html", "", "", "", "", "", "/d", -1},
+    {"../../../../../d", "/a/b/c.html", "", "", "", "", "", "/d", -1},
+    {"../x?y=../z", "/a/b/", "", "", "", "", "", "/a/x?y=../z", -1},
+    {"./d", "?q=/x/y", "", "", "", "", "", "?q=/x/d", -1},
+    {"//example.org/x", "", "http", "", "", "", "", std::nullopt, -1},
+    {"http:example.org/x", "", "http", "", "", "", "", std::nullopt, -1},
+    {"", "/a/b", "", "", "", "", "", "", -1},
+};
+
+// ParseURL's split of a URL (with the previous path as the base of relative
+// forms) and whether Start takes it and on which port.
+TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
+  http.SetDefault({.failAt = Step::Open});
+  for (const UrlCase& c : kUrlCases) {
+    SCOPED_TRACE(std::string("URL \"") + c.url + "\" base \"" + c.base + "\"");
+    std::string protocol = "x", user = "x", password = "x", host = "x", port = "x", path = c.base;
+    ParseURL(c.url, protocol, user, password, host, port, path);
+    EXPECT_EQ(protocol, c.protocol);
+    EXPECT_EQ(user, c.user);
+    EXPECT_EQ(password, c.password);
+    EXPECT_EQ(host, c.host);
+    EXPECT_EQ(port, c.port);
+    EXPECT_EQ(path, c.path.value_or(path));
+
+    New(kError);
+    d->Port = 1234;
+    events.clear();
+    const size_t before = http.RequestCount();
+    EXPECT_EQ(Start(c.url), c.startPort >= 0);
+    if (c.startPort >= 0) {
+      EXPECT_EQ(d->Port, c.startPort);
+      ASSERT_TRUE(WaitIdle());
+      EXPECT_EQ(Events(), std::vector<std::string>{"Error 12029 @req"}) << "only the network's own failure";
+    } else {
+      EXPECT_EQ(Events(), std::vector<std::string>{"Error 12005 @gui"}) << "raised inside Start";
+      EXPECT_FALSE(d->Busy);
+      EXPECT_EQ(d->Port, 1234) << "a refused URL leaves the port alone";
+      EXPECT_EQ(http.RequestCount(), before) << "and makes no network call";
+    }
+  }
+}
+
+// A body longer than MaxBodyBytes fails, and with WholeBodyOnly so does one
+// that is not whole; a failed body leaves nothing behind in memory.
 TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
+  const std::string k10(10000, 'x'), got10 = "Downloaded '" + k10 + "' @req";
+  const Reply plain{.body = k10}, unannounced{.body = k10, .announce = false},
+      shortBody{.body = k10, .lengthText = "12000"}, longBody{.body = k10, .lengthText = "5000"};
+  const unsigned body = kError | kDownloaded;
   const struct {
     const char* name;
     unsigned bind;
     bool sizeOnly;
     Reply reply;
     std::vector<std::string> events;
+    uint32_t limit = 0;
+    bool whole = false;
   } cases[] = {
       {"a body with its length", kAll, false, {.body = "hello world", .chunk = 6},
        {"Size 11 @req", "Progress 6/11 @gui", "Progress 11/11 @gui", "Downloaded 'hello world' @req"}},
@@ -133,16 +220,29 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       {"open request fails", kAll, false, {.failAt = Step::OpenRequest, .error = 12006}, {"Error 12006 @req"}},
       {"send fails (a certificate fault)", kAll, false, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
       {"a failure without OnError is silent", kDownloaded, false, {.failAt = Step::Send}, {}},
+      {"at the limit", body, false, plain, {got10}, 10000, true},
+      {"announced over the limit", body, false, plain, {"Error 223 @req"}, 9999},
+      {"streamed over the limit", body, false, unannounced, {"Error 223 @req"}, 9999},
+      {"shorter than announced, whole wanted", body, false, shortBody, {"Error 12030 @req"}, 0, true},
+      {"shorter than announced, part taken", body, false, shortBody, {got10}},
+      {"longer than announced, whole wanted", body, false, longBody, {"Error 12030 @req"}, 0, true},
+      {"a read fails part-way, whole wanted", body, false,
+       {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096}, {"Error 12002 @req"}, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     New(c.bind);
     d->SizeOnly = c.sizeOnly;
+    d->MaxBodyBytes = c.limit;
+    d->WholeBodyOnly = c.whole;
     http.Push(c.reply);
     events.clear();
     ASSERT_TRUE(Start());
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Events(), c.events);
+    if (!c.events.empty() && c.events.back().rfind("Error ", 0) == 0) {
+      EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "a failed body leaves nothing behind";
+    }
     EXPECT_TRUE(http.WaitIdle());
     EXPECT_EQ(http.OpenHandles(), 0) << "every handle is closed";
   }
@@ -194,27 +294,23 @@ TEST_F(NetRequest, TheRequestCarriesTheSettings) {
 TEST_F(NetRequest, BusyTurnsFalseOnlyAfterTheLastEventHasReturned) {
   for (const Reply& reply : {Reply{.body = "a"}, Reply{.status = 500}}) {
     New(0);
-    std::mutex mu;
-    std::condition_variable cv;
-    int stage = 0;  // 1: in the handler, 2: may leave it
-    std::vector<bool> busy;
-    auto last = [&] {
-      std::unique_lock<std::mutex> l(mu);
+    std::promise<void> entered, leave;
+    const std::shared_future<void> left = leave.get_future().share();
+    std::vector<bool> busy;  // in the handler as it begins and as it ends
+    const auto last = [&] {
       busy.push_back(d->Busy);
-      stage = 1;
-      cv.notify_all();
-      cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 2; });
+      entered.set_value();
+      left.wait_for(std::chrono::seconds(10));
       busy.push_back(d->Busy);
     };
     d->OnDownloaded = [&](HTTPDownload&, TMemoryStream&) { last(); };
     d->OnError = [&](HTTPDownload&, uint16_t) { last(); };
     http.Push(reply);
     ASSERT_TRUE(Start());
-    std::unique_lock<std::mutex> l(mu);
-    ASSERT_TRUE(cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 1; }));
-    stage = 2;
-    cv.notify_all();
-    l.unlock();
+    const bool inHandler = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(d->Busy) << "seen from the GUI thread while the handler runs";
+    leave.set_value();
+    ASSERT_TRUE(inHandler);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(busy, (std::vector<bool>{true, true}));
   }
@@ -226,13 +322,13 @@ TEST_F(NetRequest, ASecondStartEndsTheFirstRequestWhoseRestReachesNothing) {
   http.Push({.body = "second"});
   ASSERT_TRUE(Start("http://one.example/1"));
   ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
-  Mark();
+  const size_t mark = Events().size();
   ASSERT_TRUE(Start("http://two.example/2"));
   http.Release();
   ASSERT_TRUE(WaitIdle());
   ASSERT_TRUE(http.WaitIdle());
   gui.RunPending();
-  EXPECT_EQ(AfterMark(), (std::vector<std::string>{"Size 6 @req", "Progress 6/6 @gui", "Downloaded 'second' @req"}));
+  EXPECT_EQ(Since(mark), (std::vector<std::string>{"Size 6 @req", "Progress 6/6 @gui", "Downloaded 'second' @req"}));
   EXPECT_EQ(http.Requests().at(1).host, "two.example");
 }
 
@@ -256,7 +352,7 @@ TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
     ASSERT_EQ(d->Data->Size(), c.after);
-    Mark();
+    const size_t mark = Events().size();
     if (destroy) {
       d.reset();
     } else {
@@ -266,7 +362,7 @@ TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
     }
     http.Release();
     ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(AfterMark(), std::vector<std::string>{});
+    EXPECT_EQ(Since(mark), std::vector<std::string>{});
     const fake::Request r = http.Requests().at(0);
     EXPECT_EQ(r.sent, c.step >= Step::Send) << "a request stopped before its send is never sent";
     EXPECT_EQ(r.bytes, c.step >= Step::Length ? c.after + 3 : 0u) << "one read at most after the stop";
@@ -287,10 +383,30 @@ TEST_F(NetRequest, StopOnTheGuiThreadWithAProgressCallWaitingReturnsAndDropsIt) 
   ASSERT_TRUE(Start());
   ASSERT_TRUE(gui.WaitForSend());
   d->Stop();
-  Mark();
   EXPECT_FALSE(d->Busy);
   ASSERT_TRUE(WaitEnded());
-  EXPECT_EQ(Events(), (std::vector<std::string>{"Size 2 @req", "--"}));
+  EXPECT_EQ(Events(), (std::vector<std::string>{"Size 2 @req"}));
+}
+
+// A request left behind by Stop keeps its transport until its thread ends,
+// though everyone else has let go of it (the program exits while a request
+// hangs in the network).
+TEST(NetLifetime, AStoppedRequestKeepsItsTransportUntilItEnds) {
+  fake::GuiQueue gui;
+  auto transport = std::make_shared<fake::Transport>();
+  transport->Push(Reply{.holdAt = Step::Send});
+  const std::weak_ptr<fake::Transport> weak = transport;
+  fake::Transport* const raw = transport.get();
+  {
+    HTTPDownload d(transport, gui);
+    d.OnDownloaded = [](HTTPDownload&, TMemoryStream&) {};
+    ASSERT_TRUE(d.Start("http://host/path"));
+    ASSERT_TRUE(gui.RunUntil([&] { return raw->Held(); }));
+  }
+  transport.reset();
+  ASSERT_FALSE(weak.expired());
+  raw->Release();
+  EXPECT_TRUE(gui.RunUntil([&] { return weak.expired(); }));
 }
 
 }  // namespace
