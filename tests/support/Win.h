@@ -28,6 +28,7 @@
 #include "widgets/Application.h"
 #include "widgets/Dpi.h"
 #include "widgets/FileDialog.h"
+#include "widgets/ListView.h"
 #include "widgets/Shell.h"
 
 namespace zelt::fake {
@@ -69,6 +70,32 @@ inline void Click(TApplication& app, HWND button) {
 inline void Type(TApplication& app, HWND target, const std::string& cp1251) {
   for (wchar_t c : Widen(cp1251)) PostMessageW(target, WM_CHAR, c, 1);
   app.ProcessMessages();
+}
+
+// Every window below `parent`, children's children included.
+inline std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> all;
+  EnumChildWindows(
+      parent,
+      [](HWND h, LPARAM lp) {
+        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+// Each row of a list as the cells of `columns` joined by "|"; column -1
+// is the row's picture.
+inline std::vector<std::string> ListRows(TListView& list, std::initializer_list<int> columns) {
+  std::vector<std::string> rows;
+  for (int r = 0; r < list.Count(); ++r) {
+    std::string row;
+    for (int c : columns)
+      row += (c == *columns.begin() ? "" : "|") + (c < 0 ? std::to_string(list.Image(r)) : list.Cell(r, c));
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 // Runs f once from inside whatever message loop runs `ms` from now (a modal
@@ -180,16 +207,6 @@ class MainWindowTest : public WinCheckerTest {
     Checker->HandleReply(CompressedBody(ReplyText(newVersion, topics)));
   }
   TListView& List() { return main->TopicList(); }
-  std::vector<std::string> Column(int column) {
-    std::vector<std::string> v;
-    for (int r = 0; r < List().Count(); ++r) v.push_back(List().Cell(r, column));
-    return v;
-  }
-  int RowOf(const std::string& title) {
-    for (int r = 0; r < List().Count(); ++r)
-      if (List().Cell(r, 0) == title) return r;
-    return -1;
-  }
 
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<TInfoForm> info;

@@ -134,36 +134,26 @@ TEST_F(Keyboard, EscReleasedAfterItClosedTheTrayMenuLeavesTheMainWindowAndAltF4H
   PostMessageW(List().Handle(), WM_SYSKEYDOWN, VK_F4, (1 << 29) | 1);  // Alt held
   ASSERT_TRUE(PumpUntil(*app, [&] { return !main->Visible(); }));
   MSG quit;
-  EXPECT_FALSE(main->Visible());
   EXPECT_TRUE(IsWindow(main->Handle()) && Checker != nullptr) << "the program goes on";
   EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
 
 using ScreenReader = DesktopTest;
 
-TEST_F(ScreenReader, PictureButtonsReadTheirTooltipsAndEveryFieldListAndBoxHasAName) {
+// What Tab reaches is read by name in the tab order's test; here also the
+// picture buttons Tab does not reach (disabled, or on a title strip).
+TEST_F(ScreenReader, PictureButtonsReadTheirTooltips) {
   Checker->UnreadCount = 3;
   ForEachWindow([&](const std::string& name, TForm& form) {
-    EnumChildWindows(
-        form.Handle(),
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-          const std::string& window = *reinterpret_cast<const std::string*>(lp);
-          wchar_t cls[64] = {};
-          GetClassNameW(hwnd, cls, 64);
-          const std::string read = AccName(hwnd);
-          SCOPED_TRACE(window + " " + Narrow(cls) + " " + read);
-          if (auto* button = dynamic_cast<TButton*>(TWindow::FromHandle(hwnd))) {
-            // Read by the tooltip, or by the caption where there is no tooltip ("Читать").
-            if (button->HasPicture()) {
-              EXPECT_EQ(read, button->Hint().empty() ? button->Text() : button->Hint());
-              EXPECT_FALSE(read.empty());
-            }
-          } else if (GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP) {
-            EXPECT_FALSE(read.empty() || read == "<none>");
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&name));
+    for (HWND hwnd : Children(form.Handle())) {
+      auto* button = dynamic_cast<TButton*>(TWindow::FromHandle(hwnd));
+      if (!button || !button->HasPicture()) continue;
+      const std::string read = AccName(hwnd);
+      SCOPED_TRACE(name + " " + Name(hwnd) + " " + read);
+      // Read by the tooltip, or by the caption where there is no tooltip ("Читать").
+      EXPECT_EQ(read, button->Hint().empty() ? button->Text() : button->Hint());
+      EXPECT_FALSE(read.empty());
+    }
   });
   main->ShowInfo();
   long role = 0;

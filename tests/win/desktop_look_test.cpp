@@ -1,11 +1,12 @@
 // The windows' looks that follow the system: high contrast draws every
 // window in the system's colours without a gradient, and follows a change
-// of the mode while running.
+// of the mode while running; and every window moved to a monitor of a larger
+// scale (the system's WM_DPICHANGED with its suggested rectangle) grows with
+// what is in it.
 #include <map>
 #include <string>
 
 #include "tests/win/desktop_support.h"
-#include "widgets/Paint.h"
 
 namespace zelt::fake {
 namespace {
@@ -34,23 +35,15 @@ Look LookOf(TForm& form) {
   GetClientRect(form.Body(), &body);
   Look look{Pixel(form.Body(), Scale(3), Scale(THeaderStrip::kHeight + 2)), Pixel(form.Body(), Scale(3), body.bottom - Scale(3)),
             Pixel(form.Strip().Handle(), Scale(3), Scale(3)), CLR_INVALID, CLR_INVALID};
-  HWND button = nullptr;
-  EnumChildWindows(
-      form.Body(),
-      [](HWND h, LPARAM lp) {
-        auto* b = dynamic_cast<TButton*>(TWindow::FromHandle(h));
-        if (!b || GetParent(h) == nullptr || !b->Visible() || GetWindowLongW(h, GWL_STYLE) & WS_DISABLED ||
-            !(GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP))
-          return TRUE;
-        *reinterpret_cast<HWND*>(lp) = h;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&button));
-  if (button) {
+  for (HWND h : Children(form.Body())) {  // the first enabled button
+    auto* b = dynamic_cast<TButton*>(TWindow::FromHandle(h));
+    const LONG style = GetWindowLongW(h, GWL_STYLE);
+    if (!b || !b->Visible() || style & WS_DISABLED || !(style & WS_TABSTOP)) continue;
     RECT rc;
-    GetClientRect(button, &rc);
-    look.buttonTop = Pixel(button, Scale(2), Scale(2));
-    look.buttonBottom = Pixel(button, Scale(2), rc.bottom - Scale(3));
+    GetClientRect(h, &rc);
+    look.buttonTop = Pixel(h, Scale(2), Scale(2));
+    look.buttonBottom = Pixel(h, Scale(2), rc.bottom - Scale(3));
+    break;
   }
   return look;
 }
@@ -79,6 +72,34 @@ TEST_F(HighContrastLook, EveryWindowDrawsInSystemColoursWithoutGradientsAndFollo
     SetHighContrastOverride(-1);
     SendMessageW(form.Handle(), WM_SYSCOLORCHANGE, 0, 0);
     if (p.empty()) problems.erase(name);
+  });
+  EXPECT_EQ(problems, (std::map<std::string, std::string>{}));
+}
+
+using DpiChange = DesktopTest;
+
+TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
+  std::map<std::string, std::string> problems;
+  ForEachWindow([&](const std::string& name, TForm& form) {
+    const Shape at96 = ShapeOf(form);
+    for (int dpi : {144, 192}) {
+      // At the screen's corner, where the larger window fits.
+      RECT suggested{0, 0, MulDiv(at96.window.right - at96.window.left, dpi, 96),
+                     MulDiv(at96.window.bottom - at96.window.top, dpi, 96)};
+      SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+      app->ProcessMessages();
+      const Shape now = ShapeOf(form);
+      std::string p = Compare(at96, now, dpi);
+      if (!EqualRect(&now.window, &suggested)) p += " the window did not take the suggested rectangle;";
+      if (!p.empty()) problems[name + " at " + std::to_string(dpi)] = p;
+      if (dpi == 192 && name == "main") {
+        const int tray = IconSide(main->Tray().Icon());
+        if (tray != 32) problems["tray icon at 192"] = std::to_string(tray) + " px";
+      }
+    }
+    // Back to where the next window is made: windows made later keep 96.
+    RECT back = at96.window;
+    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&back));
   });
   EXPECT_EQ(problems, (std::map<std::string, std::string>{}));
 }

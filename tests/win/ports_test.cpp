@@ -17,16 +17,16 @@ namespace {
 
 constexpr char kTestKey[] = "SOFTWARE\\Zelt Rarazovo Test";
 
-// The value as stored: a REG_SZ whose size counts its terminating zero; L""
-// when there is none.
+// The value as stored: a REG_SZ whose size counts its terminating zero;
+// "(none)" when there is none.
 std::wstring ValueOf(const std::string& key, const std::string& name) {
   HKEY k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"";
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"(none)";
   wchar_t buf[1024] = {};
   DWORD type = 0, size = sizeof buf;
   const bool ok = RegQueryValueExW(k, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == 0;
   RegCloseKey(k);
-  if (!ok) return L"";
+  if (!ok) return L"(none)";
   const std::wstring value(buf);
   return type == REG_SZ && size == (value.size() + 1) * sizeof(wchar_t) ? value : value + L" (stored wrongly)";
 }
@@ -43,11 +43,14 @@ TEST(WinPorts, TheRegistryWritesStringsAndCreatesOnlyWhenAsked) {
   ASSERT_TRUE(reg.WriteString(kTestKey, "Path", path, true));
   ASSERT_TRUE(reg.WriteString(kTestKey, "Other", L"x", false));  // an existing key is opened
   EXPECT_EQ(ValueOf(kTestKey, "Path"), path);
+  // Wine adds a forgotten terminator itself, except to an empty string.
+  ASSERT_TRUE(reg.WriteString(kTestKey, "Empty", L"", false));
+  EXPECT_EQ(ValueOf(kTestKey, "Empty"), L"");
   EXPECT_TRUE(reg.DeleteValue(kTestKey, "Path"));
-  EXPECT_EQ(ValueOf(kTestKey, "Path"), L"");
+  EXPECT_EQ(ValueOf(kTestKey, "Path"), L"(none)");
   EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
   EXPECT_EQ(ValueOf(kTestKey, "Other"), L"x");
-  RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kTestKey, "Other");
+  for (const char* name : {"Other", "Empty"}) RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kTestKey, name);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey), ERROR_SUCCESS);
 }
 

@@ -307,10 +307,10 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
   c.SoundNewVersion = "d:beep.wav";
   c.SoundError = "C:\\dir\\";
   auto f = Open<TSoundsForm>();
-  auto cells = [&] { return f->List().Cell(0, 1) + "|" + f->List().Cell(1, 1) + "|" + f->List().Cell(2, 1); };
-  EXPECT_EQ(f->List().Cell(0, 0) + "|" + f->List().Cell(1, 0) + "|" + f->List().Cell(2, 0),
-            "Новые сообщения|Выпущено обновление|Ошибка");
-  EXPECT_EQ(cells(), "one.ogg|beep.wav|");
+  using V = std::vector<std::string>;
+  auto cells = [&] { return ListRows(f->List(), {1}); };
+  EXPECT_EQ(ListRows(f->List(), {0}), (V{"Новые сообщения", "Выпущено обновление", "Ошибка"}));
+  EXPECT_EQ(cells(), (V{"one.ogg", "beep.wav", ""}));
   const std::string bytes = DataBytes();
   // Replace by the button, a double click or Enter; the dialog as asked.
   seams.dialogAnswer = "C:\\Мои звуки\\новый.wav";
@@ -324,7 +324,7 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
     SetFocus(f->List().Handle());
     replace[row]();
   }
-  EXPECT_EQ(cells(), "новый.wav|новый.wav|новый.wav");
+  EXPECT_EQ(cells(), (V{"новый.wav", "новый.wav", "новый.wav"}));
   EXPECT_EQ(c.SoundError, seams.dialogAnswer);
   ASSERT_EQ(seams.dialogs.size(), 3u);
   const TFileDialogRequest& r = seams.dialogs[0].request;
@@ -340,9 +340,9 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
   SetFocus(f->List().Handle());
   Press(*app, f->List().Handle(), VK_DELETE);
   EXPECT_EQ(c.SoundError, "");
-  EXPECT_EQ(cells(), "новый.wav|новый.wav|");
+  EXPECT_EQ(cells(), (V{"новый.wav", "новый.wav", ""}));
   Click(*app, f->DefaultsButton().Handle());
-  EXPECT_EQ(cells(), "Сообщение.ogg|Новая версия.ogg|Ошибка.ogg");
+  EXPECT_EQ(cells(), (V{"Сообщение.ogg", "Новая версия.ogg", "Ошибка.ogg"}));
   EXPECT_EQ(c.SoundNewVersion, Narrow(c.ProgramDir().wstring()) + "Sounds\\Новая версия.ogg");
   EXPECT_EQ(DataBytes(), bytes) << "data.dat gets them at the next save";
   // The release of an Esc that closed the file dialog is no Esc of its own.

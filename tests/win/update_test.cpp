@@ -20,6 +20,7 @@ namespace {
 const std::string kRtf = "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Arial;}}\\f0 Новая версия 0.5\\par}";
 const std::string kSetupText = "Загрузить полный установочный файл";
 const std::string kPatchText = "Загрузить только файл - патч";
+const std::string kShown = "Новая версия 0.5";  // the description, as the window shows it
 
 class Update : public WinCheckerTest {
  protected:
@@ -86,7 +87,7 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
         EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing") << "nothing before all three";
       }
     }
-    EXPECT_EQ(Shown(), "Новая версия 0.5");
+    EXPECT_EQ(Shown(), kShown);
     EXPECT_EQ(Offer(), kSetupText + " (1.5 MB) on checked|" + kPatchText + " (2 KB) on|download");
     EXPECT_EQ(checker->UpdateInBytes, kRtf.size()) << "the sizes cost no traffic";
     EXPECT_EQ(checker->UpdateTotalBytes, kRtf.size() + 544u);
@@ -95,53 +96,43 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
   } while (std::next_permutation(order.begin(), order.end()));
 }
 
-TEST_F(Update, TheSizesDecideWhatIsOffered) {
-  const Reply none{.body = "x", .announce = false}, empty{.lengthText = "0"}, big{.body = std::string(3407872, 'b')},
-      small{.body = std::string(1000, 's')};
+// The sizes decide what is offered; a failed request (a 404, a scheme other
+// than http, a description too long) shows its code, and then nothing is
+// offered whatever the other answers say.
+TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
+  const Reply rtf{.body = kRtf}, none{.body = "x", .announce = false}, empty{.lengthText = "0"},
+      big{.body = std::string(3407872, 'b')}, small{.body = std::string(1000, 's')}, missing{.status = 404},
+      tooLong{.body = std::string(kMaxDescriptionBytes + 1, 'd')};
+  const std::string plain = "http://update.test", off = kSetupText + " off|" + kPatchText + " off|nothing";
+  auto failed = [](int code) { return "Ошибка связи " + std::to_string(code) + "\r\nНе могу получить описание новой версии."; };
   const struct {
-    Reply setup, patch;
-    std::string offer;
+    Reply description, setup, patch;
+    std::string url, shown, offer;
   } cases[] = {
-      {big, small, kSetupText + " (3.25 MB) on checked|" + kPatchText + " (1000 B) on|download"},
-      {empty, small, kSetupText + " (0 B) off|" + kPatchText + " (1000 B) on checked|download"},
-      {empty, empty, kSetupText + " (0 B) off|" + kPatchText + " (0 B) off|nothing"},
-      {none, empty, kSetupText + " (4 GB) on checked|" + kPatchText + " (0 B) off|download"},
+      {rtf, big, small, plain, kShown, kSetupText + " (3.25 MB) on checked|" + kPatchText + " (1000 B) on|download"},
+      {rtf, empty, small, plain, kShown, kSetupText + " (0 B) off|" + kPatchText + " (1000 B) on checked|download"},
+      {rtf, empty, empty, plain, kShown, kSetupText + " (0 B) off|" + kPatchText + " (0 B) off|nothing"},
+      {rtf, none, empty, plain, kShown, kSetupText + " (4 GB) on checked|" + kPatchText + " (0 B) off|download"},
+      {missing, small, small, plain, failed(12003), off},
+      {rtf, small, missing, plain, failed(12003), off},
+      {rtf, small, small, "ftp://update.test", failed(12005), off},
+      {tooLong, small, small, plain, failed(223), off},
   };
   for (const auto& c : cases) {
-    info.reset();
-    http.Serve(kUpdateSetupPath, c.setup);
-    http.Serve(kUpdatePatchPath, c.patch);
-    info = std::make_unique<TUpdateInfo>(nullptr, Env());
-    ASSERT_TRUE(PumpUntil(*app, [&] { return info->Answers() == 3; }));
-    EXPECT_EQ(Offer(), c.offer);
-  }
-}
-
-TEST_F(Update, AFailedRequestShowsItsCodeAndNothingIsOffered) {
-  const struct {
-    std::string missing, url;
-    uint16_t code;
-    size_t descriptionBytes = 0;  // served instead of the description when set
-  } cases[] = {{kUpdateInfoPath, "http://update.test", 12003},
-               {kUpdatePatchPath, "http://update.test", 12003},
-               {"", "ftp://update.test", 12005},
-               {"", "http://update.test", 223, kMaxDescriptionBytes + 1}};
-  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offer);
     info.reset();
     ASSERT_TRUE(WaitIdle());
-    if (!c.missing.empty()) http.Serve(c.missing, {.status = 404});
-    if (c.descriptionBytes) http.Serve(kUpdateInfoPath, {.body = std::string(c.descriptionBytes, 'd')});
+    http.Serve(kUpdateInfoPath, c.description);
+    http.Serve(kUpdateSetupPath, c.setup);
+    http.Serve(kUpdatePatchPath, c.patch);
     TUpdateEnv env = Env();
     env.BaseUrl = c.url;
     info = std::make_unique<TUpdateInfo>(nullptr, env);
-    const std::string expected = "Ошибка связи " + std::to_string(c.code) + "\r\nНе могу получить описание новой версии.";
-    ASSERT_TRUE(PumpUntil(*app, [&] { return Shown() == expected; })) << Shown();
+    ASSERT_TRUE(PumpUntil(*app, [&] { return Shown() == c.shown; })) << Shown();
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
-    EXPECT_EQ(Shown(), expected) << "the other answers change nothing";
-    EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
-    info.reset();
-    SetUp();
+    EXPECT_EQ(Shown(), c.shown) << "the other answers change nothing";
+    EXPECT_EQ(Offer(), c.offer);
   }
 }
 
@@ -185,29 +176,6 @@ TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
   EXPECT_EQ(downloadsOpened, 2) << "Отмена opens nothing";
 }
 
-TEST_F(Update, ThePatchIsWrittenBesideTheProgramAndStarted) {
-  const std::string patch(10000, 'p');
-  std::ofstream(dir / "sfx.exe") << "an older patch, longer than nothing at all";
-  http.Serve(kUpdatePatchPath, {.body = patch, .holdAt = Step::Read, .after = 4096});
-  Downloading(0);
-  EXPECT_TRUE(seams.dialogs.empty());
-  RunLater([&] {
-    ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
-    EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
-    EXPECT_EQ(download->Progress().Text(), "4 KB");
-    Press(*app, download->Handle(), VK_ESCAPE);
-    EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
-    http.Release();
-  });
-  download->ShowModal();
-  EXPECT_EQ(ReadText(dir.Path() + "sfx.exe"), patch);
-  EXPECT_EQ(download->CancelButton().Text(), "Завершено");
-  EXPECT_EQ(download->Progress().Text(), "9.77 KB");
-  EXPECT_EQ(patchesRun, 1);
-  EXPECT_EQ(checker->UpdateTotalBytes, 10544u);
-  EXPECT_TRUE(seams.boxes.empty());
-}
-
 TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   const std::string target = dir.Path() + "Загрузки - setup.zip";
   std::ofstream(dir / "Загрузки - setup.zip") << "an existing file the user agreed to replace, and longer";
@@ -231,52 +199,69 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   EXPECT_EQ(http.RequestCount(), 0u);
 }
 
-TEST_F(Update, CancelOrCloseDuringTheDownloadWritesAndStartsNothing) {
-  for (bool byCloseButton : {false, true}) {
+// Only a whole patch is written beside the program and started: Отмена or
+// the close button during the download, a 404, or a patch that cannot be
+// written (the program's folder is gone) leave none, not even an older one
+// (no later start may run it), and a failure says so while the window stays.
+TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
+  const std::string patch(10000, 'p');
+  enum End { Whole, Cancel, CloseButton, NotFound, Unwritable };
+  for (End end : {Whole, Cancel, CloseButton, NotFound, Unwritable}) {
+    SCOPED_TRACE(end);
+    seams.boxes.clear();
+    patchesRun = 0;
+    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     http.Reset();
-    http.Serve(kUpdatePatchPath, {.body = std::string(20000, 'p'), .holdAt = Step::Read, .after = 4096});
+    http.Serve(kUpdatePatchPath, end == NotFound ? Reply{.status = 404}
+                                                 : Reply{.body = patch, .holdAt = Step::Read, .after = 4096});
+    if (end == Unwritable) {
+      checker.reset();
+      checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
+                                                        dir.Path() + "gone\\", dir.Path() + "gone\\ZeltInformer.exe"});
+    }
+    const std::filesystem::path sfx = checker->ProgramDir() / "sfx.exe";
+    std::ofstream(sfx) << "an older patch, longer than nothing at all";
     Downloading(0);
+    EXPECT_TRUE(seams.dialogs.empty());
     RunLater([&] {
-      ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() > 0; }));
-      Click(*app, byCloseButton ? download->Strip().CloseButton().Handle() : download->CancelButton().Handle());
-      EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
+      if (end != NotFound) {
+        ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
+        EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
+        EXPECT_EQ(download->Progress().Text(), "4 KB");
+        Press(*app, download->Handle(), VK_ESCAPE);
+        EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
+      }
+      if (end == Cancel || end == CloseButton) {
+        Click(*app, end == Cancel ? download->CancelButton().Handle() : download->Strip().CloseButton().Handle());
+        EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
+        return;
+      }
+      http.Release();
+      if (end == Whole) return;
+      ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
+      EXPECT_TRUE(download->Visible());
+      Click(*app, download->CancelButton().Handle());
     });
     download->ShowModal();
-    http.Release();  // the request goes on in the network; what it reads reaches nothing
+    http.Release();  // a stopped request goes on in the network; what it reads reaches nothing
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
-    EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
-    EXPECT_EQ(patchesRun + checker->UpdateInBytes, 0u);
-  }
-}
-
-// A 404, or a patch that cannot be written (the program's folder is gone),
-// is a failed download; an older "sfx.exe" elsewhere is never started.
-TEST_F(Update, AFailedDownloadSaysSoAndTheWindowStays) {
-  for (bool unwritable : {false, true}) {
-  seams.boxes.clear();
-  http.Serve(kUpdatePatchPath, unwritable ? Reply{.body = std::string(3000, 'p')} : Reply{.status = 404});
-  if (unwritable) {
-    checker.reset();
-    std::filesystem::remove_all(dir / "gone");
-    checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
-                                                      dir.Path() + "gone\\", dir.Path() + "gone\\ZeltInformer.exe"});
-  }
-  Downloading(0);
-  bool openAfterBox = false;
-  RunLater([&] {
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
-    openAfterBox = download->Visible();
-    Click(*app, download->CancelButton().Handle());
-  });
-  download->ShowModal();
-  EXPECT_TRUE(openAfterBox);
-  ASSERT_EQ(seams.boxes.size(), 1u);
-  EXPECT_EQ(seams.boxes[0].text + "|" + seams.boxes[0].caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
-  EXPECT_EQ(seams.boxes[0].owner, app->Handle());
-  EXPECT_EQ(seams.boxes[0].flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
-  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
-  EXPECT_EQ(patchesRun, 0);
+    EXPECT_EQ(std::filesystem::exists(sfx) ? ReadText(Narrow(sfx.wstring())) : "", end == Whole ? patch : "");
+    EXPECT_EQ(patchesRun, end == Whole ? 1 : 0);
+    if (end == Whole) {
+      EXPECT_EQ(download->CancelButton().Text(), "Завершено");
+      EXPECT_EQ(download->Progress().Text(), "9.77 KB");
+      EXPECT_EQ(checker->UpdateTotalBytes, 10544u);
+    }
+    if (end < NotFound) {
+      EXPECT_EQ(checker->UpdateInBytes, end == Whole ? 10000u : 0u);
+      EXPECT_TRUE(seams.boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(seams.boxes.size(), 1u);
+    EXPECT_EQ(seams.boxes[0].text + "|" + seams.boxes[0].caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
+    EXPECT_EQ(seams.boxes[0].owner, app->Handle());
+    EXPECT_EQ(seams.boxes[0].flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
   }
 }
 

@@ -5,11 +5,9 @@
 // GetGuiResources answers 0 under Wine).
 #include <windows.h>
 
-#include <cmath>
-#include <cstdio>
 #include <ostream>
 
-#include "tests/support/Win.h"
+#include "tests/win/desktop_support.h"
 #include "tools/GdiCount.h"
 #include "ui/uAboutForm.h"
 #include "ui/uDownloaderForm.h"
@@ -92,68 +90,16 @@ class WindowsTest : public WinCheckerTest, public ::testing::WithParamInterface<
   }
 };
 
-struct Control {
-  HWND hwnd, parent;
-  RECT rc;  // in the window's coordinates
-};
-
-std::vector<Control> VisibleControls(HWND top) {
-  std::pair<HWND, std::vector<Control>> found{top, {}};
-  EnumChildWindows(
-      top,
-      [](HWND w, LPARAM lp) {
-        auto& out = *reinterpret_cast<std::pair<HWND, std::vector<Control>>*>(lp);
-        RECT rc;
-        GetWindowRect(w, &rc);
-        MapWindowPoints(nullptr, out.first, reinterpret_cast<POINT*>(&rc), 2);
-        if (IsWindowVisible(w)) out.second.push_back({w, GetParent(w), rc});
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found.second;
-}
-
-std::string Name(HWND w) {
-  wchar_t cls[64] = {}, text[64] = {};
-  GetClassNameW(w, cls, 64);
-  GetWindowTextW(w, text, 64);
-  return Narrow(cls) + " \"" + Narrow(text) + "\"";
-}
-
 TEST_P(WindowsTest, ControlsLieInsideWithoutOverlapAndKeepTheirPlacesAt144Dpi) {
-  std::vector<Control> at96;
-  for (int dpi : {96, 144}) {
-    SCOPED_TRACE(dpi);
-    SetDpiOverride(dpi);
-    auto w = Open();
-    RECT client;
-    GetClientRect(w->Handle(), &client);
-    const auto controls = VisibleControls(w->Handle());
-    ASSERT_FALSE(controls.empty());
-    for (size_t i = 0; i < controls.size(); ++i) {
-      const Control& c = controls[i];
-      RECT inside;
-      IntersectRect(&inside, &c.rc, &client);
-      EXPECT_TRUE(EqualRect(&inside, &c.rc)) << Name(c.hwnd) << " runs off the window";
-      for (size_t j = i + 1; j < controls.size(); ++j) {
-        RECT both;
-        if (controls[j].parent == c.parent && IntersectRect(&both, &c.rc, &controls[j].rc))
-          ADD_FAILURE() << Name(c.hwnd) << " overlaps " << Name(controls[j].hwnd);
-      }
-    }
-    if (dpi == 96) {
-      at96 = controls;
-    } else {
-      ASSERT_EQ(controls.size(), at96.size());
-      for (size_t i = 0; i < controls.size(); ++i) {
-        const RECT &a = at96[i].rc, &b = controls[i].rc;
-        EXPECT_TRUE(std::abs(b.left - a.left * 3 / 2) <= 2 && std::abs(b.top - a.top * 3 / 2) <= 2 &&
-                    std::abs((b.right - b.left) - (a.right - a.left) * 3 / 2) <= 3 + (a.right - a.left) / 8)
-            << Name(controls[i].hwnd) << " moved";
-      }
-    }
-    Close(std::move(w));
-  }
+  auto w = Open();
+  const Shape at96 = ShapeOf(*w);
+  ASSERT_FALSE(at96.controls.empty());
+  EXPECT_EQ(Compare(at96, at96, 96), "");
+  Close(std::move(w));
+  SetDpiOverride(144);
+  w = Open();
+  EXPECT_EQ(Compare(at96, ShapeOf(*w), 144), "");
+  Close(std::move(w));
 }
 
 struct Counts {
