@@ -148,12 +148,8 @@ TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
     SCOPED_TRACE(std::string("URL \"") + c.url + "\" base \"" + c.base + "\"");
     std::string protocol = "x", user = "x", password = "x", host = "x", port = "x", path = c.base;
     ParseURL(c.url, protocol, user, password, host, port, path);
-    EXPECT_EQ(protocol, c.protocol);
-    EXPECT_EQ(user, c.user);
-    EXPECT_EQ(password, c.password);
-    EXPECT_EQ(host, c.host);
-    EXPECT_EQ(port, c.port);
-    EXPECT_EQ(path, c.path.value_or(path));
+    EXPECT_EQ((std::vector<std::string>{protocol, user, password, host, port, path}),
+              (std::vector<std::string>{c.protocol, c.user, c.password, c.host, c.port, c.path.value_or(path)}));
 
     New(kError);
     d->Port = 1234;
