@@ -37,8 +37,6 @@ TEST_F(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
   const std::string forum = std::string(build::kForumSite) + "/forum/";
   EXPECT_EQ((std::vector<std::string>{i.Title, i.Author, i.KeyLink, i.OpenLink, i.Forum, i.Replies}),
             (std::vector<std::string>{"\"Q\" <b> При", "Пetr", forum + "topic-12-1", forum + "topic-12-0-17", "News", "7"}));
-  EXPECT_EQ(Item(0).NewCount, 7) << "never read: every reply is new";
-  EXPECT_EQ(checker->UnreadCount, 1);
   EXPECT_EQ(checker->LastReply, text.substr(1)) << "kept undecoded, without the flag";
 }
 
@@ -66,15 +64,14 @@ TEST_F(Topics, ShortAndPlainBodiesReapplyOrKeepTheList) {
     const char* what;
     bool withPrevious;
     std::string body;
-    std::vector<std::string> titles;
     bool update;
   } cases[] = {
-      {"one byte 1 re-applies the list", true, "1", {"A", "B"}, true},
-      {"one byte 0 re-applies the list", true, "0", {"A", "B"}, false},
-      {"no bytes re-apply the list, flag 0", true, "", {"A", "B"}, false},
-      {"no bytes without a previous reply", false, "", {}, false},
-      {"plain text keeps everything", true, "plain text, not compressed", {"A", "B"}, true},
-      {"two bytes of garbage keep everything", true, "\xFF\xFF", {"A", "B"}, true},
+      {"one byte 1 re-applies the list", true, "1", true},
+      {"one byte 0 re-applies the list", true, "0", false},
+      {"no bytes re-apply the list, flag 0", true, "", false},
+      {"no bytes without a previous reply", false, "", false},
+      {"plain text keeps everything", true, "plain text, not compressed", true},
+      {"two bytes of garbage keep everything", true, "\xFF\xFF", true},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
@@ -84,7 +81,7 @@ TEST_F(Topics, ShortAndPlainBodiesReapplyOrKeepTheList) {
     if (k.withPrevious) Apply(true, two);
     const std::string lastReply = checker->LastReply;
     checker->HandleReply(k.body);
-    EXPECT_EQ(Titles(), k.titles);
+    EXPECT_EQ(Titles(), (k.withPrevious ? std::vector<std::string>{"A", "B"} : std::vector<std::string>{}));
     EXPECT_EQ(checker->UpdateAvailable, k.update);
     EXPECT_EQ(checker->LastReply, lastReply);
     EXPECT_EQ(events.back(), "status 2");
