@@ -88,8 +88,7 @@ class NetRequest : public ::testing::Test {
 };
 
 struct UrlCase {
-  const char* url;
-  const char* base;
+  const char *url, *base;
   const char *protocol, *user, *password, *host, *port;
   std::optional<std::string> path;  // nullopt: not relied on
   int startPort;                    // the port of an accepted URL; -1: refused
