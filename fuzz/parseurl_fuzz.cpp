@@ -10,7 +10,6 @@ namespace {
 void Check(bool ok) {
   if (!ok) std::abort();
 }
-bool StartsWith(const std::string& s, const char* p) { return s.rfind(p, 0) == 0; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -34,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(protocol.empty() && host.empty() && path.empty());
     return 0;
   }
-  if (StartsWith(url, "./") || StartsWith(url, "../")) {
+  if (url.starts_with("./") || url.starts_with("../")) {
     // Relative: only a path, which ends with the URL's own last segment.
     Check(protocol.empty() && host.empty() && !path.empty());
     Check(path[0] == '/' || base.find('/') != std::string::npos);

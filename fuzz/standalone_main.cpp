@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
         if (e.is_regular_file()) files.push_back(e.path());
       std::sort(files.begin(), files.end());
       for (const auto& f : files) runs += RunFile(f);
-    } else if (!RunFile(p)) {
+    } else if (RunFile(p)) {
+      ++runs;
+    } else {
       std::fprintf(stderr, "cannot read %s\n", argv[i]);
       return 2;
     }

@@ -32,6 +32,15 @@ namespace zelt::fake {
 
 using namespace std::chrono_literals;
 
+// Names as the program keeps them (cp1251 on Windows) to paths and back.
+#ifdef _WIN32
+inline std::filesystem::path PathOf(const std::string& name) { return Widen(name); }
+inline std::string NameOf(const std::filesystem::path& path) { return Narrow(path.wstring()); }
+#else
+inline std::filesystem::path PathOf(const std::string& name) { return name; }
+inline std::string NameOf(const std::filesystem::path& path) { return path.string(); }
+#endif
+
 // A GUI thread that is the test's own: posted and sent tasks wait until the
 // test runs them. Send from another thread blocks until then.
 class GuiQueue final : public IGuiQueue {
@@ -148,11 +157,7 @@ class Registry final : public IRegistry {
   bool WriteString(const std::string& key, const std::string& name, const std::wstring& value, bool create) override {
     ++Calls;
     if (!Keys.count(key) && !(create && Keys.insert(key).second)) return false;
-#ifdef _WIN32
-    Values[key + "\\" + name] = Narrow(value);
-#else
-    Values[key + "\\" + name] = std::filesystem::path(value).string();
-#endif
+    Values[key + "\\" + name] = NameOf(value);
     return true;
   }
   bool DeleteValue(const std::string& key, const std::string& name) override {
@@ -420,13 +425,8 @@ class TempDir {
   explicit TempDir(const std::string& name = "zelt-test") {
     std::random_device rd;
     const std::string unique = name + "-" + std::to_string(rd()) + std::to_string(rd());
-#ifdef _WIN32
-    dir_ = std::filesystem::temp_directory_path() / Widen(unique);
-    path_ = Narrow(dir_.wstring()) + "\\";
-#else
-    dir_ = std::filesystem::temp_directory_path() / unique;
-    path_ = dir_.string() + "/";
-#endif
+    dir_ = std::filesystem::temp_directory_path() / PathOf(unique);
+    path_ = NameOf(dir_) + static_cast<char>(std::filesystem::path::preferred_separator);
     std::filesystem::create_directories(dir_);
   }
   ~TempDir() {
@@ -436,13 +436,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const {
-#ifdef _WIN32
-    return dir_ / Widen(name);
-#else
-    return dir_ / name;
-#endif
-  }
+  std::filesystem::path operator/(const std::string& name) const { return dir_ / PathOf(name); }
 
  private:
   std::filesystem::path dir_;
