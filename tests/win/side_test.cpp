@@ -38,9 +38,7 @@ class Side : public WinCheckerTest {
     d.SoundNewMessages = "C:\\a\\one.ogg";
     d.SoundNewVersion = "C:\\a\\two.ogg";
     d.SoundError = "C:\\a\\three.ogg";
-    d.Favorites.Add(kA);
-    d.Favorites.Add(kB);
-    d.Favorites.Add(kC);
+    for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
     d.TotalOutBytes = 1000;
     WriteData(d);
     return Make();

@@ -28,8 +28,11 @@ class Update : public WinCheckerTest {
     Make();
     Serve({.body = kRtf}, {.body = std::string(5000, 's')}, {.body = std::string(700, 'p')});
   }
-  // The description, the setup and the patch; earlier replies and requests forgotten.
+  // The description, the setup and the patch, once the window before and its
+  // requests have ended; earlier replies and requests forgotten.
   void Serve(const Reply& description, const Reply& setup, const Reply& patch) {
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
     http.Reset();
     http.Serve(kUpdateInfoPath, description);
     http.Serve(kUpdateSetupPath, setup);
@@ -75,11 +78,9 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
   std::sort(order.begin(), order.end());
   do {
     SCOPED_TRACE(order[0] + " " + order[1] + " " + order[2]);
-    info.reset();
-    ASSERT_TRUE(WaitIdle());
-    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     Serve({.body = kRtf, .holdAt = Step::Send}, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send},
           {.body = std::string(2048, 'p'), .holdAt = Step::Send});
+    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     info = std::make_unique<TUpdateInfo>(nullptr, Env());
     for (int i = 0; i < 3; ++i) {
       ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
@@ -123,8 +124,6 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offer);
-    info.reset();
-    ASSERT_TRUE(WaitIdle());
     Serve(c.description, c.setup, c.patch);
     TUpdateEnv env = Env();
     env.BaseUrl = c.url;
