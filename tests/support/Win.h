@@ -85,6 +85,13 @@ inline std::vector<HWND> Children(HWND parent) {
   return all;
 }
 
+// A point inside a list's row, on its text.
+inline POINT RowPoint(HWND list, int row) {
+  RECT rc{LVIR_LABEL};
+  SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rc));
+  return POINT{rc.left + 10, (rc.top + rc.bottom) / 2};
+}
+
 // Each row of a list as the cells of `columns` joined by "|"; column -1
 // is the row's picture.
 inline std::vector<std::string> ListRows(TListView& list, std::initializer_list<int> columns) {

@@ -21,12 +21,6 @@ const std::vector<Topic> kTopics = {
 using Main = MainWindowTest;
 using Reply_ = fake::Reply;
 
-POINT RowPoint(HWND list, int row) {
-  RECT rc{LVIR_LABEL};
-  SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rc));
-  return POINT{rc.left + 10, (rc.top + rc.bottom) / 2};
-}
-
 TEST_F(Main, ARepliesTopicsBecomeRowsAndTheCounterShowsTheUnread) {
   Checker->MarkRead(ForumBaseUrl() + "t103-1", "2");
   Reply(false, kTopics);

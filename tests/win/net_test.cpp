@@ -40,6 +40,7 @@ class Net : public ::testing::Test {
 
   // One request; its events (other than progress) once it has ended.
   std::vector<std::string> Fetch(const std::string& url, const std::function<void(HTTPDownload&)>& more = nullptr) {
+    events.clear();
     auto d = std::make_unique<HTTPDownload>(wininet, app);
     d->UserAgent = "Zelt Rarazovo 0.4";
     d->OnError = [&](HTTPDownload&, uint16_t code) { Add("Error " + std::to_string(code)); };
@@ -108,7 +109,6 @@ TEST_F(Net, FailuresAndBodiesWithoutALength) {
   Control("script", R"({"path": "/nolength", "replies": [{"raw_text": "abcde", "content_length": false}]})");
   EXPECT_EQ(Fetch(Local("/nolength")), (std::vector<std::string>{"Size -1", "Downloaded 5"}));
   EXPECT_EQ(lastProgress, "5/-1");
-  events.clear();
   // TLS spoken to a plain server fails in WinInet: its own code is reported.
   const auto refused = Fetch("https://127.0.0.1:" + servers[0].Value("port") + "/x");
   ASSERT_EQ(refused.size(), 1u);
@@ -161,15 +161,12 @@ TEST_F(Net, OverTlsOnlyATrustedCertificateForTheNameDownloads) {
     std::vector<std::string> codes;
   } faults[] = {{"unknown", {"Error 12045", "Error 12057"}}, {"wrongname", {"Error 12038"}}};
   for (const auto& f : faults) {
-    events.clear();
     const auto got = Fetch(url(f.server, "files.zip"));
     ASSERT_EQ(got.size(), 1u) << f.server << ": " << ::testing::PrintToString(got);
     EXPECT_NE(std::find(f.codes.begin(), f.codes.end(), got[0]), f.codes.end()) << got[0];
   }
   // A redirect is the answer, not followed, let alone to plain http.
-  events.clear();
   EXPECT_EQ(Fetch(url("plain", "files.zip")).size(), 2u) << "the plain server answers";
-  events.clear();
   EXPECT_EQ(Fetch(url("good", "redirect-to-http")), std::vector<std::string>{"Error 12003"});
 }
 

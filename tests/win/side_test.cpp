@@ -38,9 +38,7 @@ class Side : public WinCheckerTest {
     d.SoundNewMessages = "C:\\a\\one.ogg";
     d.SoundNewVersion = "C:\\a\\two.ogg";
     d.SoundError = "C:\\a\\three.ogg";
-    d.Favorites.Add(kA);
-    d.Favorites.Add(kB);
-    d.Favorites.Add(kC);
+    for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
     d.TotalOutBytes = 1000;
     WriteData(d);
     return Make();
@@ -54,9 +52,8 @@ class Side : public WinCheckerTest {
   }
   void DoubleClickRow(TListView& list, int row) {
     list.Select(row);
-    RECT rc{LVIR_BOUNDS};
-    SendMessageW(list.Handle(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rc));
-    SendMessageW(list.Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(rc.left + 5, (rc.top + rc.bottom) / 2));
+    const POINT p = RowPoint(list.Handle(), row);
+    SendMessageW(list.Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(p.x, p.y));
     app->ProcessMessages();
   }
   // Each row as "title|forum|its entry's number".

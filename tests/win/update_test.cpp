@@ -26,9 +26,17 @@ class Update : public WinCheckerTest {
  protected:
   void SetUp() override {
     Make();
-    http.Serve(kUpdateInfoPath, {.body = kRtf});
-    http.Serve(kUpdateSetupPath, {.body = std::string(5000, 's')});
-    http.Serve(kUpdatePatchPath, {.body = std::string(700, 'p')});
+    Serve({.body = kRtf}, {.body = std::string(5000, 's')}, {.body = std::string(700, 'p')});
+  }
+  // The description, the setup and the patch, once the window before and its
+  // requests have ended; earlier replies and requests forgotten.
+  void Serve(const Reply& description, const Reply& setup, const Reply& patch) {
+    info.reset();
+    ASSERT_TRUE(WaitIdle());
+    http.Reset();
+    http.Serve(kUpdateInfoPath, description);
+    http.Serve(kUpdateSetupPath, setup);
+    http.Serve(kUpdatePatchPath, patch);
   }
   void TearDown() override {
     http.Release();
@@ -70,13 +78,9 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
   std::sort(order.begin(), order.end());
   do {
     SCOPED_TRACE(order[0] + " " + order[1] + " " + order[2]);
-    info.reset();
-    ASSERT_TRUE(WaitIdle());
-    http.Reset();
+    Serve({.body = kRtf, .holdAt = Step::Send}, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send},
+          {.body = std::string(2048, 'p'), .holdAt = Step::Send});
     checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
-    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = Step::Send});
-    http.Serve(kUpdateSetupPath, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send});
-    http.Serve(kUpdatePatchPath, {.body = std::string(2048, 'p'), .holdAt = Step::Send});
     info = std::make_unique<TUpdateInfo>(nullptr, Env());
     for (int i = 0; i < 3; ++i) {
       ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
@@ -120,11 +124,7 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offer);
-    info.reset();
-    ASSERT_TRUE(WaitIdle());
-    http.Serve(kUpdateInfoPath, c.description);
-    http.Serve(kUpdateSetupPath, c.setup);
-    http.Serve(kUpdatePatchPath, c.patch);
+    Serve(c.description, c.setup, c.patch);
     TUpdateEnv env = Env();
     env.BaseUrl = c.url;
     info = std::make_unique<TUpdateInfo>(nullptr, env);
@@ -138,10 +138,7 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
 
 TEST_F(Update, ClosingTheWindowDropsEveryLaterAnswer) {
   for (Step hold : {Step::Send, Step::None}) {
-    http.Reset();
-    http.Serve(kUpdateInfoPath, {.body = kRtf, .holdAt = hold});
-    http.Serve(kUpdateSetupPath, {.body = "s", .holdAt = Step::Send});
-    http.Serve(kUpdatePatchPath, {.body = "p", .holdAt = Step::Send});
+    Serve({.body = kRtf, .holdAt = hold}, {.body = "s", .holdAt = Step::Send}, {.body = "p", .holdAt = Step::Send});
     info = std::make_unique<TUpdateInfo>(nullptr, Env());
     // Closed while all three wait, or once the description has arrived on its
     // thread but before the GUI thread applied it.

@@ -5,135 +5,94 @@
 // GetGuiResources answers 0 under Wine).
 #include <windows.h>
 
-#include <ostream>
+#include <map>
+#include <vector>
 
 #include "tests/win/desktop_support.h"
 #include "tools/GdiCount.h"
-#include "ui/uAboutForm.h"
-#include "ui/uDownloaderForm.h"
-#include "ui/uFavoritesForm.h"
-#include "ui/uSettingsForm.h"
-#include "ui/uSoundsForm.h"
-#include "ui/uTrafInfo.h"
 #include "ui/uUpdateInfo.h"
 
 namespace zelt::fake {
 namespace {
 
-class WindowsTest : public WinCheckerTest, public ::testing::WithParamInterface<const char*> {
+class WindowsTest : public DesktopTest {
  protected:
   void SetUp() override {
-    TChecker& c = Make();
-    c.Favorites.Add("Тема A\x11Форум\x11http://127.0.0.1/forum/a-0-17\x11");
-    c.SoundNewMessages = "C:\\Sounds\\Сообщение.ogg";
-    Serve();
+    DesktopTest::SetUp();
+    Fill();
   }
-  void Serve() {
+  // What the windows show: topics, a favourite, a sound, the update files
+  // (the patch held halfway, so its window is painted mid-download).
+  void Fill() {
+    if (Checker->Favorites.Empty()) Checker->Favorites.Add("Тема A\x11Форум\x11http://127.0.0.1/forum/a-0-17\x11");
+    Checker->SoundNewMessages = "C:\\Sounds\\Сообщение.ogg";
+    Checker->Tag = 0;  // the patch, not the full setup
+    Checker->ResetTraffic();  // the same counters, so the same label widths, at each start
+    Reply(true, {{"Поезд в Крым", "t1", "Путешествия", "9", "Иван"}, {"Дача", "t2", "Дом", "2", "Ольга"}});
     http.Reset();
+    http.SetDefault({.failAt = Step::OpenRequest});  // only the files below answer
     http.Serve(kUpdateInfoPath, {.body = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0\\b Новая\\b0 версия\\par}"});
     http.Serve(kUpdateSetupPath, {.body = std::string(3000, 's')});
     http.Serve(kUpdatePatchPath, {.body = std::string(10000, 'p'), .holdAt = Step::Read, .after = 4096});
   }
-  TUpdateEnv Env() { return TUpdateEnv{*checker, http, *app, "http://update.test", [] {}, [] {}}; }
-
-  // Opens the window of the case as the program shows it.
-  std::unique_ptr<TForm> Open() {
-    const std::string kind = GetParam();
-    const HWND owner = app->Handle();
-    std::unique_ptr<TForm> w;
-    if (kind == "main") {
-      auto m = std::make_unique<TMainForm>(*app, [this] { return Ports(); });
-      Checker->HandleReply(CompressedBody(ReplyText(true, {{"Поезд в Крым", "t1", "Путешествия", "9", "Иван"},
-                                                          {"Дача", "t2", "Дом", "2", "Ольга"}})));
-      m->ShowMain(true);
-      w = std::move(m);
-    } else if (kind == "popup") {
-      auto p = std::make_unique<TInfoForm>(owner);
-      p->SetMessage("3 тем обновлено");
-      p->SetUpdateAvailable(true);
-      w = std::move(p);
-    } else if (kind == "traffic") {
-      auto t = std::make_unique<TTrafInfo>(owner);
-      t->Refresh();
-      w = std::move(t);
-    } else if (kind == "settings") {
-      w = std::make_unique<TSettingsForm>(owner, *checker);
-    } else if (kind == "sounds") {
-      w = std::make_unique<TSoundsForm>(owner, *checker);
-    } else if (kind == "favorites") {
-      w = std::make_unique<TFavoritesForm>(owner, *checker);
-    } else if (kind == "about") {
-      w = std::make_unique<TAboutForm>(owner);
-    } else if (kind == "update_info") {
-      auto u = std::make_unique<TUpdateInfo>(owner, Env());
-      EXPECT_TRUE(PumpUntil(*app, [&] { return u->Answers() == 3; }));
-      w = std::move(u);
-    } else {
-      checker->Tag = 0;  // the patch, painted halfway
-      w = std::make_unique<TDownloaderForm>(owner, Env());
-      EXPECT_TRUE(PumpUntil(*app, [&] { return http.Held(kUpdatePatchPath); }));
-    }
-    if (kind != "main") w->Show(true);
-    RedrawWindow(w->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    app->ProcessMessages();
-    return w;
-  }
-  void Close(std::unique_ptr<TForm> w) {
+  // Each window once its requests have answered; the held patch is let go
+  // only after its window closed, so no patch is ever started.
+  void Walk(const std::function<void(const std::string& name, TForm& form)>& check) {
+    ForEachWindow([&](const std::string& name, TForm& form) {
+      auto* u = dynamic_cast<TUpdateInfo*>(&form);
+      EXPECT_TRUE(!u || PumpUntil(*app, [&] { return u->Answers() == 3; })) << name;
+      EXPECT_TRUE(name != "download" || PumpUntil(*app, [&] { return http.Held(kUpdatePatchPath); }));
+      RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      app->ProcessMessages();
+      check(name, form);
+    });
     http.Release();
     EXPECT_TRUE(WaitIdle());
-    SendMessageW(w->Handle(), WM_CLOSE, 0, 0);
-    w.reset();
-    Serve();
-    MSG msg;  // the main window ends the message loop it would run in
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-      if (msg.message != WM_QUIT) DispatchMessageW(&msg);
+  }
+  // The program ended (the main window ends the message loop it would run
+  // in) and, unless `again` is false, started anew.
+  void Restart(bool again = true) {
+    MainWindowTest::TearDown();
+    if (!again) return;
+    DesktopTest::SetUp();
+    Fill();
   }
 };
 
-TEST_P(WindowsTest, ControlsLieInsideWithoutOverlapAndKeepTheirPlacesAt144Dpi) {
-  auto w = Open();
-  const Shape at96 = ShapeOf(*w);
-  ASSERT_FALSE(at96.controls.empty());
-  EXPECT_EQ(Compare(at96, at96, 96), "");
-  Close(std::move(w));
+TEST_F(WindowsTest, ControlsLieInsideWithoutOverlapAndKeepTheirPlacesAt144Dpi) {
+  std::map<std::string, Shape> at96;
+  Walk([&](const std::string& name, TForm& form) {
+    const Shape& s = at96[name] = ShapeOf(form);
+    EXPECT_FALSE(s.controls.empty()) << name;
+    EXPECT_EQ(Compare(s, s, 96), "") << name;
+  });
+  EXPECT_EQ(at96.size(), 9u);
   SetDpiOverride(144);
-  w = Open();
-  EXPECT_EQ(Compare(at96, ShapeOf(*w), 144), "");
-  Close(std::move(w));
+  Restart();
+  Walk([&](const std::string& name, TForm& form) { EXPECT_EQ(Compare(at96.at(name), ShapeOf(form), 144), "") << name; });
 }
 
-struct Counts {
-  gdicount::GdiCounts gdi;
-  int windows = 0;
-  bool operator==(const Counts&) const = default;
-};
-void PrintTo(const Counts& c, std::ostream* os) {
-  *os << "windows " << c.windows << ", dc " << c.gdi.dc << ", bitmap " << c.gdi.bitmap << ", brush " << c.gdi.brush
-      << ", font " << c.gdi.font << ", pen " << c.gdi.pen << ", region " << c.gdi.region << ", other "
-      << c.gdi.other;
+// The process's windows, then its GDI objects by kind.
+std::vector<int> Counts() {
+  const gdicount::GdiCounts g = gdicount::OwnGdiCounts();
+  return {gdicount::OwnWindowCount(), g.valid, g.dc, g.region, g.bitmap, g.palette, g.font, g.brush, g.pen, g.other};
 }
 
-// Opened and closed once first, so what is made once per process (the
-// interface font, the system's DC cache, the common controls' own objects)
-// exists before counting; then five more times.
-TEST_P(WindowsTest, ClosingGivesBackEveryWindowAndGdiObject) {
-  Close(Open());
-  app->ProcessMessages();
-  const Counts before{gdicount::OwnGdiCounts(), gdicount::OwnWindowCount()};
-  ASSERT_TRUE(before.gdi.valid) << "the GDI handle table cannot be read";
+// Every window opened and closed once first, so what is made once per
+// process (the interface font, the system's DC cache, the common controls'
+// own objects) exists before counting; then five more times.
+TEST_F(WindowsTest, ClosingGivesBackEveryWindowAndGdiObject) {
+  Walk([](const std::string&, TForm&) {});
+  Restart(false);
+  const std::vector<int> before = Counts();
+  ASSERT_EQ(before[1], 1) << "the GDI handle table cannot be read";
   for (int i = 0; i < 5; ++i) {
-    auto w = Open();
-    EXPECT_GT(gdicount::OwnWindowCount(), before.windows);
-    Close(std::move(w));
+    Restart();
+    Walk([&](const std::string& name, TForm&) { EXPECT_GT(gdicount::OwnWindowCount(), before[0]) << name; });
+    Restart(false);
   }
-  app->ProcessMessages();
-  EXPECT_EQ((Counts{gdicount::OwnGdiCounts(), gdicount::OwnWindowCount()}), before);
+  EXPECT_EQ(Counts(), before) << "windows, valid, dc, region, bitmap, palette, font, brush, pen, other";
 }
-
-INSTANTIATE_TEST_SUITE_P(Each, WindowsTest,
-                         ::testing::Values("main", "popup", "traffic", "settings", "sounds", "favorites", "about",
-                                           "update_info", "download"),
-                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace zelt::fake
