@@ -169,8 +169,15 @@ def linux_figures(pid):
 
     def kb(key):
         return int(status.get(key, "0 kB").split()[0])
-    return {"rss_anon_kb": kb("RssAnon"), "vm_rss_kb": kb("VmRSS"), "threads": int(status.get("Threads", 0)),
-            "fds": len(fds), "sockets": sockets, "cpu_ms": cpu_ms, "ctx_switches": switches}
+    return {"rss_anon_kb": kb("RssAnon"), "vm_rss_kb": kb("VmRSS"), "vm_hwm_kb": kb("VmHWM"),
+            "threads": int(status.get("Threads", 0)), "fds": len(fds), "sockets": sockets, "cpu_ms": cpu_ms,
+            "ctx_switches": switches}
+
+
+def reset_peak(pid):
+    """Starts the kernel's record of the process's peak resident memory (VmHWM) anew from now."""
+    with open(f"/proc/{pid}/clear_refs", "w") as f:
+        f.write("5")
 
 
 def port_free(port):
