@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "core/ReplyDecoding.h"
+
 namespace zelt::reference {
 
 inline const std::pair<const char*, char> kNamedEntities[] = {
@@ -59,6 +61,16 @@ inline std::string DecodeNumericRefs(std::string text) {
     text.replace(amp, semi - amp + 1, repl);
   }
   return text;
+}
+
+// Whether the linear decoders give for `input` what the literal ones give,
+// alone and one after the other as a reply is decoded.
+inline bool DecodesAsLiteral(const std::string& input) {
+  std::string fast = input, slow = input;
+  zelt::DecodeNamedEntities(fast);
+  DecodeNamedEntities(slow);
+  return fast == slow && zelt::DecodeNumericRefs(input) == DecodeNumericRefs(input) &&
+         zelt::DecodeNumericRefs(fast) == DecodeNumericRefs(slow);
 }
 
 }  // namespace zelt::reference

@@ -1,10 +1,11 @@
 // Texts as the program reads and shows them: inflation, named and numeric
-// references (the decode fuzzer's corpus holds them against the slow literal
-// decoders), numbers, sizes, dates and the compression figure.
+// references (against the slow literal decoders), numbers, sizes, dates and
+// the compression figure.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,21 @@ TEST(CoreText, NumericReferencesGiveCp1251Bytes) {
       {"&&#35;65;", "A"},                 {"no references", "no references"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(DecodeNumericRefs(in), out) << in;
+}
+
+// Inputs built from the pieces that interact: ampersands, hashes, semicolons,
+// entity names, digits of self-referring codes.
+TEST(CoreText, GeneratedInputsDecodeAsTheLiteralDecodersDo) {
+  static const std::vector<std::string> pieces = {
+      "&", "#", ";", "amp;", "quot;", "lt;", "nbsp;", "&amp;", "&#", "38", "35", "59", "65", "17", "1055", "0",
+      "x", "-", "+", "\x11", "&lt;", "&quot;", "&#38;", "&#35;", "999999999999", "sup1;", "&hellip;", " "};
+  std::mt19937 rng(20261205);
+  std::uniform_int_distribution<size_t> len(0, 24), pick(0, pieces.size() - 1);
+  for (int i = 0; i < 20000; ++i) {
+    std::string in;
+    for (size_t n = len(rng); n > 0; --n) in += pieces[pick(rng)];
+    ASSERT_TRUE(reference::DecodesAsLiteral(in)) << in;
+  }
 }
 
 TEST(CoreText, NumbersTakeASignAndLeadingDigitsAndSaturate) {

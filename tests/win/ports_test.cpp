@@ -148,7 +148,7 @@ TEST_F(WinFiles, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
     bool exists;
   } cases[] = {{path, true}, {cyrillic, true}, {folder / L"later.ogg", false}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.file.wstring()));
+    SCOPED_TRACE(NameOf(c.file));
     const std::string text = PathText(c.file.wstring());
     EXPECT_EQ(text.find('?'), std::string::npos) << text;
     const std::filesystem::path named = Widen(text);

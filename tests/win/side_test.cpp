@@ -326,7 +326,7 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
   ASSERT_EQ(seams.dialogs.size(), 3u);
   const TFileDialogRequest& r = seams.dialogs[0].request;
   EXPECT_EQ(r.Owner, f->Handle());
-  EXPECT_EQ(r.InitialDir, Narrow(c.ProgramDir().wstring()) + "sound\\");
+  EXPECT_EQ(r.InitialDir, NameOf(c.ProgramDir()) + "sound\\");
   EXPECT_EQ(r.Filters, (std::vector<std::pair<std::string, std::string>>{{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"},
                                                                         {"*.*", "*.*"}}));
   EXPECT_EQ(r.Flags, static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY));
@@ -340,7 +340,7 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
   EXPECT_EQ(cells(), (V{"новый.wav", "новый.wav", ""}));
   Click(*app, f->DefaultsButton().Handle());
   EXPECT_EQ(cells(), (V{"Сообщение.ogg", "Новая версия.ogg", "Ошибка.ogg"}));
-  EXPECT_EQ(c.SoundNewVersion, Narrow(c.ProgramDir().wstring()) + "Sounds\\Новая версия.ogg");
+  EXPECT_EQ(c.SoundNewVersion, NameOf(c.ProgramDir()) + "Sounds\\Новая версия.ogg");
   EXPECT_EQ(DataBytes(), bytes) << "data.dat gets them at the next save";
   // The release of an Esc that closed the file dialog is no Esc of its own.
   KeyUp(*app, f->List().Handle(), VK_ESCAPE);

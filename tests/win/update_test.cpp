@@ -243,7 +243,7 @@ TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
     http.Release();  // a stopped request goes on in the network; what it reads reaches nothing
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
-    EXPECT_EQ(std::filesystem::exists(sfx) ? ReadText(Narrow(sfx.wstring())) : "", end == Whole ? patch : "");
+    EXPECT_EQ(std::filesystem::exists(sfx) ? ReadText(NameOf(sfx)) : "", end == Whole ? patch : "");
     EXPECT_EQ(patchesRun, end == Whole ? 1 : 0);
     if (end == Whole) {
       EXPECT_EQ(download->CancelButton().Text(), "Завершено");
