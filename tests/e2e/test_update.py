@@ -72,7 +72,7 @@ def unix_path(windows):
 
 
 def reg_values(key):
-    """The key's values as {name: text} ({} when there is no key)."""
+    """The key's values as {name: text} ({} when there is no key); a number in hex."""
     lines = wine("reg", "query", key).stdout.decode("utf-8", "replace").splitlines()
     return dict(l.strip().split("    ", 2)[::2] for l in lines if l.startswith("    ") and "    REG_" in l)
 
@@ -167,9 +167,9 @@ class UpdateTest(E2ETestCase):
         entry = reg_values(UNINSTALL_KEY)
         self.assertEqual({k: entry.get(k) for k in ("DisplayVersion", "InstallLocation", "QuietUninstallString",
                                                      "NoModify")},
-                         {"DisplayVersion": "REG_SZ    0.4", "InstallLocation": "REG_SZ    " + installed,
-                          "QuietUninstallString": f'REG_SZ    "{installed}\\Uninstall.exe" /S',
-                          "NoModify": "REG_DWORD    0x1"})
+                         {"DisplayVersion": "0.4", "InstallLocation": installed,
+                          "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
+                          "NoModify": "0x1"})
         self.assertGreater(int(entry["EstimatedSize"].split()[-1], 16), 100)
         self.assertEqual(descriptor_changes(local + "\\Programs"), [])
         appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
@@ -248,7 +248,7 @@ class UpdateTest(E2ETestCase):
                   ("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")]
         found = lambda: [wine("reg", "query", k, *(["/v", v] if v else [])).returncode == 0 for k, v in values]
         self.assertEqual(found(), [True, True, True])
-        self.assertEqual(reg_values(values[2][0])["ZeltInformerA"], f'REG_SZ    "{installed}\\ZeltInformer.exe"')
+        self.assertEqual(reg_values(values[2][0])["ZeltInformerA"], f'"{installed}\\ZeltInformer.exe"')
         machine = os.path.join(work, "machine.reg")
         self.assertEqual(wine("reg", "export", "HKLM", machine, "/y").returncode, 0)
         with open(machine, "rb") as f:
