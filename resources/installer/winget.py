@@ -64,6 +64,10 @@ def main():
     with open(args.installer, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest().upper()
     os.makedirs(args.out, exist_ok=True)
+    # Only this version's manifests: the folder is submitted whole.
+    for name in os.listdir(args.out):
+        if name.endswith(".yaml"):
+            os.remove(os.path.join(args.out, name))
     for name, (kind, content) in manifests(args.version, args.publisher, sha256, args.url).items():
         schema = f"https://aka.ms/winget-manifest.{kind.lower()}.{MANIFEST_VERSION}.schema.json"
         text = f"# yaml-language-server: $schema={schema}\n\n" + yaml.safe_dump(
