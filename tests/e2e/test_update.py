@@ -253,19 +253,21 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(wine("reg", "export", "HKLM", machine, "/y").returncode, 0)
         with open(machine, "rb") as f:
             self.assertNotIn("zelt", f.read().decode("utf-16").lower())
-        # Installing over the running copy ends it first.
-        self.assertEqual(setup(), 0)
-        self.assertEqual(harness.here_count(), 0)
-        self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
-
-        # The silent uninstaller keeps data.dat, which a new install takes up
-        # again; /KEEPDATA=0 removes it and the folder.
-        # Its registry values go last.
+        # The silent uninstaller ends the running copy and keeps data.dat
+        # (its registry values go last); a new install takes the folder up
+        # again, ending a running copy first; /KEEPDATA=0 removes it all.
         uninstall = lambda *args: (wine(installed + "\\Uninstall.exe", "/S", *args),
                                    wait_until(lambda: found() == [False] * 3, 60, what="the uninstaller done"))
         uninstall()
+        self.assertEqual(harness.here_count(), 0)
         self.assertEqual((os.listdir(folder), os.path.exists(os.path.dirname(menu_entry))), (["data.dat"], False))
         self.assertEqual(setup(), 0)
+        again = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=wine_env(),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: harness.here_count() == 1, 60, what="the program started again")
+        self.assertEqual(setup(), 0)
+        self.assertEqual((again.wait(30), harness.here_count()), (0, 0))
+        self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         uninstall("/KEEPDATA=0")
         self.assertFalse(os.path.exists(folder))
 
