@@ -21,8 +21,8 @@ class TPlatform {
   TPlatform(const TPlatform&) = delete;
   TPlatform& operator=(const TPlatform&) = delete;
 
-  // The Checker's ports over WinInet, the registry, MCI and the local clock,
-  // for the program in its own folder.
+  // The Checker's ports over WinInet, the current user's registry values, MCI
+  // and the local clock, for the program in its own folder.
   CheckerPorts MakeCheckerPorts();
 
  private:

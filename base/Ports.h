@@ -35,7 +35,8 @@ class IPollTimer {
   virtual void SetOnTick(std::function<void()> tick) = 0;
 };
 
-// The two registry values the program keeps, under HKEY_LOCAL_MACHINE. Both
+// The two registry values the program keeps, the current user's own (under
+// HKEY_CURRENT_USER): they never reach another account. Both
 // hold the executable's path, so their text is the system's own (UTF-16 on
 // Windows), never cp1251: a folder named in any script must survive.
 class IRegistry {

@@ -21,8 +21,8 @@ inline constexpr char kScrambleKey[] = "583~916kR2";
 // unchanged. Applying it twice gives the input back.
 std::string ScramblePassword(const std::string& text);
 
-// HKEY_LOCAL_MACHINE keys and values.
-inline constexpr char kInstallKey[] = "SOFTWARE\\Zelt Rarazovo";
+// Keys and values under HKEY_CURRENT_USER.
+inline constexpr char kInstallKey[] = "Software\\Zelt Rarazovo";
 inline constexpr char kInstallValue[] = "Path";
 inline constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr char kRunValue[] = "ZeltInformerA";

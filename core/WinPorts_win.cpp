@@ -14,7 +14,7 @@ HKEY AsKey(void* root) { return static_cast<HKEY>(root); }
 
 }  // namespace
 
-WinRegistry::WinRegistry() : root_(HKEY_LOCAL_MACHINE) {}
+WinRegistry::WinRegistry() : root_(HKEY_CURRENT_USER) {}
 WinRegistry::WinRegistry(void* root) : root_(root) {}
 
 bool WinRegistry::WriteString(const std::string& key, const std::string& name, const std::wstring& value,

@@ -8,7 +8,8 @@
 
 namespace zelt {
 
-// Values under HKEY_LOCAL_MACHINE (or another root, for tests).
+// Values under HKEY_CURRENT_USER (or another root, for tests): the program
+// belongs to one user, and an unelevated program could not write elsewhere.
 class WinRegistry final : public IRegistry {
  public:
   WinRegistry();

@@ -40,11 +40,19 @@
 //   ZeltProbe stats TARGET                     figures of the window's process
 //   ZeltProbe serve                            read such commands from stdin,
 //                                              one per line, one answer line each
+// Security descriptors of files and folders (paths as hex of UTF-8), as SDDL
+// (owner, group, DACL):
+//   ZeltProbe sd <hexpath>...   print "SD <hexpath> <sddl>" each ("-" when unreadable)
+//   ZeltProbe sd-fresh <hexdir> print "FRESH dir <sddl>" and "FRESH file <sddl>" of a
+//                               folder and a file made there by plain CreateDirectoryW
+//                               and CreateFileW (default security), then removed
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 #include <psapi.h>
+#include <sddl.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -581,6 +589,41 @@ std::vector<std::string> Words(const std::string& line) {
   return out;
 }
 
+// --- security descriptors ---
+
+std::string Sddl(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd) !=
+      ERROR_SUCCESS)
+    return "-";
+  LPWSTR text = nullptr;
+  std::string out = "-";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr)) {
+    out.clear();
+    for (const wchar_t* c = text; *c; ++c) out += static_cast<char>(*c < 0x80 ? *c : '?');
+    LocalFree(text);
+  }
+  LocalFree(sd);
+  return out;
+}
+
+int SecurityDescriptors(const std::string& cmd, int argc, char** argv) {
+  if (cmd == "sd") {
+    for (int i = 2; i < argc; ++i) std::printf("SD %s %s\n", argv[i], Sddl(FromHex(argv[i])).c_str());
+    return 0;
+  }
+  const std::wstring dir = FromHex(argv[2]) + L"\\zelt-probe-fresh";
+  const std::wstring file = dir + L"\\file";
+  if (!CreateDirectoryW(dir.c_str(), nullptr)) return 1;
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  std::printf("FRESH dir %s\nFRESH file %s\n", Sddl(dir).c_str(), Sddl(file).c_str());
+  DeleteFileW(file.c_str());
+  RemoveDirectoryW(dir.c_str());
+  return h == INVALID_HANDLE_VALUE ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -597,6 +640,11 @@ int main(int argc, char** argv) {
     if (cmd == "ui-clickat" && argc > 4) rc = UiClickAt(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (cmd == "ui-boxes") rc = UiBoxes();
     if (cmd == "ui-okbox" && argc > 2) rc = UiOkBox(argv[2]);
+    std::fflush(stdout);
+    return rc;
+  }
+  if (cmd == "sd" || (cmd == "sd-fresh" && argc > 2)) {
+    const int rc = SecurityDescriptors(cmd, argc, argv);
     std::fflush(stdout);
     return rc;
   }

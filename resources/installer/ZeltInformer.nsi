@@ -1,48 +1,68 @@
-; The full setup: ZeltInformerSetup.exe installs the program, its sounds and
-; its help into a folder the user picks, adds a Start-menu entry and an
-; entry in "Programs and Features", and starts the program at the end when
-; asked. /S installs silently. The uninstaller ends a running copy, removes
-; what was installed and the program's registry values, and asks whether to
-; keep data.dat (kept when silent).
+; The full setup: ZeltInformerSetup.exe installs the program for the user who
+; runs it, without elevation: its files (program, sounds, help) into
+; %LOCALAPPDATA%\Programs\Zelt Rarazovo or another folder the user picks, a
+; Start-menu entry and an entry in "Programs and Features" for this user
+; only. Nothing is installed, written or registered for other accounts and no
+; access rights are changed: the folder is the user's own, so the program can
+; keep data.dat beside itself and take its updates there.
 ;
-; makensis -INPUTCHARSET UTF8 -DVERSION=0.4 -DSOURCE=<folder laid out as
-;   installed> -DFILES=<files.nsh> -DOUTFILE=<setup exe> ZeltInformer.nsi
+; Switches: /S installs silently; /D=FOLDER (last, unquoted) picks the folder.
+; A folder that is not empty and holds no earlier copy of the program (nor
+; the data.dat an uninstall kept) is refused (exit code 2), so nobody's files
+; are mixed with ours. A running earlier copy is ended first, then replaced.
+; The uninstaller ends a running copy, removes what was installed and the
+; program's registry values, and asks whether to keep data.dat; silent (/S)
+; it keeps it, unless /KEEPDATA=0 says to remove it and the folder.
+;
+; makensis -INPUTCHARSET UTF8 -DVERSION=0.4 -DVERSION_DOTS=0.4.0.0
+;   -DPUBLISHER=... -DFILES=<files.nsh> -DICON=<ico> -DOUTFILE=<setup exe>
+;   -DUNINSTALLER_COPY=<path> [-DSIGN=<signing command>] ZeltInformer.nsi
 ; files.nsh (made by the build) defines the macros InstallFiles and
-; RemoveFiles for exactly the files the build installs.
+; RemoveFiles for exactly the files the build installs. SIGN, when given,
+; is run on the installer and the uninstaller (the file name follows it);
+; the uninstaller as packed is also left at UNINSTALLER_COPY.
 
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
-RequestExecutionLevel admin
+RequestExecutionLevel user
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 
 !define PRODUCT "Zelt Rarazovo"
 !define EXE "ZeltInformer.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-!define APP_KEY "SOFTWARE\${PRODUCT}"
+!define APP_KEY "Software\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+
+!ifdef SIGN
+  !finalize '${SIGN} "%1"' = 0
+  !uninstfinalize '${SIGN} --copy-to "${UNINSTALLER_COPY}" "%1"' = 0
+!else
+  !uninstfinalize 'cp "%1" "${UNINSTALLER_COPY}"' = 0
+!endif
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\${PRODUCT}"
-InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+InstallDirRegKey HKCU "${UNINST_KEY}" "InstallLocation"
 VIProductVersion "${VERSION_DOTS}"
 VIAddVersionKey /LANG=1049 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1049 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1049 "FileDescription" "${PRODUCT} ${VERSION}"
 VIAddVersionKey /LANG=1049 "FileVersion" "${VERSION_DOTS}"
-VIAddVersionKey /LANG=1049 "LegalCopyright" "${PRODUCT}"
+VIAddVersionKey /LANG=1049 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1049 "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
-; Started by the shell, with the user's own rights rather than the
-; installer's: a program started from here would run elevated.
-!define MUI_FINISHPAGE_RUN
-!define MUI_FINISHPAGE_RUN_FUNCTION RunAsUser
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; The installer runs with the user's own rights, so the program it starts does too.
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -77,44 +97,81 @@ FunctionEnd
 !insertmacro EndRunningCopy ""
 !insertmacro EndRunningCopy "un."
 
-Function RunAsUser
-  Exec '"$WINDIR\explorer.exe" "$INSTDIR\${EXE}"'
+; $0: 1 when $INSTDIR may take the program: it does not exist, is empty, or
+; holds an earlier copy (which this install replaces), or the data.dat an
+; uninstall kept (which this install takes up again).
+Function FolderFits
+  StrCpy $0 1
+  IfFileExists "$INSTDIR\${EXE}" fits
+  IfFileExists "$INSTDIR\data.dat" fits
+  FindFirst $1 $2 "$INSTDIR\*"
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
+      StrCpy $0 0
+      ${Break}
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+fits:
+FunctionEnd
+
+; The folder page's check: the user picks another folder.
+Function CheckFolder
+  Call FolderFits
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Папка $INSTDIR не пуста. Выберите пустую папку или папку, в которой уже установлена программа ${PRODUCT}."
+    Abort
+  ${EndIf}
 FunctionEnd
 
 Section "Install"
-  SetShellVarContext all
+  ; A silent install has no folder page: the same check ends it.
+  Call FolderFits
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "Папка $INSTDIR не пуста. Выберите пустую папку или папку, в которой уже установлена программа ${PRODUCT}." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
   Call EndRunningCopy
   SetOutPath "$INSTDIR"
   !insertmacro InstallFiles
   WriteUninstaller "$INSTDIR\Uninstall.exe"
-  ; The program keeps data.dat beside itself and fetches its updates there,
-  ; running with the rights of whoever uses it: the folder's users may
-  ; change it, or every save and every update would be refused.
-  nsExec::Exec 'icacls "$INSTDIR" /grant *S-1-5-32-545:(OI)(CI)M /T /Q'
-  Pop $0
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${EXE}"
 
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\${EXE}"
-  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\${EXE}"
+  WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
+  ; In KiB, as "Programs and Features" shows it.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKCU "${UNINST_KEY}" "EstimatedSize" $0
 SectionEnd
 
 Section "Uninstall"
-  SetShellVarContext all
   Call un.EndRunningCopy
   !insertmacro RemoveFiles
   Delete "$INSTDIR\Uninstall.exe"
-  ; data.dat holds the user's settings, read marks and favourites.
-  MessageBox MB_YESNO|MB_ICONQUESTION \
-    "Сохранить файл data.dat с настройками, отметками о прочтении и избранными темами?" \
-    /SD IDYES IDYES keep
+  ; data.dat holds the user's settings, read marks and favourites: kept
+  ; unless the user says no, or /KEEPDATA=0 asks a silent uninstall to remove it.
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/KEEPDATA=" $1
+  ${If} ${Errors}
+    MessageBox MB_YESNO|MB_ICONQUESTION \
+      "Сохранить файл data.dat с настройками, отметками о прочтении и избранными темами?" \
+      /SD IDYES IDYES keep
+  ${ElseIf} $1 != "0"
+    Goto keep
+  ${EndIf}
   Delete "$INSTDIR\data.dat"
   Delete "$INSTDIR\data.dat.tmp"
 keep:
@@ -123,8 +180,8 @@ keep:
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
 
-  DeleteRegValue HKLM "${APP_KEY}" "Path"
-  DeleteRegKey /ifempty HKLM "${APP_KEY}"
-  DeleteRegValue HKLM "${RUN_KEY}" "ZeltInformerA"
-  DeleteRegKey HKLM "${UNINST_KEY}"
+  DeleteRegValue HKCU "${APP_KEY}" "Path"
+  DeleteRegKey /ifempty HKCU "${APP_KEY}"
+  DeleteRegValue HKCU "${RUN_KEY}" "ZeltInformerA"
+  DeleteRegKey HKCU "${UNINST_KEY}"
 SectionEnd

@@ -2,8 +2,10 @@
 0.4 installer goes silently into a fresh prefix; the 0.5 patch that the same
 build makes from the same libraries (target next_packages), signed by
 scripts/sign-update with the build's key; the installed program takes it from its popup and comes
-back as 0.5 with its data.dat intact, or refuses each broken package; the
-uninstaller cleans up. Also the help on F1 (a cancelled download is a window test)."""
+back as 0.5 with its data.dat intact, or refuses each broken package. The
+install is the user's own: the local programs folder, values under
+HKEY_CURRENT_USER only, no access rights changed; the uninstaller cleans up.
+Also the help on F1 (a cancelled download is a window test)."""
 
 import base64
 import hashlib
@@ -11,6 +13,8 @@ import os
 import shutil
 import subprocess
 import zipfile
+
+import yaml
 
 import datfile
 import harness
@@ -20,8 +24,8 @@ NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
 PATCH_MARKER = os.path.join(BUILD_DIR, "tools", "PatchMarker.exe")
-INSTALLED = "C:\\Program Files\\Zelt Rarazovo"
-UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
+UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
+WINGET_INSTALLER = os.path.join(BUILD_DIR, "packages", "winget", "ZeltRarazovo.Informer.installer.yaml")
 FAILED = "Произошла ошибка при загрузке."
 INFO_TITLE = "Информация об обновлении"
 DOWNLOAD_TITLE = "Загрузка обновления"
@@ -63,6 +67,31 @@ def wine(*args, timeout=120):
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
 
 
+def unix_path(windows):
+    return os.path.join(harness.PREFIX, "drive_c", *windows[3:].split("\\"))
+
+
+def reg_values(key):
+    """The key's values as {name: text} ({} when there is no key); a number in hex."""
+    lines = wine("reg", "query", key).stdout.decode("utf-8", "replace").splitlines()
+    return dict(l.strip().split("    ", 2)[::2] for l in lines if l.startswith("    ") and "    REG_" in l)
+
+
+def descriptor_changes(top):
+    """Paths from `top` down whose security descriptor is not the one a plain
+    CreateDirectory or CreateFile gives in the same folder."""
+    fresh, paths = {}, [top]
+    for folder, dirs, files in os.walk(unix_path(top)):
+        windows = top + folder[len(unix_path(top)):].replace("/", "\\")
+        paths += [windows + "\\" + n for n in dirs + files]
+    for parent in {p.rsplit("\\", 1)[0] for p in paths}:
+        out = harness.probe("sd-fresh", hexu(parent))[1].split()
+        fresh[parent] = {"dir": out[2], "file": out[5]}
+    actual = dict(l.split(" ")[1:] for l in harness.probe("sd", *map(hexu, paths))[1].splitlines())
+    return [(p, actual[hexu(p)]) for p in paths if actual[hexu(p)] == "-" or actual[hexu(p)] != fresh[
+        p.rsplit("\\", 1)[0]]["dir" if os.path.isdir(unix_path(p)) else "file"]]
+
+
 class UpdateTest(E2ETestCase):
     def use_fresh_prefix(self):
         prefix = os.path.join(BUILD_DIR, "e2e-install-prefix")
@@ -73,7 +102,6 @@ class UpdateTest(E2ETestCase):
         harness.PREFIX = prefix
         self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
                                  setattr(harness, "PREFIX", old)))
-        return os.path.join(prefix, "drive_c", "Program Files", "Zelt Rarazovo")
 
     def make_packages(self, work):
         """The 0.4 installer of this build; the 0.5 patch, signed, in a folder to serve."""
@@ -110,22 +138,49 @@ class UpdateTest(E2ETestCase):
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
         serve, wrong_signature = self.make_packages(work)
-        folder = self.use_fresh_prefix()
-        self.assertEqual(wine(os.path.join(work, "ZeltInformerSetup.exe"), "/S", timeout=180).returncode, 0)
+        self.use_fresh_prefix()
+        # Installed as winget would: its manifest's switches, the installer its hash names.
+        with open(WINGET_INSTALLER, encoding="utf-8") as f:
+            manifest = yaml.safe_load(f)
+        self.assertEqual(manifest["Installers"][0]["InstallerSha256"].lower(),
+                         sha(os.path.join(work, "ZeltInformerSetup.exe")))
+        switches = manifest["InstallerSwitches"]
+        setup = lambda *args: wine(os.path.join(work, "ZeltInformerSetup.exe"), switches["Silent"], *args,
+                                   timeout=180).returncode
+        local = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
+        # A folder holding someone else's files is refused whole.
+        foreign = local + "\\Записи"
+        os.makedirs(unix_path(foreign))
+        open(unix_path(foreign + "\\notes.txt"), "w").close()
+        self.assertEqual(setup(switches["InstallLocation"].replace("<INSTALLPATH>", foreign)), 2)
+        self.assertEqual((os.listdir(unix_path(foreign)), reg_values(UNINSTALL_KEY)), (["notes.txt"], {}))
+
+        self.assertEqual(setup(), 0)
+        installed = local + "\\Programs\\Zelt Rarazovo"
+        folder = unix_path(installed)
         exe = os.path.join(folder, "ZeltInformer.exe")
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         for name in ("Sounds/Сообщение.ogg", "Help/Zelt Rarazovo.chm", "Uninstall.exe"):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
-        self.assertIn("DisplayVersion    REG_SZ    0.4", wine("reg", "query", UNINSTALL_KEY).stdout.decode())
-        menu_entry = os.path.join(harness.PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu",
-                                  "Programs", "Zelt Rarazovo", "Zelt Rarazovo.lnk")
+        self.assertEqual(sha(os.path.join(folder, "Uninstall.exe")),
+                         sha(os.path.join(BUILD_DIR, "resources", "installer", "Uninstall.exe")))
+        entry = reg_values(UNINSTALL_KEY)
+        self.assertEqual({k: entry.get(k) for k in ("DisplayVersion", "InstallLocation", "QuietUninstallString",
+                                                     "NoModify")},
+                         {"DisplayVersion": "0.4", "InstallLocation": installed,
+                          "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
+                          "NoModify": "0x1"})
+        self.assertGreater(int(entry["EstimatedSize"].split()[-1], 16), 100)
+        self.assertEqual(descriptor_changes(local + "\\Programs"), [])
+        appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
+        menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
         self.assertTrue(os.path.isfile(menu_entry))
         with open(os.path.join(folder, "data.dat"), "wb") as f:
             f.write(DATA)
 
         server = self.server("--update-dir", serve)
         server.control("version", {"flag": "1", "latest_version": "0.5"})
-        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, INSTALLED + "\\ZeltInformer.exe"], env=wine_env(),
+        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=wine_env(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: old.poll() is None and old.kill())
         wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
@@ -188,18 +243,33 @@ class UpdateTest(E2ETestCase):
         self.assertEqual([n for n in os.listdir(folder) if n.startswith("sfx") or n.endswith((".new", ".old"))], [])
         self.assertEqual(boxes(), [])
 
-        # The uninstaller ends the running copy itself and keeps data.dat when silent.
-        values = [(UNINSTALL_KEY, None), ("HKLM\\SOFTWARE\\Zelt Rarazovo", "Path"),
-                  ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")]
+        # The user's own values, and nothing of ours for the whole machine.
+        values = [(UNINSTALL_KEY, None), ("HKCU\\Software\\Zelt Rarazovo", "Path"),
+                  ("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZeltInformerA")]
         found = lambda: [wine("reg", "query", k, *(["/v", v] if v else [])).returncode == 0 for k, v in values]
         self.assertEqual(found(), [True, True, True])
-        wine(INSTALLED + "\\Uninstall.exe", "/S")
-        wait_until(lambda: not os.path.exists(exe) and not os.path.exists(os.path.join(folder, "Uninstall.exe")),
-                   60, what="the program's files removed")
+        self.assertEqual(reg_values(values[2][0])["ZeltInformerA"], f'"{installed}\\ZeltInformer.exe"')
+        machine = os.path.join(work, "machine.reg")
+        self.assertEqual(wine("reg", "export", "HKLM", machine, "/y").returncode, 0)
+        with open(machine, "rb") as f:
+            self.assertNotIn("zelt", f.read().decode("utf-16").lower())
+        # The silent uninstaller ends the running copy and keeps data.dat
+        # (its registry values go last); a new install takes the folder up
+        # again, ending a running copy first; /KEEPDATA=0 removes it all.
+        uninstall = lambda *args: (wine(installed + "\\Uninstall.exe", "/S", *args),
+                                   wait_until(lambda: found() == [False] * 3, 60, what="the uninstaller done"))
+        uninstall()
         self.assertEqual(harness.here_count(), 0)
-        self.assertEqual(sorted(os.listdir(folder)), ["data.dat"])
-        self.assertFalse(os.path.exists(os.path.dirname(menu_entry)))
-        self.assertEqual(found(), [False, False, False])
+        self.assertEqual((os.listdir(folder), os.path.exists(os.path.dirname(menu_entry))), (["data.dat"], False))
+        self.assertEqual(setup(), 0)
+        again = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=wine_env(),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: harness.here_count() == 1, 60, what="the program started again")
+        self.assertEqual(setup(), 0)
+        self.assertEqual((again.wait(30), harness.here_count()), (0, 0))
+        self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
+        uninstall("/KEEPDATA=0")
+        self.assertFalse(os.path.exists(folder))
 
     def test_f1_opens_the_help_file(self):
         self.server()

@@ -1,4 +1,4 @@
-// The checker's Win32 ports under Wine: registry values through advapi32,
+// The checker's Win32 ports under Wine: the user's own registry values through advapi32,
 // the local clock, the executable's path, and data.dat replaced safely while
 // another program holds it, in a folder whose name does not fit cp1251.
 #include <windows.h>
@@ -15,13 +15,13 @@
 namespace zelt::fake {
 namespace {
 
-constexpr char kTestKey[] = "SOFTWARE\\Zelt Rarazovo Test";
+constexpr char kTestKey[] = "Software\\Zelt Rarazovo Test";
 
 // The value as stored: a REG_SZ whose size counts its terminating zero;
 // "(none)" when there is none.
 std::wstring ValueOf(const std::string& key, const std::string& name) {
   HKEY k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"(none)";
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return L"(none)";
   wchar_t buf[1024] = {};
   DWORD type = 0, size = sizeof buf;
   const bool ok = RegQueryValueExW(k, Widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == 0;
@@ -31,15 +31,15 @@ std::wstring ValueOf(const std::string& key, const std::string& name) {
   return type == REG_SZ && size == (value.size() + 1) * sizeof(wchar_t) ? value : value + L" (stored wrongly)";
 }
 
-TEST(WinPorts, TheRegistryWritesStringsAndCreatesOnlyWhenAsked) {
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey);
+TEST(WinPorts, TheRegistryWritesTheUsersOwnStringsAndCreatesOnlyWhenAsked) {
+  RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
   WinRegistry reg;
   // Greek letters: nothing of the path may pass through cp1251.
   const std::wstring path = L"C:\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\Zelt Rarazovo\\ZeltInformer.exe";
   EXPECT_FALSE(reg.WriteString(kTestKey, "Path", path, false));
   EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
   HKEY k;
-  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_READ, &k), ERROR_SUCCESS) << "no key was made";
+  EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, &k), ERROR_SUCCESS) << "no key was made";
   ASSERT_TRUE(reg.WriteString(kTestKey, "Path", path, true));
   ASSERT_TRUE(reg.WriteString(kTestKey, "Other", L"x", false));  // an existing key is opened
   EXPECT_EQ(ValueOf(kTestKey, "Path"), path);
@@ -50,8 +50,8 @@ TEST(WinPorts, TheRegistryWritesStringsAndCreatesOnlyWhenAsked) {
   EXPECT_EQ(ValueOf(kTestKey, "Path"), L"(none)");
   EXPECT_FALSE(reg.DeleteValue(kTestKey, "Path"));
   EXPECT_EQ(ValueOf(kTestKey, "Other"), L"x");
-  for (const char* name : {"Other", "Empty"}) RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kTestKey, name);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kTestKey), ERROR_SUCCESS);
+  for (const char* name : {"Other", "Empty"}) RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestKey, name);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
 }
 
 TEST(WinPorts, TheClockIsLocalTimeAndTheExecutableKnowsItsPath) {
