@@ -4,6 +4,7 @@
 // is the place every side window is opened from.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -119,8 +120,8 @@ class TMainForm final : public TForm {
   TApplication& app_;
   // The Checker's transport, shared by the update windows.
   std::optional<SharedTransport> http_;
-  // An answer to ZELTI_FIND is being broadcast.
-  bool answeringFind_ = false;
+  // When ZELTI_FIND was last answered.
+  std::optional<std::chrono::steady_clock::time_point> lastHere_;
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
