@@ -198,14 +198,10 @@ void TMainForm::ShowFromTray() {
 
 void TMainForm::ShowInfo() {
   if (!InfoForm || !Checker) return;
-  RECT work;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   InfoForm->SetMessage(Checker->UnreadCount > 0 ? std::to_string(Checker->UnreadCount) + " тем обновлено"
                                                 : "Новых сообщений нет");
   InfoForm->SetUpdateAvailable(Checker->UpdateAvailable);
-  const SIZE size = InfoForm->SizePx();
-  SetWindowPos(InfoForm->Handle(), nullptr, work.right - size.cx, work.bottom - size.cy, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InfoForm->MoveToCorner();
   SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   InfoForm->Show(true);
   SetFocus(InfoForm->Handle());

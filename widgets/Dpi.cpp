@@ -43,6 +43,7 @@ TDpiScope::TDpiScope(int dpi) : previous_(t_scope) {
 TDpiScope::~TDpiScope() { t_scope = previous_; }
 
 int MonitorDpiOf(HWND hwnd) {
+  if (g_override > 0) return g_override;
   using GetDpiForWindowFn = UINT WINAPI(HWND);
   static auto* const fn = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
   return fn && hwnd ? static_cast<int>(fn(hwnd)) : 0;

@@ -31,8 +31,9 @@ class TDpiScope {
   int previous_;
 };
 
-// The DPI of the monitor a window is on, where the system tells it
-// (Windows 10 1607 and later); 0 otherwise.
+// The DPI of the monitor a window is on: while a test forces a DPI, that
+// one (every monitor has it); else what the system tells (Windows 10 1607
+// and later); 0 otherwise.
 int MonitorDpiOf(HWND hwnd);
 
 }  // namespace zelt

@@ -75,7 +75,7 @@ void TForm::ApplyDpi(int dpi, const RECT* suggested) {
 
 void TForm::FollowMonitorDpi() {
   const int monitor = MonitorDpiOf(Handle());
-  if (!DpiOverridden() && monitor > 0 && monitor != Dpi()) ApplyDpi(monitor, nullptr);
+  if (monitor > 0 && monitor != Dpi()) ApplyDpi(monitor, nullptr);
 }
 
 void TForm::Show(bool visible) {
