@@ -43,6 +43,7 @@ void TMainForm::CloseSequence() {
   CloseDialogs();
   network_.reset();
   list_.Clear();  // the rows point into the Checker's records
+  quiet_.reset();
   checker_.reset();
 }
 

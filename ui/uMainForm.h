@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "core/QuietGate.h"
 #include "core/uChecker.h"
 #include "ui/SideWindows.h"
 #include "widgets/Application.h"
@@ -39,8 +40,9 @@ class TMainForm final : public TForm {
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
   // The Checker is made over the ports the factory gives: the platform's in
-  // the program (made by the entry sequence), fakes in tests.
-  TMainForm(TApplication& app, CheckerPortsFactory makePorts);
+  // the program (made by the entry sequence), fakes in tests. While
+  // `userState` says the user is busy, the popup and the sounds wait.
+  TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INotificationState& userState);
   ~TMainForm() override;
 
   // Shows or hides the main window and the application's taskbar entry;
@@ -132,6 +134,8 @@ class TMainForm final : public TForm {
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
   TSideWindows dialogs_{[this](TDialogKind kind) { return MakeDialog(kind); }};
   std::unique_ptr<TChecker> checker_;
+  // Holds the popup and the sounds back while the user presents.
+  std::unique_ptr<TQuietGate> quiet_;
   // Tells the Checker when the machine regains a network.
   std::unique_ptr<TNetworkWatch> network_;
   bool closePending_ = false;
