@@ -27,8 +27,6 @@ int CurrentDpi() {
 
 void SetDpiOverride(int dpi) { g_override = dpi; }
 
-bool DpiOverridden() { return g_override > 0; }
-
 int Scale(int px96) { return MulDiv(px96, CurrentDpi(), 96); }
 
 RECT ScaleRect(int x, int y, int w, int h) {

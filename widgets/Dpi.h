@@ -14,7 +14,6 @@ namespace zelt {
 int CurrentDpi();
 // 0 returns to the system's DPI.
 void SetDpiOverride(int dpi);
-bool DpiOverridden();
 // A 96-DPI length at the current DPI, rounded to the nearest pixel.
 int Scale(int px96);
 RECT ScaleRect(int x, int y, int w, int h);
