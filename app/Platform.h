@@ -24,6 +24,9 @@ class TPlatform {
   // The Checker's ports over WinInet, the current user's registry values, MCI
   // and the local clock, for the program in its own folder.
   CheckerPorts MakeCheckerPorts();
+  // Whether the user presents or plays full-screen: the main window holds
+  // its popup and sounds back meanwhile.
+  const INotificationState& UserState() const { return userState_; }
 
  private:
   TApplication& app_;
@@ -32,6 +35,7 @@ class TPlatform {
   WinRegistry registry_;
   SoundPlayer sound_;
   WinClock clock_;
+  WinNotificationState userState_;
 };
 
 }  // namespace zelt

@@ -18,7 +18,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TApplication app("simple");
     if (JustOne("ZeltInformerMutex")) {
       TPlatform platform(app);
-      auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); });
+      auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); },
+                                              platform.UserState());
       auto info = std::make_unique<TInfoForm>(app.Handle());
       app.Run();
     }

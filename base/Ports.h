@@ -61,6 +61,15 @@ class ISoundPlayer {
   virtual void Play() = 0;
 };
 
+// Whether the user is not to be disturbed now: the system reports a
+// full-screen program (a game, a video), a presentation, or its notifications
+// silenced (quiet hours).
+class INotificationState {
+ public:
+  virtual ~INotificationState() = default;
+  virtual bool UserBusy() const = 0;
+};
+
 // Local date and time as days since 1 January of the year 1 (= 1.0), the time
 // of day as the fraction.
 class IClock {

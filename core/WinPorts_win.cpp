@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/ScopedWin.h"
+#include "base/System_win.h"
 #include "base/Text_win.h"
 #include "core/Traffic.h"
 
@@ -51,6 +52,16 @@ double WinClock::Now() const {
   t.Second = st.wSecond;
   t.Millisecond = st.wMilliseconds;
   return EncodeDateTime(t);
+}
+
+bool WinNotificationState::UserBusy() const {
+  // QUERY_USER_NOTIFICATION_STATE: 2 busy, 3 a Direct3D full-screen program,
+  // 4 presentation mode, 6 quiet time (Windows 8 and later).
+  using QueryFn = HRESULT WINAPI(int*);
+  static auto* const query = SystemFunction<QueryFn>(L"shell32.dll", "SHQueryUserNotificationState");
+  int state = 0;
+  if (!query || FAILED(query(&state))) return false;
+  return state == 2 || state == 3 || state == 4 || state == 6;
 }
 
 }  // namespace zelt

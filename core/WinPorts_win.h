@@ -1,5 +1,5 @@
-// Win32 sides of the checker's ports: the registry through advapi32, the
-// local clock, and where the program lives.
+// Win32 sides of the ports: the registry through advapi32, the local clock,
+// and the user's notification state through the shell.
 #pragma once
 
 #include <string>
@@ -26,6 +26,14 @@ class WinRegistry final : public IRegistry {
 class WinClock final : public IClock {
  public:
   double Now() const override;
+};
+
+// SHQueryUserNotificationState: busy while a full-screen program or a
+// presentation runs, or in quiet hours. Where the shell cannot tell, the
+// user is not busy: news is better shown than lost.
+class WinNotificationState final : public INotificationState {
+ public:
+  bool UserBusy() const override;
 };
 
 }  // namespace zelt

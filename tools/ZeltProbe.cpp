@@ -16,6 +16,15 @@
 //                                 with random parameters to every window of the
 //                                 process owning TARGET (hidden and message-only
 //                                 ones included), and broadcast them; "FLOOD <n>"
+//   ZeltProbe forge TARGET <ms>   for ms, send and post to every window of the
+//                                 program's classes in the process owning TARGET
+//                                 (their controls and message-only ones included)
+//                                 a WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM and
+//                                 WM_DPICHANGED pointing nowhere, and WM_TIMER
+//                                 with every small id; "FORGED <rounds> windows=<n>"
+//   ZeltProbe chase <ms>          broadcast ZELTI_FIND, then post one after every
+//                                 ZELTI_HERE and every 100 ms for ms; print
+//                                 "HERE <count>" (the answers within ms)
 // Looking at and pressing the program's windows (texts as hex of UTF-8, a
 // window as "class:NAME" or "title:HEX"):
 //   ZeltProbe ui-list <window>            print "WIN"/"CTL" lines for the window and its controls
@@ -82,6 +91,11 @@ bool g_print = false;
 // all), or every HERE held g_stallMs.
 int g_peerLimit = 0;
 DWORD g_stallMs = 0;
+// The chasing peer: a FIND posted after every HERE; HEREs counted until
+// g_chaseEnd (performance counter).
+bool g_chase = false;
+LONGLONG g_chaseEnd = 0;
+int g_chased = 0;
 void Send(UINT msg);
 UINT Id(const char* name);
 
@@ -96,6 +110,12 @@ LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
           Sleep(g_stallMs);
         }
         if (g_here < g_peerLimit) Send(Id("ZELTI_FIND"));
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        if (g_chase && now.QuadPart < g_chaseEnd) {
+          ++g_chased;
+          PostMessageA(HWND_BROADCAST, Id("ZELTI_FIND"), 0, 0);
+        }
       }
       if (g_print) {
         std::printf("MSG %s %lu\n", m.name, static_cast<unsigned long>(GetTickCount()));
@@ -530,12 +550,72 @@ std::string Flood(const std::string& target, unsigned long seed) {
   return "FLOOD " + std::to_string(posts) + " windows=" + std::to_string(p.found.size());
 }
 
+// --- crafted messages for a process's windows ---
+
+// The program's windows in the process owning TARGET: its top-level and
+// message-only windows of a "Zelt" class, with every control in them.
+std::vector<HWND> ProgramWindows(const std::string& target) {
+  HWND hwnd = FindTarget(target);
+  if (!hwnd) return {};
+  ProcessWindows p{0, {}};
+  GetWindowThreadProcessId(hwnd, &p.pid);
+  EnumWindows(CollectOfProcess, reinterpret_cast<LPARAM>(&p));
+  for (HWND m = nullptr; (m = FindWindowExW(HWND_MESSAGE, m, nullptr, nullptr)) != nullptr;) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(m, &pid);
+    if (pid == p.pid) p.found.push_back(m);
+  }
+  std::vector<HWND> ours;
+  for (HWND w : p.found) {
+    const HWND top = GetAncestor(w, GA_ROOT);
+    if (ClassOf(w).rfind(L"Zelt", 0) == 0 || (top && ClassOf(top).rfind(L"Zelt", 0) == 0)) ours.push_back(w);
+  }
+  return ours;
+}
+
+std::string Forge(const std::string& target, DWORD ms) {
+  const std::vector<HWND> windows = ProgramWindows(target);
+  if (windows.empty()) return "ERR no window " + target;
+  auto* const nowhere = reinterpret_cast<void*>(uintptr_t{0x5A5A5A5A50});
+  const LPARAM nowhereLp = reinterpret_cast<LPARAM>(nowhere);
+  int rounds = 0;
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; ++rounds) {
+    for (HWND w : windows) {
+      CREATESTRUCTW create{};
+      create.lpCreateParams = nowhere;
+      NMHDR notify{w, 0, static_cast<UINT>(NM_DBLCLK)};
+      DRAWITEMSTRUCT draw{ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, w, reinterpret_cast<HDC>(nowhere), {0, 0, 9, 9}, 0};
+      const struct {
+        UINT msg;
+        WPARAM wp;
+        LPARAM lp;
+      } sent[] = {{WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)},
+                  {WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify)},
+                  {WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw)},
+                  {WM_DPICHANGED, MAKEWPARAM(192, 192), nowhereLp}};
+      for (const auto& m : sent) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(w, m.msg, m.wp, m.lp, SMTO_ABORTIFHUNG, 2000, &result);
+      }
+      PostMessageW(w, WM_DPICHANGED, MAKEWPARAM(192, 192), nowhereLp);
+      for (WPARAM id = 0; id < 9; ++id) {
+        PostMessageW(w, WM_TIMER, id, 0);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(w, WM_TIMER, id, 0, SMTO_ABORTIFHUNG, 2000, &result);
+      }
+    }
+    Sleep(20);
+  }
+  return "FORGED " + std::to_string(rounds) + " windows=" + std::to_string(windows.size());
+}
+
 // One driving command (key, post, click, stats); returns the answer line.
 std::string Drive(const std::vector<std::string>& a) {
   if (a.empty()) return "ERR empty";
   const std::string& cmd = a[0];
   if (cmd == "stats" && a.size() >= 2) return Stats(a[1]);
   if (cmd == "flood" && a.size() >= 3) return Flood(a[1], Number(a[2]));
+  if (cmd == "forge" && a.size() >= 3) return Forge(a[1], static_cast<DWORD>(Number(a[2])));
   if (cmd == "posthwnd" && a.size() >= 5) {
     HWND to = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(a[1].c_str(), nullptr, 16)));
     return PostMessageW(to, static_cast<UINT>(Number(a[2])), static_cast<WPARAM>(Number(a[3])),
@@ -648,7 +728,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return rc;
   }
-  if (cmd == "key" || cmd == "post" || cmd == "click" || cmd == "stats" || cmd == "rows" || cmd == "flood") {
+  if (cmd == "key" || cmd == "post" || cmd == "click" || cmd == "stats" || cmd == "rows" || cmd == "flood" ||
+      cmd == "forge") {
     const std::string answer = Drive(std::vector<std::string>(argv + 1, argv + argc));
     std::printf("%s\n", answer.c_str());
     return answer.rfind("ERR", 0) == 0 ? 1 : 0;
@@ -698,6 +779,18 @@ int main(int argc, char** argv) {
       while (g_here < static_cast<int>(n) && static_cast<int>(end - GetTickCount()) > 0) Pump(50);
     }
     std::printf("%s %d\n", cmd == "peer" ? "HERE" : "DONE", g_here);
+  } else if (cmd == "chase") {
+    LARGE_INTEGER now, perSecond;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&perSecond);
+    g_chase = true;
+    g_chaseEnd = now.QuadPart + perSecond.QuadPart * ms / 1000;
+    Send(Id("ZELTI_FIND"));
+    for (DWORD waited = 0; waited < ms; waited += 100) {
+      Pump(100);
+      PostMessageA(HWND_BROADCAST, Id("ZELTI_FIND"), 0, 0);
+    }
+    std::printf("HERE %d\n", g_chased);
   } else if (cmd == "hang") {
     std::printf("READY\n");
     std::fflush(stdout);

@@ -115,10 +115,14 @@ void AllWindows(int dpi) {
   fake::Registry registry;
   fake::Sound sound;
   fake::Clock clock;
+  fake::NotificationState userState;
   TApplication app("Zelt Rarazovo 0.4");
-  auto main = std::make_unique<TMainForm>(app, [&] {
-    return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, dir.Path(), dir.Path() + "x.exe"};
-  });
+  auto main = std::make_unique<TMainForm>(
+      app,
+      [&] {
+        return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, dir.Path(), dir.Path() + "x.exe"};
+      },
+      userState);
   TInfoForm info(app.Handle());
   Pump(app, 200);
   TChecker& c = *Checker;

@@ -1,5 +1,7 @@
 // The main window's end: the instance messages that reach it, a close
 // request, and the close sequence.
+#include <chrono>
+
 #include "base/uZELTIMessages.h"
 #include "ui/uMainForm.h"
 
@@ -7,12 +9,13 @@ namespace zelt {
 
 bool TMainForm::HookInstanceMessage(UINT msg) {
   if (msg == ZELTI_FIND && ZELTI_FIND != 0) {
-    // A peer may answer our HERE with a FIND of its own, sent while we still
-    // broadcast: that one is ignored, or the answers would never end.
-    if (!answeringFind_) {
-      answeringFind_ = true;
+    // One answer a second at most: a peer may answer our HERE with a FIND of
+    // its own, sent while we still broadcast or posted after it, and the
+    // answers would never end.
+    const auto now = std::chrono::steady_clock::now();
+    if (!lastHere_ || now - *lastHere_ >= std::chrono::seconds(1)) {
+      lastHere_ = now;
       Broadcast(ZELTI_HERE);
-      answeringFind_ = false;
     }
     return true;
   }
@@ -40,6 +43,7 @@ void TMainForm::CloseSequence() {
   CloseDialogs();
   network_.reset();
   list_.Clear();  // the rows point into the Checker's records
+  quiet_.reset();
   checker_.reset();
 }
 

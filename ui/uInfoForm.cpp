@@ -63,6 +63,20 @@ void TInfoForm::SetUpdateAvailable(bool available) {
   noUpdate_.SetVisible(!available);
 }
 
+void TInfoForm::MoveToCorner() {
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  // First onto that monitor, where the popup takes its DPI (the system may
+  // rescale it on the way); then placed by the size it has there. Showing
+  // it there later would rescale it around its top-left corner.
+  for (int pass = 0; pass < 2; ++pass) {
+    const SIZE size = SizePx();
+    SetWindowPos(Handle(), nullptr, work.right - size.cx, work.bottom - size.cy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (pass == 0) FollowMonitorDpi();
+  }
+}
+
 void TInfoForm::SnapToWorkArea(WINDOWPOS& pos) const {
   RECT work;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);

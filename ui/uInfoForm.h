@@ -26,6 +26,9 @@ class TInfoForm final : public TForm {
   // Exactly one of the update / no-update buttons is visible.
   void SetUpdateAvailable(bool available);
   void Hide() { Show(false); }
+  // Puts the popup at the work area's bottom-right corner, at the DPI of
+  // that monitor: its right and bottom edges are the work area's.
+  void MoveToCorner();
 
   TButton& ReadButton() { return read_; }
   TButton& UpdateButton() { return update_; }

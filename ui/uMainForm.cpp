@@ -29,7 +29,8 @@ constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
 }  // namespace
 
-TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(app) {
+TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INotificationState& userState)
+    : app_(app) {
   MainForm = this;
   // Owned by the application window, which carries the taskbar entry; still a
   // top-level window, so broadcasts reach it.
@@ -51,6 +52,13 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts) : app_(ap
   checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
   checker_->OnItem = [this](TItemData* item) { AddRow(item); };
   checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
+  quiet_ = std::make_unique<TQuietGate>(userState, app_.CreateTimer(), [] {
+    return TNews{Checker && Checker->UnreadCount > 0, Checker && Checker->UpdateAvailable};
+  });
+  quiet_->OnRelease = [this](TNews news) {
+    ShowInfo();
+    if (news.Messages && Checker && Checker->UseSounds) Checker->SelectSound(0);
+  };
   checker_->StartPolling();
   network_ = std::make_unique<TNetworkWatch>(app_, [this] {
     if (checker_) checker_->CatchUp();
@@ -198,14 +206,10 @@ void TMainForm::ShowFromTray() {
 
 void TMainForm::ShowInfo() {
   if (!InfoForm || !Checker) return;
-  RECT work;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   InfoForm->SetMessage(Checker->UnreadCount > 0 ? std::to_string(Checker->UnreadCount) + " тем обновлено"
                                                 : "Новых сообщений нет");
   InfoForm->SetUpdateAvailable(Checker->UpdateAvailable);
-  const SIZE size = InfoForm->SizePx();
-  SetWindowPos(InfoForm->Handle(), nullptr, work.right - size.cx, work.bottom - size.cy, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InfoForm->MoveToCorner();
   SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   InfoForm->Show(true);
   SetFocus(InfoForm->Handle());
@@ -304,20 +308,26 @@ void TMainForm::HandleStatus(int32_t code) {
       list_.Clear();
       break;
     case csNewMessages:
+      if (!quiet_->Admit({.Messages = true})) break;
       ShowInfo();
       if (Checker && Checker->UseSounds) Checker->SelectSound(0);
       break;
-    case csNewVersion:
-      if (Checker && Checker->UseSounds) Checker->SelectSound(1);
+    case csNewVersion: {
+      // While the user presents the status line still tells; the sound is
+      // not played later.
+      const bool now = quiet_->Admit({.Version = true});
+      if (now && Checker && Checker->UseSounds) Checker->SelectSound(1);
       status_.SetText("Выпущена новая версия!");
-      ShowInfo();
+      if (now) ShowInfo();
       break;
+    }
     case csDone:
       status_.SetText("Обновлено");
       if (Checker) new_.SetText(std::to_string(Checker->UnreadCount));
       SetTrafficCaption();
       if (TTrafInfo* traffic = TrafficWindow()) traffic->Refresh();
       FitColumns();
+      quiet_->Recheck();  // a popup that waited, if the user is free now
       break;
     default:
       break;
@@ -328,7 +338,8 @@ void TMainForm::HandleStatus(int32_t code) {
 void TMainForm::HandleNetError(const std::string& text, uint16_t) {
   // One error sound per outage: the failures after it, and those a catch-up
   // poll is about to answer, only show in the status line.
-  if (Checker && Checker->UseSounds && !Checker->QuietError()) Checker->SelectSound(2);
+  // Nor while the user presents: it is not played later.
+  if (Checker && Checker->UseSounds && !Checker->QuietError() && quiet_->SoundAllowed()) Checker->SelectSound(2);
   status_.SetText(text);
   Repaint();
 }

@@ -4,11 +4,13 @@
 // is the place every side window is opened from.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "core/QuietGate.h"
 #include "core/uChecker.h"
 #include "ui/SideWindows.h"
 #include "widgets/Application.h"
@@ -38,8 +40,9 @@ class TMainForm final : public TForm {
   enum TrayItem { tiSettings = 0, tiHelp = 2, tiAbout = 3, tiExit = 5 };
 
   // The Checker is made over the ports the factory gives: the platform's in
-  // the program (made by the entry sequence), fakes in tests.
-  TMainForm(TApplication& app, CheckerPortsFactory makePorts);
+  // the program (made by the entry sequence), fakes in tests. While
+  // `userState` says the user is busy, the popup and the sounds wait.
+  TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INotificationState& userState);
   ~TMainForm() override;
 
   // Shows or hides the main window and the application's taskbar entry;
@@ -119,8 +122,8 @@ class TMainForm final : public TForm {
   TApplication& app_;
   // The Checker's transport, shared by the update windows.
   std::optional<SharedTransport> http_;
-  // An answer to ZELTI_FIND is being broadcast.
-  bool answeringFind_ = false;
+  // When ZELTI_FIND was last answered.
+  std::optional<std::chrono::steady_clock::time_point> lastHere_;
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
@@ -131,6 +134,8 @@ class TMainForm final : public TForm {
   TListView::SortOrder sortOrder_ = TListView::SortOrder::None;
   TSideWindows dialogs_{[this](TDialogKind kind) { return MakeDialog(kind); }};
   std::unique_ptr<TChecker> checker_;
+  // Holds the popup and the sounds back while the user presents.
+  std::unique_ptr<TQuietGate> quiet_;
   // Tells the Checker when the machine regains a network.
   std::unique_ptr<TNetworkWatch> network_;
   bool closePending_ = false;

@@ -1,6 +1,7 @@
 #include "widgets/Application.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 
 #include "base/Text_win.h"
@@ -16,6 +17,34 @@ constexpr UINT kMsgRunSent = WM_APP + 2;
 constexpr UINT kMciNotify = 0x3B9;  // MM_MCINOTIFY
 
 TApplication* g_instance = nullptr;
+
+// Messages of the kinds the system only sends, each with a pointer our
+// windows follow, and a control's notifications: posted, one is emptied
+// before it is dispatched.
+LRESULT CALLBACK EmptyPostedOnlySent(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION) {
+    MSG& msg = *reinterpret_cast<MSG*>(lp);
+    switch (msg.message) {
+      case WM_COMMAND:  // from a control when it names one; menus post theirs without
+        if (!msg.lParam) break;
+        [[fallthrough]];
+      case WM_NCCREATE:
+      case WM_CREATE:
+      case WM_NOTIFY:
+      case WM_DRAWITEM:
+      case WM_DPICHANGED:
+      case WM_WINDOWPOSCHANGING:
+      case WM_GETDLGCODE:
+        msg.message = WM_NULL;
+        msg.wParam = 0;
+        msg.lParam = 0;
+        break;
+      default:
+        break;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
 }  // namespace
 
 // A task sent from another thread; it lives on the sender's stack, and the
@@ -69,23 +98,34 @@ class TApplication::Timer final : public IPollTimer {
   }
   bool Enabled() const override { return enabled_; }
   void SetOnTick(std::function<void()> tick) override { tick_ = std::move(tick); }
+  // A WM_TIMER with this timer's id. Only one that comes while the timer is
+  // armed, and not sooner than its interval after it was armed or last
+  // acted, is its own tick; the system's may come early by as much as the
+  // previous one was handled late, hence the quarter.
   void Tick() {
-    if (enabled_ && tick_) tick_();
+    const auto now = Clock::now();
+    if (!enabled_ || interval_ == 0 || now - since_ < std::chrono::milliseconds(interval_ - interval_ / 4)) return;
+    since_ = now;
+    if (tick_) tick_();
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
   void Arm() {
+    since_ = Clock::now();
     if (app_.QueueHandle() && interval_ > 0) SetTimer(app_.QueueHandle(), id_, interval_, nullptr);
   }
   TApplication& app_;
   UINT_PTR id_;
   uint32_t interval_ = 1000;
   bool enabled_ = false;
+  Clock::time_point since_;  // armed or last acted
   std::function<void()> tick_;
 };
 
 TApplication::TApplication(const std::string& title) : title_(title), guiThread_(GetCurrentThreadId()) {
   g_instance = this;
+  postedOnlySent_ = SetWindowsHookExW(WH_GETMESSAGE, &EmptyPostedOnlySent, nullptr, guiThread_);
   // A hidden top-level window: it owns the taskbar entry and the message boxes.
   CreateWnd(L"ZeltApplication", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, title_, 0, 0, 0, 0,
             nullptr);
@@ -107,6 +147,7 @@ TApplication::~TApplication() {
   for (auto& [id, timer] : timers_) KillTimer(QueueHandle(), id);
   queue_.reset();
   dropped.clear();
+  if (postedOnlySent_) UnhookWindowsHookEx(postedOnlySent_);
   if (g_instance == this) g_instance = nullptr;
 }
 

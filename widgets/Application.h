@@ -3,7 +3,15 @@
 // loop. The GUI queue (tasks from other threads), the timers and the MCI
 // notices live on a message-only window of its own, which no broadcast
 // reaches; tasks wait in a locked queue and a message only says "drain", so
-// nothing another program sends can make it run or free anything.
+// nothing another program sends can make it run or free anything. A timer
+// acts only on a tick that comes when it is due, so a WM_TIMER another
+// program posts with its id does nothing.
+//
+// The messages the system only ever sends carry pointers the windows follow
+// (creation, notifications, drawing, a change of DPI), and controls send
+// their notifications: one of them posted is another program's, and a hook
+// on this thread's queue empties it before any message loop (ours, a
+// message box's, a menu's) dispatches it.
 #pragma once
 
 #include <windows.h>
@@ -95,6 +103,7 @@ class TApplication final : public TWindow, public IGuiQueue {
   UINT_PTR nextTimerId_ = 1;
   std::vector<std::pair<int, MessageFilter>> filters_;
   int nextFilterId_ = 1;
+  HHOOK postedOnlySent_ = nullptr;
 };
 
 }  // namespace zelt

@@ -27,8 +27,6 @@ int CurrentDpi() {
 
 void SetDpiOverride(int dpi) { g_override = dpi; }
 
-bool DpiOverridden() { return g_override > 0; }
-
 int Scale(int px96) { return MulDiv(px96, CurrentDpi(), 96); }
 
 RECT ScaleRect(int x, int y, int w, int h) {
@@ -43,6 +41,7 @@ TDpiScope::TDpiScope(int dpi) : previous_(t_scope) {
 TDpiScope::~TDpiScope() { t_scope = previous_; }
 
 int MonitorDpiOf(HWND hwnd) {
+  if (g_override > 0) return g_override;
   using GetDpiForWindowFn = UINT WINAPI(HWND);
   static auto* const fn = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
   return fn && hwnd ? static_cast<int>(fn(hwnd)) : 0;

@@ -14,7 +14,6 @@ namespace zelt {
 int CurrentDpi();
 // 0 returns to the system's DPI.
 void SetDpiOverride(int dpi);
-bool DpiOverridden();
 // A 96-DPI length at the current DPI, rounded to the nearest pixel.
 int Scale(int px96);
 RECT ScaleRect(int x, int y, int w, int h);
@@ -31,8 +30,9 @@ class TDpiScope {
   int previous_;
 };
 
-// The DPI of the monitor a window is on, where the system tells it
-// (Windows 10 1607 and later); 0 otherwise.
+// The DPI of the monitor a window is on: while a test forces a DPI, that
+// one (every monitor has it); else what the system tells (Windows 10 1607
+// and later); 0 otherwise.
 int MonitorDpiOf(HWND hwnd);
 
 }  // namespace zelt

@@ -75,7 +75,7 @@ void TForm::ApplyDpi(int dpi, const RECT* suggested) {
 
 void TForm::FollowMonitorDpi() {
   const int monitor = MonitorDpiOf(Handle());
-  if (!DpiOverridden() && monitor > 0 && monitor != Dpi()) ApplyDpi(monitor, nullptr);
+  if (monitor > 0 && monitor != Dpi()) ApplyDpi(monitor, nullptr);
 }
 
 void TForm::Show(bool visible) {
@@ -152,7 +152,14 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ERASEBKGND:
       return 1;
     case WM_DPICHANGED:
-      ApplyDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
+      // The system sends it on this thread; from another thread or program
+      // neither its DPI nor its rectangle is taken: the window asks its
+      // monitor instead.
+      if (SentByAnotherThread()) {
+        FollowMonitorDpi();
+      } else {
+        ApplyDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
+      }
       return 0;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:

@@ -51,6 +51,10 @@ class TForm : public TWindow {
   // picture for it, and the window the size the system suggests (its own
   // size at that DPI where there is no suggestion).
   void ApplyDpi(int dpi, const RECT* suggested);
+  // Takes the DPI of the window's monitor where it differs (a window shown
+  // over an owner on another monitor, or moved to another monitor while
+  // hidden).
+  void FollowMonitorDpi();
 
  protected:
   TForm() = default;
@@ -71,9 +75,6 @@ class TForm : public TWindow {
   // After the controls have followed a change of DPI: what the form keeps
   // of its own (image lists, icons) follows here.
   virtual void OnDpiChanged() {}
-  // Takes the DPI of the window's monitor where it differs (a window shown
-  // over an owner on another monitor); not while a test forces a DPI.
-  void FollowMonitorDpi();
   virtual void OnCloseButton() { Close(); }
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 

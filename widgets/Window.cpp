@@ -55,6 +55,10 @@ void Erase(HWND hwnd) {
   std::lock_guard<std::mutex> lock(g_bindingsLock);
   Bindings().erase(hwnd);
 }
+
+// The object whose window our own CreateWindowEx call on this thread is
+// making, until its WM_NCCREATE has bound it.
+thread_local TWindow* t_creating = nullptr;
 }  // namespace
 
 TWindow::~TWindow() {
@@ -95,8 +99,11 @@ bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, co
   }
   const std::wstring text = Widen(caption);
   dpi_ = CurrentDpi();
-  return CreateWindowExW(exStyle, className, text.c_str(), style, x, y, w, h, parent, nullptr, inst, this) !=
-         nullptr;
+  TWindow* const outer = t_creating;  // a window made while another is being made
+  t_creating = this;
+  HWND made = CreateWindowExW(exStyle, className, text.c_str(), style, x, y, w, h, parent, nullptr, inst, this);
+  t_creating = outer;
+  return made != nullptr;
 }
 
 bool TWindow::CreateControl(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
@@ -121,7 +128,14 @@ LRESULT TWindow::Default(UINT msg, WPARAM wp, LPARAM lp) {
   return previous_ ? CallWindowProcW(previous_, hwnd_, msg, wp, lp) : DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
-bool TWindow::Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+bool TWindow::SentByAnotherThread() {
+  return (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
+}
+
+bool TWindow::Reflect(HWND parent, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  // Our controls notify on this thread; one sent from elsewhere may point
+  // anywhere (and names whatever control it likes).
+  if (SentByAnotherThread()) return false;
   HWND child = nullptr;
   switch (msg) {
     case WM_COMMAND:
@@ -143,7 +157,7 @@ bool TWindow::Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
       return false;
   }
   TWindow* target = FromHandle(child);
-  return target && target->OnReflect(msg, wp, lp, result);
+  return target && GetParent(child) == parent && target->OnReflect(msg, wp, lp, result);
 }
 
 bool TWindow::AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const {
@@ -151,21 +165,25 @@ bool TWindow::AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const {
 }
 
 LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  TWindow* self = nullptr;
+  auto* self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (msg == WM_NCCREATE) {
-    self = static_cast<TWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    // Only the window our own CreateWindowEx is making is bound, once; the
+    // creation parameter of any other WM_NCCREATE is never looked at.
+    TWindow* const creating = t_creating;
+    if (self || !creating || SentByAnotherThread()) return self ? FALSE : DefWindowProcW(hwnd, msg, wp, lp);
+    if (reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams != creating) return DefWindowProcW(hwnd, msg, wp, lp);
+    t_creating = nullptr;
+    self = creating;
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     Bind(hwnd, self, nullptr);
-  } else {
-    self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   try {
     // Everything the window does now is laid out for its own DPI.
     const TDpiScope dpi(self->dpi_);
     LRESULT reflected = 0;
-    if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (Reflect(hwnd, msg, wp, lp, reflected)) return reflected;
     if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     if (msg == WM_NCDESTROY) {
       const LRESULT r = self->OnMessage(msg, wp, lp);
@@ -183,6 +201,9 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   const Binding b = Lookup(hwnd);
   if (!b.previous) return DefWindowProcW(hwnd, msg, wp, lp);
+  // A control was made before it was subclassed: a creation message now is
+  // another program's, and would make the control start over.
+  if (msg == WM_NCCREATE || msg == WM_CREATE) return 0;
   TWindow* self = b.object;
   if (!self) {
     const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
@@ -199,7 +220,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
       return r;
     }
     LRESULT reflected = 0;
-    if (Reflect(msg, wp, lp, reflected)) return reflected;
+    if (Reflect(hwnd, msg, wp, lp, reflected)) return reflected;
     if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     return self->OnMessage(msg, wp, lp);
   } catch (...) {

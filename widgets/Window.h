@@ -1,6 +1,12 @@
 // Window base: one window procedure for every window class of ours. `this` is
-// bound at WM_NCCREATE from the creation parameter, every message goes to the
-// object's OnMessage, and no exception leaves the procedure.
+// bound at the WM_NCCREATE of our own CreateWindowEx call, every message goes
+// to the object's OnMessage, and no exception leaves the procedure.
+//
+// Any program on the desktop can send our windows any message: a pointer in
+// one that another thread or program sent is never followed (a creation
+// message binds nothing, a notification is not reflected), and the messages
+// the system only ever sends never arrive posted (the application object
+// empties them, see Application.h).
 //
 // The same base wraps the platform's controls (button, list view, static):
 // CreateControl creates one and subclasses it (its window procedure is
@@ -10,6 +16,7 @@
 // Notifications a control sends to its parent (WM_COMMAND, WM_NOTIFY,
 // WM_DRAWITEM, WM_CTLCOLOR*) are reflected: the parent's procedure first offers
 // them to the control object's OnReflect, so each control handles its own.
+// Only those sent on this thread by a child of the parent are.
 #pragma once
 
 #include <windows.h>
@@ -53,12 +60,15 @@ class TWindow {
   virtual std::wstring AccessibleName() const { return {}; }
   virtual long AccessibleRole() const { return 0; }
   LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
+  // The message being handled was sent by another thread or program: what
+  // its parameters point to is not ours to follow.
+  static bool SentByAnotherThread();
   void SetWindowDpi(int dpi) { dpi_ = dpi; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static bool Reflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  static bool Reflect(HWND parent, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   bool AnswerAccessible(WPARAM wp, LPARAM lp, LRESULT& result) const;
   void Unbind();
   HWND hwnd_ = nullptr;

@@ -191,8 +191,9 @@ class HostileTest(E2ETestCase):
         self.assertEqual(os.stat(prog.data_path).st_mtime_ns, stamp)
         os.chmod(prog.data_path, 0o644)
 
-        # Still running, one answer, memory within bounds; then data.dat.
-        self.assertEqual(here_count(), 1)
+        # Still running, one answer (FIND is answered once a second at most),
+        # memory within bounds; then data.dat.
+        wait_until(lambda: here_count() == 1, 30, what="the program's answer")
         peak = linux_figures(pid)["vm_hwm_kb"]
         print(f"\nhostile: resident memory {baseline} KiB after the first reply, at most {peak} KiB")
         self.assertLessEqual(peak - baseline, MEMORY_BOUND_KB)
@@ -221,6 +222,28 @@ class HostileTest(E2ETestCase):
         lines = open(opened_log, encoding="utf-8").read().splitlines() if os.path.exists(opened_log) else []
         self.assertTrue(all(link.match(l) for l in lines), lines)
         self.assertEqual({link.match(l).group(1) for l in lines}, {BASE + "t-0-0-17", BASE + "evil-x-0-17"})
+
+    def test_crafted_window_messages_and_a_find_chase_neither_stop_the_program_nor_make_it_poll(self):
+        """Another program sends and posts each of our windows, for ten seconds,
+        a WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM and WM_DPICHANGED that point
+        nowhere and a WM_TIMER of every small id: the program still runs and
+        polls on its interval only. Then a peer posts FIND after every HERE
+        for ten seconds: one answer a second at most."""
+        srv, log = self.logged_server("forged")
+        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
+        prog = self.program("forged", datfile.encode({"IntervalMs": 60000})).start()
+        wait_until(lambda: log.count() >= 1 and here_count() == 1, 60, what="the first request")
+        before, started = log.count(), time.monotonic()
+        forged = probe("forge", MAIN, 10000)[1].strip()
+        self.assertTrue(forged.startswith("FORGED "), forged)
+        self.assertTrue(prog.running())
+        polls = log.count() - before
+        self.assertLessEqual(polls, 1 + int(time.monotonic() - started) // 60)
+        chased = probe("chase", 10000)[1].strip()
+        print(f"\nforged messages: {forged}, {polls} polls meanwhile; chase: {chased}")
+        self.assertIn(int(chased.split()[-1]), range(1, 11), chased)
+        wait_until(lambda: here_count() == 1, 30, what="the program after the chase")
+        self.assertEqual(prog.halt(), 0)
 
     def reg_handler(self, command):
         subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,

@@ -1,7 +1,8 @@
 // The one set of fakes of the platform ports, shared by the unit, window and
 // fuzz code: a GUI queue the test drains, a timer it ticks, a registry map, a
-// sound recorder, a fixed clock, a scripted HTTP transport, a temporary
-// folder and the reply bodies the server sends. No test framework in here.
+// sound recorder, a fixed clock, the user's busy state, a scripted HTTP
+// transport, a temporary folder and the reply bodies the server sends. No
+// test framework in here.
 #pragma once
 
 #include <zlib.h>
@@ -189,6 +190,13 @@ class Clock final : public IClock {
  public:
   double Time = 739955.875;  // 05-12-2026, 21:00
   double Now() const override { return Time; }
+};
+
+// The user's state as the test sets it.
+class NotificationState final : public INotificationState {
+ public:
+  bool Busy = false;
+  bool UserBusy() const override { return Busy; }
 };
 
 // The calls of a request, in the order they are made.

@@ -198,7 +198,7 @@ class MainWindowTest : public WinCheckerTest {
   void SetUp() override {
     http.SetDefault({.failAt = Step::Open});
     RegisterInstanceMessages();
-    main = std::make_unique<TMainForm>(*app, [this] { return Ports(); });
+    main = std::make_unique<TMainForm>(*app, [this] { return Ports(); }, userState);
     info = std::make_unique<TInfoForm>(app->Handle());
     ASSERT_TRUE(PumpUntil(*app, [] { return !Checker->Loader->Busy && Checker->LastOutBytes; }));
     app->ProcessMessages();
@@ -215,6 +215,7 @@ class MainWindowTest : public WinCheckerTest {
   }
   TListView& List() { return main->TopicList(); }
 
+  NotificationState userState;  // the user presents while Busy
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<TInfoForm> info;
 };

@@ -5,6 +5,7 @@
 // what is in it.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "tests/win/desktop_support.h"
 
@@ -102,6 +103,30 @@ TEST_F(DpiChange, EveryWindowGrowsWithItsControlsFontsPicturesAndColumns) {
     SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&back));
   });
   EXPECT_EQ(problems, (std::map<std::string, std::string>{}));
+}
+
+// The popup last shown on a monitor of another scale comes back to the work
+// area's corner at the DPI of the monitor it is shown on: its right and
+// bottom edges are the work area's.
+TEST_F(DpiChange, ThePopupFillsTheWorkAreasCornerAtTheMonitorsDpiWhateverItHadBefore) {
+  RECT work;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const struct {
+    int before, monitor;
+  } cases[] = {{144, 96}, {96, 144}, {192, 120}, {120, 120}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.before) + " then " + std::to_string(c.monitor));
+    RECT there{0, 0, MulDiv(175, c.before, 96), MulDiv(101, c.before, 96)};
+    SendMessageW(info->Handle(), WM_DPICHANGED, MAKEWPARAM(c.before, c.before), reinterpret_cast<LPARAM>(&there));
+    info->Hide();
+    SetDpiOverride(c.monitor);
+    main->ShowInfo();
+    RECT at;
+    GetWindowRect(info->Handle(), &at);
+    const int w = MulDiv(175, c.monitor, 96), h = MulDiv(101, c.monitor, 96);
+    EXPECT_EQ(std::vector<long>({at.left, at.top, at.right, at.bottom}),
+              std::vector<long>({work.right - w, work.bottom - h, work.right, work.bottom}));
+  }
 }
 
 }  // namespace

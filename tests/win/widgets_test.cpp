@@ -81,6 +81,82 @@ TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
   EXPECT_TRUE(form.button.HasPicture());
 }
 
+// Any thread or program can send a window of ours a message whose parameter
+// claims to point at something of ours: a creation that would bind the form
+// to another object or make the list start over, a list's double click, a
+// button drawn into its DC or clicked, a monitor's DPI and rectangle. None
+// from another thread is followed, and none of those posted at all.
+TEST_F(Widgets, MessagesFromAnotherThreadAreNotFollowed) {
+  int clicks = 0, doubleClicks = 0;
+  form.button.OnClick = [&] { ++clicks; };
+  form.list.OnDoubleClick = [&] { ++doubleClicks; };
+  form.list.AddRow("a", 0, nullptr);
+  TTestForm other;
+  TWindowDc screen(nullptr);
+  TScopedMemDc dc(CreateCompatibleDC(screen.get()));
+  TScopedBitmap picture(CreateCompatibleBitmap(screen.get(), 20, 20));
+  TSelect select(dc.get(), picture.get());
+  PatBlt(dc.get(), 0, 0, 20, 20, WHITENESS);
+  CREATESTRUCTW create{};
+  create.lpCreateParams = &other;
+  NMHDR notify{form.list.Handle(), 0, static_cast<UINT>(NM_DBLCLK)};
+  DRAWITEMSTRUCT draw{ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, form.button.Handle(), dc.get(), {0, 0, 20, 20}, 0};
+  RECT away{0, 0, 1900, 1400};
+  const auto state = [&] {
+    RECT rc;
+    GetWindowRect(form.Handle(), &rc);
+    return std::to_string(TWindow::FromHandle(form.Handle()) == &form) + " rows " + std::to_string(form.list.Count()) +
+           " clicks " + std::to_string(clicks) + "/" + std::to_string(doubleClicks) + " drawn " +
+           std::to_string(GetPixel(dc.get(), 10, 10) != RGB(255, 255, 255)) + " dpi " + std::to_string(form.Dpi()) +
+           " width " + std::to_string(rc.right - rc.left);
+  };
+  const std::string before = state();
+  const struct {
+    const char* name;
+    HWND to;
+    UINT msg;
+    WPARAM wp;
+    const void* lp;
+  } cases[] = {
+      {"the form made anew", form.Handle(), WM_NCCREATE, 0, &create},
+      {"the list made anew", form.list.Handle(), WM_NCCREATE, 0, &create},
+      {"a double click on the list", form.Body(), WM_NOTIFY, 0, &notify},
+      {"the button drawn", form.Body(), WM_DRAWITEM, 0, &draw},
+      {"the button clicked", form.Body(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), form.button.Handle()},
+      {"a monitor of 192 DPI", form.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), &away},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+      SendMessageW(c.to, c.msg, c.wp, reinterpret_cast<LPARAM>(c.lp));
+      sent = true;
+    });
+    EXPECT_TRUE(PumpUntil(app, [&] { return sent.load(); }));
+    sender.join();
+    PostMessageW(c.to, c.msg, c.wp, reinterpret_cast<LPARAM>(c.lp));
+    app.ProcessMessages();
+    EXPECT_EQ(state(), before);
+  }
+}
+
+// A timer acts on its own ticks only: a WM_TIMER posted with its id while it
+// is off, or before its interval has passed, does nothing.
+TEST_F(Widgets, ATimerActsOnlyOnTicksThatAreDue) {
+  auto timer = app.CreateTimer();
+  int ticks = 0;
+  timer->SetOnTick([&] { ++ticks; });
+  for (bool on : {false, true}) {
+    timer->SetInterval(60000);
+    timer->SetEnabled(on);
+    for (WPARAM id = 0; id < 8; ++id) PostMessageW(app.QueueHandle(), WM_TIMER, id, 0);
+    app.ProcessMessages();
+    EXPECT_EQ(ticks, 0) << on;
+  }
+  timer->SetInterval(20);
+  EXPECT_TRUE(PumpUntil(app, [&] { return ticks >= 3; })) << "the system's own ticks act";
+}
+
 TEST_F(Widgets, PicturesDecodeAtTheDpi) {
   const struct {
     int dpi, size96, expected;

@@ -1,0 +1,82 @@
+// The popup and its sound while the user presents: they wait, and when the
+// state ends one popup tells what is still new.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/QuietGate.h"
+#include "tests/support/Fakes.h"
+
+namespace zelt::fake {
+namespace {
+
+TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards) {
+  NotificationState state;
+  auto owned = std::make_unique<Timer>();
+  Timer& timer = *owned;
+  TNews now{true, true};  // what is new at the moment
+  TQuietGate gate(state, std::move(owned), [&] { return now; });
+  std::vector<std::string> popups;  // each release: "m" for messages (with their sound), "v" for the version
+  gate.OnRelease = [&](TNews n) { popups.push_back(std::string(n.Messages ? "m" : "") + (n.Version ? "v" : "")); };
+
+  // Each step: what happens; then whether a report was let through (for
+  // "messages" and "version"), the releases so far, and whether the state
+  // is being asked again.
+  struct Step {
+    const char* what;
+    bool shown;
+    std::vector<std::string> popups;
+    bool rechecking;
+  };
+  const std::vector<Step> steps = {
+      {"messages", true, {}, false},
+      {"busy", false, {}, false},
+      {"messages", false, {}, true},
+      {"version", false, {}, true},
+      {"messages", false, {}, true},  // still one popup waiting
+      {"tick", false, {}, true},      // still busy
+      {"free", false, {}, true},
+      {"tick", false, {"mv"}, false},  // one popup for all three reports
+      {"tick", false, {"mv"}, false},
+      {"busy", false, {"mv"}, false},
+      {"messages", false, {"mv"}, true},
+      {"read", false, {"mv"}, true},  // the user read them meanwhile
+      {"free", false, {"mv"}, true},
+      {"poll", false, {"mv"}, false},  // nothing still new: no popup
+      {"busy", false, {"mv"}, false},
+      {"version", false, {"mv"}, true},
+      {"free", false, {"mv"}, true},
+      {"messages", true, {"mv"}, false},  // shown now: it tells the version too
+      {"tick", false, {"mv"}, false},
+      {"busy", false, {"mv"}, false},
+      {"messages", false, {"mv"}, true},
+      {"unread", false, {"mv"}, true},
+      {"free", false, {"mv"}, true},
+      {"poll", false, {"mv", "m"}, false},  // after a poll as well
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    const std::string what = s.what;
+    bool shown = false;
+    if (what == "busy" || what == "free") state.Busy = what == "busy";
+    if (what == "read" || what == "unread") now.Messages = what == "unread";
+    if (what == "messages" || what == "version") shown = gate.Admit({what == "messages", what == "version"});
+    if (what == "tick") timer.Tick();
+    if (what == "poll") gate.Recheck();
+    EXPECT_EQ(shown, s.shown);
+    EXPECT_EQ(popups, s.popups);
+    EXPECT_EQ(timer.Enabled(), s.rechecking);
+  }
+  // A sound with no popup plays only while the user is free, and never later.
+  const struct {
+    bool busy, plays;
+  } sounds[] = {{false, true}, {true, false}};
+  for (const auto& k : sounds) {
+    state.Busy = k.busy;
+    EXPECT_EQ(gate.SoundAllowed(), k.plays);
+  }
+}
+
+}  // namespace
+}  // namespace zelt::fake
