@@ -100,8 +100,17 @@ std::string SerializeDataImage(const TDataImage& image);
 // Reads data.dat's bytes over `image`, which holds the reset values. Reading
 // stops at the first field, length or string that is not wholly in the bytes
 // (a negative length counts as such): that item and everything after it keep
-// their values. A list of length 0 is left as it is. Returns true when every
-// item was read.
+// their values, except that a list cut short takes the lines wholly before
+// the cut. A list of length 0 is left as it is. Returns true when every item
+// was read.
 bool ParseDataImage(std::string_view bytes, TDataImage& image);
+
+// Keeps of the lists read from data.dat what this version could have stored
+// for a forum base URL of `forumBaseBytes` bytes (an older version stored
+// whatever the server sent): read marks and favourites of no more fields than
+// their kind has, each within the cap of the reply field it came from, with
+// no line-break or NUL byte, at most each list's cap of them (the newest read
+// marks, the first favourites); forum names as a forum list reply gives them.
+void BoundStoredLists(TDataImage& image, size_t forumBaseBytes);
 
 }  // namespace zelt
