@@ -131,26 +131,28 @@ TEST_F(Poll, DataIsSavedEveryHourOfPolls) {
   }
 }
 
-// A reply longer than a megabyte, announced or streamed, is one such failure.
+// A reply longer than a mebibyte (1048576 bytes), announced or streamed, is
+// one such failure; one of that length is junk that changes nothing (code 0).
 TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
   http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
   TChecker& c = Make();
   Tick();
-  const uint32_t in = c.TotalInBytes;
-  const std::string oversized(kMaxReplyBytes + 1, 'x');
+  uint32_t in = c.TotalInBytes;
+  const std::string under(1048575, 'x'), at(1048576, 'x'), over(1048577, 'x');
   const std::pair<Reply, uint16_t> cases[] = {
       {{.failAt = Step::Send, .error = 12029}, 12029}, {{.failAt = Step::Open, .error = 12007}, 12007},
       {{.failAt = Step::Connect, .error = 12005}, 12005}, {{.status = 404, .body = "not here"}, 12003},
-      {{.status = 500}, 12003}, {{.body = oversized}, 223}, {{.body = oversized, .announce = false}, 223},
+      {{.status = 500}, 12003}, {{.body = over}, 223}, {{.body = over, .announce = false}, 223},
+      {{.body = under}, 0}, {{.body = at}, 0}, {{.body = under, .announce = false}, 0}, {{.body = at, .announce = false}, 0},
   };
   for (const auto& [reply, code] : cases) {
     http.Push(reply);
     events.clear();
     const uint32_t out = c.TotalOutBytes;
     Tick();
-    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "error Ошибка сети " + std::to_string(code)}));
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", code ? "error Ошибка сети " + std::to_string(code) : "status 2"}));
     EXPECT_EQ(c.TotalOutBytes, out + 544);
-    EXPECT_EQ(c.TotalInBytes, in);
+    EXPECT_EQ(c.TotalInBytes, in += code ? 0 : static_cast<uint32_t>(reply.body.size()));
     ASSERT_EQ(c.Items.size(), 1u);
     EXPECT_EQ(c.Items[0]->Title, "Kept");
   }
