@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <vector>
 
 #include "core/FileIO.h"
+#include "core/ReplyDecoding.h"
 #include "core/Settings.h"
 #include "core/uChecker.h"
 
@@ -91,11 +94,17 @@ class Reader {
     s.assign(v);
     return true;
   }
+  // A list whose length runs past the end of the file takes the lines that
+  // end before it (the last one may be cut short) and stops reading.
   bool List(TStringList& l) {
-    std::string_view v;
-    if (!Bytes(v)) return false;
-    if (!v.empty()) l.SetText(std::string(v));
-    return true;
+    int32_t n;
+    if (!I32(n) || n < 0) return false;
+    std::string_view v = in_.substr(pos_, static_cast<size_t>(n));
+    const bool whole = v.size() == static_cast<size_t>(n);
+    if (!whole) v = v.substr(0, v.rfind('\r') + 1);  // nothing without a line end
+    pos_ += v.size();
+    if (!v.empty()) l.SetText(v);
+    return whole;
   }
 
  private:
@@ -156,7 +165,48 @@ bool ParseDataImage(std::string_view bytes, TDataImage& d) {
 }
 
 namespace {
+
+// Whether an entry holds no more fields than there are caps, each within its
+// cap (fields end at 0x11; the last may be ended by one too), and none of the
+// bytes the cleaning removes.
+bool Fits(std::string_view entry, std::initializer_list<size_t> caps) {
+  if (entry.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos) return false;
+  for (const size_t cap : caps) {
+    const size_t sep = entry.find('\x11');
+    if (std::min(sep, entry.size()) > cap) return false;
+    if (sep == std::string_view::npos) return true;
+    entry.remove_prefix(sep + 1);
+  }
+  return entry.empty();
+}
+
+// The entries that fit, at most `cap` of them: the last ones when `newest`.
+template <class Test>
+void Keep(TStringList& list, size_t cap, bool newest, Test fits) {
+  std::vector<std::string> kept;
+  for (const std::string& entry : list.Lines())
+    if (fits(entry)) kept.push_back(entry);
+  const long over = static_cast<long>(kept.size() > cap ? kept.size() - cap : 0);
+  if (newest)
+    kept.erase(kept.begin(), kept.begin() + over);
+  else
+    kept.erase(kept.end() - over, kept.end());
+  list.Clear();
+  for (std::string& entry : kept) list.Add(std::move(entry));
+}
+
 constexpr auto kAssign = [](auto& dst, const auto& src) { dst = src; };
+
+}  // namespace
+
+void BoundStoredLists(TDataImage& d, size_t forumBaseBytes) {
+  const size_t link = forumBaseBytes + kMaxPathBytes + 5;  // an open link: "-0-17" appended
+  Keep(d.ReadMarks, kMaxReadMarks, true, [&](const std::string& e) { return Fits(e, {link - 3, kMaxRepliesBytes}); });
+  Keep(d.Favorites, kMaxFavorites, false,
+       [&](const std::string& e) { return Fits(e, {kMaxTitleBytes, kMaxForumBytes, link}); });
+  // Forum names are the server's lines: read as a reply's are.
+  const std::string forums = d.ForumNames.Text();
+  ReadForumList(forums, d.ForumNames);
 }
 
 void TChecker::SaveData() {
@@ -175,6 +225,7 @@ void TChecker::LoadData() {
   ForEachDataField(image, *this, kAssign);
   std::string bytes;
   if (ReadFileBytes(programDir_ / kDataFileName, bytes)) ParseDataImage(bytes, image);
+  BoundStoredLists(image, forumBase_.size());
   ForEachDataField(*this, image, kAssign);
 
   Loader->ProxyPort = ProxyPort;

@@ -15,6 +15,17 @@ namespace zelt {
 inline constexpr char kDataFileName[] = "data.dat";
 inline constexpr size_t kSettingsBlockSize = 64;
 
+// The most entries the stored lists keep: a new read mark beyond this pushes
+// out the oldest one, a favourite beyond it is not added (the forum list has
+// its own cap, kMaxForumLines). With the field caps of a reply (ReplyDecoding.h)
+// and a forum base URL of B bytes, a read mark line is at most B + 528 bytes
+// and a favourite line B + 1234, so data.dat's lists stay under 2.3 MB for a
+// B of 29 (the development build's): 0.56 MB of read marks, 1.26 MB of
+// favourites, 0.40 MB of forum names. What a server alone can make the
+// program keep (read marks and forum names) is under 1 MB.
+inline constexpr size_t kMaxReadMarks = 999;
+inline constexpr size_t kMaxFavorites = 999;
+
 // The settings block (traffic counters, then numeric settings and flags) and
 // the text settings, in file order. The checker carries them as its own
 // fields; the password is plain text here, data.dat holds it scrambled.
@@ -89,8 +100,17 @@ std::string SerializeDataImage(const TDataImage& image);
 // Reads data.dat's bytes over `image`, which holds the reset values. Reading
 // stops at the first field, length or string that is not wholly in the bytes
 // (a negative length counts as such): that item and everything after it keep
-// their values. A list of length 0 is left as it is. Returns true when every
-// item was read.
+// their values, except that a list cut short takes the lines wholly before
+// the cut. A list of length 0 is left as it is. Returns true when every item
+// was read.
 bool ParseDataImage(std::string_view bytes, TDataImage& image);
+
+// Keeps of the lists read from data.dat what this version could have stored
+// for a forum base URL of `forumBaseBytes` bytes (an older version stored
+// whatever the server sent): read marks and favourites of no more fields than
+// their kind has, each within the cap of the reply field it came from, with
+// no line-break or NUL byte, at most each list's cap of them (the newest read
+// marks, the first favourites); forum names as a forum list reply gives them.
+void BoundStoredLists(TDataImage& image, size_t forumBaseBytes);
 
 }  // namespace zelt

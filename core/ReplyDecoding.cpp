@@ -199,6 +199,38 @@ std::string CleanListText(std::string_view text) {
   return out;
 }
 
+namespace {
+bool IsLinkByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.';
+}
+bool AllLinkBytes(std::string_view s) { return std::all_of(s.begin(), s.end(), IsLinkByte); }
+}  // namespace
+
+bool IsTopicPath(std::string_view path) {
+  const size_t question = path.find('?');
+  std::string_view route = path.substr(0, question);
+  while (true) {
+    const size_t slash = route.find('/');
+    const std::string_view segment = route.substr(0, slash);
+    if (segment == ".." || !AllLinkBytes(segment)) return false;
+    if (slash == std::string_view::npos) break;
+    route.remove_prefix(slash + 1);
+  }
+  if (question == std::string_view::npos) return true;
+  std::string_view query = path.substr(question + 1);
+  while (true) {
+    const size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    const size_t eq = pair.find('=');
+    if (eq == 0 || eq == std::string_view::npos || !AllLinkBytes(pair.substr(0, eq)) ||
+        !AllLinkBytes(pair.substr(eq + 1)))
+      return false;
+    if (amp == std::string_view::npos) return true;
+    query.remove_prefix(amp + 1);
+  }
+}
+
 void ReadForumList(std::string_view text, TStringList& out) {
   out.Clear();
   size_t start = 0;

@@ -23,6 +23,18 @@ inline constexpr size_t kMaxInflatedText = size_t{1} << 20;
 inline constexpr size_t kMaxForumLines = 2000;
 inline constexpr size_t kMaxForumLineBytes = 200;
 
+// The longest field of a topic record, in bytes after decoding and cleaning;
+// a record with a longer field is dropped. Forum software keeps titles and
+// nicks to 255 characters or less and topic paths to a short slug; the room
+// above that is for references the decoding keeps as they are. A forum field
+// is an id or a name, which the forum list holds to kMaxForumLineBytes; a
+// reply count is a sign and the ten digits of the int32 range.
+inline constexpr size_t kMaxTitleBytes = 512;
+inline constexpr size_t kMaxPathBytes = 512;
+inline constexpr size_t kMaxForumBytes = kMaxForumLineBytes;
+inline constexpr size_t kMaxRepliesBytes = 11;
+inline constexpr size_t kMaxAuthorBytes = 256;
+
 // Inflates a body that is a zlib stream without its two header bytes: the
 // bytes 0x78 0x9C are put in front. Never fails: a damaged, truncated or
 // uncompressed body gives the text produced so far (possibly nothing). The
@@ -56,6 +68,14 @@ std::string_view TakeField(std::string_view& rest);
 // fields (0x11, CR, LF) and without NUL, so a server's text can never add an
 // entry or a field to a list, nor cut one short.
 std::string CleanListText(std::string_view text);
+
+// Whether a topic path of a reply (what follows the forum base URL) stays
+// inside the forum: ASCII letters, digits, '-', '_', '.' and '/', no ".."
+// segment, then optionally '?' and a query of name=value pairs joined by '&'
+// whose names and values use the same characters but '/'. No backslash,
+// percent sign, blank, quote or any other byte: a link that makes the browser
+// call another page of the forum host (a logout, a form) is no topic link.
+bool IsTopicPath(std::string_view path);
 
 // The lines of a forum list text (CR LF or a CR alone ends a line), cleaned,
 // within the limits above.

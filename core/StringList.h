@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zelt {
@@ -36,17 +37,17 @@ class TStringList {
   }
   // Replaces the content by the lines of t; a final line without a line end
   // counts, an empty text gives no lines. An LF alone does not end a line.
-  void SetText(const std::string& t) {
+  void SetText(std::string_view t) {
     lines_.clear();
     size_t start = 0;
     for (size_t i = 0; i < t.size(); ++i) {
       if (t[i] == '\r') {
-        lines_.push_back(t.substr(start, i - start));
+        lines_.emplace_back(t.substr(start, i - start));
         if (i + 1 < t.size() && t[i + 1] == '\n') ++i;
         start = i + 1;
       }
     }
-    if (start < t.size()) lines_.push_back(t.substr(start));
+    if (start < t.size()) lines_.emplace_back(t.substr(start));
   }
 
  private:

@@ -10,7 +10,8 @@ namespace zelt {
 
 namespace {
 constexpr char kSep = '\x11';
-constexpr size_t kMaxReadMarks = 999;
+// The caps of the five fields of a record, in reply order.
+constexpr size_t kFieldCaps[5] = {kMaxTitleBytes, kMaxPathBytes, kMaxForumBytes, kMaxRepliesBytes, kMaxAuthorBytes};
 }  // namespace
 
 const char* const kForumPlaceholder = "<Будет отображено при следующей загрузке>";
@@ -66,7 +67,7 @@ void TChecker::MarkItemRead(TItemData* item) {
 void TChecker::AddFavorite(TItemData* item) {
   if (!item) return;
   std::string entry = item->Title + kSep + item->Forum + kSep + item->OpenLink + kSep;
-  if (Favorites.IndexOf(entry) >= 0) return;
+  if (Favorites.Count() >= kMaxFavorites || Favorites.IndexOf(entry) >= 0) return;
   Favorites.Add(std::move(entry));
   SaveData();
 }
@@ -96,12 +97,17 @@ void TChecker::ParseReply(std::string text, int32_t maxTopics) {
     // No more records than the request asked for, however many the text
     // holds. Each field is cleaned before anything stores it: a read mark, a
     // favourite or a list row never gains a separator or a line break from
-    // the server (a field of nothing else counts as empty).
+    // the server (a field of nothing else counts as empty). A record with a
+    // field longer than its cap, or whose path leaves the forum, is dropped
+    // (it still counts as one of those asked for); the next ones apply.
     std::string_view rest(text);
     for (int32_t applied = 0; applied < maxTopics && !rest.empty(); ++applied) {
       std::string fields[5];
       for (auto& f : fields) f = CleanListText(TakeField(rest));
       if (std::any_of(std::begin(fields), std::end(fields), [](const std::string& f) { return f.empty(); })) break;
+      bool fits = IsTopicPath(fields[1]);
+      for (size_t i = 0; i < 5; ++i) fits = fits && fields[i].size() <= kFieldCaps[i];
+      if (!fits) continue;
       auto item = std::make_unique<TItemData>();
       item->Title = std::move(fields[0]);
       item->KeyLink = forumBase_ + fields[1] + "-1";

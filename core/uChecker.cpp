@@ -69,11 +69,7 @@ const std::filesystem::path& TChecker::ExePath() const { return exePath_; }
 
 bool IsForumLink(std::string_view link) {
   const std::string base = ForumBaseUrl();
-  if (link.substr(0, base.size()) != base) return false;
-  return std::none_of(link.begin(), link.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b <= 0x20 || b == 0x7F || c == '"' || c == '\'';
-  });
+  return link.starts_with(base) && IsTopicPath(link.substr(base.size()));
 }
 
 void TChecker::BindLoader(TRequestKind asked) {

@@ -195,9 +195,10 @@ class TChecker : public TStoredSettings {
 
 // Forum base URL: the forum site followed by "/forum/".
 std::string ForumBaseUrl();
-// Whether a topic or favourite link may be handed to the shell: it starts with
-// the forum base URL and holds no control character, blank or quote. Anything
-// else (a file, a share, another site, a command line) is never opened.
+// Whether a topic or favourite link may be handed to the shell: the forum base
+// URL followed by a topic path (IsTopicPath). Anything else (a file, a share,
+// another site, a command line, another page of the forum host) is never
+// opened.
 bool IsForumLink(std::string_view link);
 // The largest reply body taken from the informer server.
 inline constexpr uint32_t kMaxReplyBytes = 1u << 20;

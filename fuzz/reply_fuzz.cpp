@@ -1,7 +1,8 @@
 // The reply handler: a body as the server might send it, applied to a fresh
 // checker, then reused by a short follow-up reply; then every topic goes into
 // the favourites and the read marks. No server text may split or add a list
-// entry, and data.dat keeps every list as it is.
+// entry, no field shown or stored exceeds its cap, every link stays in the
+// forum, and data.dat keeps every list as it is and stays small.
 //   byte 0, bit 0: the request asked for the forum list
 //           bit 1: the user's own posts count as read (nick "Ivan")
 //           bit 2: some topics are already read
@@ -34,7 +35,9 @@ void CheckState(const TChecker& c, const std::string& forumBase) {
   for (const auto& item : c.Items) {
     Check(item != nullptr);
     Check(!item->Title.empty() && !item->Replies.empty() && !item->Author.empty() && !item->Forum.empty());
-    Check(item->KeyLink.compare(0, forumBase.size(), forumBase) == 0);
+    Check(item->Title.size() <= 512 && item->Replies.size() <= 11 && item->Author.size() <= 256 &&
+          item->Forum.size() <= 200);
+    Check(IsForumLink(item->KeyLink) && IsForumLink(item->OpenLink) && item->OpenLink.size() <= forumBase.size() + 517);
     Check(item->KeyLink.size() >= forumBase.size() + 3 && item->KeyLink.substr(item->KeyLink.size() - 2) == "-1");
     Check(item->OpenLink.substr(item->OpenLink.size() - 5) == "-0-17");
     unread += item->Read ? 0 : 1;
@@ -59,15 +62,25 @@ void CheckLists(TChecker& c) {
     c.AddFavorite(item.get());
     c.MarkItemRead(item.get());
   }
-  for (const std::string& entry : c.Favorites.Lines()) Check(Count(entry, '\x11') == 3 && !HasLineBytes(entry));
-  for (const std::string& entry : c.ReadMarks.Lines()) Check(Count(entry, '\x11') == 1 && !HasLineBytes(entry));
+  const size_t base = ForumBaseUrl().size();
+  for (const std::string& entry : c.Favorites.Lines())
+    Check(Count(entry, '\x11') == 3 && !HasLineBytes(entry) && entry.size() <= base + 1232);
+  for (const std::string& entry : c.ReadMarks.Lines())
+    Check(Count(entry, '\x11') == 1 && !HasLineBytes(entry) && entry.size() <= base + 526);
   TDataImage image, back;
   image.Favorites = c.Favorites;
   image.ForumNames = c.ForumNames;
   image.ReadMarks = c.ReadMarks;
-  Check(ParseDataImage(SerializeDataImage(image), back));
+  const std::string bytes = SerializeDataImage(image);
+  Check(bytes.size() <= 12 + 2000 * 202 + c.Items.size() * (2 * base + 1762) + base + 528);
+  Check(ParseDataImage(bytes, back));
   Check(back.Favorites.Lines() == c.Favorites.Lines() && back.ForumNames.Lines() == c.ForumNames.Lines() &&
         back.ReadMarks.Lines() == c.ReadMarks.Lines());
+  // What a fresh start keeps of it is all of it.
+  TDataImage bounded = back;
+  BoundStoredLists(bounded, base);
+  Check(bounded.Favorites.Lines() == c.Favorites.Lines() && bounded.ForumNames.Lines() == c.ForumNames.Lines() &&
+        bounded.ReadMarks.Lines() == c.ReadMarks.Lines());
 }
 
 }  // namespace

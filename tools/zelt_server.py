@@ -82,9 +82,9 @@ Control API (loopback clients only; bodies and answers are JSON)
         section "Hostile replies" below):
           endless (true = no Content-Length, the body (or filler) sent again
                 and again until the client goes away),
-          bomb {"head": "0", "unit": TEXT, "bytes": N} (the body is the
-                compressed text head + unit repeated up to N bytes: a few
-                kilobytes that inflate to N),
+          bomb {"head": "0", "unit": TEXT, "bytes": N, "tail": ""} (the
+                body is the compressed text head + unit repeated up to N
+                bytes + tail: a few kilobytes that inflate to N and more),
           hold (true = wait before answering until POST /_control/release).
   POST /_control/topics      replace the topic set (topic file format).
   GET  /_control/topics      the current topic set, newest first.
@@ -339,16 +339,18 @@ def parse_hostile(obj, where):
             head = str(bomb.get("head", "")).encode("cp1251")
             unit = str(bomb["unit"]).encode("cp1251")
             size = int(bomb["bytes"])
+            tail = str(bomb.get("tail", "")).encode("cp1251")
         except (AttributeError, KeyError, TypeError, ValueError, UnicodeEncodeError) as exc:
             raise ValueError("%s: bad bomb: %s" % (where, exc))
         if not unit or not 0 < size <= MAX_BOMB_BYTES:
             raise ValueError("%s: a bomb needs a unit and 1..%d bytes" % (where, MAX_BOMB_BYTES))
         packer = zlib.compressobj(9)
         out["bomb"] = packer.compress(head)
-        block = unit * max(1, (1 << 16) // len(unit))
-        for _ in range(max(1, size // len(block))):
-            out["bomb"] += packer.compress(block)
-        out["bomb"] = (out["bomb"] + packer.flush())[2:]
+        units = max(1, size // len(unit))
+        per_block = max(1, (1 << 16) // len(unit))
+        for done in range(0, units, per_block):
+            out["bomb"] += packer.compress(unit * min(per_block, units - done))
+        out["bomb"] = (out["bomb"] + packer.compress(tail) + packer.flush())[2:]
     return out
 
 

@@ -6,7 +6,8 @@ no forum links, a reply held until F5 and "Сохранить" have been pressed
 peer answering HERE with FIND, WM_APP messages with random parameters and a
 read-only data.dat. Afterwards the copy still runs and answers FIND once, its
 private memory stayed bounded, the shell was asked to open forum links only,
-and data.dat holds what was set, read back by a fresh start."""
+and data.dat holds what was set, read back by a fresh start. A second copy
+meets replies whose topics of the user's own have links of a mebibyte."""
 
 import os
 import re
@@ -29,6 +30,9 @@ HANDLER = r"HKCR\http\shell\open\command"
 # (1 MiB each) and the copies that decoding makes.
 MEMORY_BOUND_KB = 24 * 1024
 SEP = "\x11"
+# data.dat of a few read marks and settings, whatever links the replies hold.
+DATA_BOUND = 16 * 1024
+POLLS = 5
 WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDBLCLK, BM_CLICK = 0x7B, 0x100, 0x203, 0xF5
 VK_HOME, VK_DOWN, VK_RETURN = 0x24, 0x28, 0x0D
 LIST = "SysListView32"
@@ -244,6 +248,40 @@ class HostileTest(E2ETestCase):
         self.assertIn(int(chased.split()[-1]), range(1, 11), chased)
         wait_until(lambda: here_count() == 1, 30, what="the program after the chase")
         self.assertEqual(prog.halt(), 0)
+
+    def test_huge_links_of_own_posts_leave_data_dat_small_and_the_read_marks_whole(self):
+        """Replies each holding a topic of the user's own whose link is a
+        mebibyte (a kilobyte compressed), " Игнорировать мои сообщения" on,
+        polled again and again: the record is dropped, the user's other topics
+        become read marks, data.dat stays under DATA_BOUND, and its read marks
+        survive a restart."""
+        srv, log = self.logged_server("hostile-bounds")
+        own = [dict(t, author="me") for t in TOPICS[:2]]
+        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": own})
+        prog = self.program("hostile-bounds", datfile.encode({
+            "IntervalMs": 3600000, "TopicCount": 5, "IgnoreOwnPosts": 1, "Nick": "me",
+            "ForumNames": ["General=15"]})).start()
+        marks = [f"{BASE}{t['path']}-1{SEP}{t['replies']}".encode() for t in own]
+        wait_until(lambda: prog.state()["ReadMarks"] == marks, 60, what="the first reply's read marks")
+        driver = probe_driver()
+        self.addCleanup(driver.close)
+        for i in range(POLLS):
+            srv.control("script", {"path": "/inf.php", "replies": [{"bomb": {
+                "head": f"0Огромная{SEP}huge-{i}-", "unit": "a", "bytes": (1 << 20) - 512,
+                "tail": SEP + record("15", "1", "me", f"Своя {i}", f"own-{i}", "15", "1", "me")}}]})
+            poll_now(driver, log)
+            marks.append(f"{BASE}own-{i}-1{SEP}1".encode())
+            wait_until(lambda: marks[-1] in prog.state()["ReadMarks"], 60, what=f"the read mark of poll {i + 1}")
+            self.assertLess(os.path.getsize(prog.data_path), DATA_BOUND)
+            self.assertEqual(prog.state()["ReadMarks"], marks)
+        driver.close()
+        self.assertEqual(prog.halt(), 0)
+        self.assertEqual(prog.state()["ReadMarks"], marks)
+        count = log.count()
+        prog.start()
+        wait_until(lambda: log.count() > count and here_count() == 1, 60, what="the fresh start")
+        self.assertEqual(prog.halt(), 0)
+        self.assertEqual(prog.state()["ReadMarks"], marks)
 
     def reg_handler(self, command):
         subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,

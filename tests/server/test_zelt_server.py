@@ -75,13 +75,15 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(self.request("/inf.php?p=0")[0], 200)
 
     def test_hostile_replies_are_what_the_hostile_tests_take_them_for(self):
-        # A bomb inflates to the size asked from a few kilobytes; an endless
-        # body runs on past what any limit of the program allows.
+        # A bomb inflates to the size asked (whole units) from a few kilobytes;
+        # an endless body runs on past what any limit of the program allows.
         self.control("script", {"path": "/inf.php", "replies": [
-            {"bomb": {"head": "0", "unit": "ab", "bytes": 1 << 20}}, {"endless": True}]})
+            {"bomb": {"head": "0", "unit": "ab", "bytes": 1 << 20}},
+            {"bomb": {"unit": "abc", "bytes": (1 << 20) - 1, "tail": "z"}}, {"endless": True}]})
         body = self.request("/inf.php?p=0")[2]
         self.assertLess(len(body), 8192)
         self.assertEqual(zlib.decompress(b"\x78\x9c" + body), b"0" + b"ab" * (1 << 19))
+        self.assertEqual(zlib.decompress(b"\x78\x9c" + self.request("/inf.php?p=0")[2]), b"abc" * 349525 + b"z")
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
         conn.request("GET", "/inf.php?p=0")
         resp = conn.getresponse()

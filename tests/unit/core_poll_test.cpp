@@ -1,6 +1,7 @@
 // The checker's poll cycle and life over the fakes: the requests as sent, the
 // reports in their order, busy ticks, the periodic save, failures, counters,
 // data.dat (also damaged) and the registry values, and the end of the checker.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -130,26 +131,28 @@ TEST_F(Poll, DataIsSavedEveryHourOfPolls) {
   }
 }
 
-// A reply longer than a megabyte, announced or streamed, is one such failure.
+// A reply longer than a mebibyte (1048576 bytes), announced or streamed, is
+// one such failure; one of that length is junk that changes nothing (code 0).
 TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
   http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
   TChecker& c = Make();
   Tick();
-  const uint32_t in = c.TotalInBytes;
-  const std::string oversized(kMaxReplyBytes + 1, 'x');
+  uint32_t in = c.TotalInBytes;
+  const std::string under(1048575, 'x'), at(1048576, 'x'), over(1048577, 'x');
   const std::pair<Reply, uint16_t> cases[] = {
       {{.failAt = Step::Send, .error = 12029}, 12029}, {{.failAt = Step::Open, .error = 12007}, 12007},
       {{.failAt = Step::Connect, .error = 12005}, 12005}, {{.status = 404, .body = "not here"}, 12003},
-      {{.status = 500}, 12003}, {{.body = oversized}, 223}, {{.body = oversized, .announce = false}, 223},
+      {{.status = 500}, 12003}, {{.body = over}, 223}, {{.body = over, .announce = false}, 223},
+      {{.body = under}, 0}, {{.body = at}, 0}, {{.body = under, .announce = false}, 0}, {{.body = at, .announce = false}, 0},
   };
   for (const auto& [reply, code] : cases) {
     http.Push(reply);
     events.clear();
     const uint32_t out = c.TotalOutBytes;
     Tick();
-    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "error Ошибка сети " + std::to_string(code)}));
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", code ? "error Ошибка сети " + std::to_string(code) : "status 2"}));
     EXPECT_EQ(c.TotalOutBytes, out + 544);
-    EXPECT_EQ(c.TotalInBytes, in);
+    EXPECT_EQ(c.TotalInBytes, in += code ? 0 : static_cast<uint32_t>(reply.body.size()));
     ASSERT_EQ(c.Items.size(), 1u);
     EXPECT_EQ(c.Items[0]->Title, "Kept");
   }
@@ -247,6 +250,75 @@ TEST_F(Poll, ADamagedFileLoadsWhatIsWholeWithinRange) {
     EXPECT_EQ(timer->Interval(), static_cast<uint32_t>(k.interval));
     EXPECT_EQ(c.TopicCount, k.topics);
     EXPECT_EQ(c.Nick, k.nick);
+    checker.reset();
+  }
+}
+
+// An older data.dat holds whatever that version stored from the server: each
+// entry is kept when this version could have stored it (fields within the
+// caps of the reply fields they came from, no line break or NUL; forum names
+// as a forum list gives them), and each list keeps at most its cap: the
+// newest 999 read marks, the first 999 favourites and 2000 forum names.
+TEST_F(Poll, AnOlderFileKeepsWhatThisVersionCouldHaveStored) {
+  enum { marks, favorites, forums };
+  const std::string base = ForumBaseUrl(), nul(1, '\0'), s = "\x11";
+  const std::string key = base + std::string(512, 'k') + "-1", open = base + std::string(512, 'o') + "-0-17";
+  const std::string title = std::string(512, 't'), forum = std::string(200, 'f');
+  const struct {
+    int list;
+    std::string entry, loaded;  // nothing loaded: dropped
+  } cases[] = {
+      {marks, key + s + "12345678901", key + s + "12345678901"},  {marks, key + "k" + s + "1", ""},
+      {marks, "x" + s + "123456789012", ""},  {marks, "a\nb" + s + "1", ""},  {marks, "x" + nul + s + "1", ""},
+      {marks, "x" + s + "1" + s + "2", ""},  {marks, "L" + s + "7", "L" + s + "7"},
+      {favorites, title + s + forum + s + open + s, title + s + forum + s + open + s},
+      {favorites, title + "t" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + forum + "f" + s + "L" + s, ""},
+      {favorites, "T" + s + "F" + s + open + "o" + s, ""},  {favorites, "T" + s + "F" + s + "L" + s + "x", ""},
+      {favorites, "T\n" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + "F", "T" + s + "F"},
+      {forums, std::string(198, 'n') + "=1", std::string(198, 'n') + "=1"},  {forums, std::string(199, 'n') + "=1", ""},
+      {forums, "L\nF" + s + "=2", "LF=2"},  {forums, "no sign", ""},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(&k - cases);
+    TDataImage image;
+    TStringList* written[] = {&image.ReadMarks, &image.Favorites, &image.ForumNames};
+    written[k.list]->Add(k.entry);
+    WriteData(image);
+    TChecker& c = Make();
+    const TStringList* loaded[] = {&c.ReadMarks, &c.Favorites, &c.ForumNames};
+    EXPECT_EQ(loaded[k.list]->Lines(), k.loaded.empty() ? std::vector<std::string>{} : std::vector<std::string>{k.loaded});
+    checker.reset();
+  }
+  for (const size_t n : {998, 999, 1000}) {
+    TDataImage image;
+    for (size_t i = 0; i < n; ++i) {
+      image.ReadMarks.Add("m" + std::to_string(i) + s + "1");
+      image.Favorites.Add("f" + std::to_string(i) + s);
+    }
+    for (size_t i = 0; i < n + 1001; ++i) image.ForumNames.Add("F=" + std::to_string(i));
+    WriteData(image);
+    TChecker& c = Make();
+    EXPECT_EQ(std::vector<size_t>({c.ReadMarks.Count(), c.Favorites.Count(), c.ForumNames.Count()}),
+              std::vector<size_t>({std::min<size_t>(n, 999), std::min<size_t>(n, 999), std::min<size_t>(n + 1001, 2000)}));
+    EXPECT_EQ(c.ReadMarks[0], "m" + std::to_string(n - c.ReadMarks.Count()) + s + "1") << "the newest stay";
+    EXPECT_EQ(c.Favorites[0], "f0" + s);
+    checker.reset();
+  }
+}
+
+// A data.dat longer than the 64 MiB read limit (a read mark list grown by an
+// older version): every read mark whose line ends before the limit stays,
+// the one cut by it and the overlong one go.
+TEST_F(Poll, AFileLongerThanTheReadLimitKeepsTheReadMarksBeforeIt) {
+  const std::string a = ForumBaseUrl() + "a-1\x11" "1", b = ForumBaseUrl() + "b-1\x11" "2";
+  for (const size_t over : {0, 1, 2}) {  // bytes past 64 MiB: none, the last LF, the last CR LF
+    TDataImage image;
+    for (const std::string& m : {a, std::string(), b}) image.ReadMarks.Add(m);
+    image.ReadMarks[1].resize((64u << 20) + over - SerializeDataImage(image).size(), 'j');
+    WriteData(image);
+    ASSERT_EQ(DataBytes().size(), 64u << 20) << "read up to the limit";
+    const std::vector<std::string> kept = over < 2 ? std::vector<std::string>{a, b} : std::vector<std::string>{a};
+    EXPECT_EQ(Make().ReadMarks.Lines(), kept) << over;
     checker.reset();
   }
 }

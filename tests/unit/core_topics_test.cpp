@@ -3,12 +3,12 @@
 // forum names and favourites; and hostile ones: texts that would split a
 // stored entry, links that are not forum links, replies far larger than
 // asked for, replies handled after the state moved on.
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "BuildConfig.h"
-#include "core/ReplyDecoding.h"
 #include "tests/support/CheckerFixture.h"
 
 namespace zelt::fake {
@@ -195,15 +195,30 @@ TEST_F(Topics, AFavouriteIsAddedOnceAndSaved) {
   for (size_t i : {0, 1, 2, 0}) checker->AddFavorite(checker->Items[i].get());
   EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
                                                                 "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
+  // At most 999: from 998, one more is added and the next is not.
+  for (int i = 0; i < 996; ++i) checker->Favorites.Add("f" + std::to_string(i));
+  Apply(false, {{"V", "v", "News", "1", "x"}, {"W", "w", "News", "1", "x"}});
+  for (size_t i : {0, 1}) checker->AddFavorite(checker->Items[i].get());
+  EXPECT_EQ(Data().Favorites.Count(), 999u);
+  EXPECT_EQ(Data().Favorites.Lines().back(), "V\x11News\x11" + ForumBaseUrl() + "v-0-17\x11");
 }
 
+// A topic link is the forum base URL, then a path of letters, digits, '-',
+// '_', '.' and '/' without a ".." segment, then perhaps a query of name=value
+// pairs: nothing that calls another page of the forum host or leaves it.
 TEST(ForumLink, OnlyForumLinksMayGoToTheShell) {
   const std::string base = ForumBaseUrl();
-  EXPECT_TRUE(IsForumLink(base + "topic-1-0-17"));
+  for (const char* path : {"topic-1-0-17", "", "f_2/viewtopic.php?t=5&start=-0-17", "..-1", "a/./.../b", "t?x=&Y=z.1"})
+    EXPECT_TRUE(IsForumLink(base + path)) << path;
   const std::vector<std::string> refused = {
       "", "\\\\host\\share\\x.exe", "C:\\Windows\\notepad.exe", "file:///C:/x.exe", "http://elsewhere.example/forum/t",
       base.substr(0, base.size() - 1), base + "t x", base + "t\"x", base + "t'x", base + "t\tx", base + "t\x7f",
-      base + std::string("t\0x", 3)};
+      base + std::string("t\0x", 3), base + "../../member.php?action=logout&x=", base + "a/../../b", base + "..",
+      base + "%2e%2e/x", base + "..\\x", base + "t%20", base + "t\\", base + "t?a", base + "t?=1", base + "t?a=b=c",
+      base + "t?a=1&", base + "t?a=/", base + "t#x", base + "t\xC0",
+      // the forum address elsewhere than at the start
+      "http://elsewhere.example/?u=" + base + "t", "x" + base + "t", " " + base + "t", base.substr(7) + "t",
+      "http://elsewhere.example/" + base};
   for (const std::string& link : refused) EXPECT_FALSE(IsForumLink(link)) << link;
 }
 
@@ -213,8 +228,7 @@ TEST(ForumLink, OnlyForumLinksMayGoToTheShell) {
 TEST_F(Topics, ServerTextNeverSplitsAStoredEntry) {
   TChecker& c = *checker;
   const std::string nul(1, '\0');
-  c.HandleReply(CompressedBody("Ok=1\r\nNews\x11\\\\host\\share\\x.exe=5\r\nL\nF=6\r\nN" + nul + "=7\r\nno sign\r\n" +
-                               std::string(kMaxForumLineBytes, 'x') + "=8\r\n"),
+  c.HandleReply(CompressedBody("Ok=1\r\nNews\x11\\\\host\\share\\x.exe=5\r\nL\nF=6\r\nN" + nul + "=7\r\nno sign\r\n"),
                 {true, 10});
   EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{"Ok=1", "News\\\\host\\share\\x.exe=5", "LF=6", "N=7"}));
 
@@ -230,26 +244,63 @@ TEST_F(Topics, ServerTextNeverSplitsAStoredEntry) {
 
 // A reply far larger than asked for applies at most the asked number of
 // topics (and saves at most that often for the user's own posts); a forum
-// list keeps a bounded number of lines.
+// list keeps at most 2000 lines of at most 200 bytes.
 TEST_F(Topics, RepliesApplyNoMoreThanAskedFor) {
   TChecker& c = *checker;
   c.IgnoreOwnPosts = true;
   c.Nick = "me";
-  std::vector<Topic> topics;
-  std::string forums;
-  for (int i = 0; i < 3000; ++i) {
-    topics.push_back({"T", "t" + std::to_string(i), "Talk", "1", "me"});
-    forums += "F=" + std::to_string(i) + "\r\n";
-  }
-  const std::string body = CompressedBody(ReplyText(false, topics));
-  for (int32_t asked : {1, 30, 0}) {
+  const struct {
+    int records;
+    int32_t asked;
+  } cases[] = {{3000, 1}, {3000, 0}, {29, 30}, {30, 30}, {31, 30}};
+  for (const auto& k : cases) {
+    std::vector<Topic> topics;
+    for (int i = 0; i < k.records; ++i) topics.push_back({"T", "t" + std::to_string(i), "Talk", "1", "me"});
     const size_t saves = registry.Calls;
-    c.HandleReply(body, {false, asked});
-    EXPECT_EQ(c.Items.size(), static_cast<size_t>(asked));
-    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(asked));
+    c.HandleReply(CompressedBody(ReplyText(false, topics)), {false, k.asked});
+    EXPECT_EQ(c.Items.size(), static_cast<size_t>(std::min(k.records, k.asked))) << k.records;
+    EXPECT_LE(registry.Calls - saves, static_cast<size_t>(k.asked));
   }
-  c.HandleReply(CompressedBody(forums), {true, 10});
-  EXPECT_EQ(c.ForumNames.Count(), kMaxForumLines);
+  for (const size_t lines : {1999, 2000, 2001}) {
+    std::string forums;
+    for (size_t i = 0; i < lines; ++i) forums += "F=" + std::to_string(i) + "\r\n";
+    c.HandleReply(CompressedBody(forums), {true, 10});
+    EXPECT_EQ(c.ForumNames.Count(), std::min<size_t>(lines, 2000));
+  }
+  const std::string line199 = std::string(197, 'x') + "=8";
+  c.HandleReply(CompressedBody(line199 + "\r\n" + line199 + "x\r\n" + line199 + "xx\r\n"), {true, 10});
+  EXPECT_EQ(c.ForumNames.Lines(), (std::vector<std::string>{line199, line199 + "x"}));
+}
+
+// Each field at one under, at and one over its cap (title 512, path 512,
+// forum 200, replies 11, author 256 bytes), and paths that leave the forum: a
+// record over a cap or with such a path is dropped and never becomes a read
+// mark (the user's own posts are); the record after it still applies.
+TEST_F(Topics, ARecordOverAFieldCapOrLeavingTheForumIsDropped) {
+  checker->IgnoreOwnPosts = true;
+  checker->Nick = "me";
+  std::vector<std::pair<std::vector<std::string>, bool>> cases;
+  const size_t caps[] = {512, 512, 200, 11, 256};
+  for (size_t f = 0; f < 5; ++f)
+    for (const size_t n : {caps[f] - 1, caps[f], caps[f] + 1}) {
+      std::vector<std::string> fields = {"T", "t", "News", "1", "me"};
+      fields[f].resize(n, '7');
+      cases.push_back({fields, n <= caps[f]});
+    }
+  for (const char* path : {"../../member.php?action=logout&x=", "&#37;2e&#37;2e/x", "..&#92;x", "a/../b", "t?a"})
+    cases.push_back({{"T", path, "News", "1", "me"}, false});
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const auto& [f, kept] = cases[i];
+    SCOPED_TRACE(i);
+    checker->ReadMarks.Clear();
+    Apply(false, {{f[0], f[1], f[2], f[3], f[4]}, {"After", "after", "News", "1", "me"}});
+    EXPECT_EQ(Titles(), kept ? (std::vector<std::string>{f[0], "After"}) : std::vector<std::string>{"After"});
+    EXPECT_EQ(Data().ReadMarks.Count(), kept && f[4] == "me" ? 2u : 1u);
+  }
+  // A dropped record is still one of those asked for.
+  checker->HandleReply(CompressedBody(ReplyText(false, {{"T", "..", "News", "1", "me"}, {"U", "u", "News", "1", "me"}})),
+                       {false, 1});
+  EXPECT_TRUE(Titles().empty());
 }
 
 // A reply is read as the kind its request asked for, whatever changed since.

@@ -259,11 +259,12 @@ TEST_F(Side, FavouritesListTheirEntriesAndOpenOnlyForumLinks) {
   for (const std::string& e : std::vector<std::string>{"Без конца\x11" "Форум\x11" + base + "tail", "Только название",
                                "\x11\x11" + base + "empty\x11", "T\x11\x11\\\\host\\share\\x.exe\x11",
                                "T\x11\x11" "C:\\x.exe\x11", "T\x11\x11" "file:///C:/x.exe\x11",
-                               "T\x11\x11http://elsewhere/forum/x\x11", "T\x11\x11" + base + "t\" x\x11"})
+                               "T\x11\x11http://elsewhere/forum/x\x11", "T\x11\x11" + base + "t\" x\x11",
+                               "T\x11\x11" + base + "../../member.php?action=logout&x=\x11"})
     c.Favorites.Add(e);
   auto f = Open<TFavoritesForm>();
   EXPECT_EQ(Rows(*f).at(1), "Только название||1");
-  for (int row = 0; row < 8; ++row) DoubleClickRow(f->List(), row);
+  for (int row = 0; row < 9; ++row) DoubleClickRow(f->List(), row);
   ASSERT_EQ(seams.opened.size(), 2u);
   EXPECT_EQ(seams.opened[0], std::make_pair(f->Handle(), base + "tail"));
   EXPECT_EQ(seams.opened[1].second, base + "empty");
