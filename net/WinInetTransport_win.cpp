@@ -21,6 +21,7 @@ static_assert(inet::kQueryRawHeadersCrlf == HTTP_QUERY_RAW_HEADERS_CRLF);
 static_assert(inet::kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(inet::kErrorInvalidUrl == ERROR_INTERNET_INVALID_URL);
 static_assert(inet::kErrorExtended == ERROR_INTERNET_EXTENDED_ERROR);
+static_assert(inet::kErrorTimeout == ERROR_INTERNET_TIMEOUT);
 
 HINTERNET H(HttpHandle h) { return static_cast<HINTERNET>(h); }
 
@@ -72,5 +73,7 @@ bool WinInetTransport::ReadFile(HttpHandle req, char* buffer, uint32_t size, uin
 void WinInetTransport::CloseHandle(HttpHandle h) { InternetCloseHandle(H(h)); }
 
 uint32_t WinInetTransport::LastError() { return GetLastError(); }
+
+uint64_t WinInetTransport::NowMs() { return GetTickCount64(); }
 
 }  // namespace zelt
