@@ -130,7 +130,9 @@ TEST_F(Poll, DataIsSavedEveryHourOfPolls) {
   }
 }
 
-// A reply longer than a megabyte, announced or streamed, is one such failure.
+// A reply longer than a megabyte, announced or streamed, is one such
+// failure, and so is one that takes a minute (here one read of a minute on
+// the transport's clock); the next tick polls again.
 TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
   http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
   TChecker& c = Make();
@@ -141,6 +143,7 @@ TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
       {{.failAt = Step::Send, .error = 12029}, 12029}, {{.failAt = Step::Open, .error = 12007}, 12007},
       {{.failAt = Step::Connect, .error = 12005}, 12005}, {{.status = 404, .body = "not here"}, 12003},
       {{.status = 500}, 12003}, {{.body = oversized}, 223}, {{.body = oversized, .announce = false}, 223},
+      {{.body = "1", .readMs = 60000}, 12002},
   };
   for (const auto& [reply, code] : cases) {
     http.Push(reply);
@@ -153,6 +156,9 @@ TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
     ASSERT_EQ(c.Items.size(), 1u);
     EXPECT_EQ(c.Items[0]->Title, "Kept");
   }
+  http.Push({.body = Topics(false, {{"Slow", "s", "News", "1", "x"}}).body, .readMs = 59000});
+  Tick();
+  EXPECT_EQ(c.Items.at(0)->Title, "Slow") << "just under the minute";
 }
 
 TEST_F(Poll, TrafficCountersOfEachKindOfReplyWrapAtFourGibibytes) {
