@@ -55,7 +55,8 @@ class IHttpTransport {
   virtual bool SendRequest(HttpHandle req) = 0;
   // HttpQueryInfoA(req, level, buffer, &length, no index). buffer may be null.
   virtual bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) = 0;
-  // InternetReadFile(req, buffer, size, &read).
+  // InternetReadFile(req, buffer, size, &read) of what has arrived: waits
+  // for one byte at least, or the end of the body (0 bytes read).
   virtual bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) = 0;
   // InternetCloseHandle. Called from another thread while a call on the
   // handle blocks, it makes that call return, failed (a deadline does so).
