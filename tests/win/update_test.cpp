@@ -212,8 +212,9 @@ TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
     checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     http.Reset();
     http.Serve(kUpdatePatchPath, end == NotFound  ? Reply{.status = 404}
-                                 : end == TooSlow ? Reply{.body = patch, .readMs = 60000}
-                                                  : Reply{.body = patch, .holdAt = Step::Read, .after = 4096});
+                                 : end == TooSlow ? Reply{.body = patch, .readMs = 60000}  // two reads: 120 s
+                                                  : Reply{.body = patch, .holdAt = Step::Read, .after = 4096,
+                                                          .readMs = 29000});  // three reads: 87 s
     if (end == Unwritable) {
       checker.reset();
       checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
