@@ -31,7 +31,8 @@ HINTERNET H(HttpHandle h) { return static_cast<HINTERNET>(h); }
 // some WinInet versions take them from the request's own handle only, and a
 // peer that never answers would then hold the request for ever.
 void SetTimeouts(HINTERNET h) {
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+  for (DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     DWORD ms = WinInetTransport::kTimeoutMs;
     InternetSetOptionA(h, option, &ms, sizeof(ms));
   }

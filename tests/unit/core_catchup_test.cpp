@@ -1,6 +1,7 @@
 // Sleep, resume and network changes: the catch-up poll's settling and
-// coalescing, no request while asleep, and one failure reported aloud per
-// outage with retries at growing delays until a reply comes.
+// coalescing, no request while asleep (for an interval at most), a request
+// the sleep cut off, and one failure reported aloud per outage with retries
+// at growing delays until a reply comes.
 #include <algorithm>
 #include <string>
 #include <vector>

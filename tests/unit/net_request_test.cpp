@@ -1,6 +1,6 @@
 // HTTPDownload over the scripted network: what a URL becomes, what a reply
-// becomes in events (and on which thread), the body limit and the
-// whole-body rule, the request as the network sees it, Busy, a second Start,
+// becomes in events (and on which thread), the body limit, the
+// whole-body rule and the deadline, the request as the network sees it, Busy, a second Start,
 // Stop or destruction at every step of a request, and a stopped request's
 // hold on its transport.
 #include <gtest/gtest.h>
@@ -254,9 +254,8 @@ TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
       {"no deadline", 0, 0, 0, {.body = k1, .chunk = 10, .readMs = 1000000}, got},
       {"1000 bytes at 10 B/s: 100 s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 8000}, got},
       {"slower than 10 B/s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 12000}, late},
-      {"unannounced, at most 1000 bytes", 10000, 10, 1000, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000},
-       got},
-      {"unannounced without a limit", 10000, 10, 0, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
+      {"unannounced, limit 1000", 10000, 10, 1000, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, got},
+      {"unannounced, no limit", 10000, 10, 0, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
       // The clock moves on while the call waits.
       {"blocked in a read", 60000, 0, 0, {.body = k1, .holdAt = Step::Read, .after = 10}, late},
       {"blocked in the send", 60000, 0, 0, {.holdAt = Step::Send}, late},
