@@ -241,9 +241,9 @@ class HostileTest(E2ETestCase):
                             what="the network error")
         print(f"\ntrickle: the error {failed - sent:.1f} s after the request")
         self.assertGreaterEqual(failed - sent, 55)
+        self.assertEqual(log.count(), count, "no other request meanwhile")
         wait_until(lambda: any(r.get("aborted") for r in srv.control("log") if r["path"] == "/inf.php"), 30,
                    what="the trickled connection to close")
-        self.assertEqual(log.count(), count, "no other request meanwhile")
         poll_now(driver, log)
         wait_until(lambda: "Обновлено" in self.texts(), 60, what="the next reply")
         self.assertEqual(self.rows(), 12)
