@@ -18,22 +18,31 @@ void TChecker::CatchUp() {
   ArmShort(kCatchUpDelayMs, true);
 }
 
-void TChecker::Suspend() {
-  suspended_ = true;
-  DisarmShort();
-}
+// The timer keeps its rhythm (and a pending catch-up or retry its delay):
+// another sleep announced meanwhile moves nothing, so that no stream of
+// them holds polling off.
+void TChecker::Suspend() { suspended_ = true; }
 
 void TChecker::Tick() {
+  if (suspended_ && !catchUpPending_) {
+    // An interval, or a retry's delay, has gone by without a resume: the
+    // sleep was only announced, or its resume got lost. Go on as after one.
+    CatchUp();
+    return;
+  }
   if (!shortPending_) {
     Poll();
     return;
   }
+  suspended_ = false;
   DisarmShort();
   // A request begun before the machine slept or the network changed waits
-  // on a connection that is gone: the catch-up replaces it.
-  if (Loader->Busy && !suspended_) {
+  // on a connection that is gone, or its outcome waits in the queue: the
+  // catch-up replaces it.
+  if (awaitingReply_) {
     Loader->Stop();  // raises no event: nothing is awaited any more
     awaitingReply_ = false;
+    replacedBelow_ = sent_ + 1;
   }
   PollNow(false);
 }

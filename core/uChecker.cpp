@@ -30,6 +30,7 @@ TChecker::TChecker(CheckerPorts ports)
   Loader->UserAgent = kUserAgent;
   // Anything longer is no informer reply: it fails like a broken connection.
   Loader->MaxBodyBytes = kMaxReplyBytes;
+  Loader->DeadlineMs = kRequestDeadlineMs;
 
   PollTimer = std::move(ports.Timer);
   PollTimer->SetInterval(60000);
@@ -37,7 +38,7 @@ TChecker::TChecker(CheckerPorts ports)
   PollTimer->SetOnTick([this] { Tick(); });
 
   LoadData();
-  BindLoader(RequestNow());
+  BindLoader(RequestNow(), sent_);
   WriteInstallPath();
   Checker = this;
 }
@@ -72,19 +73,25 @@ bool IsForumLink(std::string_view link) {
   return link.starts_with(base) && IsTopicPath(link.substr(base.size()));
 }
 
-void TChecker::BindLoader(TRequestKind asked) {
+void TChecker::BindLoader(TRequestKind asked, uint32_t number) {
   // The component raises both events on its request thread: copy what they
   // carry and apply it on the GUI thread, unless the checker is gone by then.
   std::weak_ptr<char> alive = alive_;
   IGuiQueue* gui = &gui_;
-  Loader->OnDownloaded = [this, alive, gui, asked](HTTPDownload&, TMemoryStream& data) {
-    gui->Post([this, alive, asked, body = data.Bytes] {
-      if (alive.lock()) HandleReply(body, asked);
+  Loader->OnDownloaded = [this, alive, gui, asked, number](HTTPDownload&, TMemoryStream& data) {
+    gui->Post([this, alive, asked, number, body = data.Bytes] {
+      if (!alive.lock()) return;
+      if (number >= replacedBelow_) {
+        HandleReply(body, asked);
+      } else {
+        ApplyReply(body, asked);
+        RaiseStatus(csDone);
+      }
     });
   };
-  Loader->OnError = [this, alive, gui](HTTPDownload&, uint16_t code) {
-    gui->Post([this, alive, code] {
-      if (alive.lock()) HandleNetError(code);
+  Loader->OnError = [this, alive, gui, number](HTTPDownload&, uint16_t code) {
+    gui->Post([this, alive, number, code] {
+      if (alive.lock() && number >= replacedBelow_) HandleNetError(code);
     });
   };
 }
@@ -121,7 +128,7 @@ void TChecker::PollNow(bool countMinutes) {
   std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(asked.TopicCount) + "&u=" +
                     kClientVersion + "&p=" + (asked.ForumList ? "2" : HaveData ? "1" : "0");
   // The Loader is idle: its events may be bound anew for this request.
-  BindLoader(asked);
+  BindLoader(asked, ++sent_);
   awaitingReply_ = Loader->Start(url);
   TotalOutBytes += kRequestBytes;
   LastOutBytes = kRequestBytes;
@@ -134,6 +141,12 @@ void TChecker::ResetReply() {
 
 void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
   awaitingReply_ = false;
+  ApplyReply(body, asked);
+  Recovered();
+  RaiseStatus(csDone);
+}
+
+void TChecker::ApplyReply(const std::string& body, TRequestKind asked) {
   const uint32_t n = static_cast<uint32_t>(body.size());
   if (asked.ForumList) {
     NeedForumList = false;
@@ -161,8 +174,6 @@ void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
   LastInBytes = n;
   TotalInBytes += n;
   TotalInUnpacked += LastInUnpacked;
-  Recovered();
-  RaiseStatus(csDone);
 }
 
 void TChecker::HandleNetError(uint16_t code) {

@@ -114,7 +114,9 @@ class TChecker : public TStoredSettings {
   // delays, up to the interval, until a reply comes; of the failures from the
   // event to that reply only the first is reported aloud.
   void CatchUp();
-  // The machine is going to sleep: no request starts until CatchUp.
+  // The machine is going to sleep: no request starts until CatchUp, or
+  // until the next tick of the poll timer, which goes on as CatchUp would:
+  // anyone can announce a sleep, and a resume may get lost.
   void Suspend();
   bool Suspended() const { return suspended_; }
   // True while the failure being reported should make no sound: it belongs
@@ -166,8 +168,12 @@ class TChecker : public TStoredSettings {
   // After a reply or a failure: ends the outage or schedules its retry.
   void Recovered();
   void RetryLater();
-  // Binds the Loader's events for the next request, which asks for `asked`.
-  void BindLoader(TRequestKind asked);
+  // Binds the Loader's events for request number `number`, which asks for
+  // `asked`.
+  void BindLoader(TRequestKind asked, uint32_t number);
+  // A reply as it changes the topics and counters (all of HandleReply but
+  // the end of the poll).
+  void ApplyReply(const std::string& body, TRequestKind asked);
 
   IGuiQueue& gui_;
   IRegistry& registry_;
@@ -188,6 +194,12 @@ class TChecker : public TStoredSettings {
   // Busy turns false before the reply posted to the GUI queue runs; no
   // request may go out in that gap.
   bool awaitingReply_ = false;
+  // Requests are numbered as they are sent; a catch-up replaces every one
+  // sent so far, those below replacedBelow_. A replaced request's reply
+  // still counts (it is news), its failure does not (the network it failed
+  // on is gone).
+  uint32_t sent_ = 0;
+  uint32_t replacedBelow_ = 0;
   // Tasks posted by the request thread hold a weak reference; they do nothing
   // once the checker is gone.
   std::shared_ptr<char> alive_;
@@ -202,6 +214,10 @@ std::string ForumBaseUrl();
 bool IsForumLink(std::string_view link);
 // The largest reply body taken from the informer server.
 inline constexpr uint32_t kMaxReplyBytes = 1u << 20;
+// The longest an informer request, or a small request to the update server,
+// may take: a server that answers slower (or one byte at a time) fails like
+// a broken connection, and the next poll goes out.
+inline constexpr uint32_t kRequestDeadlineMs = 60000;
 // The agent string of every request.
 inline constexpr const char* kUserAgent = build::kProductName;
 inline constexpr const char* kClientVersion = build::kVersion;

@@ -9,24 +9,12 @@
 
 namespace zelt {
 
-// The handles of one request, closed in the order request, connection,
-// Internet handle whichever way the request ends.
-struct RequestHandles {
-  explicit RequestHandles(IHttpTransport& t) : transport(t) {}
-  ~RequestHandles() {
-    if (request) transport.CloseHandle(request);
-    if (connection) transport.CloseHandle(connection);
-    if (internet) transport.CloseHandle(internet);
-  }
-  RequestHandles(const RequestHandles&) = delete;
-  RequestHandles& operator=(const RequestHandles&) = delete;
-  IHttpTransport& transport;
-  HttpHandle internet = nullptr;
-  HttpHandle connection = nullptr;
-  HttpHandle request = nullptr;
-};
-
 namespace {
+
+// The deadline runs on the transport's clock, which goes on while the
+// machine sleeps; a wait need not. The control thread looks at the clock
+// at least this often.
+constexpr std::chrono::milliseconds kDeadlineGlance{1000};
 
 // The decimal value of a query result: an optional sign and digits, nothing
 // else; false for anything that is not such a number or does not fit 32 bits.
@@ -77,7 +65,12 @@ std::vector<std::string> SplitLines(const std::string& block) {
 }  // namespace
 
 DownloadWorker::DownloadWorker(HTTPDownload& owner, SharedTransport transport, IGuiQueue& gui)
-    : Owner(&owner), transportShare_(std::move(transport)), transport_(*transportShare_), gui_(gui) {}
+    : Owner(&owner), transportShare_(std::move(transport)), transport_(*transportShare_), gui_(gui) {
+  // The deadline counts from Start, which makes the worker.
+  started_ = transport_.NowMs();
+  if (owner.DeadlineMs) deadline_ = started_ + owner.DeadlineMs;
+  deadlineRate_ = owner.DeadlineBytesPerSecond;
+}
 
 bool DownloadWorker::Run() {
   std::shared_ptr<DownloadWorker> self = shared_from_this();
@@ -95,6 +88,7 @@ void DownloadWorker::Control() {
   try {
     std::shared_ptr<DownloadWorker> self = shared_from_this();
     std::thread request([self] { self->RequestThread(); });
+    if (WaitPastDeadline()) Expire();
     request.join();
   } catch (const std::system_error&) {
     ReportNoMemory();  // the request thread never ran
@@ -109,6 +103,7 @@ void DownloadWorker::RequestThread() {
   } catch (const std::exception&) {
     ReportNoMemory();  // out of memory on a copy or a buffer
   }
+  CloseHandles();
   MarkEnded();
 }
 
@@ -139,6 +134,80 @@ void DownloadWorker::Finish() {
   }
 }
 
+bool DownloadWorker::Keep(HttpHandle& slot, HttpHandle opened) {
+  std::lock_guard<std::mutex> l(handlesLock_);
+  if (handlesClosed_) {
+    transport_.CloseHandle(opened);
+    return false;
+  }
+  slot = opened;
+  return true;
+}
+
+void DownloadWorker::CloseHandles() {
+  std::lock_guard<std::mutex> l(handlesLock_);
+  if (handlesClosed_) return;
+  handlesClosed_ = true;
+  RequestHandles& h = handles_;
+  if (h.request) transport_.CloseHandle(h.request);
+  if (h.connection) transport_.CloseHandle(h.connection);
+  if (h.internet) transport_.CloseHandle(h.internet);
+}
+
+bool DownloadWorker::PastDeadline() {
+  std::lock_guard<std::mutex> l(endLock_);
+  return deadline_ && transport_.NowMs() >= *deadline_;
+}
+
+bool DownloadWorker::WaitPastDeadline() {
+  std::unique_lock<std::mutex> l(endLock_);
+  for (;;) {
+    if (requestEnded_) return false;
+    if (!deadline_) {
+      endCv_.wait(l);
+      continue;
+    }
+    const uint64_t now = transport_.NowMs();
+    if (now >= *deadline_) return true;
+    endCv_.wait_for(l, std::min(std::chrono::milliseconds(*deadline_ - now), kDeadlineGlance));
+  }
+}
+
+void DownloadWorker::Stretch(int64_t size) {
+  if (!deadlineRate_ || size <= 0) return;
+  // Rounded up: a body of any size gets at least one millisecond per its
+  // share of the rate.
+  const uint64_t needed = (static_cast<uint64_t>(size) * 1000 + deadlineRate_ - 1) / deadlineRate_;
+  std::lock_guard<std::mutex> l(endLock_);
+  if (deadline_ && *deadline_ < started_ + needed) deadline_ = started_ + needed;
+}
+
+// The deadline has passed: the request's outcome is a timeout, unless it
+// has one already or was stopped; either way its handles go now, which
+// frees a call still blocked in the network (its thread then ends on its
+// own, detached like a stopped request).
+void DownloadWorker::Expire() {
+  {
+    std::lock_guard<std::recursive_mutex> g(gate);
+    HTTPDownload* owner = nullptr;
+    {
+      std::lock_guard<std::mutex> l(lock);
+      if (Owner && !concluded_) owner = Owner;
+      concluded_ = true;
+    }
+    if (owner) {
+      if (owner->OnError) owner->OnError(*owner, inet::kErrorTimeout);
+      // As Stop does, after the handler has returned: what arrived is
+      // dropped and the component is free for the next request.
+      std::lock_guard<std::mutex> l(lock);
+      Owner = nullptr;
+      owner->Data.reset();
+      owner->Busy = false;
+    }
+  }
+  CloseHandles();
+}
+
 HTTPDownload* DownloadWorker::Detach() {
   std::lock_guard<std::recursive_mutex> g(gate);
   std::lock_guard<std::mutex> l(lock);
@@ -165,33 +234,38 @@ bool DownloadWorker::WithOwner(F&& f) {
   return true;
 }
 
+// Also where the request thread meets its deadline: no step begins past it.
 bool DownloadWorker::Cancelled() {
+  if (PastDeadline()) Expire();
   std::lock_guard<std::mutex> l(lock);
   return Owner == nullptr;
 }
 
 template <class F>
-void DownloadWorker::Raise(F&& f) {
+void DownloadWorker::Raise(F&& f, bool outcome) {
   std::lock_guard<std::recursive_mutex> g(gate);
   HTTPDownload* owner;
   {
     std::lock_guard<std::mutex> l(lock);
     owner = Owner;
+    if (outcome) concluded_ = true;
   }
   // Outside the lock but inside the gate: Stop cannot detach (and the
   // component cannot go) until the handler has returned.
   if (owner) f(*owner);
 }
 
-void DownloadWorker::RaiseError(uint32_t code) {
+void DownloadWorker::RaiseError(uint32_t code, bool outcome) {
   const auto code16 = static_cast<uint16_t>(code & 0xFFFF);
-  Raise([code16](HTTPDownload& o) {
-    if (o.OnError) o.OnError(o, code16);
-  });
+  Raise(
+      [code16](HTTPDownload& o) {
+        if (o.OnError) o.OnError(o, code16);
+      },
+      outcome);
 }
 
-bool DownloadWorker::FailWithLastError() {
-  RaiseError(transport_.LastError());
+bool DownloadWorker::FailWithLastError(bool outcome) {
+  RaiseError(transport_.LastError(), outcome);
   return false;
 }
 
@@ -215,11 +289,12 @@ void DownloadWorker::SendProgress(int32_t done, int32_t total) {
 
 void DownloadWorker::Request() {
   if (!CopyParameters()) return;  // stopped before the thread began: no network at all
-  RequestHandles h(transport_);
+  RequestHandles& h = handles_;
   if (OpenConnection(h) && SendRequest(h) && ReportHeaders(h) && CheckStatus(h)) ReadBody(h);
 }
 
 bool DownloadWorker::CopyParameters() {
+  if (Cancelled()) return false;
   return WithOwner([&](HTTPDownload& o) {
     UserAgent = o.UserAgent;
     HostName = o.HostName;
@@ -242,24 +317,26 @@ bool DownloadWorker::CopyParameters() {
 }
 
 bool DownloadWorker::OpenConnection(RequestHandles& h) {
+  HttpHandle internet;
   if (UseSystemProxy) {
-    h.internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
+    internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
   } else if (!ProxyServer.empty()) {
     // "http=" alone limits the proxy to HTTP, and an https request would
     // then go direct, which fails where the proxy is the only way out; an
     // https request names it for both.
     const std::string server = ProxyServer + ":" + std::to_string(ProxyPort);
     const std::string proxy = Secure ? "http=" + server + " https=" + server : "http=" + server;
-    h.internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
+    internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
   } else {
-    h.internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);
+    internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);
   }
-  if (!h.internet) return FailWithLastError();
+  if (!internet) return FailWithLastError();
+  if (!Keep(h.internet, internet)) return false;
 
   if (Cancelled()) return false;
-  h.connection = transport_.Connect(h.internet, HostName, Port, UserName, Password);
-  if (!h.connection) return FailWithLastError();
-  return !Cancelled();
+  HttpHandle connection = transport_.Connect(h.internet, HostName, Port, UserName, Password);
+  if (!connection) return FailWithLastError();
+  return Keep(h.connection, connection) && !Cancelled();
 }
 
 bool DownloadWorker::SendRequest(RequestHandles& h) {
@@ -268,8 +345,9 @@ bool DownloadWorker::SendRequest(RequestHandles& h) {
   // Nor is a redirect followed, which could lead to plain http (some WinInet
   // versions follow that silently): it ends as a status other than 200.
   const uint32_t tls = Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
-  h.request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
-  if (!h.request) return FailWithLastError();
+  HttpHandle request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
+  if (!request) return FailWithLastError();
+  if (!Keep(h.request, request)) return false;
 
   const bool viaProxy = UseSystemProxy || !ProxyServer.empty();
   for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);
@@ -291,13 +369,13 @@ bool DownloadWorker::ReportHeaders(RequestHandles& h) {
   if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
     const uint32_t error = transport_.LastError();
     if (error != inet::kErrorInsufficientBuffer) {
-      RaiseError(error);
+      RaiseError(error, false);
       return !Cancelled();
     }
     std::string block(size, '\0');
     uint32_t length = size;
     if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
-      FailWithLastError();
+      FailWithLastError(false);
       return !Cancelled();
     }
     block.resize(std::min(length, size));
@@ -316,7 +394,7 @@ bool DownloadWorker::CheckStatus(RequestHandles& h) {
   int32_t status = 0;
   bool queried = false;
   if (!QueryNumber(transport_, h.request, inet::kQueryStatusCode, status, queried)) {
-    if (!queried) FailWithLastError();
+    if (!queried) FailWithLastError(false);
     status = 0;
   }
   if (Cancelled()) return false;
@@ -340,11 +418,14 @@ void DownloadWorker::ReadBody(RequestHandles& h) {
   if (!QueryNumber(transport_, h.request, inet::kQueryContentLength, length, queried)) length = 0;
   ContentLength = length > 0 ? length : -1;
   const int32_t announced = ContentLength;
-  Raise([announced](HTTPDownload& o) {
-    o.ContentLength = announced;
-    if (o.OnSize) o.OnSize(o, announced);
-  });
+  Raise(
+      [announced](HTTPDownload& o) {
+        o.ContentLength = announced;
+        if (o.OnSize) o.OnSize(o, announced);
+      },
+      sizeOnly);
   if (sizeOnly) return;
+  Stretch(announced > 0 ? announced : int64_t{MaxBodyBytes});
   if (MaxBodyBytes && announced > 0 && static_cast<uint32_t>(announced) > MaxBodyBytes) {
     RaiseError(inet::kErrorBodyTooLarge);
     return;
@@ -359,7 +440,7 @@ void DownloadWorker::ReadBody(RequestHandles& h) {
       if (WholeBodyOnly) failure = transport_.LastError() ? transport_.LastError() : inet::kErrorBodyIncomplete;
       break;
     }
-    if (got == 0) break;
+    if (got == 0 || Cancelled()) break;
     if (MaxBodyBytes && BytesDone + got > MaxBodyBytes) {
       failure = inet::kErrorBodyTooLarge;
       break;
@@ -389,11 +470,13 @@ void DownloadWorker::ReadBody(RequestHandles& h) {
     RaiseError(failure);
     return;
   }
-  Raise([](HTTPDownload& o) {
-    if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
-    o.Data->Position = 0;
-    if (o.OnDownloaded) o.OnDownloaded(o, *o.Data);
-  });
+  Raise(
+      [](HTTPDownload& o) {
+        if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
+        o.Data->Position = 0;
+        if (o.OnDownloaded) o.OnDownloaded(o, *o.Data);
+      },
+      true);
 }
 
 }  // namespace zelt

@@ -13,6 +13,11 @@
 // it to detach, so no handler can still be running when Stop returns (and the
 // component may be destroyed). The gate is recursive: a handler on the GUI
 // thread (OnProgress) may call Stop.
+//
+// A deadline is kept by the control thread while it waits for the request
+// thread, and checked by the request thread between its steps: whichever
+// finds it passed ends the request (Expire) unless its outcome has been
+// raised already, and closes the request's handles to free a blocked call.
 #pragma once
 
 #include <chrono>
@@ -20,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +35,14 @@
 namespace zelt {
 
 class HTTPDownload;
-struct RequestHandles;
+
+// The handles of one request, closed once, in the order request,
+// connection, Internet handle.
+struct RequestHandles {
+  HttpHandle internet = nullptr;
+  HttpHandle connection = nullptr;
+  HttpHandle request = nullptr;
+};
 
 class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
  public:
@@ -64,20 +77,35 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   void MarkEnded();
   void Finish();
   void ReportNoMemory();
+  // Records a handle just opened; false (closing it) once the request's
+  // handles have been closed.
+  bool Keep(HttpHandle& slot, HttpHandle opened);
+  void CloseHandles();
+
+  // The deadline: whether it has passed, waiting for it on the control
+  // thread (true when it passed before the request thread ended), moving it
+  // for the body's size, and ending the request when it has passed.
+  bool PastDeadline();
+  bool WaitPastDeadline();
+  void Stretch(int64_t size);
+  void Expire();
 
   // Calls f(owner) under the lock while attached; false when detached.
   template <class F>
   bool WithOwner(F&& f);
   bool Cancelled();
   // Raises an event through f(owner) under the gate, when still attached.
+  // The request's outcome (its last event) is raised with `outcome` set:
+  // after it the deadline raises nothing.
   template <class F>
-  void Raise(F&& f);
-  void RaiseError(uint32_t code);
+  void Raise(F&& f, bool outcome = false);
+  void RaiseError(uint32_t code, bool outcome = true);
   // Raises the transport's last error; false, so a step can return it.
-  bool FailWithLastError();
+  bool FailWithLastError(bool outcome = true);
   void SendProgress(int32_t done, int32_t total);
 
   HTTPDownload* Owner;  // guarded by lock
+  bool concluded_ = false;  // guarded by lock: the outcome has been raised
   std::mutex lock;
   std::recursive_mutex gate;
   std::unique_ptr<char[]> ReadBuffer;  // kReadChunk bytes during the body loop
@@ -106,11 +134,21 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   IHttpTransport& transport_;
   IGuiQueue& gui_;
 
-  // The end of the request thread, and whether it waits for the GUI thread.
+  // The end of the request thread, and whether it waits for the GUI thread;
+  // the deadline on the transport's clock (none without DeadlineMs).
   std::mutex endLock_;
   std::condition_variable endCv_;
   bool requestEnded_ = false;
   bool awaitingGui_ = false;
+  uint64_t started_ = 0;
+  std::optional<uint64_t> deadline_;
+  uint32_t deadlineRate_ = 0;
+
+  // Written by the request thread as it opens them; closed by whoever ends
+  // the request, under handlesLock_.
+  std::mutex handlesLock_;
+  RequestHandles handles_;
+  bool handlesClosed_ = false;
 };
 
 }  // namespace zelt

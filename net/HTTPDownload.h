@@ -16,6 +16,10 @@
 // keeps its share of the transport until it ends. The GUI queue is
 // application-wide and must outlive every request a component has started.
 //
+// A request with a deadline (DeadlineMs) ends when it passes, whatever the
+// server does: OnError with inet::kErrorTimeout comes from the worker's
+// control thread then, like any other request-thread event.
+//
 // Fields other than Busy and ContentLength are the caller's: set them while
 // the component is idle, read Data and ResponseHeaders in the handlers or while
 // Busy is false.
@@ -86,6 +90,17 @@ class HTTPDownload {
   // read that fails part-way, fails the request (inet::kErrorBodyIncomplete,
   // or the read's own error) instead of delivering what arrived.
   bool WholeBodyOnly = false;
+  // The longest a request may run, in milliseconds from Start; 0 for no
+  // limit. Past it the request ends as if stopped, after raising OnError
+  // with inet::kErrorTimeout unless its outcome (the body or a failure of
+  // its own) has come already; its handles are closed, so that a call
+  // blocked in the network returns.
+  uint32_t DeadlineMs = 0;
+  // Stretches DeadlineMs for a large body: once its size is known (the
+  // announced Content-Length, else MaxBodyBytes) the request may run as
+  // long as that many bytes take at this many bytes a second, when that is
+  // longer. 0: the deadline stays DeadlineMs.
+  uint32_t DeadlineBytesPerSecond = 0;
 
   std::function<void(HTTPDownload& sender, uint16_t code)> OnError;
   std::function<void(HTTPDownload& sender, const std::vector<std::string>& headers)> OnHeaders;

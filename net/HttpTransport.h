@@ -35,6 +35,8 @@ inline constexpr uint16_t kErrorBodyTooLarge = 223;
 inline constexpr uint16_t kErrorBodyIncomplete = 12030;
 // No memory or no thread for the request: the system's ERROR_NOT_ENOUGH_MEMORY.
 inline constexpr uint16_t kErrorNoMemory = 8;
+// The request ran past its deadline (DeadlineMs): WinInet's own timeout.
+inline constexpr uint16_t kErrorTimeout = 12002;
 }  // namespace inet
 
 class IHttpTransport {
@@ -53,12 +55,17 @@ class IHttpTransport {
   virtual bool SendRequest(HttpHandle req) = 0;
   // HttpQueryInfoA(req, level, buffer, &length, no index). buffer may be null.
   virtual bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) = 0;
-  // InternetReadFile(req, buffer, size, &read).
+  // InternetReadFile(req, buffer, size, &read) of what has arrived: waits
+  // for one byte at least, or the end of the body (0 bytes read).
   virtual bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) = 0;
-  // InternetCloseHandle.
+  // InternetCloseHandle. Called from another thread while a call on the
+  // handle blocks, it makes that call return, failed (a deadline does so).
   virtual void CloseHandle(HttpHandle h) = 0;
   // The calling thread's last error (GetLastError).
   virtual uint32_t LastError() = 0;
+  // A monotonic count of milliseconds (GetTickCount64), the clock of the
+  // requests' deadlines. Any thread may call it.
+  virtual uint64_t NowMs() = 0;
 };
 
 // The transport as a request holds it. A request left behind by Stop may go on

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+
 namespace zelt {
 
 namespace {
@@ -21,19 +23,26 @@ static_assert(inet::kQueryRawHeadersCrlf == HTTP_QUERY_RAW_HEADERS_CRLF);
 static_assert(inet::kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(inet::kErrorInvalidUrl == ERROR_INTERNET_INVALID_URL);
 static_assert(inet::kErrorExtended == ERROR_INTERNET_EXTENDED_ERROR);
+static_assert(inet::kErrorTimeout == ERROR_INTERNET_TIMEOUT);
 
 HINTERNET H(HttpHandle h) { return static_cast<HINTERNET>(h); }
+
+// Set on the Internet handle for its children, and again on each request:
+// some WinInet versions take them from the request's own handle only, and a
+// peer that never answers would then hold the request for ever.
+void SetTimeouts(HINTERNET h) {
+  for (DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD ms = WinInetTransport::kTimeoutMs;
+    InternetSetOptionA(h, option, &ms, sizeof(ms));
+  }
+}
 
 }  // namespace
 
 HttpHandle WinInetTransport::Open(const std::string& agent, uint32_t accessType, const std::string* proxy) {
   HINTERNET inet = InternetOpenA(agent.c_str(), accessType, proxy ? proxy->c_str() : nullptr, nullptr, 0);
-  if (!inet) return nullptr;
-  // Children (connection, request) take these over from the Internet handle.
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD ms = kTimeoutMs;
-    InternetSetOptionA(inet, option, &ms, sizeof(ms));
-  }
+  if (inet) SetTimeouts(inet);
   return inet;
 }
 
@@ -46,7 +55,9 @@ HttpHandle WinInetTransport::OpenRequest(HttpHandle conn, const std::string& pat
   // INTERNET_FLAG_SECURE comes in `flags` for https. None of the flags or
   // options that relax the certificate checks is ever set, and with
   // INTERNET_FLAG_NO_UI a certificate fault is a failed send, not a dialog.
-  return HttpOpenRequestA(H(conn), nullptr, path.c_str(), nullptr, nullptr, nullptr, flags, 0);
+  HINTERNET req = HttpOpenRequestA(H(conn), nullptr, path.c_str(), nullptr, nullptr, nullptr, flags, 0);
+  if (req) SetTimeouts(req);
+  return req;
 }
 
 bool WinInetTransport::AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t flags) {
@@ -63,8 +74,15 @@ bool WinInetTransport::QueryInfo(HttpHandle req, uint32_t level, char* buffer, u
 }
 
 bool WinInetTransport::ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) {
+  // Only what has arrived: some WinInet versions wait until the whole buffer
+  // is full, and a reply that trickles would keep the read, its thread and
+  // its connection long past the request's deadline.
+  *read = 0;
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(H(req), &available, 0, 0)) return false;
+  if (available == 0) return true;  // the end of the body
   DWORD got = 0;
-  const BOOL ok = InternetReadFile(H(req), buffer, size, &got);
+  const BOOL ok = InternetReadFile(H(req), buffer, std::min<DWORD>(size, available), &got);
   *read = got;
   return ok != FALSE;
 }
@@ -72,5 +90,7 @@ bool WinInetTransport::ReadFile(HttpHandle req, char* buffer, uint32_t size, uin
 void WinInetTransport::CloseHandle(HttpHandle h) { InternetCloseHandle(H(h)); }
 
 uint32_t WinInetTransport::LastError() { return GetLastError(); }
+
+uint64_t WinInetTransport::NowMs() { return GetTickCount64(); }
 
 }  // namespace zelt

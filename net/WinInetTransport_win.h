@@ -23,6 +23,7 @@ class WinInetTransport final : public IHttpTransport {
   bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) override;
   void CloseHandle(HttpHandle h) override;
   uint32_t LastError() override;
+  uint64_t NowMs() override;
 };
 
 }  // namespace zelt

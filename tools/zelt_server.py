@@ -85,7 +85,10 @@ Control API (loopback clients only; bodies and answers are JSON)
           bomb {"head": "0", "unit": TEXT, "bytes": N, "tail": ""} (the
                 body is the compressed text head + unit repeated up to N
                 bytes + tail: a few kilobytes that inflate to N and more),
-          hold (true = wait before answering until POST /_control/release).
+          hold (true = wait before answering until POST /_control/release),
+          trickle (seconds: no Content-Length, the body (or filler) sent one
+                byte at a time this many seconds apart, again and again,
+                until the client goes away).
   POST /_control/topics      replace the topic set (topic file format).
   GET  /_control/topics      the current topic set, newest first.
   POST /_control/bump        {"path": "topic-1", "replies": 1, "author": "X"}
@@ -113,6 +116,7 @@ import copy
 import http
 import http.server
 import ipaddress
+import itertools
 import json
 import os
 import random
@@ -319,6 +323,7 @@ def parse_reply_plan(obj, where="reply"):
         "close_before_headers": bool(obj.get("close_before_headers", False)),
         "endless": hostile["endless"],
         "hold": hostile["hold"],
+        "trickle": hostile["trickle"],
     }
 
 
@@ -333,6 +338,12 @@ ENDLESS_FILLER = b"\x11\r\n" * 1365 + b"\x00"
 def parse_hostile(obj, where):
     """The hostile fields of a scripted reply; a bomb is built here."""
     out = {"endless": bool(obj.get("endless", False)), "hold": bool(obj.get("hold", False)), "bomb": None}
+    try:
+        out["trickle"] = float(obj.get("trickle", 0))
+    except (TypeError, ValueError) as exc:
+        raise ValueError("%s: bad trickle: %s" % (where, exc))
+    if not 0 <= out["trickle"] <= 3600:
+        raise ValueError("%s: trickle must be 0..3600 seconds" % where)
     bomb = obj.get("bomb")
     if bomb is not None:
         try:
@@ -381,6 +392,18 @@ def send_endless(wfile, body, chunk):
     while True:
         wfile.write(piece)
         wfile.flush()
+
+
+def send_trickle(wfile, body, seconds):
+    """Writes the body one byte at a time, `seconds` apart, again and again
+    until the peer goes away: a reply that never ends and never goes quiet
+    for long enough to time out."""
+    piece = body or ENDLESS_FILLER
+    for i in itertools.count():
+        k = i % len(piece)
+        wfile.write(piece[k:k + 1])
+        wfile.flush()
+        time.sleep(seconds)
 
 
 def is_loopback(address):
@@ -879,7 +902,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "content-length" in names:
             # A length given by the script may be a lie: never reuse the connection.
             self.close_connection = True
-        elif plan["content_length"] and not plan["endless"]:
+        elif plan["content_length"] and not plan["endless"] and not plan["trickle"]:
             headers["Content-Length"] = str(len(body))
         else:
             self.close_connection = True
@@ -900,6 +923,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             if plan["endless"]:
                 send_endless(self.wfile, body, plan["chunk"])
+            if plan["trickle"]:
+                send_trickle(self.wfile, body, plan["trickle"])
             chunk, delay = plan["chunk"], plan["delay"]
             for i in range(0, len(body), chunk):
                 if i and delay:

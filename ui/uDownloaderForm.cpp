@@ -64,6 +64,8 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   }
 
   request_ = MakeRequest(kPackageLimit);
+  request_->DeadlineMs = kPackageDeadlineMs;
+  request_->DeadlineBytesPerSecond = kPackageBytesPerSecond;
   request_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
     post_([this, body = data.Bytes]() mutable { Downloaded(std::move(body)); });
   };
@@ -79,6 +81,7 @@ std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
   // fails like any other error and is never written.
   request->MaxBodyBytes = limit;
   request->WholeBodyOnly = true;
+  request->DeadlineMs = kRequestDeadlineMs;
   request->OnError = [this](HTTPDownload&, uint16_t) { post_([this] { Failed(); }); };
   if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
   return request;

@@ -38,6 +38,11 @@ class TDownloaderForm final : public TForm {
   // The largest package and signature taken.
   static constexpr uint32_t kPackageLimit = 64u << 20;
   static constexpr uint32_t kSignatureLimit = 4096;
+  // A package may take as long as its size at 2 KiB/s (slower than any
+  // link still in use: a 64 MiB package gets 9 hours), and two minutes at
+  // least (a connection and a first answer may each take WinInet's 30 s).
+  static constexpr uint32_t kPackageBytesPerSecond = 2048;
+  static constexpr uint32_t kPackageDeadlineMs = 120000;
 
   // Builds the window hidden and starts the download; for the full setup
   // archive it first asks where to save it (a cancelled dialog closes the

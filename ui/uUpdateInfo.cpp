@@ -167,6 +167,7 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
   for (int i = 0; i < 3; ++i) {
     const auto which = static_cast<Request>(i);
     auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
+    request->DeadlineMs = kRequestDeadlineMs;
     request->OnDownloaded = [this, post](HTTPDownload&, TMemoryStream& data) {
       post([this, body = data.Bytes] { DescriptionArrived(body); });
     };

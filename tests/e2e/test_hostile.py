@@ -283,6 +283,32 @@ class HostileTest(E2ETestCase):
         self.assertEqual(prog.halt(), 0)
         self.assertEqual(prog.state()["ReadMarks"], marks)
 
+    def test_a_trickling_reply_fails_once_at_its_deadline_and_polling_goes_on(self):
+        """One byte every five seconds for ever, so no read ever times out:
+        after a minute the request fails once, like a broken connection, its
+        connection is closed, and the next poll goes out and is answered."""
+        srv, log = self.logged_server("trickle")
+        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
+        self.program("trickle", datfile.encode({"TopicCount": 12, "ForumNames": ["General=15"]})).start()
+        wait_until(lambda: here_count() == 1, 60, what="the program")
+        self.driver = driver = probe_driver()
+        self.addCleanup(driver.close)
+        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)
+        wait_until(lambda: self.rows() == 12, 60, what="the first reply")
+        srv.control("script", {"path": "/inf.php", "replies": [{"trickle": 5}]})
+        poll_now(driver, log)
+        sent, count = time.monotonic(), log.count()
+        failed = wait_until(lambda: "Ошибка сети " in self.texts() and time.monotonic(), 100, 0.5,
+                            what="the network error")
+        print(f"\ntrickle: the error {failed - sent:.1f} s after the request")
+        self.assertGreaterEqual(failed - sent, 55)
+        self.assertEqual(log.count(), count, "no other request meanwhile")
+        wait_until(lambda: any(r.get("aborted") for r in srv.control("log") if r["path"] == "/inf.php"), 30,
+                   what="the trickled connection to close")
+        poll_now(driver, log)
+        wait_until(lambda: "Обновлено" in self.texts(), 60, what="the next reply")
+        self.assertEqual(self.rows(), 12)
+
     def reg_handler(self, command):
         subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,
                        env=wine_env(), check=True)

@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -76,10 +77,11 @@ class ServerTest(unittest.TestCase):
 
     def test_hostile_replies_are_what_the_hostile_tests_take_them_for(self):
         # A bomb inflates to the size asked (whole units) from a few kilobytes;
-        # an endless body runs on past what any limit of the program allows.
+        # an endless body runs on past what any limit of the program allows; a
+        # trickle sends one byte at a time, the time asked apart.
         self.control("script", {"path": "/inf.php", "replies": [
             {"bomb": {"head": "0", "unit": "ab", "bytes": 1 << 20}},
-            {"bomb": {"unit": "abc", "bytes": (1 << 20) - 1, "tail": "z"}}, {"endless": True}]})
+            {"bomb": {"unit": "abc", "bytes": (1 << 20) - 1, "tail": "z"}}, {"endless": True}, {"trickle": 0.2}]})
         body = self.request("/inf.php?p=0")[2]
         self.assertLess(len(body), 8192)
         self.assertEqual(zlib.decompress(b"\x78\x9c" + body), b"0" + b"ab" * (1 << 19))
@@ -89,4 +91,12 @@ class ServerTest(unittest.TestCase):
         resp = conn.getresponse()
         self.assertIsNone(resp.getheader("Content-Length"))
         self.assertEqual(len(resp.read(3 << 20)), 3 << 20)
+        conn.close()
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        conn.request("GET", "/inf.php?p=0")
+        resp = conn.getresponse()
+        self.assertIsNone(resp.getheader("Content-Length"))
+        started = time.monotonic()
+        self.assertEqual([len(resp.read1(100)) for _ in range(4)], [1, 1, 1, 1])
+        self.assertGreaterEqual(time.monotonic() - started, 0.6)
         conn.close()

@@ -203,7 +203,9 @@ class NotificationState final : public INotificationState {
 enum class Step { None, Open, Connect, OpenRequest, AddHeader, Send, Headers, Status, Length, Read };
 
 // One answer of the scripted network. Steps may fail with `error` or wait
-// until the test releases them; for Read, once `after` body bytes have gone.
+// until the test releases them (or a handle of the request is closed); for
+// Read, once `after` body bytes have gone. Each read takes `readMs` on the
+// transport's clock.
 struct Reply {
   int status = 200;
   std::string body;
@@ -215,6 +217,7 @@ struct Reply {
   Step holdAt = Step::None;
   size_t after = 0;
   size_t chunk = 0;  // at most this many bytes per read (0: as many as asked)
+  uint32_t readMs = 0;
 };
 
 // What one request asked for and how far it got.
@@ -355,6 +358,7 @@ class Transport final : public IHttpTransport {
       r.heldRead = true;
       Hold(l, r);
     }
+    if (r.closed) return Fail(kCancelled);
     if (p.failAt == Step::Read && at) return Fail(p.error);
     size_t n = std::min<size_t>(size, p.body.size() - r.seen.bytes);
     if (p.chunk) n = std::min(n, p.chunk);
@@ -363,24 +367,32 @@ class Transport final : public IHttpTransport {
     std::memcpy(buffer, p.body.data() + r.seen.bytes, n);
     r.seen.bytes += n;
     *read = static_cast<uint32_t>(n);
+    nowMs_ += p.readMs;
     return true;
   }
+  // Closing any handle of a request cancels what it waits for, as WinInet's
+  // InternetCloseHandle does, and whatever it calls later.
   void CloseHandle(HttpHandle h) override {
     auto l = Lock();
     auto* handle = static_cast<Handle*>(h);
     if (handle->closed) return;  // a second close would show in OpenHandles
     handle->closed = true;
+    handle->request->closed = true;
     --handle->request->seen.openHandles;
     --open_;
     cv_.notify_all();
   }
   uint32_t LastError() override { return lastError_; }
+  // A clock that stands still but for every read's readMs and Advance.
+  uint64_t NowMs() override { auto l = Lock(); return nowMs_; }
+  void Advance(uint32_t ms) { auto l = Lock(); nowMs_ += ms; }
 
  private:
   struct Live {
     Request seen;
     Reply reply;
     bool heldRead = false;
+    bool closed = false;  // a handle of it has been closed
   };
   struct Handle {
     Live* request;
@@ -397,15 +409,17 @@ class Transport final : public IHttpTransport {
   // Holds the step when scripted; false (with the error set) when it fails.
   bool Pass(std::unique_lock<std::mutex>& l, Live& r, Step step) {
     if (r.reply.holdAt == step) Hold(l, r);
+    if (r.closed) return Fail(kCancelled);
     return r.reply.failAt == step ? Fail(r.reply.error) : true;
   }
   void Hold(std::unique_lock<std::mutex>& l, Live& r) {
     const std::string path = r.seen.path;
     held_.insert(path);
     cv_.notify_all();
-    cv_.wait_for(l, 30s, [&] { return releaseAll_ || released_.count(path) > 0; });
+    cv_.wait_for(l, 30s, [&] { return releaseAll_ || released_.count(path) > 0 || r.closed; });
     held_.erase(held_.find(path));
   }
+  static constexpr uint32_t kCancelled = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
   static bool Fail(uint32_t error) {
     lastError_ = error;
     return false;
@@ -422,6 +436,7 @@ class Transport final : public IHttpTransport {
   std::set<std::string> released_;
   bool releaseAll_ = false;
   int open_ = 0;
+  uint64_t nowMs_ = 1000000;
   static inline thread_local uint32_t lastError_ = 0;
 };
 

@@ -132,7 +132,9 @@ TEST_F(Poll, DataIsSavedEveryHourOfPolls) {
 }
 
 // A reply longer than a mebibyte (1048576 bytes), announced or streamed, is
-// one such failure; one of that length is junk that changes nothing (code 0).
+// one such failure, and so is one that takes a minute (here one read of a
+// minute on the transport's clock); one of that length is junk that changes
+// nothing (code 0). The next tick polls again.
 TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
   http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
   TChecker& c = Make();
@@ -144,6 +146,7 @@ TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
       {{.failAt = Step::Connect, .error = 12005}, 12005}, {{.status = 404, .body = "not here"}, 12003},
       {{.status = 500}, 12003}, {{.body = over}, 223}, {{.body = over, .announce = false}, 223},
       {{.body = under}, 0}, {{.body = at}, 0}, {{.body = under, .announce = false}, 0}, {{.body = at, .announce = false}, 0},
+      {{.body = "1", .readMs = 60000}, 12002},
   };
   for (const auto& [reply, code] : cases) {
     http.Push(reply);
@@ -156,6 +159,9 @@ TEST_F(Poll, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
     ASSERT_EQ(c.Items.size(), 1u);
     EXPECT_EQ(c.Items[0]->Title, "Kept");
   }
+  http.Push({.body = Topics(false, {{"Slow", "s", "News", "1", "x"}}).body, .readMs = 59000});
+  Tick();
+  EXPECT_EQ(c.Items.at(0)->Title, "Slow") << "just under the minute";
 }
 
 TEST_F(Poll, TrafficCountersOfEachKindOfReplyWrapAtFourGibibytes) {

@@ -1,6 +1,6 @@
 // HTTPDownload over the scripted network: what a URL becomes, what a reply
-// becomes in events (and on which thread), the body limit and the
-// whole-body rule, the request as the network sees it, Busy, a second Start,
+// becomes in events (and on which thread), the body limit, the
+// whole-body rule and the deadline, the request as the network sees it, Busy, a second Start,
 // Stop or destruction at every step of a request, and a stopped request's
 // hold on its transport.
 #include <gtest/gtest.h>
@@ -237,6 +237,53 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "a failed body leaves nothing behind";
     }
     EXPECT_TRUE(http.WaitIdle()) << "every handle is closed";
+  }
+}
+
+// Past its deadline a request ends once, as a timeout, and leaves no handle
+// open: a body that trickles (each read takes readMs on the transport's
+// clock) or a call blocked in the network. A body's size, announced or at
+// most MaxBodyBytes, stretches the deadline at the given rate.
+TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
+  const std::string k1(1000, 'x'), got = "Downloaded '" + k1 + "' @req", late = "Error 12002 @req";
+  const struct {
+    const char* name;
+    uint32_t deadline, rate, limit;
+    Reply reply;
+    std::string outcome;
+  } cases[] = {
+      {"ten reads of 5 s in a minute", 60000, 0, 0, {.body = k1, .chunk = 100, .readMs = 5000}, got},
+      {"a trickle past the minute", 60000, 0, 0, {.body = k1, .chunk = 10, .readMs = 1000}, late},
+      {"no deadline", 0, 0, 0, {.body = k1, .chunk = 10, .readMs = 1000000}, got},
+      {"1000 bytes at 10 B/s: 100 s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 8000}, got},
+      {"slower than 10 B/s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 12000}, late},
+      {"unannounced, limit 1000", 10000, 10, 1000, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, got},
+      {"unannounced, no limit", 10000, 10, 0, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
+      // The clock moves on while the call waits.
+      {"blocked in a read", 60000, 0, 0, {.body = k1, .holdAt = Step::Read, .after = 10}, late},
+      {"blocked in the send", 60000, 0, 0, {.holdAt = Step::Send}, late},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    New(kError | kDownloaded);
+    d->DeadlineMs = c.deadline;
+    d->DeadlineBytesPerSecond = c.rate;
+    d->MaxBodyBytes = c.limit;
+    http.Reset();
+    http.Push(c.reply);
+    events.clear();
+    ASSERT_TRUE(Start());
+    if (c.reply.holdAt != Step::None) {
+      ASSERT_TRUE(http.WaitHeld());
+      http.Advance(c.deadline);
+    }
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(WaitEnded()) << "every handle is closed, the blocked call's too";
+    EXPECT_EQ(Events(), std::vector<std::string>{c.outcome});
+    if (c.outcome == late) {
+      EXPECT_LT(http.Requests().at(0).bytes, k1.size()) << "no read after the deadline";
+      EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "what arrived is dropped";
+    }
   }
 }
 

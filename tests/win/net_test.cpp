@@ -1,9 +1,9 @@
 // HTTPDownload over the real WinInet transport, with the application object
 // as the GUI queue: against the project's test server (what it receives,
-// what the component reports, a stopped trickling download) and against
-// local TLS servers reached as "localhost" (a test authority in the prefix's
-// trusted roots: a good certificate downloads, a bad one fails with its
-// code, a redirect to plain http is not followed).
+// what the component reports, a trickling download stopped or past its
+// deadline) and against local TLS servers reached as "localhost" (a test
+// authority in the prefix's trusted roots: a good certificate downloads, a
+// bad one fails with its code, a redirect to plain http is not followed).
 #include <windows.h>
 
 #include <wincrypt.h>
@@ -130,6 +130,16 @@ TEST_F(Net, AStoppedTricklingDownloadRaisesNothingMoreAndDropsTheConnection) {
   EXPECT_EQ(events, (std::vector<std::string>{"Size 65536", "stopped"}));
   EXPECT_TRUE(PumpUntil(app, [] { return Control("log").find(R"("aborted": true)") != std::string::npos; }))
       << "the server could write its whole body";
+}
+
+// A reply that trickles for ever ends at the deadline, once, as a timeout,
+// and its request thread lets go of the connection soon after.
+TEST_F(Net, ADeadlineEndsATricklingReplyOnceAndDropsTheConnection) {
+  Control("reset", "{}");
+  Control("script", R"({"path": "/trickle", "replies": [{"trickle": 0.2}]})");
+  EXPECT_EQ(Fetch(Local("/trickle"), [](HTTPDownload& d) { d.DeadlineMs = 1500; }),
+            (std::vector<std::string>{"Size -1", "Error 12002"}));
+  EXPECT_TRUE(PumpUntil(app, [] { return Control("log").find(R"("aborted": true)") != std::string::npos; }));
 }
 
 // The test authority joins the prefix's trusted roots (a test's business,

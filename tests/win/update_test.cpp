@@ -106,7 +106,7 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
 TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
   const Reply rtf{.body = kRtf}, none{.body = "x", .announce = false}, empty{.lengthText = "0"},
       big{.body = std::string(3407872, 'b')}, small{.body = std::string(1000, 's')}, missing{.status = 404},
-      tooLong{.body = std::string(kMaxDescriptionBytes + 1, 'd')};
+      tooLong{.body = std::string(kMaxDescriptionBytes + 1, 'd')}, slow{.body = kRtf, .readMs = 60000};
   const std::string plain = "http://update.test", off = kSetupText + " off|" + kPatchText + " off|nothing";
   auto failed = [](int code) { return "Ошибка связи " + std::to_string(code) + "\r\nНе могу получить описание новой версии."; };
   const struct {
@@ -121,6 +121,7 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
       {rtf, small, missing, plain, failed(12003), off},
       {rtf, small, small, "ftp://update.test", failed(12005), off},
       {tooLong, small, small, plain, failed(223), off},
+      {slow, small, small, plain, failed(12002), off},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offer);
@@ -197,20 +198,23 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
 }
 
 // Only a whole patch is written beside the program and started: Отмена or
-// the close button during the download, a 404, or a patch that cannot be
-// written (the program's folder is gone) leave none, not even an older one
+// the close button during the download, a 404, a patch that takes two
+// minutes, or one that cannot be written (the program's folder is gone)
+// leave none, not even an older one
 // (no later start may run it), and a failure says so while the window stays.
 TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
   const std::string patch(10000, 'p');
-  enum End { Whole, Cancel, CloseButton, NotFound, Unwritable };
-  for (End end : {Whole, Cancel, CloseButton, NotFound, Unwritable}) {
+  enum End { Whole, Cancel, CloseButton, NotFound, TooSlow, Unwritable };
+  for (End end : {Whole, Cancel, CloseButton, NotFound, TooSlow, Unwritable}) {
     SCOPED_TRACE(end);
     seams.boxes.clear();
     patchesRun = 0;
     checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     http.Reset();
-    http.Serve(kUpdatePatchPath, end == NotFound ? Reply{.status = 404}
-                                                 : Reply{.body = patch, .holdAt = Step::Read, .after = 4096});
+    http.Serve(kUpdatePatchPath, end == NotFound  ? Reply{.status = 404}
+                                 : end == TooSlow ? Reply{.body = patch, .readMs = 60000}  // two reads: 120 s
+                                                  : Reply{.body = patch, .holdAt = Step::Read, .after = 4096,
+                                                          .readMs = 29000});  // three reads: 87 s
     if (end == Unwritable) {
       checker.reset();
       checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
@@ -221,7 +225,7 @@ TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
     Downloading(0);
     EXPECT_TRUE(seams.dialogs.empty());
     RunLater([&] {
-      if (end != NotFound) {
+      if (end != NotFound && end != TooSlow) {
         ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
         EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
         EXPECT_EQ(download->Progress().Text(), "4 KB");
