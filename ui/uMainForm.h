@@ -4,6 +4,7 @@
 // is the place every side window is opened from.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,7 +59,8 @@ class TMainForm final : public TForm {
   void OpenTopic();
   void MarkAllRead();
   void OpenHelp();
-  void LaunchUpdate();
+  // Starts the patch staged at `patch` on the program's folder.
+  void LaunchUpdate(const std::filesystem::path& patch);
 
   // Number of ShowDialog calls under way.
   int32_t ModalDepth = 0;
