@@ -74,7 +74,6 @@ bool ParseVersion(std::string_view text, TVersion& version) {
 }
 
 bool ParseUpdateManifest(std::string_view text, TUpdateManifest& manifest) {
-  if (text.size() > kMaxManifestBytes) return false;
   TUpdateManifest m;
   std::string_view product, file, version, size, sha, signature;
   size_t pos = 0;

@@ -25,7 +25,8 @@
 namespace zelt {
 
 inline constexpr const char* kUpdateProduct = "Zelt Rarazovo";
-// The longest manifest taken; a real one is about 300 bytes.
+// The longest manifest fetched; the fields' limits keep a valid one below
+// 400 bytes.
 inline constexpr size_t kMaxManifestBytes = 512;
 
 // A version: up to four numbers of 0..65535 (as in a version resource),

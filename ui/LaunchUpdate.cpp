@@ -63,7 +63,7 @@ void TStagedPatch::Discard() {
   path_.clear();
 }
 
-bool TStagedPatch::Stage(std::string_view bytes) {
+bool TStagedPatch::Write(std::string_view bytes) {
   Discard();
   const std::wstring temp = TempFolder();
   if (temp.empty()) return false;
@@ -79,16 +79,19 @@ bool TStagedPatch::Stage(std::string_view bytes) {
   }
   if (folder.empty()) return false;
   path_ = std::filesystem::path(folder) / kPatchFileName;
-  // Written through a handle nobody may share, then held by one that lets
-  // others only read (the system, to start it): whatever changed the file
-  // between the two is caught by reading it back through the held one.
   HANDLE out = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = out != INVALID_HANDLE_VALUE && WriteAll(out, bytes);
   if (out != INVALID_HANDLE_VALUE) ok = CloseHandle(out) && ok;
-  if (ok)
+  if (!ok) Discard();
+  return ok;
+}
+
+bool TStagedPatch::Hold(std::string_view bytes) {
+  if (path_.empty()) return false;
+  if (held_ == INVALID_HANDLE_VALUE)
     held_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                         nullptr);
-  ok = ok && held_ != INVALID_HANDLE_VALUE && Holds(held_, bytes);
+  const bool ok = held_ != INVALID_HANDLE_VALUE && Holds(held_, bytes);
   if (!ok) Discard();
   return ok;
 }

@@ -41,7 +41,12 @@ class TStagedPatch {
   // Writes `bytes` into a new folder of the temporary folder, holds the file
   // and reads it back: true only when what is held is `bytes`. On failure
   // nothing is left behind.
-  bool Stage(std::string_view bytes);
+  bool Stage(std::string_view bytes) { return Write(bytes) && Hold(bytes); }
+  // Its two halves: the file written through a handle nobody may share;
+  // then held by one that lets others only read (the system, to start it)
+  // and read back through it, which catches whatever changed it in between.
+  bool Write(std::string_view bytes);
+  bool Hold(std::string_view bytes);
   const std::filesystem::path& Path() const { return path_; }
 
  private:

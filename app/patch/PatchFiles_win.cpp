@@ -360,8 +360,8 @@ TRecovery RecoverPatch(const std::wstring& dir, std::wstring& left) {
     swap.Discard();
     return TRecovery::RolledBack;
   }
+  // Forward and back undo each other: a start that cannot finish undoes.
   if (phase == Phase::Forward && swap.Finish()) return TRecovery::Finished;
-  if (phase == Phase::Forward) swap.Record(Phase::Back);
   left = swap.Undo();
   return left.empty() ? TRecovery::RolledBack : TRecovery::Broken;
 }

@@ -85,6 +85,16 @@ class Update : public WinCheckerTest {
     checker->Tag = tag;
     download = std::make_unique<TDownloaderForm>(nullptr, Env());
   }
+  // Shows the download window until it closes itself, or shows a failure
+  // (the window stays) and Отмена closes it.
+  void ShowUntilDoneOrFailed() {
+    download->Show(true);
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty() || !download->Visible(); }));
+    if (seams.boxes.empty()) return;
+    EXPECT_TRUE(download->Visible()) << "a failure leaves the window open";
+    Click(*app, download->CancelButton().Handle());
+    EXPECT_FALSE(download->Visible());
+  }
 
   std::unique_ptr<TUpdateInfo> info;
   std::unique_ptr<TDownloaderForm> download;
@@ -210,7 +220,7 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   EXPECT_EQ(r.Title + "|" + r.FileName, "Куда сохранить установочный файл?|ZeltInformerSetup.zip");
   EXPECT_EQ(r.Owner, download->Handle());
   EXPECT_EQ(r.Flags & OFN_OVERWRITEPROMPT, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
-  download->ShowModal();
+  ShowUntilDoneOrFailed();
   EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(patchesRun, 0);
   // The patch with its own manifest, served under the setup's name: signed,
@@ -218,11 +228,7 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   http.Serve(kUpdateSetupPath, {.body = Signed("files.zip")});
   http.Serve(manifest, {.body = Signed("files.zip.sig")});
   Downloading(1);
-  RunLater([&] {
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
-    Click(*app, download->CancelButton().Handle());
-  });
-  download->ShowModal();
+  ShowUntilDoneOrFailed();
   EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(seams.boxes.size(), 1u);
   // A cancelled dialog closes the window at once, without a request.
@@ -258,8 +264,8 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     if (end == Unwritable) SetEnvironmentVariableW(L"TMP", Widen(dir.Path() + "gone\\").c_str());
     Downloading(0);
     EXPECT_TRUE(seams.dialogs.empty());
-    RunLater([&] {
-      if (stopped) {
+    if (stopped) {
+      RunLater([&] {
         ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
         EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
         EXPECT_EQ(download->Progress().Text(), "4 KB");
@@ -267,14 +273,11 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
         EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
         Click(*app, end == Cancel ? download->CancelButton().Handle() : download->Strip().CloseButton().Handle());
         EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
-        return;
-      }
-      if (end == Whole) return;
-      ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
-      EXPECT_TRUE(download->Visible());
-      Click(*app, download->CancelButton().Handle());
-    });
-    download->ShowModal();
+      });
+      download->ShowModal();
+    } else {
+      ShowUntilDoneOrFailed();
+    }
     SetEnvironmentVariableW(L"TMP", temp.empty() ? nullptr : temp.c_str());
     http.Release();  // a stopped request goes on in the network; what it reads reaches nothing
     ASSERT_TRUE(WaitIdle());
@@ -349,6 +352,19 @@ TEST_F(Update, StartingThePatchAsksTheShellForItsPathWithTheProgramsFolderAndKee
   ASSERT_EQ(seams.boxes.size(), 1u);
   EXPECT_EQ(seams.boxes[0].text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
   EXPECT_NE(seams.boxes[0].text.back(), '\n');
+}
+
+// Changed between its writing and its hold, the patch is not what was
+// verified: it is refused and removed.
+TEST(StagedPatch, WhatIsHeldIsReadBackAgainstTheVerifiedBytes) {
+  for (const std::string& meanwhile : {std::string("MZ verified"), std::string("MZ another"), std::string()}) {
+    TStagedPatch patch;
+    ASSERT_TRUE(patch.Write("MZ verified"));
+    std::ofstream(patch.Path(), std::ios::binary) << meanwhile;
+    EXPECT_EQ(patch.Hold("MZ verified"), meanwhile == "MZ verified") << meanwhile;
+    EXPECT_EQ(std::filesystem::exists(patch.Path().parent_path()), meanwhile == "MZ verified");
+  }
+  RemoveStagedPatches();
 }
 
 }  // namespace
