@@ -7,6 +7,8 @@
 
 #include <utility>
 
+#include "base/System_win.h"
+
 namespace zelt {
 
 // Owns one handle of type H, freed by Free{}(h). The empty value is H{}, or
@@ -57,7 +59,7 @@ struct MenuFree {
   void operator()(HMENU h) const { DestroyMenu(h); }
 };
 struct ImageListFree {
-  void operator()(HIMAGELIST h) const { ImageList_Destroy(h); }
+  void operator()(HIMAGELIST h) const { ImageListDestroy(h); }
 };
 struct MemDcFree {
   void operator()(HDC h) const { DeleteDC(h); }

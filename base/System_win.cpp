@@ -22,6 +22,15 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+void LoadDllsFromSystemFolderOnly() {
+  // Through kernel32 by name: the call is missing on an unpatched Windows 7,
+  // where the loads that name the system folder themselves still hold.
+  using SetDirectoriesFn = BOOL WINAPI(DWORD);
+  if (auto* set = reinterpret_cast<SetDirectoriesFn*>(
+          reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))))
+    set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 bool LoadSystemLibrary(const wchar_t* dll) {
   return LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) != nullptr;
 }
@@ -33,6 +42,33 @@ void* SystemProc(const wchar_t* dll, const char* name) {
   if (!module) module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!module) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
+}  // namespace zelt
+
+namespace zelt {
+
+namespace {
+const wchar_t kCommonControls[] = L"comctl32.dll";
+}  // namespace
+
+HIMAGELIST ImageListCreate(int cx, int cy, UINT flags, int initial, int grow) {
+  auto* fn = SystemFunction<decltype(ImageList_Create)>(kCommonControls, "ImageList_Create");
+  return fn ? fn(cx, cy, flags, initial, grow) : nullptr;
+}
+
+int ImageListAddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF mask) {
+  auto* fn = SystemFunction<decltype(ImageList_AddMasked)>(kCommonControls, "ImageList_AddMasked");
+  return fn ? fn(list, bitmap, mask) : -1;
+}
+
+HICON ImageListGetIcon(HIMAGELIST list, int index, UINT flags) {
+  auto* fn = SystemFunction<decltype(ImageList_GetIcon)>(kCommonControls, "ImageList_GetIcon");
+  return fn ? fn(list, index, flags) : nullptr;
+}
+
+void ImageListDestroy(HIMAGELIST list) {
+  if (auto* fn = SystemFunction<decltype(ImageList_Destroy)>(kCommonControls, "ImageList_Destroy")) fn(list);
 }
 
 }  // namespace zelt

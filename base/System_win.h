@@ -2,6 +2,9 @@
 // lives, and functions of system DLLs loaded on first use.
 #pragma once
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <string>
 
 namespace zelt {
@@ -11,6 +14,12 @@ namespace zelt {
 std::wstring ExeFilePath();
 // The folder of a path, ending in its last backslash (or slash).
 std::wstring FolderOf(const std::wstring& path);
+
+// From here on, DLLs that the process loads by name without a path (the
+// system's own DLLs included, when they load others) come from the system
+// folder only, never from the program's or the current folder. The first
+// thing a program's entry does.
+void LoadDllsFromSystemFolderOnly();
 
 // Loads a DLL of the system folder and keeps it loaded; a DLL of the same
 // name beside the exe or in the current folder is never picked up. False
@@ -27,5 +36,14 @@ template <class F>
 F* SystemFunction(const wchar_t* dll, const char* name) {
   return reinterpret_cast<F*>(SystemProc(dll, name));
 }
+
+// The image list calls of the common controls. comctl32.dll is no KnownDLL,
+// so the program does not import it: it is loaded from the system folder
+// (version 6, through the program's manifest) with the first window. They
+// fail as their namesakes do when it is missing.
+HIMAGELIST ImageListCreate(int cx, int cy, UINT flags, int initial, int grow);
+int ImageListAddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF mask);
+HICON ImageListGetIcon(HIMAGELIST list, int index, UINT flags);
+void ImageListDestroy(HIMAGELIST list);
 
 }  // namespace zelt

@@ -1,13 +1,13 @@
-# The public key that update packages must be signed with (ECDSA P-256 over
+# The public key that update manifests must be signed with (ECDSA P-256 over
 # SHA-256, checked with the system's CNG before a package is written or run).
 # A release must carry one. A build with tests and no key of its own makes a
 # throwaway pair in its build folder, so the tests exercise the signed path;
-# its private half signs the test packages. Without a key the program takes
-# packages unchecked, as development builds always did.
+# its private half signs the test packages. Other builds must be given one;
+# should the program still run without a key, it offers no update download.
 #   ZELT_UPDATE_KEY_HEX   the raw point X then Y, 128 hex digits, or empty
 #   ZELT_UPDATE_KEY_PEM   the public key file in use, or empty
 #   ZELT_UPDATE_KEY_PRIVATE  the throwaway private key (test builds only)
-set(ZELT_UPDATE_KEY "" CACHE FILEPATH "Public key (PEM, ECDSA P-256) of the update packages; empty: not checked")
+set(ZELT_UPDATE_KEY "" CACHE FILEPATH "Public key (PEM, ECDSA P-256) of the update manifests; empty: no update download")
 
 set(ZELT_UPDATE_KEY_PEM "${ZELT_UPDATE_KEY}")
 set(ZELT_UPDATE_KEY_PRIVATE "")
@@ -15,6 +15,11 @@ set(ZELT_UPDATE_KEY_HEX "")
 
 if(ZELT_RELEASE AND NOT ZELT_UPDATE_KEY)
   message(FATAL_ERROR "A release build starts the updates it downloads: give it the packages' public key "
+                      "with -DZELT_UPDATE_KEY=path/to/public.pem")
+endif()
+# Only a build with tests may go without a key (it makes its own below).
+if(WIN32 AND NOT ZELT_BUILD_TESTS AND NOT ZELT_UPDATE_KEY)
+  message(FATAL_ERROR "A build without tests must be given the update packages' public key "
                       "with -DZELT_UPDATE_KEY=path/to/public.pem")
 endif()
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/System_win.h"
+#include "net/UpdateManifest.h"
 
 namespace zelt {
 
@@ -72,7 +73,8 @@ struct Hash {
   }
 };
 
-bool Sha256(std::string_view data, unsigned char (&digest)[32]) {
+bool Digest(std::string_view data, unsigned char (&digest)[32]) {
+  if (!Api().ok) return false;
   Algorithm sha(BCRYPT_SHA256_ALGORITHM);
   if (!sha.h) return false;
   Hash hash;
@@ -107,10 +109,21 @@ std::string UpdateKeyFromHex(std::string_view hex) {
   return key;
 }
 
-bool VerifyUpdateSignature(std::string_view publicKey, std::string_view data, std::string_view signature) {
-  if (publicKey.size() != kUpdateKeyBytes || signature.size() != kUpdateSignatureBytes || !Api().ok) return false;
+std::string Sha256(std::string_view data) {
   unsigned char digest[32];
-  if (!Sha256(data, digest)) return false;
+  if (!Digest(data, digest)) return {};
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+bool VerifyUpdatePackage(std::string_view publicKey, std::string_view manifestText, std::string_view requestedFile,
+                         std::string_view package, std::string_view ownVersion) {
+  TUpdateManifest manifest;
+  TVersion own;
+  if (publicKey.size() != kUpdateKeyBytes || !Api().ok || !ParseUpdateManifest(manifestText, manifest) ||
+      !ParseVersion(ownVersion, own))
+    return false;
+  unsigned char digest[32];
+  if (!Digest(manifest.Signed, digest)) return false;
 
   Algorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
   if (!ecdsa.h) return false;
@@ -123,9 +136,14 @@ bool VerifyUpdateSignature(std::string_view publicKey, std::string_view data, st
   if (Api().ImportKeyPair(ecdsa.h, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key.h, blob.data(),
                           static_cast<ULONG>(blob.size()), 0) != 0)
     return false;
-  unsigned char sig[kUpdateSignatureBytes];
-  std::memcpy(sig, signature.data(), sizeof sig);
-  return Api().VerifySignature(key.h, nullptr, digest, sizeof digest, sig, sizeof sig, 0) == 0;
+  std::string signature = manifest.Signature;
+  if (Api().VerifySignature(key.h, nullptr, digest, sizeof digest, reinterpret_cast<PUCHAR>(signature.data()),
+                            static_cast<ULONG>(signature.size()), 0) != 0)
+    return false;
+  // Only a manifest that is ours says anything about the package.
+  const std::string hash = Sha256(package);
+  return !hash.empty() &&
+         CheckUpdateManifest(manifest, requestedFile, package.size(), hash, own) == TManifestVerdict::Accepted;
 }
 
 }  // namespace zelt

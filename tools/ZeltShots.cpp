@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "BuildConfig.h"
 #include "base/Text_win.h"
 #include "base/uZELTIMessages.h"
+#include "net/UpdateSignature_win.h"
 #include "tests/support/Fakes.h"
 #include "ui/uAboutForm.h"
 #include "ui/uDownloaderForm.h"
@@ -165,12 +167,14 @@ void AllWindows(int dpi) {
   side(TMainForm::dkFavorites, "favorites");
   side(TMainForm::dkAbout, "about");
   {
-    TUpdateInfo update(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, nullptr});
+    const std::string key = UpdateKeyFromHex(build::kUpdateKeyHex);
+    TUpdateInfo update(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, nullptr, key});
     update.Show(true);
     Pump(app, 500);
     Shot(app, update.Handle(), "update-info");
     c.Tag = 0;
-    TDownloaderForm download(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, [] {}});
+    TDownloaderForm download(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr,
+                                                        [](const std::filesystem::path&) {}, key});
     download.Show(true);
     for (int i = 0; i < 100 && !http.Held(); ++i) Pump(app, 50);
     Shot(app, download.Handle(), "update-download");

@@ -1,5 +1,9 @@
-// Starting the downloaded patch: "sfx.exe" in the program's folder, through
-// the shell's extended execute. The program neither waits for it nor ends.
+// Starting the downloaded patch. The verified bytes are the bytes that run:
+// the patch is written as "sfx.exe" into a folder of its own under the
+// user's temporary folder (no other account can reach it), then held open
+// so that nobody can change, replace or delete it, read back and compared,
+// and started from that exact path while it is still held. The patch is
+// told the program's folder; the program neither waits for it nor ends.
 // The shell call goes through a replaceable function, so tests observe the
 // request (and can answer it) without starting anything.
 #pragma once
@@ -10,11 +14,14 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace zelt {
 
-// The patch's file name beside the executable.
+// The patch's file name in its folder.
 inline constexpr const char* kPatchFileName = "sfx.exe";
+// The folders of staged patches under the temporary folder start so.
+inline constexpr const wchar_t* kPatchFolderPrefix = L"ZeltUpdate-";
 
 // ShellExecuteEx: true on success with info.hProcess filled; false with the
 // thread's last error set to the reason.
@@ -22,11 +29,43 @@ using ShellExecuteExFn = std::function<bool(SHELLEXECUTEINFOW& info)>;
 // Replace for tests; an empty function restores the platform's call.
 void SetShellExecuteExHook(ShellExecuteExFn fn);
 
-// Starts "sfx.exe" in programDir with the verb "open", shown normally and
-// owned by the active window. A failure is reported in a message box owned
-// by `appWindow`, brought to the foreground, titled `caption`, with the
-// system's text for the error. Returns whether the patch was started.
-bool LaunchUpdate(const std::filesystem::path& programDir, HWND appWindow, const std::string& caption);
+// A downloaded patch on disk, held against writing and deleting while this
+// lives; the file stays when it goes (the patch is running from it).
+class TStagedPatch {
+ public:
+  TStagedPatch() = default;
+  ~TStagedPatch();
+  TStagedPatch(const TStagedPatch&) = delete;
+  TStagedPatch& operator=(const TStagedPatch&) = delete;
+
+  // Writes `bytes` into a new folder of the temporary folder, holds the file
+  // and reads it back: true only when what is held is `bytes`. On failure
+  // nothing is left behind.
+  bool Stage(std::string_view bytes) { return Write(bytes) && Hold(bytes); }
+  // Its two halves: the file written through a handle nobody may share;
+  // then held by one that lets others only read (the system, to start it)
+  // and read back through it, which catches whatever changed it in between.
+  bool Write(std::string_view bytes);
+  bool Hold(std::string_view bytes);
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  void Discard();
+  std::filesystem::path path_;
+  HANDLE held_ = INVALID_HANDLE_VALUE;
+};
+
+// Starts the patch at `patch` with the verb "open", shown normally, owned by
+// the active window, and the program's folder as its one argument. A failure
+// is reported in a message box owned by `appWindow`, brought to the
+// foreground, titled `caption`, with the system's text for the error.
+// Returns whether the patch was started.
+bool LaunchUpdate(const std::filesystem::path& patch, const std::filesystem::path& programDir, HWND appWindow,
+                  const std::string& caption);
+
+// Deletes the staged patches of earlier updates that have ended (one still
+// running cannot be deleted and stays for the next time).
+void RemoveStagedPatches();
 
 // The system's message for an error code (cp1251), with trailing blanks and
 // line ends removed.

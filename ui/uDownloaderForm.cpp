@@ -5,8 +5,10 @@
 #include <algorithm>
 
 #include "base/Text_win.h"
+#include "base/Version.h"
 #include "core/FileIO.h"
 #include "core/Traffic.h"
+#include "net/UpdateManifest.h"
 #include "net/UpdateSignature_win.h"
 #include "ui/LaunchUpdate.h"
 #include "widgets/Application.h"
@@ -18,7 +20,7 @@ namespace zelt {
 namespace {
 const char* const kTitle = "Загрузка обновления";
 const char* const kSetupFileName = "ZeltInformerSetup.zip";
-const char* const kSignatureSuffix = ".sig";
+const char* const kManifestSuffix = ".sig";
 }  // namespace
 
 TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
@@ -41,6 +43,11 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   cancel_.Create(Body(), 314, 24, 95, 25, "Отмена");
   cancel_.OnClick = [this] { Cancel(); };
 
+  // Fail closed: without a key no package could be checked, so none is fetched.
+  if (env_.UpdateKey.empty()) {
+    Failed();
+    return;
+  }
   fullSetup_ = env_.Checker.Tag == 1;
   if (fullSetup_) {
     TFileDialogRequest dialog;
@@ -57,11 +64,8 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
     target_ = Widen(chosen);
   } else {
     url_ = env_.BaseUrl + kUpdatePatchPath;
-    target_ = env_.Checker.ProgramDir() / kPatchFileName;
-    // Whatever happens to this download, an older patch must not be what a
-    // later start runs.
-    DeleteFileW(target_.c_str());
   }
+  fileName_ = url_.substr(url_.rfind('/') + 1);
 
   request_ = MakeRequest(kPackageLimit);
   request_->DeadlineMs = kPackageDeadlineMs;
@@ -90,12 +94,12 @@ std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
 TDownloaderForm::~TDownloaderForm() {
   alive_.reset();
   request_.reset();
-  signature_.reset();
+  manifest_.reset();
 }
 
 void TDownloaderForm::Cancel() {
   if (request_) request_->Stop();
-  if (signature_) signature_->Stop();
+  if (manifest_) manifest_->Stop();
   // Whatever the request posted before it was stopped is dropped from here on.
   alive_.reset();
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
@@ -113,21 +117,17 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
 
 void TDownloaderForm::Downloaded(std::string body) {
   CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(body.size()));
-  if (env_.UpdateKey.empty()) {
-    Commit(body);
-    return;
-  }
   package_ = std::move(body);
-  signature_ = MakeRequest(kSignatureLimit);
-  signature_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
-    post_([this, signature = data.Bytes] { SignatureArrived(signature); });
+  manifest_ = MakeRequest(static_cast<uint32_t>(kMaxManifestBytes));
+  manifest_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
+    post_([this, manifest = data.Bytes] { ManifestArrived(manifest); });
   };
-  if (!signature_->Start(url_ + kSignatureSuffix)) Failed();
+  if (!manifest_->Start(url_ + kManifestSuffix)) Failed();
 }
 
-void TDownloaderForm::SignatureArrived(const std::string& signature) {
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(signature.size()));
-  const bool genuine = VerifyUpdateSignature(env_.UpdateKey, package_, signature);
+void TDownloaderForm::ManifestArrived(const std::string& manifest) {
+  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(manifest.size()));
+  const bool genuine = VerifyUpdatePackage(env_.UpdateKey, manifest, fileName_, package_, build::kVersion);
   std::string body = std::move(package_);
   package_.clear();
   if (genuine)
@@ -137,19 +137,22 @@ void TDownloaderForm::SignatureArrived(const std::string& signature) {
 }
 
 void TDownloaderForm::Commit(const std::string& body) {
-  // Written beside the target and moved into place only when complete: a
-  // file that cannot be written whole is a failed download, and leaves
-  // nothing behind.
-  if (!ReplaceFileBytes(target_, body)) {
+  // The archive is written beside the target and moved into place only when
+  // complete; the patch is staged where nobody else can touch it and read
+  // back. A file that cannot be written whole is a failed download, and
+  // leaves nothing behind.
+  TStagedPatch patch;
+  if (fullSetup_ ? !ReplaceFileBytes(target_, body) : !patch.Stage(body)) {
     Failed();
     return;
   }
   cancel_.SetText("Завершено");
+  // Started while still held: the bytes that run are those just verified.
   if (!fullSetup_) {
     if (env_.RunPatch)
-      env_.RunPatch();
+      env_.RunPatch(patch.Path());
     else if (TApplication* app = TApplication::Instance())
-      LaunchUpdate(env_.Checker.ProgramDir(), app->Handle(), app->Title());
+      LaunchUpdate(patch.Path(), env_.Checker.ProgramDir(), app->Handle(), app->Title());
   }
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }

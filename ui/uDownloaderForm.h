@@ -1,15 +1,16 @@
 // The update download window: downloads the package chosen in the update
 // information window (the Checker's Tag: 1 the full setup archive, anything
 // else the patch), shows the progress, and then leaves the archive where the
-// user asked for it, or writes the patch as "sfx.exe" beside the program and
-// starts it.
+// user asked for it, or stages the patch as "sfx.exe" in a folder of its own
+// and starts it (ui/LaunchUpdate.h).
 //
-// A package is taken only whole: with an update key in the environment its
-// detached signature ("<package>.sig" from the same folder) must verify over
-// the whole body before anything is written. The file is written beside its
-// target and put in place only when complete; a stale "sfx.exe" is deleted
-// before the download starts, so a failed download never leaves a program
-// behind to be started. Every failure shows "Произошла ошибка при загрузке."
+// A package is taken only whole and only with its signed manifest
+// ("<package>.sig" from the same folder): the signature must hold under the
+// build's update key, and the manifest must name the file asked for, a
+// version newer than the program's own, and the body's size and SHA-256,
+// before anything is written. Without a key nothing is downloaded at all.
+// The archive is written beside its target and put in place only when
+// complete. Every failure shows "Произошла ошибка при загрузке."
 //
 // The requests' size, end and failure arrive on their threads and are posted
 // to the GUI thread; the progress arrives on the GUI thread. Nothing is
@@ -35,9 +36,8 @@ class TDownloaderForm final : public TForm {
  public:
   static constexpr int kWidth = 418;
   static constexpr int kHeight = 57;
-  // The largest package and signature taken.
+  // The largest package taken.
   static constexpr uint32_t kPackageLimit = 64u << 20;
-  static constexpr uint32_t kSignatureLimit = 4096;
   // A package may take as long as its size at 2 KiB/s (slower than any
   // link still in use: a 64 MiB package gets 9 hours), and two minutes at
   // least (a connection and a first answer may each take WinInet's 30 s).
@@ -55,12 +55,13 @@ class TDownloaderForm final : public TForm {
   // The text of the title strip.
   std::string StripTitle() { return Strip().Text(); }
   bool FullSetup() const { return fullSetup_; }
-  // Where the package goes; empty when the user cancelled the save dialog.
+  // Where the full setup archive goes; empty for the patch, or when the user
+  // cancelled the save dialog.
   const std::filesystem::path& Target() const { return target_; }
   // The request, or null when none was made.
   HTTPDownload* Download() { return request_.get(); }
-  // The signature's request, or null when none was made (yet).
-  HTTPDownload* SignatureDownload() { return signature_.get(); }
+  // The manifest's request, or null when none was made (yet).
+  HTTPDownload* ManifestDownload() { return manifest_.get(); }
 
  protected:
   void OnCloseButton() override { Cancel(); }
@@ -70,7 +71,7 @@ class TDownloaderForm final : public TForm {
   void SizeKnown(int32_t size);
   void ProgressMade(int32_t done, int32_t total);
   void Downloaded(std::string body);
-  void SignatureArrived(const std::string& signature);
+  void ManifestArrived(const std::string& manifest);
   void Commit(const std::string& body);
   void Failed();
   // A request of this window, whole or failed, with a body of at most `limit` bytes.
@@ -82,9 +83,10 @@ class TDownloaderForm final : public TForm {
   bool fullSetup_ = false;
   std::filesystem::path target_;
   std::string url_;
+  std::string fileName_;  // the package's name on the server
   std::unique_ptr<HTTPDownload> request_;
-  std::unique_ptr<HTTPDownload> signature_;
-  std::string package_;  // the body, kept while its signature is fetched
+  std::unique_ptr<HTTPDownload> manifest_;
+  std::string package_;  // the body, kept while its manifest is fetched
   std::shared_ptr<char> alive_;
   // Posts work to the GUI thread that is dropped once the window is gone.
   std::function<void(std::function<void()>)> post_;

@@ -98,7 +98,7 @@ void TMainForm::LoadPictures() {
   if (!strip) return;
   list_.SetImages(strip.get());
   images_ = std::move(strip);
-  trayStripIcon_.reset(ImageList_GetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
+  trayStripIcon_.reset(ImageListGetIcon(images_.get(), kTrayImage, ILD_TRANSPARENT));
 }
 
 void TMainForm::OnDpiChanged() {
@@ -286,11 +286,12 @@ void TMainForm::OpenHelp() {
 
 TUpdateEnv TMainForm::UpdateEnv() {
   return TUpdateEnv{*Checker, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
-                    [this] { LaunchUpdate(); }, UpdateKeyFromHex(build::kUpdateKeyHex)};
+                    [this](const std::filesystem::path& patch) { LaunchUpdate(patch); },
+                    UpdateKeyFromHex(build::kUpdateKeyHex)};
 }
 
-void TMainForm::LaunchUpdate() {
-  if (Checker) zelt::LaunchUpdate(Checker->ProgramDir(), app_.Handle(), app_.Title());
+void TMainForm::LaunchUpdate(const std::filesystem::path& patch) {
+  if (Checker) zelt::LaunchUpdate(patch, Checker->ProgramDir(), app_.Handle(), app_.Title());
 }
 
 // --- the Checker's reports ---

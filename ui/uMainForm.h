@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,7 +62,8 @@ class TMainForm final : public TForm {
   void OpenTopic();
   void MarkAllRead();
   void OpenHelp();
-  void LaunchUpdate();
+  // Starts the patch staged at `patch` on the program's folder.
+  void LaunchUpdate(const std::filesystem::path& patch);
 
   // Number of ShowDialog calls under way.
   int32_t ModalDepth = 0;

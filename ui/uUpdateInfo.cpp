@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "base/System_win.h"
 #include "core/Traffic.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
@@ -16,6 +17,8 @@ const char* const kTitle = "Информация об обновлении";
 const char* const kWaitText = "Подождите...";
 const char* const kSetupText = "Загрузить полный установочный файл";
 const char* const kPatchText = "Загрузить только файл - патч";
+const char* const kNoKeyText =
+    "Не могу проверить подлинность обновления: в этой сборке нет ключа.\r\nЗагрузка обновления отключена.";
 
 // True when the response headers announce an empty body ("Content-Length: 0").
 bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
@@ -60,8 +63,10 @@ bool TChoiceButton::Create(HWND parent, int x, int y, int w, int h, const std::s
     return false;
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
   // A themed radio button draws its text in the theme's colour whatever the
-  // window asks for: the classic look keeps the navy.
-  SetWindowTheme(Handle(), L"", L"");
+  // window asks for: the classic look keeps the navy. uxtheme.dll is no
+  // KnownDLL: it comes from the system folder.
+  if (auto* setTheme = SystemFunction<decltype(SetWindowTheme)>(L"uxtheme.dll", "SetWindowTheme"))
+    setTheme(Handle(), L"", L"");
   return true;
 }
 
@@ -152,6 +157,11 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
   cancel_.Create(Body(), 288, 285, 97, 25, "Отмена");
   cancel_.OnClick = [this] { Close(); };
   answers_ = 0;
+  // Fail closed: a build that cannot check a package offers none, and says why.
+  if (env_.UpdateKey.empty()) {
+    description_.SetPlainText(kNoKeyText);
+    return;
+  }
 
   // The three requests run side by side. Their reports arrive on request
   // threads: each is posted to the GUI thread and dropped there once the

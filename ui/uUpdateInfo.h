@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,10 +36,11 @@ struct TUpdateEnv {
   std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
   // Opens the update download window modally (ShowDialog 7 of the main window).
   std::function<void()> OpenDownload;
-  // Starts the downloaded patch (LaunchUpdate of the main window).
-  std::function<void()> RunPatch;
-  // The raw public key (X then Y) that packages must be signed with; empty
-  // when this build takes them unchecked.
+  // Starts the downloaded patch staged at the path (LaunchUpdate of the main
+  // window).
+  std::function<void(const std::filesystem::path& patch)> RunPatch;
+  // The raw public key (X then Y) that manifests must be signed with; empty
+  // when this build has none, and then offers no download.
   std::string UpdateKey;
 };
 
@@ -81,7 +83,8 @@ class TUpdateInfo final : public TForm {
   static constexpr int kHeight = 317;
   enum Request { rqDescription = 0, rqSetup = 1, rqPatch = 2 };
 
-  // Builds the window hidden and starts the three requests.
+  // Builds the window hidden and starts the three requests; without an
+  // update key it makes none and says why nothing is offered.
   TUpdateInfo(HWND owner, TUpdateEnv env);
   ~TUpdateInfo() override;
 
@@ -90,7 +93,7 @@ class TUpdateInfo final : public TForm {
   TChoiceButton& PatchChoice() { return patch_; }
   TButton& DownloadButton() { return download_; }
   TButton& CancelButton() { return cancel_; }
-  HTTPDownload& Download(Request which) { return *requests_[which]; }
+  HTTPDownload* Download(Request which) { return requests_[which].get(); }
   // Answers counted so far: the description and the two sizes.
   int32_t Answers() const { return answers_; }
 

@@ -276,10 +276,10 @@ HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transpa
   const SIZE src = BitmapSize(strip.get());
   const int count = drawn > 0 ? src.cx / drawn : 0;
   if (count <= 0) return nullptr;
-  HIMAGELIST list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, count, 0);
+  HIMAGELIST list = ImageListCreate(side, side, ILC_COLOR24 | ILC_MASK, count, 0);
   if (!list) return nullptr;
   if (side == drawn) {
-    ImageList_AddMasked(list, strip.get(), transparent);
+    ImageListAddMasked(list, strip.get(), transparent);
     return list;
   }
   // Scale the strip with nearest neighbours so the transparent colour stays exact.
@@ -292,7 +292,7 @@ HIMAGELIST LoadImageStrip(const char* resourceName, int size96, COLORREF transpa
     SetStretchBltMode(to.get(), COLORONCOLOR);
     StretchBlt(to.get(), 0, 0, side * count, side, from.get(), 0, 0, size96 * count, size96, SRCCOPY);
   }
-  ImageList_AddMasked(list, scaled.get(), transparent);
+  ImageListAddMasked(list, scaled.get(), transparent);
   return list;
 }
 

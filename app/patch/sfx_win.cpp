@@ -1,15 +1,17 @@
-// The patch: started by the program as "sfx.exe" beside itself once the
-// download was verified. It ends the running copy the way other programs are
-// meant to (ZELTI_FIND / ZELTI_HERE, then ZELTI_HALT, so the copy saves
-// data.dat on its normal way out), waits until the copy and its
-// single-instance mutex are gone, puts its files in place and starts the
-// program again. Whatever fails leaves the old files, or puts them back,
-// starts the old program and says so.
+// The patch: started by the program from a folder of its own under the
+// user's temporary folder, with the program's folder as its argument (or,
+// started by hand without one, working on the folder it lies in). It
+// finishes or undoes an earlier patch that was interrupted, refuses to put
+// in a version that is not newer than the installed one, ends the running
+// copy the way other programs are meant to (ZELTI_FIND / ZELTI_HERE, then
+// ZELTI_HALT, so the copy saves data.dat on its normal way out), waits until
+// the copy and its single-instance mutex are gone, puts its files in place
+// and starts the program again. Whatever fails leaves the old files, or puts
+// them back, starts the old program and says so; what could not be put back
+// is named.
 //
-// A running program's file cannot be deleted, so the patch first hands over
-// to a copy of itself in the temporary folder, which deletes "sfx.exe" once
-// the first stage has ended: nothing is left beside the program that a later
-// start could take for a new patch. The copy goes at the next restart.
+// Its payload comes from its own loaded image, never from a path. Its
+// folder is left to the program, which removes it at its next start.
 #include <windows.h>
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/patch/PatchFiles_win.h"
+#include "base/System_win.h"
 #include "base/uZELTIMessages.h"
 
 namespace {
@@ -28,8 +31,9 @@ constexpr wchar_t kMutexName[] = L"ZeltInformerMutex";
 constexpr wchar_t kMainWindowClass[] = L"ZeltMainForm";
 constexpr wchar_t kProgramFile[] = L"ZeltInformer.exe";
 constexpr wchar_t kCaption[] = L"Zelt Rarazovo";
-// How long the running copy gets to save and end.
+// How long the running copy gets to save and end, and another patch to finish.
 constexpr DWORD kHaltWaitMs = 30000;
+constexpr DWORD kLockWaitMs = 60000;
 
 int g_here = 0;
 
@@ -39,17 +43,6 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-std::wstring OwnPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return path.substr(0, n);
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
 }
 
 std::string_view Payload() {
@@ -127,53 +120,25 @@ void StartProgram(const std::wstring& dir) {
   }
 }
 
-// Nothing named "sfx.exe" stays behind to be taken for a new patch: the
-// image of a running program cannot always be deleted, so what cannot go
-// now goes at the next restart.
-void RemoveSelf(const std::wstring& self) {
-  if (!DeleteFileW(self.c_str())) MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+// The folder to work on, ending in a backslash: the argument made absolute,
+// or this file's own folder.
+std::wstring ProgramFolder() {
+  std::wstring given = __argc == 2 ? std::wstring(__wargv[1]) : zelt::FolderOf(zelt::ExeFilePath());
+  if (given.empty()) return {};
+  std::wstring full(32768, L'\0');
+  const DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return {};
+  full.resize(n);
+  if (full.back() != L'\\') full += L'\\';
+  return full;
 }
 
-// First stage: starts the copy in the temporary folder, handing it this
-// process (to wait for) and the program's folder. False when there is no
-// copy; the patch then runs where it is.
-bool HandOver(const std::wstring& self, const std::wstring& dir) {
-  wchar_t temp[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-  if (n == 0 || n > MAX_PATH) return false;
-  const std::wstring copy = std::wstring(temp) + L"ZeltPatch-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-  if (!CopyFileW(self.c_str(), copy.c_str(), FALSE)) return false;
-  HANDLE me = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &me, SYNCHRONIZE, TRUE, 0)) {
-    DeleteFileW(copy.c_str());
-    return false;
-  }
-  // The folder without its last backslash, which would escape the quote.
-  std::wstring commandLine = L"\"" + copy + L"\" " + std::to_wstring(reinterpret_cast<uintptr_t>(me)) + L" \"" +
-                             dir.substr(0, dir.size() - 1) + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  const bool started = CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      temp, &si, &pi);
-  CloseHandle(me);
-  if (!started) {
-    DeleteFileW(copy.c_str());
-    return false;
-  }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
-}
-
-// Second stage: waits for the first to end and deletes its file.
-void TakeOver(HANDLE firstStage, const std::wstring& dir) {
-  WaitForSingleObject(firstStage, 10000);
-  CloseHandle(firstStage);
-  const std::wstring patch = dir + L"sfx.exe";
-  for (int attempt = 0; attempt < 50 && !DeleteFileW(patch.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
-       ++attempt)
-    Sleep(100);
+std::wstring VersionText(const zelt::TVersion& v) {
+  size_t shown = v.size();
+  while (shown > 2 && v[shown - 1] == 0) --shown;
+  std::wstring text;
+  for (size_t i = 0; i < shown; ++i) text += (i ? L"." : L"") + std::to_wstring(v[i]);
+  return text;
 }
 
 void Tell(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND); }
@@ -181,37 +146,51 @@ void Tell(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaptio
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  zelt::LoadDllsFromSystemFolderOnly();
   zelt::RegisterInstanceMessages();
-  const std::wstring self = OwnPath();
-  const size_t slash = self.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return 1;
-  std::wstring dir = self.substr(0, slash + 1);
-  if (__argc == 3) {
-    // The copy in the temporary folder: the first stage and the program's folder.
-    dir = std::wstring(__wargv[2]) + L"\\";
-    TakeOver(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(_wcstoui64(__wargv[1], nullptr, 10))), dir);
-  } else if (HandOver(self, dir)) {
-    return 0;
-  }
-
+  using namespace zelt::patch;
+  const std::wstring dir = ProgramFolder();
+  zelt::TVersion own{}, installed{};
   std::vector<TPatchFile> files;
-  if (!zelt::patch::ParsePayload(Payload(), files)) {
-    RemoveSelf(self);
+  if (dir.empty() || !zelt::ParseVersion(ZELT_PATCH_VERSION, own) || !ParsePayload(Payload(), files)) {
     Tell(L"Файл обновления повреждён. Обновление не установлено.");
     return 1;
   }
-  if (!EndRunningCopy()) {
-    RemoveSelf(self);
-    Tell(L"Программа не закрылась. Обновление не установлено, работает прежняя версия.");
-    return 1;
+  std::wstring left, failed;
+  TPatchResult result = TPatchResult::RolledBack;
+  {
+    // Released before the program starts again, whose start looks for an
+    // interrupted patch too.
+    TPatchLock lock(kLockWaitMs);
+    if (!lock.Held()) {
+      Tell(L"Уже устанавливается другое обновление. Это обновление не установлено.");
+      return 1;
+    }
+    if (RecoverPatch(dir, left) == TRecovery::Broken) {
+      Tell(L"Прерванное обновление не удалось ни завершить, ни отменить: не восстановлено " + left +
+           L". Переустановите программу.");
+      return 1;
+    }
+    if (!InstalledVersion(dir + kProgramFile, installed)) {
+      Tell(L"В папке " + dir + L" нет программы Zelt Rarazovo. Обновление не установлено.");
+      return 1;
+    }
+    if (!(own > installed)) {
+      Tell(L"Это обновление до версии " + VersionText(own) + L", а установлена версия " + VersionText(installed) +
+           L". Обновление не установлено.");
+      return 1;
+    }
+    if (!EndRunningCopy()) {
+      Tell(L"Программа не закрылась. Обновление не установлено, работает прежняя версия.");
+      return 1;
+    }
+    result = ApplyPatch(dir, files, failed, left);
   }
-  std::wstring failed;
-  const bool applied = zelt::patch::ApplyPatch(dir, files, failed);
   StartProgram(dir);
-  RemoveSelf(self);
-  if (!applied) {
+  if (result == TPatchResult::RolledBack)
     Tell(L"Не удалось заменить файл " + failed + L". Обновление не установлено, восстановлена прежняя версия.");
-    return 1;
-  }
-  return 0;
+  if (result == TPatchResult::Broken)
+    Tell(L"Не удалось заменить файл " + failed + L", и прежнюю версию не удалось восстановить: остались " + left +
+         L". Переустановите программу.");
+  return result == TPatchResult::Applied ? 0 : 1;
 }

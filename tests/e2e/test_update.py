@@ -1,11 +1,16 @@
 """End to end: the update with the real programs under Wine. This build's
-0.4 installer goes silently into a fresh prefix; the 0.5 patch that the same
-build makes from the same libraries (target next_packages), signed by
-scripts/sign-update with the build's key; the installed program takes it from its popup and comes
-back as 0.5 with its data.dat intact, or refuses each broken package. The
-install is the user's own: the local programs folder, values under
-HKEY_CURRENT_USER only, no access rights changed; the uninstaller cleans up.
-Also the help on F1 (a cancelled download is a window test)."""
+0.4 installer goes silently into a fresh prefix, as the user's own install:
+the local programs folder, values under HKEY_CURRENT_USER only, no access
+rights changed. The 0.5 patch that the same build makes from the same
+libraries (target next_packages), its manifest signed by scripts/sign-update
+with the build's key; the installed program takes it from its popup and
+comes back as 0.5 with its data.dat intact, or refuses each broken package
+or manifest (another key, another file's name, the installed version); 0.5
+refuses this build's validly signed 0.4 patch, and so does that patch itself
+when started on 0.5. DLLs named like those the program and the patch load
+lie beside them, preferred by Wine as Windows would: none is ever loaded.
+The uninstaller cleans up. Also the help on F1 (a cancelled download and a
+build without a key are window tests)."""
 
 import base64
 import hashlib
@@ -24,6 +29,11 @@ NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
 PATCH_MARKER = os.path.join(BUILD_DIR, "tools", "PatchMarker.exe")
+PLANTED_DLL = os.path.join(BUILD_DIR, "tests", "PlantedDll.dll")
+# The DLLs the program and the patch load that are no KnownDLLs (the system
+# looks for those beside the exe first); Wine is told to prefer them there too.
+PLANTED = ["uxtheme", "wininet", "comctl32", "bcrypt", "iphlpapi", "winmm", "msftedit", "oleacc"]
+PLANTED_LOADED = "planted-dll-loaded.txt"
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
 WINGET_INSTALLER = os.path.join(BUILD_DIR, "packages", "winget", "ZeltRarazovo.Informer.installer.yaml")
 FAILED = "Произошла ошибка при загрузке."
@@ -92,6 +102,25 @@ def descriptor_changes(top):
         p.rsplit("\\", 1)[0]]["dir" if os.path.isdir(unix_path(p)) else "file"]]
 
 
+def plant(folder):
+    """The planted DLLs beside a program; the environment that prefers them."""
+    for name in PLANTED:
+        shutil.copy(PLANTED_DLL, os.path.join(folder, name + ".dll"))
+    return dict(wine_env(), WINEDLLOVERRIDES=",".join(PLANTED) + "=n,b")
+
+
+def sign(path, version, key=os.path.join(KEY_DIR, "private.pem"), name=None):
+    """The manifest of `path` (under `name` when given) for `version`, signed."""
+    if name:
+        named = os.path.join(os.path.dirname(path), version + "-" + name, name)
+        os.makedirs(os.path.dirname(named), exist_ok=True)
+        shutil.copy(path, named)
+        path = named
+    run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), key, path, version)
+    with open(path + ".sig", "rb") as f:
+        return f.read()
+
+
 class UpdateTest(E2ETestCase):
     def use_fresh_prefix(self):
         prefix = os.path.join(BUILD_DIR, "e2e-install-prefix")
@@ -104,7 +133,8 @@ class UpdateTest(E2ETestCase):
                                  setattr(harness, "PREFIX", old)))
 
     def make_packages(self, work):
-        """The 0.4 installer of this build; the 0.5 patch, signed, in a folder to serve."""
+        """The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
+        serve; this build's own 0.4 patch; and the manifests that must fail."""
         run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
         run("cmake", "--build", BUILD_DIR, "--target", "next_packages")
         serve = os.path.join(work, "server")
@@ -113,17 +143,31 @@ class UpdateTest(E2ETestCase):
         shutil.copy(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip"), serve)
         shutil.copy(os.path.join(NEXT_DIR, "packages", "files.zip"), serve)
         for name in ("files.zip", "ZeltInformerSetup.zip"):
-            run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), os.path.join(KEY_DIR, "private.pem"),
-                os.path.join(serve, name))
-        # The same patch signed with a key that is not ours.
+            sign(os.path.join(serve, name), "0.5")
         other = os.path.join(work, "other.pem")
         run("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other)
         shutil.copy(os.path.join(serve, "files.zip"), os.path.join(work, "files.zip"))
-        run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), other, os.path.join(work, "files.zip"))
+        old = os.path.join(work, "old", "files.zip")
+        os.makedirs(os.path.dirname(old))
+        shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), old)
+        manifests = {
+            "another key": sign(os.path.join(work, "files.zip"), "0.5", key=other),
+            "the setup's name": sign(os.path.join(work, "files.zip"), "0.5", name="ZeltInformerSetup.zip"),
+            "the installed version": sign(os.path.join(work, "files.zip"), "0.4"),
+            "0.4": sign(old, "0.4"),
+        }
         with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
             self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
             z.extract("ZeltInformerSetup.exe", work)
-        return serve, os.path.join(work, "files.zip.sig")
+        return serve, old, manifests
+
+    def refused(self, program_version):
+        """The update windows say the download failed and close without a trace."""
+        wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
+        self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo " + program_version))[0], 0)
+        self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
+        wait_until(lambda: ui_controls(title(DOWNLOAD_TITLE)) is None and ui_controls(title(INFO_TITLE)) is None,
+                   30, what="the update windows closed")
 
     def take_patch(self):
         """Update button on the popup, the patch, "Загрузить"."""
@@ -137,7 +181,7 @@ class UpdateTest(E2ETestCase):
         work = os.path.join(harness.WORK_DIR, "update-loop")
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
-        serve, wrong_signature = self.make_packages(work)
+        serve, old_patch, manifests = self.make_packages(work)
         self.use_fresh_prefix()
         # Installed as winget would: its manifest's switches, the installer its hash names.
         with open(WINGET_INSTALLER, encoding="utf-8") as f:
@@ -178,53 +222,48 @@ class UpdateTest(E2ETestCase):
         with open(os.path.join(folder, "data.dat"), "wb") as f:
             f.write(DATA)
 
+        # A patch that a crash stopped halfway through its swap, its journal
+        # pointing forward: the program's start finishes it.
+        for name, text in (("readme.txt.new", "new"), ("readme.txt.old", "old"),
+                           ("ZeltUpdate.journal", "ZeltUpdate journal\nforward\n1 readme.txt\n")):
+            with open(os.path.join(folder, name), "w", newline="\n") as f:
+                f.write(text)
         server = self.server("--update-dir", serve)
         server.control("version", {"flag": "1", "latest_version": "0.5"})
-        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=wine_env(),
+        planted_env = plant(folder)
+        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=planted_env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: old.poll() is None and old.kill())
         wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
+        self.assertEqual([n for n in os.listdir(folder) if n.startswith(("readme", "ZeltUpdate"))], ["readme.txt"])
+        with open(os.path.join(folder, "readme.txt")) as f:
+            self.assertEqual(f.read(), "new")
+        os.remove(os.path.join(folder, "readme.txt"))
         with open(os.path.join(serve, "files.zip"), "rb") as f:
             patch = f.read()
-        with open(wrong_signature, "rb") as f:
-            wrong = f.read()
+        # An older patch beside the program: nothing ever runs it.
         stale = os.path.join(folder, "sfx.exe")
+        shutil.copy(PATCH_MARKER, stale)
         marker = os.path.join(folder, "patch-ran.txt")
         b64 = lambda b: base64.b64encode(b).decode()
         failures = [
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
-            ("no signature", "files.zip.sig", {"status": 404}),
-            ("signed with another key", "files.zip.sig", {"body_b64": b64(wrong)}),
+            ("no manifest", "files.zip.sig", {"status": 404}),
             ("cut off", "files.zip", {"body_b64": b64(patch), "close_after_bytes": len(patch) // 2}),
-            ("cannot be written", None, None),
-        ]
+        ] + [(name, "files.zip.sig", {"body_b64": b64(manifests[name])})
+             for name in ("another key", "the setup's name", "the installed version")]
         for name, file_name, reply in failures:
             with self.subTest(name):
-                # An older patch lies beside the program: it must never be what runs.
-                shutil.copy(PATCH_MARKER, stale)
-                if file_name:
-                    server.control("update-file", dict(reply, name=file_name))
-                else:
-                    os.makedirs(os.path.join(folder, "sfx.exe.tmp", "taken"))
+                server.control("update-file", dict(reply, name=file_name))
                 self.take_patch()
-                wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
-                self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo 0.4"))[0], 0)
-                self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
-                wait_until(lambda: ui_controls(title(DOWNLOAD_TITLE)) is None and ui_controls(title(INFO_TITLE)) is None,
-                           30, what="the update windows closed")
-                if file_name:
-                    server.control("update-file", {"name": file_name, "remove": True})
-                else:
-                    shutil.rmtree(os.path.join(folder, "sfx.exe.tmp"))
-                self.assertFalse(os.path.exists(stale))
+                self.refused("0.4")
+                server.control("update-file", {"name": file_name, "remove": True})
                 self.assertFalse(os.path.exists(marker))
                 self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
                 self.assertIsNone(old.poll())
                 self.assertEqual(harness.here_count(), 1)
 
         server.control("reset", {})
-        if os.path.exists(stale):
-            os.remove(stale)
         self.take_patch()
         old.wait(90)  # the patch ended the 0.4 copy, which saved data.dat on its way out
         with open(os.path.join(folder, "data.dat"), "rb") as f:
@@ -240,8 +279,36 @@ class UpdateTest(E2ETestCase):
         state = datfile.decode(saved)
         self.assertEqual((state["Favorites"], state["ReadMarks"], state["Nick"]),
                          (["topic-1\x11Первая тема".encode("cp1251")], [b"topic-2\x1112"], "Ёжик".encode("cp1251")))
-        self.assertEqual([n for n in os.listdir(folder) if n.startswith("sfx") or n.endswith((".new", ".old"))], [])
+        self.assertEqual([n for n in os.listdir(folder) if n.endswith((".new", ".old", ".journal"))], [])
         self.assertEqual(boxes(), [])
+
+        # 0.5 is told of a newer version once more, and offered this build's
+        # 0.4 patch with its valid manifest: refused. Started by hand on the
+        # 0.5 folder, the 0.4 patch refuses too, and leaves 0.5 running.
+        wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="0.5's popup")
+        with open(old_patch, "rb") as f:
+            server.control("update-file", {"name": "files.zip", "body_b64": b64(f.read())})
+        server.control("update-file", {"name": "files.zip.sig", "body_b64": b64(manifests["0.4"])})
+        self.take_patch()
+        self.refused("0.5")
+        by_hand = os.path.join(work, "by-hand")
+        os.makedirs(by_hand)
+        shutil.copy(old_patch, os.path.join(by_hand, "sfx.exe"))
+        patch_run = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, os.path.join(by_hand, "sfx.exe"), installed],
+                                     env=plant(by_hand), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: patch_run.poll() is None and patch_run.kill())
+        wait_until(lambda: boxes(), 60, what="the 0.4 patch's answer")
+        self.assertEqual(boxes(), ["Это обновление до версии 0.4, а установлена версия 0.5. Обновление не установлено."])
+        self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo"))[0], 0)
+        self.assertEqual(patch_run.wait(30), 1)
+        self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
+        self.assertEqual(harness.here_count(), 1)
+        for where in (folder, by_hand):
+            self.assertFalse(os.path.exists(os.path.join(where, PLANTED_LOADED)), where)
+        self.assertFalse(os.path.exists(marker))
+        for name in PLANTED:
+            os.remove(os.path.join(folder, name + ".dll"))
+        os.remove(stale)
 
         # The user's own values, and nothing of ours for the whole machine.
         values = [(UNINSTALL_KEY, None), ("HKCU\\Software\\Zelt Rarazovo", "Path"),

@@ -1,20 +1,22 @@
 // The patch's payload and the replacement of the installed files: all of
-// them or none, data.dat never touched, nothing left beside them.
+// them or none, also across a crash (the journal finishes or undoes the swap
+// at the next start), data.dat never touched, nothing left beside them.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "app/patch/PatchFiles_win.h"
 #include <fstream>
+#include <set>
 
+#include "BuildConfig.h"
+#include "base/Version.h"
 #include "tests/support/Win.h"
 
 namespace zelt::fake {
 namespace {
 
-using patch::ApplyPatch;
-using patch::ParsePayload;
-using patch::TPatchFile;
+using namespace patch;
 
 std::string Entry(const std::string& name, const std::string& bytes) {
   std::string e{static_cast<char>(name.size()), static_cast<char>(name.size() >> 8)};
@@ -43,17 +45,8 @@ TEST(patch_files, PayloadIsTakenOnlyWhenEveryPartIsSound) {
       {"a byte after the last file", Payload({exe}, 1) + "x", 0},
       {"size beyond the end", Payload({exe}, 1).substr(0, Payload({exe}, 1).size() - 1), 0},
       {"no files", Payload({}, 0), 0},
-      {"climbing out", Payload({Entry("..\\evil.exe", "x")}, 1), 0},
-      {"climbing out below", Payload({Entry("Sounds\\..\\..\\evil.exe", "x")}, 1), 0},
-      {"absolute", Payload({Entry("\\Windows\\evil.exe", "x")}, 1), 0},
-      {"drive", Payload({Entry("C:evil.exe", "x")}, 1), 0},
-      {"stream", Payload({Entry("ZeltInformer.exe:x", "x")}, 1), 0},
-      {"slash", Payload({Entry("Sounds/a.ogg", "x")}, 1), 0},
-      {"empty step", Payload({Entry("Sounds\\\\a.ogg", "x")}, 1), 0},
       {"empty name", Payload({Entry("", "x")}, 1), 0},
       {"not UTF-8", Payload({Entry("\xff.exe", "x")}, 1), 0},
-      {"the user's data.dat", Payload({exe, Entry("DATA.DAT", "x")}, 2), 0},
-      {"the same file twice", Payload({exe, Entry("zeltinformer.EXE", "x")}, 2), 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -67,40 +60,171 @@ TEST(patch_files, PayloadIsTakenOnlyWhenEveryPartIsSound) {
   EXPECT_EQ(files[1].Bytes, "ogg");
 }
 
-TEST(patch_files, AllFilesAreReplacedOrNone) {
+// Names as Windows resolves them: one entry that could be data.dat, another
+// entry, something outside the folder or not a plain file refuses the whole
+// payload, whatever sound entries come with it.
+TEST(patch_files, ANameThatResolvesElsewhereRefusesThePayloadWhole) {
+  const char* const refused[] = {
+      "DATA.DAT", "data.dat.", "data.dat ", "data.dat. .", "DATA~1.DAT", "ZELTIN~1.EXE",  // data.dat, another entry
+      "zeltinformer.EXE", "ZeltInformer.exe.",                                           // the same file twice
+      "..\\evil.exe", "Sounds\\..\\..\\evil.exe", "Sounds.\\a.ogg", ".\\a.ogg", "Sounds\\\\a.ogg",
+      "\\Windows\\evil.exe", "C:evil.exe", "\\\\?\\C:\\evil.exe", "Sounds/a.ogg",   // out of the folder
+      "data.dat::$DATA", "ZeltInformer.exe:x",                                       // streams
+      "NUL", "Sounds\\con.ogg", "COM1.txt", "a\x01.txt", "a?.txt",                   // devices, odd bytes
+      "ZeltInformer.exe.new", "Help.OLD", "ZeltUpdate.journal", "zeltupdate.journal.tmp",  // the swap's own
+  };
+  const std::string exe = Entry("ZeltInformer.exe", "MZ new"), sound = Entry("Sounds\\a.ogg", "ogg");
+  for (const char* name : refused) {
+    std::vector<TPatchFile> files;
+    EXPECT_FALSE(ParsePayload(Payload({exe, Entry(name, "x"), sound}, 3), files)) << name;
+    EXPECT_TRUE(files.empty()) << name;
+  }
+  for (const char* sound : {"Sounds\\data.dat", "Help\\Zelt Rarazovo.chm", "a.b.c"}) {
+    std::vector<TPatchFile> files;
+    EXPECT_TRUE(ParsePayload(Payload({exe, Entry(sound, "x")}, 2), files)) << sound;
+  }
+}
+
+class PatchSwap : public ::testing::Test {
+ protected:
+  // The installed files, and nothing else.
+  void SetUp() override {
+    for (const auto& entry : std::filesystem::directory_iterator(PathOf(dir))) std::filesystem::remove_all(entry);
+    CreateDirectoryW(Widen(dir + "Sounds").c_str(), nullptr);
+    for (const auto& [name, bytes] : before) std::ofstream(temp / name, std::ios::binary) << bytes;
+  }
+  void TearDown() override { SetMoveHook(nullptr); }
+  // "old" or "new" when every file is of that version, with data.dat as it
+  // was and nothing of the swap left beside them; else what is there.
+  std::string Installed() {
+    std::string state;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::string name = Narrow(files[i].Name);
+      const bool present = std::filesystem::exists(temp / name);
+      state += !present ? "-" : ReadText(dir + name) == files[i].Bytes ? "n" : ReadText(dir + name) == before[i].second ? "o" : "?";
+    }
+    for (const char* name : {"ZeltInformer.exe", "Sounds\\a.ogg", "Help\\Zelt Rarazovo.chm"})
+      for (const char* suffix : {".new", ".old"})
+        if (std::filesystem::exists(temp / (std::string(name) + suffix))) state += std::string(" ") + name + suffix;
+    if (std::filesystem::exists(temp / "ZeltUpdate.journal")) state += " journal";
+    if (ReadText(dir + "data.dat") != "the user's data") state += " data.dat";
+    return state == "nnn" ? "new" : state == "oo-" ? "old" : state;
+  }
+
   TempDir temp{"zelt-patch"};
   const std::string dir = temp.Path();
-  CreateDirectoryW(Widen(dir + "Sounds").c_str(), nullptr);
   const std::vector<std::pair<std::string, std::string>> before = {
       {"ZeltInformer.exe", "MZ old program"}, {"Sounds\\a.ogg", "old sound"}, {"data.dat", "the user's data"}};
   const std::vector<TPatchFile> files = {{L"ZeltInformer.exe", "MZ new program"},
                                          {L"Sounds\\a.ogg", "new sound"},
                                          {L"Help\\Zelt Rarazovo.chm", "help"}};
-  auto leftovers = [&] {
-    int n = 0;
-    for (const char* name : {"ZeltInformer.exe", "Sounds\\a.ogg", "Help\\Zelt Rarazovo.chm"})
-      for (const char* suffix : {".new", ".old"}) n += std::filesystem::exists(Widen(dir + name + suffix));
-    return n;
-  };
-  for (const auto& [name, bytes] : before) std::ofstream(temp / name, std::ios::binary) << bytes;
+};
 
+TEST_F(PatchSwap, AllFilesAreReplacedOrNone) {
   // A file held by another program: the one before it is put back, none after it is left.
-  std::wstring failed;
+  std::wstring failed, left;
   {
     HANDLE held = CreateFileW(Widen(dir + "Sounds\\a.ogg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(ApplyPatch(Widen(dir), files, failed));
+    EXPECT_EQ(ApplyPatch(Widen(dir), files, failed, left), TPatchResult::RolledBack);
     CloseHandle(held);
   }
-  EXPECT_EQ(failed, L"Sounds\\a.ogg");
-  for (const auto& [name, bytes] : before) EXPECT_EQ(ReadText(dir + name), bytes) << name;
-  EXPECT_FALSE(std::filesystem::exists(Widen(dir + "Help\\Zelt Rarazovo.chm")));
-  EXPECT_EQ(leftovers(), 0);
+  EXPECT_EQ(failed + L"|" + left, L"Sounds\\a.ogg|");
+  EXPECT_EQ(Installed(), "old");
+  EXPECT_EQ(ApplyPatch(Widen(dir), files, failed, left), TPatchResult::Applied);
+  EXPECT_EQ(Installed(), "new");
+  EXPECT_EQ(RecoverPatch(Widen(dir), left), TRecovery::Nothing);
+}
 
-  ASSERT_TRUE(ApplyPatch(Widen(dir), files, failed));
-  for (const TPatchFile& f : files) EXPECT_EQ(ReadText(dir + Narrow(f.Name)), f.Bytes);
-  EXPECT_EQ(ReadText(dir + "data.dat"), "the user's data");
-  EXPECT_EQ(leftovers(), 0);
+// The patch stopped dead before one of its moves (as by a kill), or a move
+// failing (as a held file does) on the way forward or back: what it says,
+// and what the next start makes of it.
+TEST_F(PatchSwap, TheJournalFinishesOrUndoesAnInterruptedSwapAtTheNextStart) {
+  struct Killed {};
+  // Moves: the program aside (1) and in (2), the sound aside (3) and in (4), the help in (5).
+  const struct {
+    std::set<int> fail;
+    int kill;
+    std::string afterPatch;
+    std::wstring left;
+    TRecovery recovery;
+    std::string afterStart;
+  } cases[] = {
+      {{}, 1, "killed", L"", TRecovery::Finished, "new"},
+      {{}, 2, "killed", L"", TRecovery::Finished, "new"},
+      {{}, 3, "killed", L"", TRecovery::Finished, "new"},
+      {{}, 4, "killed", L"", TRecovery::Finished, "new"},
+      {{}, 5, "killed", L"", TRecovery::Finished, "new"},
+      {{3}, 0, "old", L"", TRecovery::Nothing, "old"},
+      // Going back after the sound failed: the program to ".new" (4), its old file in (5).
+      {{3}, 5, "killed", L"", TRecovery::RolledBack, "old"},
+      {{3, 5}, 0, "-o- ZeltInformer.exe.new ZeltInformer.exe.old Sounds\\a.ogg.new Help\\Zelt Rarazovo.chm.new journal",
+       L"ZeltInformer.exe", TRecovery::RolledBack, "old"},
+      {{3, 4}, 0, "no- ZeltInformer.exe.old Sounds\\a.ogg.new Help\\Zelt Rarazovo.chm.new journal", L"ZeltInformer.exe",
+       TRecovery::RolledBack, "old"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.fail) + " kill " + std::to_string(c.kill));
+    TearDown();
+    SetUp();
+    int moves = 0;
+    SetMoveHook([&](const std::wstring&, const std::wstring&) {
+      if (++moves == c.kill) throw Killed{};
+      return c.fail.count(moves) == 0;
+    });
+    std::wstring failed, left;
+    std::string state;
+    try {
+      const TPatchResult r = ApplyPatch(Widen(dir), files, failed, left);
+      EXPECT_EQ(r, c.left.empty() ? TPatchResult::RolledBack : TPatchResult::Broken);
+      EXPECT_EQ(failed + L"|" + left, L"Sounds\\a.ogg|" + c.left) << "what could not be put back is named";
+      state = Installed();
+    } catch (const Killed&) {
+      state = "killed";
+    }
+    EXPECT_EQ(state, c.afterPatch);
+    SetMoveHook(nullptr);
+    EXPECT_EQ(RecoverPatch(Widen(dir), left), c.recovery);
+    EXPECT_EQ(left, L"");
+    EXPECT_EQ(Installed(), c.afterStart);
+  }
+}
+
+// Killed while the new files were written (nothing installed touched yet),
+// and a journal that is not one the patch wrote.
+TEST_F(PatchSwap, AJournalOfTheWritingIsUndoneAndAForeignOneIsRefused) {
+  const struct {
+    const char* journal;
+    TRecovery recovery;
+    std::wstring left;
+    std::string after;
+  } cases[] = {
+      {"ZeltUpdate journal\nwrite\n1 ZeltInformer.exe\n", TRecovery::RolledBack, L"", "old"},
+      {"ZeltUpdate journal\nforward\n1 ..\\ZeltInformer.exe\n", TRecovery::Broken, L"ZeltUpdate.journal",
+       "oo- ZeltInformer.exe.new journal"},
+      {"ZeltUpdate journal\nsideways\n1 ZeltInformer.exe\n", TRecovery::Broken, L"ZeltUpdate.journal",
+       "oo- ZeltInformer.exe.new journal"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.journal);
+    std::ofstream(temp / "ZeltInformer.exe.new", std::ios::binary) << "MZ half a new program";
+    std::ofstream(temp / "ZeltUpdate.journal", std::ios::binary) << c.journal;
+    std::wstring left;
+    EXPECT_EQ(RecoverPatch(Widen(dir), left), c.recovery);
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(Installed(), c.after);
+  }
+}
+
+TEST(patch_files, TheInstalledVersionIsReadFromTheProgramsResource) {
+  TempDir temp{"zelt-version"};
+  std::ofstream(temp / "text.exe") << "MZ not a program";
+  TVersion own{}, read{};
+  ASSERT_TRUE(ParseVersion(build::kVersion, own));
+  ASSERT_TRUE(InstalledVersion(Widen(WindowsPath(BuildSetting("build")) + "\\ZeltInformer\\ZeltInformer.exe"), read));
+  EXPECT_EQ(read, own);
+  for (const std::string& other : {temp.Path() + "text.exe", temp.Path() + "missing.exe"})
+    EXPECT_FALSE(InstalledVersion(Widen(other), read)) << other;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The packages' signature check against what scripts/sign-update makes with
-// openssl: the build signs its test packages with the throwaway key whose
-// public half this build carries.
+// The packages' manifest check against what scripts/sign-update makes with
+// openssl: the build signs its test packages, as the next version, with the
+// throwaway key whose public half this build carries.
 #include <gtest/gtest.h>
 
 #include "BuildConfig.h"
@@ -15,38 +15,51 @@ std::string UpdateFile(const std::string& name) {
   return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
 }
 
-TEST(update_signature, OnlyTheWholePackageSignedWithOurKeyPasses) {
+TEST(update_signature, OnlyOurManifestOfThatFileAndANewerVersionPasses) {
   const std::string key = UpdateKeyFromHex(build::kUpdateKeyHex);
   ASSERT_EQ(key.size(), kUpdateKeyBytes) << "a test build carries its throwaway key";
-  const std::string package = (UpdateFile("files.zip"));
-  const std::string signature = (UpdateFile("files.zip.sig"));
+  const std::string package = UpdateFile("files.zip"), manifest = UpdateFile("files.zip.sig");
   ASSERT_GT(package.size(), 1000u);
   auto flipped = [](std::string s, size_t at) {
     s[at] = static_cast<char>(s[at] ^ 0x01);
     return s;
   };
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string s = manifest;
+    return s.replace(s.find(from), from.size(), to);
+  };
+  // Still a hex digit: only the signature's check can tell.
+  auto digitChanged = [&](size_t at) {
+    std::string m = manifest;
+    m[at] = m[at] == '0' ? '1' : '0';
+    return m;
+  };
+  const size_t r = manifest.find("signature=") + 10, s = r + 64;
   const struct {
     const char* name;
-    std::string key, data, signature;
+    std::string key, manifest, file, package, own;
     bool genuine;
   } cases[] = {
-      {"as signed", key, package, signature, true},
-      {"one byte of the package changed", key, flipped(package, package.size() / 2), signature, false},
-      {"the package cut short", key, package.substr(0, package.size() - 1), signature, false},
-      {"the package with a byte more", key, package + '\0', signature, false},
-      {"one byte of r changed", key, package, flipped(signature, 5), false},
-      {"one byte of s changed", key, package, flipped(signature, 40), false},
-      {"signature cut short", key, package, signature.substr(0, 63), false},
-      {"signature with a byte more", key, package, signature + '\0', false},
-      {"empty signature", key, package, "", false},
-      {"zero signature", key, package, std::string(64, '\0'), false},
-      {"another signed file's signature", key, package, (UpdateFile("ZeltInformerSetup.zip.sig")), false},
-      {"a key off the curve", flipped(key, 63), package, signature, false},
-      {"no key", "", package, signature, false},
+      {"as signed", key, manifest, "files.zip", package, "0.4", true},
+      {"one byte of the package changed", key, manifest, "files.zip", flipped(package, package.size() / 2), "0.4",
+       false},
+      {"the package cut short", key, manifest, "files.zip", package.substr(0, package.size() - 1), "0.4", false},
+      {"the package with a byte more", key, manifest, "files.zip", package + '\0', "0.4", false},
+      {"one digit of r changed", key, digitChanged(r + 5), "files.zip", package, "0.4", false},
+      {"one digit of s changed", key, digitChanged(s + 5), "files.zip", package, "0.4", false},
+      {"a signed line changed", key, replaced("version=0.5", "version=0.7"), "files.zip", package, "0.4", false},
+      {"asked for the other file", key, manifest, "ZeltInformerSetup.zip", package, "0.4", false},
+      {"the other file's manifest", key, UpdateFile("ZeltInformerSetup.zip.sig"), "files.zip", package, "0.4", false},
+      {"the version installed", key, manifest, "files.zip", package, "0.5", false},
+      {"an older version", key, manifest, "files.zip", package, "0.6", false},
+      {"a manifest with CR LF", key, replaced("\n", "\r\n"), "files.zip", package, "0.4", false},
+      {"no manifest", key, "", "files.zip", package, "0.4", false},
+      {"a key off the curve", flipped(key, 63), manifest, "files.zip", package, "0.4", false},
+      {"no key", "", manifest, "files.zip", package, "0.4", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(VerifyUpdateSignature(c.key, c.data, c.signature), c.genuine);
+    EXPECT_EQ(VerifyUpdatePackage(c.key, c.manifest, c.file, c.package, c.own), c.genuine);
   }
 }
 

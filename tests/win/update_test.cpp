@@ -1,7 +1,8 @@
 // The update windows over the scripted network: the description and the two
-// sizes in any order, what is offered, failures and closing; the download of
-// the patch (written beside the program and started) or of the full setup
-// (saved where the dialog says); and how the patch is handed to the shell.
+// sizes in any order, what is offered (nothing without a key), failures and
+// closing; the download of the patch (staged where nobody else can touch it,
+// held and started) or of the full setup (saved where the dialog says), each
+// only with its signed manifest; and how the patch is handed to the shell.
 #include <windows.h>
 
 #include <commdlg.h>
@@ -10,6 +11,8 @@
 #include <array>
 #include <fstream>
 
+#include "BuildConfig.h"
+#include "net/UpdateSignature_win.h"
 #include "tests/support/Win.h"
 #include "ui/uDownloaderForm.h"
 #include "ui/uUpdateInfo.h"
@@ -44,9 +47,26 @@ class Update : public WinCheckerTest {
     download.reset();
     WinCheckerTest::TearDown();
   }
+  // The build's key; the patch started is recorded with whether it was held
+  // against writing, replacing and deleting while it started.
   TUpdateEnv Env() {
     return TUpdateEnv{*checker, http, *app, "http://update.test", [this] { ++downloadsOpened; },
-                      [this] { ++patchesRun; }};
+                      [this](const std::filesystem::path& patch) {
+                        ++patchesRun;
+                        started = patch;
+                        const HANDLE w = CreateFileW(patch.c_str(), GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr);
+                        held = w == INVALID_HANDLE_VALUE && !DeleteFileW(patch.c_str()) &&
+                               !MoveFileW(patch.c_str(), (patch.wstring() + L"x").c_str());
+                        if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
+                        startedBytes = ReadText(NameOf(patch));
+                      },
+                      UpdateKeyFromHex(build::kUpdateKeyHex)};
+  }
+  // A package and its manifest as the build signed them (the next version).
+  static std::string Signed(const std::string& name) {
+    return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
   }
   std::string Shown() {
     std::string t = info->Description().PlainText();
@@ -65,10 +85,23 @@ class Update : public WinCheckerTest {
     checker->Tag = tag;
     download = std::make_unique<TDownloaderForm>(nullptr, Env());
   }
+  // Shows the download window until it closes itself, or shows a failure
+  // (the window stays) and Отмена closes it.
+  void ShowUntilDoneOrFailed() {
+    download->Show(true);
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty() || !download->Visible(); }));
+    if (seams.boxes.empty()) return;
+    EXPECT_TRUE(download->Visible()) << "a failure leaves the window open";
+    Click(*app, download->CancelButton().Handle());
+    EXPECT_FALSE(download->Visible());
+  }
 
   std::unique_ptr<TUpdateInfo> info;
   std::unique_ptr<TDownloaderForm> download;
   int downloadsOpened = 0, patchesRun = 0;
+  std::filesystem::path started;
+  std::string startedBytes;
+  bool held = false;
 };
 
 TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
@@ -178,6 +211,9 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   const std::string target = dir.Path() + "Загрузки - setup.zip";
   std::ofstream(dir / "Загрузки - setup.zip") << "an existing file the user agreed to replace, and longer";
   seams.dialogAnswer = target;
+  const std::string setup = Signed("ZeltInformerSetup.zip"), manifest = std::string(kUpdateSetupPath) + ".sig";
+  http.Serve(kUpdateSetupPath, {.body = setup});
+  http.Serve(manifest, {.body = Signed("ZeltInformerSetup.zip.sig")});
   Downloading(1);
   ASSERT_EQ(seams.dialogs.size(), 1u);
   const TFileDialogRequest& r = seams.dialogs[0].request;
@@ -185,10 +221,17 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   EXPECT_EQ(r.Title + "|" + r.FileName, "Куда сохранить установочный файл?|ZeltInformerSetup.zip");
   EXPECT_EQ(r.Owner, download->Handle());
   EXPECT_EQ(r.Flags & OFN_OVERWRITEPROMPT, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
-  download->ShowModal();
-  EXPECT_EQ(ReadText(target), std::string(5000, 's'));
+  ShowUntilDoneOrFailed();
+  EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(patchesRun, 0);
-  EXPECT_FALSE(std::filesystem::exists(dir / "sfx.exe"));
+  // The patch with its own manifest, served under the setup's name: signed,
+  // newer and whole, but not the file asked for. Nothing is replaced.
+  http.Serve(kUpdateSetupPath, {.body = Signed("files.zip")});
+  http.Serve(manifest, {.body = Signed("files.zip.sig")});
+  Downloading(1);
+  ShowUntilDoneOrFailed();
+  EXPECT_EQ(ReadText(target), setup);
+  EXPECT_EQ(seams.boxes.size(), 1u);
   // A cancelled dialog closes the window at once, without a request.
   seams.dialogAnswer.clear();
   http.Reset();
@@ -197,65 +240,68 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   EXPECT_EQ(http.RequestCount(), 0u);
 }
 
-// Only a whole patch is written beside the program and started: Отмена or
-// the close button during the download, a 404, a patch that takes two
-// minutes, or one that cannot be written (the program's folder is gone)
-// leave none, not even an older one
-// (no later start may run it), and a failure says so while the window stays.
-TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
-  const std::string patch(10000, 'p');
-  enum End { Whole, Cancel, CloseButton, NotFound, TooSlow, Unwritable };
-  for (End end : {Whole, Cancel, CloseButton, NotFound, TooSlow, Unwritable}) {
+// Only a whole patch with its manifest is staged and started: Отмена or the
+// close button during the download, a 404, a manifest of the other package,
+// a patch that takes longer than its two minutes, or a temporary folder that
+// cannot be written leave none, and a failure says so while the window stays. The patch started is the body verified,
+// under the user's temporary folder, held against any change until started;
+// nothing is written beside the program.
+TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
+  const std::string patch = Signed("files.zip"), manifest = std::string(kUpdatePatchPath) + ".sig";
+  enum End { Whole, Cancel, CloseButton, NotFound, OtherManifest, TooSlow, Unwritable };
+  for (End end : {Whole, Cancel, CloseButton, NotFound, OtherManifest, TooSlow, Unwritable}) {
     SCOPED_TRACE(end);
     seams.boxes.clear();
     patchesRun = 0;
     checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     http.Reset();
-    http.Serve(kUpdatePatchPath, end == NotFound  ? Reply{.status = 404}
-                                 : end == TooSlow ? Reply{.body = patch, .readMs = 60000}  // two reads: 120 s
-                                                  : Reply{.body = patch, .holdAt = Step::Read, .after = 4096,
-                                                          .readMs = 29000});  // three reads: 87 s
-    if (end == Unwritable) {
-      checker.reset();
-      checker = std::make_unique<TChecker>(CheckerPorts{*app, http, app->CreateTimer(), registry, sound, clock,
-                                                        dir.Path() + "gone\\", dir.Path() + "gone\\ZeltInformer.exe"});
-    }
-    const std::filesystem::path sfx = checker->ProgramDir() / "sfx.exe";
-    std::ofstream(sfx) << "an older patch, longer than nothing at all";
+    // Stopped downloads are watched on a body of a known size.
+    const bool stopped = end == Cancel || end == CloseButton;
+    http.Serve(kUpdatePatchPath, end == NotFound ? Reply{.status = 404}
+                                 : stopped       ? Reply{.body = std::string(10000, 'p'), .holdAt = Step::Read, .after = 4096}
+                                 // 52 reads of the 208 KiB patch: 156 s, past its two minutes; 104 s is taken
+                                 : end == TooSlow ? Reply{.body = patch, .readMs = 3000}
+                                                  : Reply{.body = patch, .readMs = 2000});
+    http.Serve(manifest, {.body = Signed(end == OtherManifest ? "ZeltInformerSetup.zip.sig" : "files.zip.sig")});
+    const std::wstring temp = _wgetenv(L"TMP") ? _wgetenv(L"TMP") : L"";
+    if (end == Unwritable) SetEnvironmentVariableW(L"TMP", Widen(dir.Path() + "gone\\").c_str());
     Downloading(0);
     EXPECT_TRUE(seams.dialogs.empty());
-    RunLater([&] {
-      if (end != NotFound && end != TooSlow) {
+    if (stopped) {
+      RunLater([&] {
         ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
         EXPECT_EQ(download->StripTitle(), "Загрузка обновления (9.77 KB)");
         EXPECT_EQ(download->Progress().Text(), "4 KB");
         Press(*app, download->Handle(), VK_ESCAPE);
         EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
-      }
-      if (end == Cancel || end == CloseButton) {
         Click(*app, end == Cancel ? download->CancelButton().Handle() : download->Strip().CloseButton().Handle());
         EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
-        return;
-      }
-      http.Release();
-      if (end == Whole) return;
-      ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty(); }));
-      EXPECT_TRUE(download->Visible());
-      Click(*app, download->CancelButton().Handle());
-    });
-    download->ShowModal();
+      });
+      download->ShowModal();
+    } else {
+      ShowUntilDoneOrFailed();
+    }
+    SetEnvironmentVariableW(L"TMP", temp.empty() ? nullptr : temp.c_str());
     http.Release();  // a stopped request goes on in the network; what it reads reaches nothing
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
-    EXPECT_EQ(std::filesystem::exists(sfx) ? ReadText(NameOf(sfx)) : "", end == Whole ? patch : "");
     EXPECT_EQ(patchesRun, end == Whole ? 1 : 0);
+    EXPECT_FALSE(std::filesystem::exists(checker->ProgramDir() / "sfx.exe"));
     if (end == Whole) {
+      EXPECT_EQ(startedBytes, patch);
+      EXPECT_TRUE(held);
+      EXPECT_EQ(started.filename(), "sfx.exe");
+      EXPECT_EQ(started.parent_path().parent_path(), std::filesystem::temp_directory_path().parent_path());
+      EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix, 0), 0u);
       EXPECT_EQ(download->CancelButton().Text(), "Завершено");
-      EXPECT_EQ(download->Progress().Text(), "9.77 KB");
-      EXPECT_EQ(checker->UpdateTotalBytes, 10544u);
+      EXPECT_EQ(checker->UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
+      // Let go once started; the program's next start removes it.
+      RemoveStagedPatches();
+      EXPECT_FALSE(std::filesystem::exists(started.parent_path()));
+      continue;
     }
-    if (end < NotFound) {
-      EXPECT_EQ(checker->UpdateInBytes, end == Whole ? 10000u : 0u);
+    if (stopped) {
+      EXPECT_EQ(checker->UpdateInBytes, 0u);
       EXPECT_TRUE(seams.boxes.empty());
       continue;
     }
@@ -266,16 +312,37 @@ TEST_F(Update, OnlyAWholePatchIsWrittenBesideTheProgramAndStarted) {
   }
 }
 
-TEST_F(Update, StartingThePatchAsksTheShellForSfxExeAndKeepsNoHandle) {
+// A build without an update key offers nothing, asks the server nothing,
+// says why, and its download window fetches nothing either.
+TEST_F(Update, WithoutAKeyNothingIsOfferedOrFetched) {
+  TUpdateEnv env = Env();
+  env.UpdateKey.clear();
+  info = std::make_unique<TUpdateInfo>(nullptr, env);
+  app->ProcessMessages();
+  EXPECT_EQ(Shown(), "Не могу проверить подлинность обновления: в этой сборке нет ключа.\r\n"
+                     "Загрузка обновления отключена.");
+  EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
+  for (int tag : {0, 1}) {
+    checker->Tag = tag;
+    download = std::make_unique<TDownloaderForm>(nullptr, env);
+  }
+  EXPECT_EQ(http.RequestCount(), 0u);
+  EXPECT_TRUE(seams.dialogs.empty());
+  EXPECT_EQ(seams.boxes.size(), 2u);
+}
+
+TEST_F(Update, StartingThePatchAsksTheShellForItsPathWithTheProgramsFolderAndKeepsNoHandle) {
   HANDLE process = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::string verbAndFile;
+  std::string request;
   SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
-    verbAndFile = Narrow(i.lpVerb) + "|" + Narrow(i.lpFile) + (i.lpParameters ? "|with parameters" : "");
+    request = Narrow(i.lpVerb) + "|" + Narrow(i.lpFile) + "|" + Narrow(i.lpParameters) + "|" + Narrow(i.lpDirectory);
     i.hProcess = process;
     return true;
   });
-  EXPECT_TRUE(LaunchUpdate(Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
-  EXPECT_EQ(verbAndFile, "open|" + dir.Path() + "sfx.exe");
+  const std::wstring patch = Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe");
+  EXPECT_TRUE(LaunchUpdate(patch, Widen(dir.Path() + "Программа\\"), app->Handle(), "Zelt Rarazovo 0.4"));
+  EXPECT_EQ(request, "open|" + dir.Path() + "ZeltUpdate-1\\sfx.exe|\"" + dir.Path() + "Программа\"|" + dir.Path() +
+                         "ZeltUpdate-1");
   DWORD flags = 0;
   EXPECT_FALSE(GetHandleInformation(process, &flags)) << "nothing waits for the update";
   // A failure shows the system's words for the error.
@@ -284,10 +351,23 @@ TEST_F(Update, StartingThePatchAsksTheShellForSfxExeAndKeepsNoHandle) {
     SetLastError(ERROR_SUCCESS);
     return false;
   });
-  EXPECT_FALSE(LaunchUpdate(Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
+  EXPECT_FALSE(LaunchUpdate(patch, Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
   ASSERT_EQ(seams.boxes.size(), 1u);
   EXPECT_EQ(seams.boxes[0].text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
   EXPECT_NE(seams.boxes[0].text.back(), '\n');
+}
+
+// Changed between its writing and its hold, the patch is not what was
+// verified: it is refused and removed.
+TEST(StagedPatch, WhatIsHeldIsReadBackAgainstTheVerifiedBytes) {
+  for (const std::string& meanwhile : {std::string("MZ verified"), std::string("MZ another"), std::string()}) {
+    TStagedPatch patch;
+    ASSERT_TRUE(patch.Write("MZ verified"));
+    std::ofstream(patch.Path(), std::ios::binary) << meanwhile;
+    EXPECT_EQ(patch.Hold("MZ verified"), meanwhile == "MZ verified") << meanwhile;
+    EXPECT_EQ(std::filesystem::exists(patch.Path().parent_path()), meanwhile == "MZ verified");
+  }
+  RemoveStagedPatches();
 }
 
 }  // namespace
