@@ -749,7 +749,11 @@ int main(int argc, char** argv) {
   const DWORD ms = argc > 2 ? static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)) : 500;
   HWND hwnd = MakeWindow();
   if (cmd == "find") {
+    // A copy answers at once, or when a second has passed since its last
+    // answer: wait that long for a first answer, then a little for others.
     Send(Id("ZELTI_FIND"));
+    const DWORD end = GetTickCount() + ms + 1500;
+    while (g_here == 0 && static_cast<int>(end - GetTickCount()) > 0) Pump(20);
     Pump(ms);
     std::printf("HERE %d\n", g_here);
   } else if (cmd == "halt") {

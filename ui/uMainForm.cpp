@@ -429,6 +429,12 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SHOWWINDOW:
       if (wp) FitColumns();
       break;
+    case WM_TIMER:
+      if (wp == kHereTimer) {
+        AnswerPendingFind();
+        return 0;
+      }
+      break;
     case WM_DESTROY:
       if (app_.MainWindow == Handle()) app_.MainWindow = nullptr;
       tray_.Remove();

@@ -109,6 +109,10 @@ class TMainForm final : public TForm {
   void BuildMenus();
   // Reacts to the instance messages; true when the message counts as handled.
   bool HookInstanceMessage(UINT msg);
+  // Broadcasts HERE unless one went out less than a second ago; true when sent.
+  bool AnswerFind();
+  // The deferred answer to a FIND that came within that second.
+  void AnswerPendingFind();
   // A close request ("Выход", "ZELTI_HALT"): ends the program, once the side
   // windows have closed.
   void CloseRequested();
@@ -126,6 +130,8 @@ class TMainForm final : public TForm {
   std::optional<SharedTransport> http_;
   // When ZELTI_FIND was last answered.
   std::optional<std::chrono::steady_clock::time_point> lastHere_;
+  bool herePending_ = false;
+  static constexpr UINT_PTR kHereTimer = 0x5A48;
   TLabel title_, status_;
   TListView list_;
   TButton traffic_, new_, allRead_, favorites_, settings_, refresh_;
