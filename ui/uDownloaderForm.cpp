@@ -68,8 +68,8 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   fileName_ = url_.substr(url_.rfind('/') + 1);
 
   request_ = MakeRequest(kPackageLimit);
-  request_->DeadlineMs = kPackageDeadlineMs;
-  request_->DeadlineBytesPerSecond = kPackageBytesPerSecond;
+  request_->Options.Limits.DeadlineMs = kPackageDeadlineMs;
+  request_->Options.Limits.DeadlineBytesPerSecond = kPackageBytesPerSecond;
   request_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
     post_([this, body = data.Bytes]() mutable { Downloaded(std::move(body)); });
   };
@@ -83,9 +83,7 @@ std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
   auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
   // A package is whole or nothing: a cut-off, overlong or oversized body
   // fails like any other error and is never written.
-  request->MaxBodyBytes = limit;
-  request->WholeBodyOnly = true;
-  request->DeadlineMs = kRequestDeadlineMs;
+  request->Options.Limits = {.MaxBodyBytes = limit, .WholeBodyOnly = true, .DeadlineMs = kRequestDeadlineMs};
   request->OnError = [this](HTTPDownload&, uint16_t) { post_([this] { Failed(); }); };
   if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
   return request;

@@ -41,10 +41,7 @@ bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
 }  // namespace
 
 void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request) {
-  request.UserAgent = loader.UserAgent;
-  request.ProxyServer = loader.ProxyServer;
-  request.ProxyPort = loader.ProxyPort;
-  request.UseSystemProxy = loader.UseSystemProxy;
+  request.Options = loader.Options.With(request.Options.Limits);
 }
 
 void CountUpdateTraffic(TChecker& checker, uint32_t received) {
@@ -177,18 +174,18 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
   for (int i = 0; i < 3; ++i) {
     const auto which = static_cast<Request>(i);
     auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
-    request->DeadlineMs = kRequestDeadlineMs;
+    request->Options.Limits.DeadlineMs = kRequestDeadlineMs;
     request->OnDownloaded = [this, post](HTTPDownload&, TMemoryStream& data) {
       post([this, body = data.Bytes] { DescriptionArrived(body); });
     };
     request->OnError = [this, post](HTTPDownload&, uint16_t code) { post([this, code] { RequestFailed(code); }); };
     if (which == rqDescription) {
       // A description is a page of text: anything longer fails the request.
-      request->MaxBodyBytes = kMaxDescriptionBytes;
+      request->Options.Limits.MaxBodyBytes = kMaxDescriptionBytes;
     } else {
       // Only the size is wanted. The headers tell an announced empty file
       // from a reply without a length, which both come as -1.
-      request->SizeOnly = true;
+      request->Options.Limits.SizeOnly = true;
       request->OnSize = [this, post, which](HTTPDownload&, int32_t size) {
         post([this, which, size] { SizeArrived(which, size); });
       };

@@ -51,7 +51,7 @@ inline constexpr const char* kUpdatePatchPath = "/ZeltInformer/files.zip";
 // The largest update description taken from the server.
 inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 
-// Copies the Loader's agent string and proxy settings to a request.
+// Gives a request the Loader's agent string and proxy settings.
 void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);
 // Adds one received update file to the traffic counters.
 void CountUpdateTraffic(TChecker& checker, uint32_t received);

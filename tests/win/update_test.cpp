@@ -105,8 +105,8 @@ class Update : public WinCheckerTest {
 };
 
 TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
-  checker->Loader->ProxyServer = "proxy.local";  // the requests go as the program's own do
-  checker->Loader->ProxyPort = 8080;
+  checker->Loader->Options.ProxyServer = "proxy.local";  // the requests go as the program's own do
+  checker->Loader->Options.ProxyPort = 8080;
   std::array<std::string, 3> order{kUpdateInfoPath, kUpdatePatchPath, kUpdateSetupPath};
   std::sort(order.begin(), order.end());
   do {
