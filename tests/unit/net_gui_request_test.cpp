@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "net/GuiRequest.h"
 #include "tests/support/Fakes.h"
@@ -24,11 +21,6 @@ enum class TAct { None, Stop, Restart, Destroy, Abandon };
 // body, or ended with all its events still waiting in the GUI queue (then
 // nothing asks for progress, which would wait for the GUI thread).
 enum class TAt { Send, Read, Queued };
-
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 4000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return done();
-}
 
 TEST(GuiRequest, EventsRunInOrderOnTheGuiThreadAndNoneAfterStopRestartOrDestruction) {
   const Reply body{.body = "hello", .chunk = 3}, heldSend{.holdAt = Step::Send},
@@ -52,7 +44,8 @@ TEST(GuiRequest, EventsRunInOrderOnTheGuiThreadAndNoneAfterStopRestartOrDestruct
       {"replaced with its events queued", body, TAt::Queued, TAct::Restart, {second}},
       {"destroyed in its send", heldSend, TAt::Send, TAct::Destroy, {}},
       {"destroyed with its events queued", body, TAt::Queued, TAct::Destroy, {}},
-      {"abandoned with its events queued", body, TAt::Queued, TAct::Abandon, {ok, "Size 5", "Downloaded hello", second}},
+      {"abandoned with its events queued", body, TAt::Queued, TAct::Abandon,
+       {ok, "Size 5", "Downloaded hello", second}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -61,41 +54,34 @@ TEST(GuiRequest, EventsRunInOrderOnTheGuiThreadAndNoneAfterStopRestartOrDestruct
     http.Push(c.reply);
     http.Push({.body = "second"});
     std::vector<std::string> heard;
-    auto hear = [&](const std::string& what) { heard.push_back(what + (gui.IsGuiThread() ? "" : " off the GUI thread")); };
-    TRequestEvents events{
-        .Downloaded = [&](std::string b) { hear("Downloaded " + b); },
-        .Failed = [&](uint16_t code) { hear("Failed " + std::to_string(code)); },
-        .Size = [&](int32_t size) { hear("Size " + std::to_string(size)); },
-        .Headers = [&](const std::vector<std::string>& lines) { hear("Headers " + lines.at(0)); },
-        .Progress = [&](int32_t done, int32_t total) {
-          hear("Progress " + std::to_string(done) + "/" + std::to_string(total));
-        }};
-    if (c.at == TAt::Queued) events.Progress = nullptr;
+    auto hear = [&](const std::string& what) {
+      heard.push_back(what + (gui.IsGuiThread() ? "" : " off the GUI thread"));
+    };
+    TRequestEvents events{.Downloaded = [&](std::string b) { hear("Downloaded " + b); },
+                          .Failed = [&](uint16_t code) { hear("Failed " + std::to_string(code)); },
+                          .Size = [&](int32_t size) { hear("Size " + std::to_string(size)); },
+                          .Headers = [&](const std::vector<std::string>& lines) { hear("Headers " + lines.at(0)); }};
+    if (c.at != TAt::Queued)
+      events.Progress = [&](int32_t done, int32_t total) {
+        hear("Progress " + std::to_string(done) + "/" + std::to_string(total));
+      };
     const TRequestOptions options{.UserAgent = "agent", .ProxyServer = "proxy", .ProxyPort = 8080, .Limits = c.limits};
     auto request = std::make_unique<TGuiRequest>(http, gui);
     ASSERT_TRUE(request->Start("http://host/first", options, events));
     if (c.at == TAt::Queued) {
-      ASSERT_TRUE(Eventually([&] { return !request->Busy(); }));
-      EXPECT_TRUE(request->Pending()) << "its outcome waits in the queue";
+      for (int i = 0; i < 4000 && request->Busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      EXPECT_TRUE(!request->Busy() && request->Pending()) << "ended, its outcome waiting in the queue";
     } else {
       ASSERT_TRUE(gui.RunUntil([&] { return http.Held(); }));
     }
-    switch (c.act) {
-      case TAct::None:
-        break;
-      case TAct::Stop:
-      case TAct::Abandon:
-        c.act == TAct::Stop ? request->Stop() : request->Abandon();
-        EXPECT_FALSE(request->Pending());
-        if (c.act == TAct::Stop) break;
-        [[fallthrough]];
-      case TAct::Restart:
-        ASSERT_TRUE(request->Start("http://host/second", options, {.Downloaded = events.Downloaded}));
-        break;
-      case TAct::Destroy:
-        request.reset();
-        break;
+    if (c.act == TAct::Stop || c.act == TAct::Abandon) {
+      c.act == TAct::Stop ? request->Stop() : request->Abandon();
+      EXPECT_FALSE(request->Pending());
     }
+    if (c.act == TAct::Restart || c.act == TAct::Abandon) {
+      ASSERT_TRUE(request->Start("http://host/second", options, {.Downloaded = events.Downloaded}));
+    }
+    if (c.act == TAct::Destroy) request.reset();
     http.Release();
     ASSERT_TRUE(gui.RunUntil([&] { return (!request || !request->Pending()) && http.OpenHandles() == 0; }));
     gui.RunPending();
