@@ -84,7 +84,7 @@ class TUpdateInfo final : public TForm {
   enum Request { rqDescription = 0, rqSetup = 1, rqPatch = 2 };
 
   // Builds the window hidden and starts the three requests; without an
-  // update key it makes none and says why nothing is offered.
+  // update key it starts none and says why nothing is offered.
   TUpdateInfo(HWND owner, TUpdateEnv env);
 
   TRichEdit& Description() { return description_; }
