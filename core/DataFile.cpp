@@ -228,11 +228,9 @@ void TChecker::LoadData() {
   BoundStoredLists(image, forumBase_.size());
   ForEachDataField(*this, image, kAssign);
 
-  Loader->ProxyPort = ProxyPort;
-  Loader->ProxyServer = ProxyServer;
-  Loader->UseSystemProxy = UseIESettings;
-  Loader->UserName = UserName;
-  Loader->Password = Password;
+  Loader->Options.ProxyPort = ProxyPort;
+  Loader->Options.ProxyServer = ProxyServer;
+  Loader->Options.UseSystemProxy = UseIESettings;
 
   if (TopicCount == 0) TopicCount = 10;
   if (IntervalMs == 0) IntervalMs = 300000;

@@ -27,10 +27,10 @@ TChecker::TChecker(CheckerPorts ports)
   ResetTraffic();
 
   Loader = std::make_unique<HTTPDownload>(std::move(ports.Http), gui_);
-  Loader->UserAgent = kUserAgent;
+  Loader->Options.UserAgent = kUserAgent;
   // Anything longer is no informer reply: it fails like a broken connection.
-  Loader->MaxBodyBytes = kMaxReplyBytes;
-  Loader->DeadlineMs = kRequestDeadlineMs;
+  Loader->Options.Limits.MaxBodyBytes = kMaxReplyBytes;
+  Loader->Options.Limits.DeadlineMs = kRequestDeadlineMs;
 
   PollTimer = std::move(ports.Timer);
   PollTimer->SetInterval(60000);
@@ -52,7 +52,7 @@ TChecker::~TChecker() {
   // events are unbound, so no handler runs while they change.
   alive_.reset();
   Loader->Stop();
-  Loader->UserAgent.clear();
+  Loader->Options.UserAgent.clear();
   Loader->OnDownloaded = nullptr;
   Loader->OnError = nullptr;
   Loader.reset();

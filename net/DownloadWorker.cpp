@@ -64,12 +64,21 @@ std::vector<std::string> SplitLines(const std::string& block) {
 
 }  // namespace
 
+// Made by Start on the caller's thread, while the component is the caller's:
+// what the request needs of it is copied here, whole.
 DownloadWorker::DownloadWorker(HTTPDownload& owner, SharedTransport transport, IGuiQueue& gui)
-    : Owner(&owner), transportShare_(std::move(transport)), transport_(*transportShare_), gui_(gui) {
+    : Owner(&owner),
+      target_(owner.Target),
+      options_(owner.Options),
+      // The caller's list is copied too: the component may be gone by the
+      // time the lines are added.
+      requestHeaders_(owner.RequestHeaders ? *owner.RequestHeaders : std::vector<std::string>{}),
+      transportShare_(std::move(transport)),
+      transport_(*transportShare_),
+      gui_(gui) {
   // The deadline counts from Start, which makes the worker.
   started_ = transport_.NowMs();
-  if (owner.DeadlineMs) deadline_ = started_ + owner.DeadlineMs;
-  deadlineRate_ = owner.DeadlineBytesPerSecond;
+  if (options_.Limits.DeadlineMs) deadline_ = started_ + options_.Limits.DeadlineMs;
 }
 
 bool DownloadWorker::Run() {
@@ -127,7 +136,7 @@ void DownloadWorker::MarkEnded() {
 // The end of the worker's part: a request that was not stopped clears Busy
 // here, after its last event has returned.
 void DownloadWorker::Finish() {
-  std::lock_guard<std::mutex> l(lock);
+  std::lock_guard<std::mutex> l(lock_);
   if (Owner) {
     Owner->Busy = false;
     Owner = nullptr;
@@ -148,10 +157,10 @@ void DownloadWorker::CloseHandles() {
   std::lock_guard<std::mutex> l(handlesLock_);
   if (handlesClosed_) return;
   handlesClosed_ = true;
-  RequestHandles& h = handles_;
-  if (h.request) transport_.CloseHandle(h.request);
-  if (h.connection) transport_.CloseHandle(h.connection);
-  if (h.internet) transport_.CloseHandle(h.internet);
+  TRequestHandles& h = handles_;
+  if (h.Request) transport_.CloseHandle(h.Request);
+  if (h.Connection) transport_.CloseHandle(h.Connection);
+  if (h.Internet) transport_.CloseHandle(h.Internet);
 }
 
 bool DownloadWorker::PastDeadline() {
@@ -174,10 +183,11 @@ bool DownloadWorker::WaitPastDeadline() {
 }
 
 void DownloadWorker::Stretch(int64_t size) {
-  if (!deadlineRate_ || size <= 0) return;
+  const uint32_t rate = options_.Limits.DeadlineBytesPerSecond;
+  if (!rate || size <= 0) return;
   // Rounded up: a body of any size gets at least one millisecond per its
   // share of the rate.
-  const uint64_t needed = (static_cast<uint64_t>(size) * 1000 + deadlineRate_ - 1) / deadlineRate_;
+  const uint64_t needed = (static_cast<uint64_t>(size) * 1000 + rate - 1) / rate;
   std::lock_guard<std::mutex> l(endLock_);
   if (deadline_ && *deadline_ < started_ + needed) deadline_ = started_ + needed;
 }
@@ -188,10 +198,10 @@ void DownloadWorker::Stretch(int64_t size) {
 // own, detached like a stopped request).
 void DownloadWorker::Expire() {
   {
-    std::lock_guard<std::recursive_mutex> g(gate);
+    std::lock_guard<std::recursive_mutex> g(gate_);
     HTTPDownload* owner = nullptr;
     {
-      std::lock_guard<std::mutex> l(lock);
+      std::lock_guard<std::mutex> l(lock_);
       if (Owner && !concluded_) owner = Owner;
       concluded_ = true;
     }
@@ -199,7 +209,7 @@ void DownloadWorker::Expire() {
       if (owner->OnError) owner->OnError(*owner, inet::kErrorTimeout);
       // As Stop does, after the handler has returned: what arrived is
       // dropped and the component is free for the next request.
-      std::lock_guard<std::mutex> l(lock);
+      std::lock_guard<std::mutex> l(lock_);
       Owner = nullptr;
       owner->Data.reset();
       owner->Busy = false;
@@ -209,8 +219,8 @@ void DownloadWorker::Expire() {
 }
 
 HTTPDownload* DownloadWorker::Detach() {
-  std::lock_guard<std::recursive_mutex> g(gate);
-  std::lock_guard<std::mutex> l(lock);
+  std::lock_guard<std::recursive_mutex> g(gate_);
+  std::lock_guard<std::mutex> l(lock_);
   HTTPDownload* was = Owner;
   Owner = nullptr;
   return was;
@@ -228,7 +238,7 @@ bool DownloadWorker::WaitEnded(std::chrono::milliseconds limit) {
 
 template <class F>
 bool DownloadWorker::WithOwner(F&& f) {
-  std::lock_guard<std::mutex> l(lock);
+  std::lock_guard<std::mutex> l(lock_);
   if (!Owner) return false;
   f(*Owner);
   return true;
@@ -237,16 +247,16 @@ bool DownloadWorker::WithOwner(F&& f) {
 // Also where the request thread meets its deadline: no step begins past it.
 bool DownloadWorker::Cancelled() {
   if (PastDeadline()) Expire();
-  std::lock_guard<std::mutex> l(lock);
+  std::lock_guard<std::mutex> l(lock_);
   return Owner == nullptr;
 }
 
 template <class F>
 void DownloadWorker::Raise(F&& f, bool outcome) {
-  std::lock_guard<std::recursive_mutex> g(gate);
+  std::lock_guard<std::recursive_mutex> g(gate_);
   HTTPDownload* owner;
   {
-    std::lock_guard<std::mutex> l(lock);
+    std::lock_guard<std::mutex> l(lock_);
     owner = Owner;
     if (outcome) concluded_ = true;
   }
@@ -288,85 +298,64 @@ void DownloadWorker::SendProgress(int32_t done, int32_t total) {
 }
 
 void DownloadWorker::Request() {
-  if (!CopyParameters()) return;  // stopped before the thread began: no network at all
-  RequestHandles& h = handles_;
+  if (Cancelled()) return;  // stopped before the thread began: no network at all
+  TRequestHandles& h = handles_;
   if (OpenConnection(h) && SendRequest(h) && ReportHeaders(h) && CheckStatus(h)) ReadBody(h);
 }
 
-bool DownloadWorker::CopyParameters() {
-  if (Cancelled()) return false;
-  return WithOwner([&](HTTPDownload& o) {
-    UserAgent = o.UserAgent;
-    HostName = o.HostName;
-    Secure = o.Secure;
-    Path = o.Path;
-    Port = o.Port;
-    UserName = o.UserName;
-    Password = o.Password;
-    UseSystemProxy = o.UseSystemProxy;
-    if (!UseSystemProxy) {
-      ProxyServer = o.ProxyServer;
-      ProxyPort = o.ProxyPort;
-    }
-    MaxBodyBytes = o.MaxBodyBytes;
-    WholeBodyOnly = o.WholeBodyOnly;
-    // The caller's list is copied too: the component may be gone by the time
-    // the lines are added.
-    if (o.RequestHeaders) RequestHeaders = *o.RequestHeaders;
-  });
-}
-
-bool DownloadWorker::OpenConnection(RequestHandles& h) {
+bool DownloadWorker::OpenConnection(TRequestHandles& h) {
+  const TRequestOptions& o = options_;
   HttpHandle internet;
-  if (UseSystemProxy) {
-    internet = transport_.Open(UserAgent, inet::kOpenTypePreconfig, nullptr);
-  } else if (!ProxyServer.empty()) {
+  if (o.UseSystemProxy) {
+    internet = transport_.Open(o.UserAgent, inet::kOpenTypePreconfig, nullptr);
+  } else if (!o.ProxyServer.empty()) {
     // "http=" alone limits the proxy to HTTP, and an https request would
     // then go direct, which fails where the proxy is the only way out; an
     // https request names it for both.
-    const std::string server = ProxyServer + ":" + std::to_string(ProxyPort);
-    const std::string proxy = Secure ? "http=" + server + " https=" + server : "http=" + server;
-    internet = transport_.Open(UserAgent, inet::kOpenTypeProxy, &proxy);
+    const std::string server = o.ProxyServer + ":" + std::to_string(o.ProxyPort);
+    const std::string proxy = target_.Secure ? "http=" + server + " https=" + server : "http=" + server;
+    internet = transport_.Open(o.UserAgent, inet::kOpenTypeProxy, &proxy);
   } else {
-    internet = transport_.Open(UserAgent, inet::kOpenTypeDirect, nullptr);
+    internet = transport_.Open(o.UserAgent, inet::kOpenTypeDirect, nullptr);
   }
   if (!internet) return FailWithLastError();
-  if (!Keep(h.internet, internet)) return false;
+  if (!Keep(h.Internet, internet)) return false;
 
   if (Cancelled()) return false;
-  HttpHandle connection = transport_.Connect(h.internet, HostName, Port, UserName, Password);
+  const TRequestTarget& t = target_;
+  HttpHandle connection = transport_.Connect(h.Internet, t.HostName, t.Port, t.UserName, t.Password);
   if (!connection) return FailWithLastError();
-  return Keep(h.connection, connection) && !Cancelled();
+  return Keep(h.Connection, connection) && !Cancelled();
 }
 
-bool DownloadWorker::SendRequest(RequestHandles& h) {
+bool DownloadWorker::SendRequest(TRequestHandles& h) {
   // Over TLS the certificate is checked by the system and any fault in it
   // fails the request with its WinInet code: no flag here ever ignores one.
   // Nor is a redirect followed, which could lead to plain http (some WinInet
   // versions follow that silently): it ends as a status other than 200.
-  const uint32_t tls = Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
-  HttpHandle request = transport_.OpenRequest(h.connection, Path, inet::kRequestFlags | tls);
+  const uint32_t tls = target_.Secure ? inet::kFlagSecure | inet::kFlagNoAutoRedirect : 0u;
+  HttpHandle request = transport_.OpenRequest(h.Connection, target_.Path, inet::kRequestFlags | tls);
   if (!request) return FailWithLastError();
-  if (!Keep(h.request, request)) return false;
+  if (!Keep(h.Request, request)) return false;
 
-  const bool viaProxy = UseSystemProxy || !ProxyServer.empty();
-  for (const std::string& line : RequestHeaders) transport_.AddRequestHeaders(h.request, line, inet::kAddReqFlagAdd);
-  transport_.AddRequestHeaders(h.request, viaProxy ? "Proxy-Connection: close" : "Connection: close",
+  const bool viaProxy = options_.UseSystemProxy || !options_.ProxyServer.empty();
+  for (const std::string& line : requestHeaders_) transport_.AddRequestHeaders(h.Request, line, inet::kAddReqFlagAdd);
+  transport_.AddRequestHeaders(h.Request, viaProxy ? "Proxy-Connection: close" : "Connection: close",
                                inet::kAddReqFlagAdd);
 
   if (Cancelled()) return false;
-  if (!transport_.SendRequest(h.request)) return FailWithLastError();
+  if (!transport_.SendRequest(h.Request)) return FailWithLastError();
   return true;
 }
 
 // The raw response headers, when the caller listens for them. A failed query
 // is reported, yet the request goes on to its status.
-bool DownloadWorker::ReportHeaders(RequestHandles& h) {
+bool DownloadWorker::ReportHeaders(TRequestHandles& h) {
   bool wantHeaders = false;
   if (!WithOwner([&](HTTPDownload& o) { wantHeaders = static_cast<bool>(o.OnHeaders); })) return false;
   if (!wantHeaders) return !Cancelled();
   uint32_t size = 0;
-  if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
+  if (!transport_.QueryInfo(h.Request, inet::kQueryRawHeadersCrlf, nullptr, &size)) {
     const uint32_t error = transport_.LastError();
     if (error != inet::kErrorInsufficientBuffer) {
       RaiseError(error, false);
@@ -374,7 +363,7 @@ bool DownloadWorker::ReportHeaders(RequestHandles& h) {
     }
     std::string block(size, '\0');
     uint32_t length = size;
-    if (!transport_.QueryInfo(h.request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
+    if (!transport_.QueryInfo(h.Request, inet::kQueryRawHeadersCrlf, block.data(), &length)) {
       FailWithLastError(false);
       return !Cancelled();
     }
@@ -390,10 +379,10 @@ bool DownloadWorker::ReportHeaders(RequestHandles& h) {
   return !Cancelled();
 }
 
-bool DownloadWorker::CheckStatus(RequestHandles& h) {
+bool DownloadWorker::CheckStatus(TRequestHandles& h) {
   int32_t status = 0;
   bool queried = false;
-  if (!QueryNumber(transport_, h.request, inet::kQueryStatusCode, status, queried)) {
+  if (!QueryNumber(transport_, h.Request, inet::kQueryStatusCode, status, queried)) {
     if (!queried) FailWithLastError(false);
     status = 0;
   }
@@ -403,21 +392,18 @@ bool DownloadWorker::CheckStatus(RequestHandles& h) {
   return false;
 }
 
-void DownloadWorker::ReadBody(RequestHandles& h) {
+void DownloadWorker::ReadBody(TRequestHandles& h) {
   bool wantBody = false;
-  bool sizeOnly = false;
-  if (!WithOwner([&](HTTPDownload& o) {
-        wantBody = static_cast<bool>(o.OnDownloaded);
-        sizeOnly = o.SizeOnly;
-      }))
-    return;
+  if (!WithOwner([&](HTTPDownload& o) { wantBody = static_cast<bool>(o.OnDownloaded); })) return;
   if (!wantBody) return;
 
+  const TRequestLimits& limits = options_.Limits;
+  const bool sizeOnly = limits.SizeOnly;
   int32_t length = 0;
   bool queried = false;
-  if (!QueryNumber(transport_, h.request, inet::kQueryContentLength, length, queried)) length = 0;
-  ContentLength = length > 0 ? length : -1;
-  const int32_t announced = ContentLength;
+  if (!QueryNumber(transport_, h.Request, inet::kQueryContentLength, length, queried)) length = 0;
+  contentLength_ = length > 0 ? length : -1;
+  const int32_t announced = contentLength_;
   Raise(
       [announced](HTTPDownload& o) {
         o.ContentLength = announced;
@@ -425,27 +411,28 @@ void DownloadWorker::ReadBody(RequestHandles& h) {
       },
       sizeOnly);
   if (sizeOnly) return;
-  Stretch(announced > 0 ? announced : int64_t{MaxBodyBytes});
-  if (MaxBodyBytes && announced > 0 && static_cast<uint32_t>(announced) > MaxBodyBytes) {
+  const uint32_t maxBody = limits.MaxBodyBytes;
+  Stretch(announced > 0 ? announced : int64_t{maxBody});
+  if (maxBody && announced > 0 && static_cast<uint32_t>(announced) > maxBody) {
     RaiseError(inet::kErrorBodyTooLarge);
     return;
   }
 
-  BytesDone = 0;
-  ReadBuffer = std::make_unique<char[]>(kReadChunk);
+  bytesDone_ = 0;
+  readBuffer_ = std::make_unique<char[]>(kReadChunk);
   uint32_t failure = 0;
   for (;;) {
     uint32_t got = 0;
-    if (!transport_.ReadFile(h.request, ReadBuffer.get(), kReadChunk, &got)) {
-      if (WholeBodyOnly) failure = transport_.LastError() ? transport_.LastError() : inet::kErrorBodyIncomplete;
+    if (!transport_.ReadFile(h.Request, readBuffer_.get(), kReadChunk, &got)) {
+      if (limits.WholeBodyOnly) failure = transport_.LastError() ? transport_.LastError() : inet::kErrorBodyIncomplete;
       break;
     }
     if (got == 0 || Cancelled()) break;
-    if (MaxBodyBytes && BytesDone + got > MaxBodyBytes) {
+    if (maxBody && bytesDone_ + got > maxBody) {
       failure = inet::kErrorBodyTooLarge;
       break;
     }
-    if (WholeBodyOnly && announced > 0 && BytesDone + got > announced) {
+    if (limits.WholeBodyOnly && announced > 0 && bytesDone_ + got > announced) {
       failure = inet::kErrorBodyIncomplete;
       break;
     }
@@ -454,15 +441,16 @@ void DownloadWorker::ReadBody(RequestHandles& h) {
     // emptying of Data never races it; a stopped request drops it.
     if (!WithOwner([&](HTTPDownload& o) {
           if (!o.Data) o.Data = std::make_unique<TMemoryStream>();
-          o.Data->Write(ReadBuffer.get(), got);
+          o.Data->Write(readBuffer_.get(), got);
           wantProgress = static_cast<bool>(o.OnProgress);
         }))
       break;
-    BytesDone += got;
-    if (wantProgress) SendProgress(static_cast<int32_t>(std::min<int64_t>(BytesDone, INT32_MAX)), ContentLength);
+    bytesDone_ += got;
+    if (wantProgress) SendProgress(static_cast<int32_t>(std::min<int64_t>(bytesDone_, INT32_MAX)), contentLength_);
   }
-  ReadBuffer.reset();
-  if (!failure && WholeBodyOnly && announced > 0 && BytesDone != announced) failure = inet::kErrorBodyIncomplete;
+  readBuffer_.reset();
+  if (!failure && limits.WholeBodyOnly && announced > 0 && bytesDone_ != announced)
+    failure = inet::kErrorBodyIncomplete;
 
   if (failure) {
     // Whatever arrived is not handed over; its memory goes at once.

@@ -6,13 +6,14 @@
 // object itself goes when the last of its holders lets go). The request thread
 // makes the network calls and raises the events.
 //
-// `lock` guards Owner, the link to the component: every cancellation check,
-// the copy of the request's parameters and every write into the component are
-// made under it while Owner is set, so nothing of the component is touched once
-// Stop has detached it. `gate` is held while an event is raised, and Stop takes
-// it to detach, so no handler can still be running when Stop returns (and the
-// component may be destroyed). The gate is recursive: a handler on the GUI
-// thread (OnProgress) may call Stop.
+// `lock_` guards Owner, the link to the component: every cancellation check
+// and every read or write of the component are made under it while Owner is
+// set, so nothing of the component is touched once Stop has detached it.
+// `gate_` is held while an event is raised, and Stop takes it to detach, so no
+// handler can still be running when Stop returns (and the component may be
+// destroyed). The gate is recursive: a handler on the GUI thread (OnProgress)
+// may call Stop. What the request needs of the component (its target, options
+// and extra header lines) is copied whole when Start makes the worker.
 //
 // A deadline is kept by the control thread while it waits for the request
 // thread, and checked by the request thread between its steps: whichever
@@ -31,6 +32,7 @@
 
 #include "base/Ports.h"
 #include "net/HttpTransport.h"
+#include "net/RequestOptions.h"
 
 namespace zelt {
 
@@ -38,10 +40,10 @@ class HTTPDownload;
 
 // The handles of one request, closed once, in the order request,
 // connection, Internet handle.
-struct RequestHandles {
-  HttpHandle internet = nullptr;
-  HttpHandle connection = nullptr;
-  HttpHandle request = nullptr;
+struct TRequestHandles {
+  HttpHandle Internet = nullptr;
+  HttpHandle Connection = nullptr;
+  HttpHandle Request = nullptr;
 };
 
 class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
@@ -68,12 +70,11 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   // The request, step by step; each step raises its own failure and answers
   // whether the request goes on.
   void Request();
-  bool CopyParameters();
-  bool OpenConnection(RequestHandles& h);
-  bool SendRequest(RequestHandles& h);
-  bool ReportHeaders(RequestHandles& h);
-  bool CheckStatus(RequestHandles& h);
-  void ReadBody(RequestHandles& h);
+  bool OpenConnection(TRequestHandles& h);
+  bool SendRequest(TRequestHandles& h);
+  bool ReportHeaders(TRequestHandles& h);
+  bool CheckStatus(TRequestHandles& h);
+  void ReadBody(TRequestHandles& h);
   void MarkEnded();
   void Finish();
   void ReportNoMemory();
@@ -104,29 +105,19 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   bool FailWithLastError(bool outcome = true);
   void SendProgress(int32_t done, int32_t total);
 
-  HTTPDownload* Owner;  // guarded by lock
-  bool concluded_ = false;  // guarded by lock: the outcome has been raised
-  std::mutex lock;
-  std::recursive_mutex gate;
-  std::unique_ptr<char[]> ReadBuffer;  // kReadChunk bytes during the body loop
+  HTTPDownload* Owner;  // guarded by lock_
+  bool concluded_ = false;  // guarded by lock_: the outcome has been raised
+  std::mutex lock_;
+  std::recursive_mutex gate_;
+  std::unique_ptr<char[]> readBuffer_;  // kReadChunk bytes during the body loop
 
-  // Copies taken when the request thread begins.
-  std::string UserAgent;
-  bool Secure = false;
-  uint16_t Port = 0;
-  std::string HostName;
-  std::string Path;
-  std::string UserName;
-  std::string Password;
-  std::string ProxyServer;
-  uint16_t ProxyPort = 0;
-  bool UseSystemProxy = false;
-  std::vector<std::string> RequestHeaders;
+  // Copies taken when Start makes the worker.
+  const TRequestTarget target_;
+  const TRequestOptions options_;
+  const std::vector<std::string> requestHeaders_;
 
-  uint32_t MaxBodyBytes = 0;
-  bool WholeBodyOnly = false;
-  int32_t ContentLength = 0;
-  int64_t BytesDone = 0;
+  int32_t contentLength_ = 0;
+  int64_t bytesDone_ = 0;
 
   // The worker's own share: the transport lives until the request thread,
   // which closes its handles last, has let the worker go.
@@ -142,12 +133,11 @@ class DownloadWorker : public std::enable_shared_from_this<DownloadWorker> {
   bool awaitingGui_ = false;
   uint64_t started_ = 0;
   std::optional<uint64_t> deadline_;
-  uint32_t deadlineRate_ = 0;
 
   // Written by the request thread as it opens them; closed by whoever ends
   // the request, under handlesLock_.
   std::mutex handlesLock_;
-  RequestHandles handles_;
+  TRequestHandles handles_;
   bool handlesClosed_ = false;
 };
 

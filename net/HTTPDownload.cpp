@@ -37,17 +37,17 @@ bool HTTPDownload::Start(const std::string& url) {
   URL = url;
   std::string protocol;
   std::string portText;
-  ParseURL(URL, protocol, UserName, Password, HostName, portText, Path);
+  ParseURL(URL, protocol, Target.UserName, Target.Password, Target.HostName, portText, Target.Path);
   if (protocol.empty()) protocol = "http";
   // "https" runs the same request over TLS; like "http" it is taken only as
   // written, in lower case.
   const bool secure = protocol == "https";
-  if (HostName.empty() || Path.empty() || (protocol != "http" && !secure)) {
+  if (Target.HostName.empty() || Target.Path.empty() || (protocol != "http" && !secure)) {
     if (OnError) OnError(*this, inet::kErrorInvalidUrl);
     return false;
   }
-  Secure = secure;
-  Port = portText.empty() ? static_cast<uint16_t>(secure ? 443 : 80) : PortValue(portText);
+  Target.Secure = secure;
+  Target.Port = portText.empty() ? static_cast<uint16_t>(secure ? 443 : 80) : PortValue(portText);
 
   if (OnHeaders && !ResponseHeaders) ResponseHeaders = std::make_unique<std::vector<std::string>>();
   if (OnDownloaded) {

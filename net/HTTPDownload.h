@@ -16,13 +16,14 @@
 // keeps its share of the transport until it ends. The GUI queue is
 // application-wide and must outlive every request a component has started.
 //
-// A request with a deadline (DeadlineMs) ends when it passes, whatever the
-// server does: OnError with inet::kErrorTimeout comes from the worker's
-// control thread then, like any other request-thread event.
+// A request with a deadline (Options.Limits.DeadlineMs) ends when it passes,
+// whatever the server does: OnError with inet::kErrorTimeout comes from the
+// worker's control thread then, like any other request-thread event.
 //
 // Fields other than Busy and ContentLength are the caller's: set them while
 // the component is idle, read Data and ResponseHeaders in the handlers or while
-// Busy is false.
+// Busy is false. Start copies Options, Target and the RequestHeaders lines for
+// its request: later changes reach only the next one.
 #pragma once
 
 #include <atomic>
@@ -34,6 +35,7 @@
 
 #include "base/Ports.h"
 #include "net/HttpTransport.h"
+#include "net/RequestOptions.h"
 
 namespace zelt {
 
@@ -70,45 +72,17 @@ class HTTPDownload {
   std::unique_ptr<TMemoryStream> Data;
   std::string URL;
   std::atomic<bool> Busy{false};
-  // True when the URL names "https": the request runs over TLS.
-  bool Secure = false;
-  uint16_t Port = 0;
-  std::string HostName;
-  std::string Path;
-  std::string UserName;
-  std::string Password;
-  std::string ProxyServer;
-  uint16_t ProxyPort = 3128;
-  bool UseSystemProxy = false;
+  // The parts of URL, written by Start.
+  TRequestTarget Target;
+  // Agent, proxy and limits of the next request.
+  TRequestOptions Options;
   std::atomic<int32_t> ContentLength{0};
-  bool SizeOnly = false;
-  // The largest body the caller takes; 0 for no limit. A longer body, whether
-  // announced by Content-Length or streamed, fails the request with
-  // inet::kErrorBodyTooLarge and what was read is freed.
-  uint32_t MaxBodyBytes = 0;
-  // A body must be whole: one shorter or longer than its Content-Length, or a
-  // read that fails part-way, fails the request (inet::kErrorBodyIncomplete,
-  // or the read's own error) instead of delivering what arrived.
-  bool WholeBodyOnly = false;
-  // The longest a request may run, in milliseconds from Start; 0 for no
-  // limit. Past it the request ends as if stopped, after raising OnError
-  // with inet::kErrorTimeout unless its outcome (the body or a failure of
-  // its own) has come already; its handles are closed, so that a call
-  // blocked in the network returns.
-  uint32_t DeadlineMs = 0;
-  // Stretches DeadlineMs for a large body: once its size is known (the
-  // announced Content-Length, else MaxBodyBytes) the request may run as
-  // long as that many bytes take at this many bytes a second, when that is
-  // longer. 0: the deadline stays DeadlineMs.
-  uint32_t DeadlineBytesPerSecond = 0;
 
   std::function<void(HTTPDownload& sender, uint16_t code)> OnError;
   std::function<void(HTTPDownload& sender, const std::vector<std::string>& headers)> OnHeaders;
   std::function<void(HTTPDownload& sender, int32_t bytesDone, int32_t bytesTotal)> OnProgress;
   std::function<void(HTTPDownload& sender, TMemoryStream& data)> OnDownloaded;
   std::function<void(HTTPDownload& sender, int32_t size)> OnSize;
-
-  std::string UserAgent = "Corvan HTTPClient/2.1";
 
   // Begins a request; false (without starting) for a rejected URL or while the
   // previous request cannot be stopped. Never blocks on the network.
@@ -118,7 +92,6 @@ class HTTPDownload {
   void Stop();
 
  private:
-  friend class DownloadWorker;
   SharedTransport transport_;
   IGuiQueue& gui_;
 };

@@ -10,10 +10,10 @@ namespace zelt {
 
 // What the platform's thread reaches: the queue and the handler. Posted
 // handlers hold it weakly and do nothing once the watch is gone.
-struct TNetworkWatch::Shared {
-  IGuiQueue& gui;
-  std::function<void()> changed;
-  std::weak_ptr<Shared> self;
+struct TNetworkWatch::TShared {
+  IGuiQueue& Gui;
+  std::function<void()> Changed;
+  std::weak_ptr<TShared> Self;
 };
 
 namespace {
@@ -24,8 +24,8 @@ using CancelFn = DWORD WINAPI(HANDLE);
 }  // namespace
 
 TNetworkWatch::TNetworkWatch(IGuiQueue& gui, std::function<void()> changed)
-    : shared_(std::make_shared<Shared>(Shared{gui, std::move(changed), {}})) {
-  shared_->self = shared_;
+    : shared_(std::make_shared<TShared>(TShared{gui, std::move(changed), {}})) {
+  shared_->Self = shared_;
   // iphlpapi is loaded here rather than with the exe; an older system
   // without the call goes without the notification.
   auto* notify = SystemFunction<NotifyFn>(L"iphlpapi.dll", "NotifyUnicastIpAddressChange");
@@ -34,10 +34,10 @@ TNetworkWatch::TNetworkWatch(IGuiQueue& gui, std::function<void()> changed)
   const auto callback = [](PVOID context, PMIB_UNICASTIPADDRESS_ROW, MIB_NOTIFICATION_TYPE type) {
     // A new address, or one that became usable: the network is (back) there.
     if (type != MibAddInstance && type != MibParameterNotification) return;
-    auto* shared = static_cast<Shared*>(context);
-    std::weak_ptr<Shared> weak = shared->self;
-    shared->gui.Post([weak] {
-      if (auto s = weak.lock()) s->changed();
+    auto* shared = static_cast<TShared*>(context);
+    std::weak_ptr<TShared> weak = shared->Self;
+    shared->Gui.Post([weak] {
+      if (auto s = weak.lock()) s->Changed();
     });
   };
   if (notify(AF_UNSPEC, callback, shared_.get(), FALSE, &handle) == NO_ERROR) handle_ = handle;

@@ -18,13 +18,9 @@ class TNetworkWatch {
   TNetworkWatch(const TNetworkWatch&) = delete;
   TNetworkWatch& operator=(const TNetworkWatch&) = delete;
 
-  // False where the platform offers no notification (Wine registers it and
-  // never reports).
-  bool Registered() const { return handle_ != nullptr; }
-
  private:
-  struct Shared;
-  std::shared_ptr<Shared> shared_;
+  struct TShared;
+  std::shared_ptr<TShared> shared_;
   void* handle_ = nullptr;
 };
 

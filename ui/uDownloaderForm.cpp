@@ -24,13 +24,7 @@ const char* const kManifestSuffix = ".sig";
 }  // namespace
 
 TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
-    : env_(std::move(env)), alive_(std::make_shared<char>()) {
-  // Made once, before any request exists, and only read by their threads.
-  post_ = [alive = std::weak_ptr<char>(alive_), gui = &env_.Gui](std::function<void()> work) {
-    gui->Post([alive, work = std::move(work)] {
-      if (alive.lock()) work();
-    });
-  };
+    : env_(std::move(env)), request_(env_.Http, env_.Gui), manifest_(env_.Http, env_.Gui) {
   CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
   if (owner && IsWindowVisible(owner))
     CentreOn(owner);
@@ -67,41 +61,25 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   }
   fileName_ = url_.substr(url_.rfind('/') + 1);
 
-  request_ = MakeRequest(kPackageLimit);
-  request_->DeadlineMs = kPackageDeadlineMs;
-  request_->DeadlineBytesPerSecond = kPackageBytesPerSecond;
-  request_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
-    post_([this, body = data.Bytes]() mutable { Downloaded(std::move(body)); });
-  };
-  request_->OnSize = [this](HTTPDownload&, int32_t size) { post_([this, size] { SizeKnown(size); }); };
-  // Already on the GUI thread.
-  request_->OnProgress = [this](HTTPDownload&, int32_t done, int32_t total) { ProgressMade(done, total); };
-  request_->Start(url_);
-}
-
-std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
-  auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
   // A package is whole or nothing: a cut-off, overlong or oversized body
   // fails like any other error and is never written.
-  request->MaxBodyBytes = limit;
-  request->WholeBodyOnly = true;
-  request->DeadlineMs = kRequestDeadlineMs;
-  request->OnError = [this](HTTPDownload&, uint16_t) { post_([this] { Failed(); }); };
-  if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
-  return request;
-}
-
-TDownloaderForm::~TDownloaderForm() {
-  alive_.reset();
-  request_.reset();
-  manifest_.reset();
+  TRequestEvents events;
+  events.Downloaded = [this](std::string body) { Downloaded(std::move(body)); };
+  events.Failed = [this](uint16_t) { Failed(); };
+  events.Size = [this](int32_t size) { SizeKnown(size); };
+  events.Progress = [this](int32_t done, int32_t total) { ProgressMade(done, total); };
+  request_.Start(url_,
+                 UpdateRequestOptions(env_.Checker, {.MaxBodyBytes = kPackageLimit,
+                                                     .WholeBodyOnly = true,
+                                                     .DeadlineMs = kPackageDeadlineMs,
+                                                     .DeadlineBytesPerSecond = kPackageBytesPerSecond}),
+                 std::move(events));
 }
 
 void TDownloaderForm::Cancel() {
-  if (request_) request_->Stop();
-  if (manifest_) manifest_->Stop();
-  // Whatever the request posted before it was stopped is dropped from here on.
-  alive_.reset();
+  // Whatever the requests posted before they were stopped is dropped.
+  request_.Stop();
+  manifest_.Stop();
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
@@ -118,11 +96,14 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
 void TDownloaderForm::Downloaded(std::string body) {
   CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(body.size()));
   package_ = std::move(body);
-  manifest_ = MakeRequest(static_cast<uint32_t>(kMaxManifestBytes));
-  manifest_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
-    post_([this, manifest = data.Bytes] { ManifestArrived(manifest); });
-  };
-  if (!manifest_->Start(url_ + kManifestSuffix)) Failed();
+  TRequestEvents events;
+  events.Downloaded = [this](std::string manifest) { ManifestArrived(manifest); };
+  events.Failed = [this](uint16_t) { Failed(); };
+  const TRequestLimits limits{.MaxBodyBytes = static_cast<uint32_t>(kMaxManifestBytes),
+                              .WholeBodyOnly = true,
+                              .DeadlineMs = kRequestDeadlineMs};
+  if (!manifest_.Start(url_ + kManifestSuffix, UpdateRequestOptions(env_.Checker, limits), std::move(events)))
+    Failed();
 }
 
 void TDownloaderForm::ManifestArrived(const std::string& manifest) {

@@ -12,20 +12,18 @@
 // The archive is written beside its target and put in place only when
 // complete. Every failure shows "Произошла ошибка при загрузке."
 //
-// The requests' size, end and failure arrive on their threads and are posted
-// to the GUI thread; the progress arrives on the GUI thread. Nothing is
-// written or started unless the whole body arrived while the window was still
-// open: "Отмена", the close button and closing from outside stop the request
-// and disown whatever it had already posted.
+// The requests' answers are applied on the GUI thread (TGuiRequest). Nothing
+// is written or started unless the whole body arrived while the window was
+// still open: "Отмена", the close button and closing from outside stop the
+// requests, and nothing of them reaches the window afterwards.
 #pragma once
 
 #include <windows.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 
-#include "net/HTTPDownload.h"
+#include "net/GuiRequest.h"
 #include "ui/uUpdateInfo.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
@@ -48,20 +46,13 @@ class TDownloaderForm final : public TForm {
   // archive it first asks where to save it (a cancelled dialog closes the
   // window as soon as its modal loop runs, without any request).
   TDownloaderForm(HWND owner, TUpdateEnv env);
-  ~TDownloaderForm() override;
 
   TProgressBar& Progress() { return progress_; }
   TButton& CancelButton() { return cancel_; }
   // The text of the title strip.
   std::string StripTitle() { return Strip().Text(); }
-  bool FullSetup() const { return fullSetup_; }
-  // Where the full setup archive goes; empty for the patch, or when the user
-  // cancelled the save dialog.
-  const std::filesystem::path& Target() const { return target_; }
-  // The request, or null when none was made.
-  HTTPDownload* Download() { return request_.get(); }
-  // The manifest's request, or null when none was made (yet).
-  HTTPDownload* ManifestDownload() { return manifest_.get(); }
+  // The package's request.
+  const TGuiRequest& Download() const { return request_; }
 
  protected:
   void OnCloseButton() override { Cancel(); }
@@ -74,22 +65,17 @@ class TDownloaderForm final : public TForm {
   void ManifestArrived(const std::string& manifest);
   void Commit(const std::string& body);
   void Failed();
-  // A request of this window, whole or failed, with a body of at most `limit` bytes.
-  std::unique_ptr<HTTPDownload> MakeRequest(uint32_t limit);
 
   TUpdateEnv env_;
   TProgressBar progress_;
   TButton cancel_;
   bool fullSetup_ = false;
-  std::filesystem::path target_;
+  std::filesystem::path target_;  // where the full setup archive goes
   std::string url_;
   std::string fileName_;  // the package's name on the server
-  std::unique_ptr<HTTPDownload> request_;
-  std::unique_ptr<HTTPDownload> manifest_;
+  TGuiRequest request_;
+  TGuiRequest manifest_;
   std::string package_;  // the body, kept while its manifest is fetched
-  std::shared_ptr<char> alive_;
-  // Posts work to the GUI thread that is dropped once the window is gone.
-  std::function<void(std::function<void()>)> post_;
 };
 
 }  // namespace zelt

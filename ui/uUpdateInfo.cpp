@@ -40,11 +40,8 @@ bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
 
 }  // namespace
 
-void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request) {
-  request.UserAgent = loader.UserAgent;
-  request.ProxyServer = loader.ProxyServer;
-  request.ProxyPort = loader.ProxyPort;
-  request.UseSystemProxy = loader.UseSystemProxy;
+TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits) {
+  return checker.Loader->Options.With(limits);
 }
 
 void CountUpdateTraffic(TChecker& checker, uint32_t received) {
@@ -127,7 +124,8 @@ bool TChoiceButton::OnReflect(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 // --- TUpdateInfo ---
 
-TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), alive_(std::make_shared<char>()) {
+TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env)
+    : env_(std::move(env)), requests_{{{env_.Http, env_.Gui}, {env_.Http, env_.Gui}, {env_.Http, env_.Gui}}} {
   CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
   if (owner && IsWindowVisible(owner))
     CentreOn(owner);
@@ -163,50 +161,28 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
     return;
   }
 
-  // The three requests run side by side. Their reports arrive on request
-  // threads: each is posted to the GUI thread and dropped there once the
-  // window is gone.
-  const std::weak_ptr<char> alive = alive_;
-  IGuiQueue* gui = &env_.Gui;
-  auto post = [alive, gui](std::function<void()> work) {
-    gui->Post([alive, work = std::move(work)] {
-      if (alive.lock()) work();
-    });
-  };
+  // The three requests run side by side.
   const char* const paths[3] = {kUpdateInfoPath, kUpdateSetupPath, kUpdatePatchPath};
   for (int i = 0; i < 3; ++i) {
     const auto which = static_cast<Request>(i);
-    auto request = std::make_unique<HTTPDownload>(env_.Http, env_.Gui);
-    request->DeadlineMs = kRequestDeadlineMs;
-    request->OnDownloaded = [this, post](HTTPDownload&, TMemoryStream& data) {
-      post([this, body = data.Bytes] { DescriptionArrived(body); });
-    };
-    request->OnError = [this, post](HTTPDownload&, uint16_t code) { post([this, code] { RequestFailed(code); }); };
+    TRequestEvents events;
+    events.Downloaded = [this](std::string body) { DescriptionArrived(std::move(body)); };
+    events.Failed = [this](uint16_t code) { RequestFailed(code); };
+    TRequestLimits limits{.DeadlineMs = kRequestDeadlineMs};
     if (which == rqDescription) {
       // A description is a page of text: anything longer fails the request.
-      request->MaxBodyBytes = kMaxDescriptionBytes;
+      limits.MaxBodyBytes = kMaxDescriptionBytes;
     } else {
       // Only the size is wanted. The headers tell an announced empty file
       // from a reply without a length, which both come as -1.
-      request->SizeOnly = true;
-      request->OnSize = [this, post, which](HTTPDownload&, int32_t size) {
-        post([this, which, size] { SizeArrived(which, size); });
-      };
-      request->OnHeaders = [this, post, which](HTTPDownload&, const std::vector<std::string>& headers) {
-        if (AnnouncesEmptyBody(headers)) post([this, which] { announcedEmpty_[which] = true; });
+      limits.SizeOnly = true;
+      events.Size = [this, which](int32_t size) { SizeArrived(which, size); };
+      events.Headers = [this, which](const std::vector<std::string>& headers) {
+        if (AnnouncesEmptyBody(headers)) announcedEmpty_[which] = true;
       };
     }
-    if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
-    requests_[i] = std::move(request);
+    requests_[which].Start(env_.BaseUrl + paths[i], UpdateRequestOptions(env_.Checker, limits), std::move(events));
   }
-  for (int i = 0; i < 3; ++i) requests_[i]->Start(env_.BaseUrl + paths[i]);
-}
-
-TUpdateInfo::~TUpdateInfo() {
-  // Disown what the requests have posted, then stop them: Stop returns only
-  // once no handler of theirs runs any more.
-  alive_.reset();
-  for (auto& request : requests_) request.reset();
 }
 
 void TUpdateInfo::DescriptionArrived(std::string body) {

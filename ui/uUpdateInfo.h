@@ -4,11 +4,10 @@
 // "Загрузить" hands the choice to the update download window through the
 // Checker's Tag (1 full setup, 0 patch).
 //
-// The three requests report on their own threads; every report is posted to
-// the GUI queue and applied there, so the answers are counted one at a time
-// and the completion step runs exactly once whatever their order. Reports
-// that arrive after the window is gone are dropped: destroying the window
-// stops its requests and disowns what they already posted.
+// The three requests' answers are applied on the GUI thread (TGuiRequest),
+// so they are counted one at a time and the completion step runs exactly once
+// whatever their order. Destroying the window stops its requests: nothing of
+// them reaches it afterwards.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +20,7 @@
 #include <string>
 
 #include "core/uChecker.h"
-#include "net/HTTPDownload.h"
+#include "net/GuiRequest.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
 #include "widgets/RichEdit.h"
@@ -32,7 +31,7 @@ namespace zelt {
 struct TUpdateEnv {
   TChecker& Checker;     // Tag, the Loader's agent and proxy, the traffic counters, ProgramDir
   SharedTransport Http;  // the transport of every request
-  IGuiQueue& Gui;        // where the requests' reports are applied
+  IGuiQueue& Gui;        // where the requests' answers are applied
   std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
   // Opens the update download window modally (ShowDialog 7 of the main window).
   std::function<void()> OpenDownload;
@@ -51,8 +50,9 @@ inline constexpr const char* kUpdatePatchPath = "/ZeltInformer/files.zip";
 // The largest update description taken from the server.
 inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 
-// Copies the Loader's agent string and proxy settings to a request.
-void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);
+// The options of a request to the update server: the agent and proxy of the
+// checker's own requests, with this request's limits.
+TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits);
 // Adds one received update file to the traffic counters.
 void CountUpdateTraffic(TChecker& checker, uint32_t received);
 
@@ -84,16 +84,14 @@ class TUpdateInfo final : public TForm {
   enum Request { rqDescription = 0, rqSetup = 1, rqPatch = 2 };
 
   // Builds the window hidden and starts the three requests; without an
-  // update key it makes none and says why nothing is offered.
+  // update key it starts none and says why nothing is offered.
   TUpdateInfo(HWND owner, TUpdateEnv env);
-  ~TUpdateInfo() override;
 
   TRichEdit& Description() { return description_; }
   TChoiceButton& SetupChoice() { return setup_; }
   TChoiceButton& PatchChoice() { return patch_; }
   TButton& DownloadButton() { return download_; }
   TButton& CancelButton() { return cancel_; }
-  HTTPDownload* Download(Request which) { return requests_[which].get(); }
   // Answers counted so far: the description and the two sizes.
   int32_t Answers() const { return answers_; }
 
@@ -108,7 +106,7 @@ class TUpdateInfo final : public TForm {
   TRichEdit description_;
   TChoiceButton setup_, patch_;
   TButton download_, cancel_;
-  std::array<std::unique_ptr<HTTPDownload>, 3> requests_;
+  std::array<TGuiRequest, 3> requests_;
   int32_t answers_ = 0;
   std::string descriptionText_;
   // The size each size request reported, and whether its server announced
@@ -116,8 +114,6 @@ class TUpdateInfo final : public TForm {
   std::array<int32_t, 3> sizes_{};
   std::array<bool, 3> announcedEmpty_{};
   bool failed_ = false;
-  // Posted reports hold a weak reference: once the window is gone they do nothing.
-  std::shared_ptr<char> alive_;
 };
 
 }  // namespace zelt

@@ -146,18 +146,18 @@ TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
               (std::vector<std::string>{c.protocol, c.user, c.password, c.host, c.port, c.path.value_or(path)}));
 
     New(kError);
-    d->Port = 1234;
+    d->Target.Port = 1234;
     events.clear();
     const size_t before = http.RequestCount();
     EXPECT_EQ(Start(c.url), c.startPort >= 0);
     if (c.startPort >= 0) {
-      EXPECT_EQ(d->Port, c.startPort);
+      EXPECT_EQ(d->Target.Port, c.startPort);
       ASSERT_TRUE(WaitIdle());
       EXPECT_EQ(Events(), std::vector<std::string>{"Error 12029 @req"}) << "only the network's own failure";
     } else {
       EXPECT_EQ(Events(), std::vector<std::string>{"Error 12005 @gui"}) << "raised inside Start";
       EXPECT_FALSE(d->Busy);
-      EXPECT_EQ(d->Port, 1234) << "a refused URL leaves the port alone";
+      EXPECT_EQ(d->Target.Port, 1234) << "a refused URL leaves the port alone";
       EXPECT_EQ(http.RequestCount(), before) << "and makes no network call";
     }
   }
@@ -170,64 +170,60 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
   const Reply plain{.body = k10}, unannounced{.body = k10, .announce = false},
       shortBody{.body = k10, .lengthText = "12000"}, longBody{.body = k10, .lengthText = "5000"};
   const unsigned body = kError | kDownloaded;
+  const TRequestLimits sizeOnly{.SizeOnly = true}, whole{.WholeBodyOnly = true};
   const struct {
     const char* name;
     unsigned bind;
-    bool sizeOnly;
     Reply reply;
     std::vector<std::string> events;
-    uint32_t limit = 0;
-    bool whole = false;
+    TRequestLimits limits = {};
   } cases[] = {
-      {"a body with its length", kAll, false, {.body = "hello world", .chunk = 6},
+      {"a body with its length", kAll, {.body = "hello world", .chunk = 6},
        {"Size 11 @req", "Progress 6/11 @gui", "Progress 11/11 @gui", "Downloaded 'hello world' @req"}},
-      {"no length", kAll, false, {.body = "abcde", .announce = false},
+      {"no length", kAll, {.body = "abcde", .announce = false},
        {"Size -1 @req", "Progress 5/-1 @gui", "Downloaded 'abcde' @req"}},
-      {"length 0", kSize | kDownloaded, false, {.body = "ab", .lengthText = "0"}, {"Size -1 @req", "Downloaded 'ab' @req"}},
-      {"negative length", kSize | kDownloaded, false, {.body = "ab", .lengthText = "-7"},
+      {"length 0", kSize | kDownloaded, {.body = "ab", .lengthText = "0"}, {"Size -1 @req", "Downloaded 'ab' @req"}},
+      {"negative length", kSize | kDownloaded, {.body = "ab", .lengthText = "-7"},
        {"Size -1 @req", "Downloaded 'ab' @req"}},
-      {"length beyond 32 bits", kSize | kDownloaded, false, {.body = "ab", .lengthText = "4294967296"},
+      {"length beyond 32 bits", kSize | kDownloaded, {.body = "ab", .lengthText = "4294967296"},
        {"Size -1 @req", "Downloaded 'ab' @req"}},
-      {"an empty body", kAll, false, {}, {"Size -1 @req", "Downloaded '' @req"}},
-      {"404", kAll, false, {.status = 404, .body = "nope!"}, {"Error 12003 @req"}},
-      {"a status that cannot be read", kAll, false, {.failAt = Step::Status, .error = 12150},
+      {"an empty body", kAll, {}, {"Size -1 @req", "Downloaded '' @req"}},
+      {"404", kAll, {.status = 404, .body = "nope!"}, {"Error 12003 @req"}},
+      {"a status that cannot be read", kAll, {.failAt = Step::Status, .error = 12150},
        {"Error 12150 @req", "Error 12003 @req"}},
-      {"a read fails: the part received is delivered", kAll, false,
+      {"a read fails: the part received is delivered", kAll,
        {.body = "abcdefghi", .failAt = Step::Read, .error = 12002, .after = 6, .chunk = 3},
        {"Size 9 @req", "Progress 3/9 @gui", "Progress 6/9 @gui", "Downloaded 'abcdef' @req"}},
-      {"size only", kAll, true, {.body = "hello world"}, {"Size 11 @req"}},
-      {"size only without OnDownloaded", kError | kSize, true, {.body = "hello world"}, {}},
-      {"without OnDownloaded", kError | kSize | kProgress, false, {.body = "hello world"}, {}},
-      {"headers", kAll | kHeaders, false, {.body = "hi", .headers = "HTTP/1.1 200 OK\r\nA: 1\r\nB: two\r\n\r\n"},
+      {"size only", kAll, {.body = "hello world"}, {"Size 11 @req"}, sizeOnly},
+      {"size only without OnDownloaded", kError | kSize, {.body = "hello world"}, {}, sizeOnly},
+      {"without OnDownloaded", kError | kSize | kProgress, {.body = "hello world"}, {}},
+      {"headers", kAll | kHeaders, {.body = "hi", .headers = "HTTP/1.1 200 OK\r\nA: 1\r\nB: two\r\n\r\n"},
        {"Headers HTTP/1.1 200 OK|A: 1|B: two @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
-      {"headers cannot be read: reported, the request goes on", kAll | kHeaders, false,
+      {"headers cannot be read: reported, the request goes on", kAll | kHeaders,
        {.body = "hi", .failAt = Step::Headers, .error = 12150},
        {"Error 12150 @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
-      {"open fails", kAll, false, {.failAt = Step::Open, .error = 12007}, {"Error 12007 @req"}},
-      {"an error above 16 bits keeps its low half", kAll, false, {.failAt = Step::Open, .error = 0x12345},
-       {"Error 9029 @req"}},
-      {"connect fails", kAll, false, {.failAt = Step::Connect, .error = 12029}, {"Error 12029 @req"}},
-      {"open request fails", kAll, false, {.failAt = Step::OpenRequest, .error = 12006}, {"Error 12006 @req"}},
-      {"send fails (a certificate fault)", kAll, false, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
-      {"a failure without OnError is silent", kDownloaded, false, {.failAt = Step::Send}, {}},
-      {"announced one under the limit", body, false, plain, {got10}, 10001},
-      {"at the limit", body, false, plain, {got10}, 10000, true},
-      {"announced over the limit", body, false, plain, {"Error 223 @req"}, 9999},
-      {"streamed one under the limit", body, false, unannounced, {got10}, 10001},
-      {"streamed at the limit", body, false, unannounced, {got10}, 10000},
-      {"streamed over the limit", body, false, unannounced, {"Error 223 @req"}, 9999},
-      {"shorter than announced, whole wanted", body, false, shortBody, {"Error 12030 @req"}, 0, true},
-      {"shorter than announced, part taken", body, false, shortBody, {got10}},
-      {"longer than announced, whole wanted", body, false, longBody, {"Error 12030 @req"}, 0, true},
-      {"a read fails part-way, whole wanted", body, false,
-       {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096}, {"Error 12002 @req"}, 0, true},
+      {"open fails", kAll, {.failAt = Step::Open, .error = 12007}, {"Error 12007 @req"}},
+      {"an error above 16 bits keeps its low half", kAll, {.failAt = Step::Open, .error = 0x12345}, {"Error 9029 @req"}},
+      {"connect fails", kAll, {.failAt = Step::Connect, .error = 12029}, {"Error 12029 @req"}},
+      {"open request fails", kAll, {.failAt = Step::OpenRequest, .error = 12006}, {"Error 12006 @req"}},
+      {"send fails (a certificate fault)", kAll, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
+      {"a failure without OnError is silent", kDownloaded, {.failAt = Step::Send}, {}},
+      {"announced one under the limit", body, plain, {got10}, {.MaxBodyBytes = 10001}},
+      {"at the limit", body, plain, {got10}, {.MaxBodyBytes = 10000, .WholeBodyOnly = true}},
+      {"announced over the limit", body, plain, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
+      {"streamed one under the limit", body, unannounced, {got10}, {.MaxBodyBytes = 10001}},
+      {"streamed at the limit", body, unannounced, {got10}, {.MaxBodyBytes = 10000}},
+      {"streamed over the limit", body, unannounced, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
+      {"shorter than announced, whole wanted", body, shortBody, {"Error 12030 @req"}, whole},
+      {"shorter than announced, part taken", body, shortBody, {got10}},
+      {"longer than announced, whole wanted", body, longBody, {"Error 12030 @req"}, whole},
+      {"a read fails part-way, whole wanted", body, {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096},
+       {"Error 12002 @req"}, whole},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     New(c.bind);
-    d->SizeOnly = c.sizeOnly;
-    d->MaxBodyBytes = c.limit;
-    d->WholeBodyOnly = c.whole;
+    d->Options.Limits = c.limits;
     http.Push(c.reply);
     events.clear();
     ASSERT_TRUE(Start());
@@ -246,36 +242,36 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
 // most MaxBodyBytes, stretches the deadline at the given rate.
 TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
   const std::string k1(1000, 'x'), got = "Downloaded '" + k1 + "' @req", late = "Error 12002 @req";
+  const TRequestLimits minute{.DeadlineMs = 60000}, tenBytesASecond{.DeadlineMs = 10000, .DeadlineBytesPerSecond = 10};
   const struct {
     const char* name;
-    uint32_t deadline, rate, limit;
+    TRequestLimits limits;
     Reply reply;
     std::string outcome;
   } cases[] = {
-      {"ten reads of 5 s in a minute", 60000, 0, 0, {.body = k1, .chunk = 100, .readMs = 5000}, got},
-      {"a trickle past the minute", 60000, 0, 0, {.body = k1, .chunk = 10, .readMs = 1000}, late},
-      {"no deadline", 0, 0, 0, {.body = k1, .chunk = 10, .readMs = 1000000}, got},
-      {"1000 bytes at 10 B/s: 100 s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 8000}, got},
-      {"slower than 10 B/s", 10000, 10, 0, {.body = k1, .chunk = 100, .readMs = 12000}, late},
-      {"unannounced, limit 1000", 10000, 10, 1000, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, got},
-      {"unannounced, no limit", 10000, 10, 0, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
+      {"ten reads of 5 s in a minute", minute, {.body = k1, .chunk = 100, .readMs = 5000}, got},
+      {"a trickle past the minute", minute, {.body = k1, .chunk = 10, .readMs = 1000}, late},
+      {"no deadline", {}, {.body = k1, .chunk = 10, .readMs = 1000000}, got},
+      {"1000 bytes at 10 B/s: 100 s", tenBytesASecond, {.body = k1, .chunk = 100, .readMs = 8000}, got},
+      {"slower than 10 B/s", tenBytesASecond, {.body = k1, .chunk = 100, .readMs = 12000}, late},
+      {"unannounced, limit 1000", {.MaxBodyBytes = 1000, .DeadlineMs = 10000, .DeadlineBytesPerSecond = 10},
+       {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, got},
+      {"unannounced, no limit", tenBytesASecond, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
       // The clock moves on while the call waits.
-      {"blocked in a read", 60000, 0, 0, {.body = k1, .holdAt = Step::Read, .after = 10}, late},
-      {"blocked in the send", 60000, 0, 0, {.holdAt = Step::Send}, late},
+      {"blocked in a read", minute, {.body = k1, .holdAt = Step::Read, .after = 10}, late},
+      {"blocked in the send", minute, {.holdAt = Step::Send}, late},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     New(kError | kDownloaded);
-    d->DeadlineMs = c.deadline;
-    d->DeadlineBytesPerSecond = c.rate;
-    d->MaxBodyBytes = c.limit;
+    d->Options.Limits = c.limits;
     http.Reset();
     http.Push(c.reply);
     events.clear();
     ASSERT_TRUE(Start());
     if (c.reply.holdAt != Step::None) {
       ASSERT_TRUE(http.WaitHeld());
-      http.Advance(c.deadline);
+      http.Advance(c.limits.DeadlineMs);
     }
     ASSERT_TRUE(WaitIdle());
     ASSERT_TRUE(WaitEnded()) << "every handle is closed, the blocked call's too";
@@ -287,44 +283,45 @@ TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
   }
 }
 
-// Each request takes the settings as they are when it starts.
+// Each request takes the options and header lines as they are when it
+// starts; the credentials come from the URL alone.
 TEST_F(NetRequest, TheRequestCarriesTheSettings) {
   const std::vector<std::string> extra = {"Accept-Encoding: deflate", "X-Test: 1"};
   const struct {
-    std::string url, proxy;
-    bool system;
+    std::string url;
+    TRequestOptions options;
     const std::vector<std::string>* headers;
     std::string seen;
   } cases[] = {
-      {kUrl, "", false, nullptr, "1||example.org:80||/inf.php?c=10|80000300|Connection: close"},
-      {"https://example.org/x", "", false, nullptr, "1||example.org:443||/x|80a00300|Connection: close"},
-      {"http://example.org:8081/x?y=1", "proxy.local", false, nullptr,
-       "3|http=proxy.local:8080|example.org:8081||/x?y=1|80000300|Proxy-Connection: close"},
-      {"https://example.org/x", "proxy.local", false, nullptr,
-       "3|http=proxy.local:8080 https=proxy.local:8080|example.org:443||/x|80a00300|Proxy-Connection: close"},
-      {kUrl, "proxy.local", true, nullptr, "0||example.org:80||/inf.php?c=10|80000300|Proxy-Connection: close"},
-      {"http://u:p:q@example.org:99/i", "", false, &extra,
-       "1||example.org:99|u/p:q|/i|80000300|Accept-Encoding: deflate,X-Test: 1,Connection: close"},
+      {kUrl, {.UserAgent = "a"}, nullptr, "a|1||example.org:80||/inf.php?c=10|80000300|Connection: close"},
+      {"https://example.org/x", {.UserAgent = "b"}, nullptr, "b|1||example.org:443||/x|80a00300|Connection: close"},
+      {"http://example.org:8081/x?y=1", {.UserAgent = "c", .ProxyServer = "proxy.local", .ProxyPort = 8080}, nullptr,
+       "c|3|http=proxy.local:8080|example.org:8081||/x?y=1|80000300|Proxy-Connection: close"},
+      {"https://example.org/x", {.ProxyServer = "proxy.local"}, nullptr,
+       "Corvan HTTPClient/2.1|3|http=proxy.local:3128 https=proxy.local:3128|example.org:443||/x|80a00300|"
+       "Proxy-Connection: close"},
+      {kUrl, {.ProxyServer = "proxy.local", .UseSystemProxy = true}, nullptr,
+       "Corvan HTTPClient/2.1|0||example.org:80||/inf.php?c=10|80000300|Proxy-Connection: close"},
+      {"http://u:p:q@example.org:99/i", {}, &extra,
+       "Corvan HTTPClient/2.1|1||example.org:99|u/p:q|/i|80000300|Accept-Encoding: deflate,X-Test: 1,Connection: close"},
   };
   New();
-  d->ProxyPort = 8080;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
-    d->UserAgent = c.url;
-    d->ProxyServer = c.proxy;
-    d->UseSystemProxy = c.system;
+    d->Options = c.options;
     d->RequestHeaders = c.headers;
     http.Reset();
     ASSERT_TRUE(Start(c.url));
+    d->Options = {.UserAgent = "changed after the start", .ProxyServer = "changed"};
     ASSERT_TRUE(WaitIdle());
     const fake::Request r = http.Requests().at(0);
     char flags[16];
     std::snprintf(flags, sizeof flags, "%x", r.flags);
-    std::string seen = std::to_string(r.access) + "|" + r.proxy + "|" + r.host + ":" + std::to_string(r.port) + "|" +
-                       (r.user.empty() ? "" : r.user + "/" + r.password) + "|" + r.path + "|" + flags + "|";
+    std::string seen = r.agent + "|" + std::to_string(r.access) + "|" + r.proxy + "|" + r.host + ":" +
+                       std::to_string(r.port) + "|" + (r.user.empty() ? "" : r.user + "/" + r.password) + "|" + r.path +
+                       "|" + flags + "|";
     for (const auto& h : r.headers) seen += (seen.back() == '|' ? "" : ",") + h;
     EXPECT_EQ(seen, c.seen);
-    EXPECT_EQ(r.agent, c.url) << "the agent of this request";
     ASSERT_TRUE(http.WaitIdle());
   }
 }

@@ -42,7 +42,7 @@ class Net : public ::testing::Test {
   std::vector<std::string> Fetch(const std::string& url, const std::function<void(HTTPDownload&)>& more = nullptr) {
     events.clear();
     auto d = std::make_unique<HTTPDownload>(wininet, app);
-    d->UserAgent = "Zelt Rarazovo 0.4";
+    d->Options.UserAgent = "Zelt Rarazovo 0.4";
     d->OnError = [&](HTTPDownload&, uint16_t code) { Add("Error " + std::to_string(code)); };
     d->OnSize = [&](HTTPDownload&, int32_t size) { Add("Size " + std::to_string(size)); };
     d->OnProgress = [&](HTTPDownload&, int32_t done, int32_t total) {
@@ -96,8 +96,8 @@ TEST_F(Net, ThroughAProxyTheRequestNamesTheWholeAddress) {
   Control("reset", "{}");
   Control("script", R"({"path": "/x", "replies": [{"raw_text": "via proxy"}]})");
   const auto events = Fetch("http://zelt.invalid:8123/x?y=1", [](HTTPDownload& d) {
-    d.ProxyServer = "127.0.0.1";
-    d.ProxyPort = static_cast<uint16_t>(std::stoi(servers[0].Value("port")));
+    d.Options.ProxyServer = "127.0.0.1";
+    d.Options.ProxyPort = static_cast<uint16_t>(std::stoi(servers[0].Value("port")));
   });
   EXPECT_EQ(events, (std::vector<std::string>{"Size 9", "Downloaded 9"}));
   const std::string log = Control("log");
@@ -137,7 +137,7 @@ TEST_F(Net, AStoppedTricklingDownloadRaisesNothingMoreAndDropsTheConnection) {
 TEST_F(Net, ADeadlineEndsATricklingReplyOnceAndDropsTheConnection) {
   Control("reset", "{}");
   Control("script", R"({"path": "/trickle", "replies": [{"trickle": 0.2}]})");
-  EXPECT_EQ(Fetch(Local("/trickle"), [](HTTPDownload& d) { d.DeadlineMs = 1500; }),
+  EXPECT_EQ(Fetch(Local("/trickle"), [](HTTPDownload& d) { d.Options.Limits.DeadlineMs = 1500; }),
             (std::vector<std::string>{"Size -1", "Error 12002"}));
   EXPECT_TRUE(PumpUntil(app, [] { return Control("log").find(R"("aborted": true)") != std::string::npos; }));
 }

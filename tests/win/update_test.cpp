@@ -105,8 +105,8 @@ class Update : public WinCheckerTest {
 };
 
 TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
-  checker->Loader->ProxyServer = "proxy.local";  // the requests go as the program's own do
-  checker->Loader->ProxyPort = 8080;
+  checker->Loader->Options.ProxyServer = "proxy.local";  // the requests go as the program's own do
+  checker->Loader->Options.ProxyPort = 8080;
   std::array<std::string, 3> order{kUpdateInfoPath, kUpdatePatchPath, kUpdateSetupPath};
   std::sort(order.begin(), order.end());
   do {
@@ -167,27 +167,6 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
     app->ProcessMessages();
     EXPECT_EQ(Shown(), c.shown) << "the other answers change nothing";
     EXPECT_EQ(Offer(), c.offer);
-  }
-}
-
-TEST_F(Update, ClosingTheWindowDropsEveryLaterAnswer) {
-  for (Step hold : {Step::Send, Step::None}) {
-    Serve({.body = kRtf, .holdAt = hold}, {.body = "s", .holdAt = Step::Send}, {.body = "p", .holdAt = Step::Send});
-    info = std::make_unique<TUpdateInfo>(nullptr, Env());
-    // Closed while all three wait, or once the description has arrived on its
-    // thread but before the GUI thread applied it.
-    auto described = [&] {
-      for (const Request& r : http.Requests())
-        if (r.path == kUpdateInfoPath) return hold == Step::Send ? http.Held(r.path) : r.openHandles == 0;
-      return false;
-    };
-    for (int i = 0; i < 4000 && !described(); ++i) Sleep(5);
-    ASSERT_TRUE(described());
-    info.reset();
-    http.Release();
-    ASSERT_TRUE(WaitIdle());
-    app->ProcessMessages();
-    EXPECT_EQ(checker->UpdateTotalBytes, 0u);
   }
 }
 
@@ -275,7 +254,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
         Press(*app, download->Handle(), VK_ESCAPE);
         EXPECT_TRUE(download->Visible()) << "only Отмена and the close button end it";
         Click(*app, end == Cancel ? download->CancelButton().Handle() : download->Strip().CloseButton().Handle());
-        EXPECT_FALSE(download->Download()->Busy) << "stopped before the click returned";
+        EXPECT_FALSE(download->Download().Busy()) << "stopped before the click returned";
       });
       download->ShowModal();
     } else {
