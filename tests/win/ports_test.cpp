@@ -9,7 +9,7 @@
 #include "core/Settings.h"
 #include "core/Traffic.h"
 #include "base/System_win.h"
-#include "core/WinPorts_win.h"
+#include "app/WinPorts_win.h"
 #include "tests/support/Win.h"
 
 namespace zelt::fake {
