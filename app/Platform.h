@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "core/WinPorts_win.h"
+#include "app/WinPorts_win.h"
 #include "core/uChecker.h"
 #include "media/SoundPlayer.h"
 #include "net/WinInetTransport_win.h"

@@ -6,6 +6,7 @@
 #include "app/Only_One.h"
 #include "app/Platform.h"
 #include "app/patch/PatchFiles_win.h"
+#include "base/ProductNames.h"
 #include "base/System_win.h"
 #include "base/uZELTIMessages.h"
 #include "ui/LaunchUpdate.h"
@@ -29,7 +30,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   OneMutex.reset();
   {
     TApplication app("simple");
-    if (JustOne("ZeltInformerMutex")) {
+    if (JustOne(kMutexName.Narrow)) {
       TPlatform platform(app);
       auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); },
                                               platform.UserState());

@@ -73,6 +73,12 @@ struct FileFree : HandleFree {
 struct KeyFree {
   void operator()(HKEY h) const { RegCloseKey(h); }
 };
+struct ModuleFree {
+  void operator()(HMODULE h) const { FreeLibrary(h); }
+};
+struct WindowFree {
+  void operator()(HWND h) const { DestroyWindow(h); }
+};
 
 using TScopedFont = TScoped<HFONT, GdiFree>;
 using TScopedBitmap = TScoped<HBITMAP, GdiFree>;
@@ -85,6 +91,8 @@ using TScopedMemDc = TScoped<HDC, MemDcFree>;
 using TScopedHandle = TScoped<HANDLE, HandleFree>;  // kernel objects: mutex, event, thread
 using TScopedFile = TScoped<HANDLE, FileFree>;
 using TScopedKey = TScoped<HKEY, KeyFree>;
+using TScopedModule = TScoped<HMODULE, ModuleFree>;
+using TScopedWindow = TScoped<HWND, WindowFree>;  // a plain window, not one of widgets/
 
 // The DC of a window (or of the screen, for null) from GetDC, released with
 // ReleaseDC to the same window.

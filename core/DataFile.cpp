@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "core/FileIO.h"
+#include "base/SafeFile.h"
 #include "core/ReplyDecoding.h"
 #include "core/Settings.h"
 #include "core/uChecker.h"
@@ -214,7 +214,7 @@ void TChecker::SaveData() {
   ForEachDataField(image, *this, kAssign);
   // A file that cannot be written is not reported: the state stays in memory
   // and the previous file stays whole.
-  ReplaceFileBytes(programDir_ / kDataFileName, SerializeDataImage(image));
+  ReplaceFileBytes(programDir_ / kDataFileName.Narrow, SerializeDataImage(image));
   SetAutoStart(AutoStart);
 }
 
@@ -224,7 +224,7 @@ void TChecker::LoadData() {
   TDataImage image;
   ForEachDataField(image, *this, kAssign);
   std::string bytes;
-  if (ReadFileBytes(programDir_ / kDataFileName, bytes)) ParseDataImage(bytes, image);
+  if (ReadFileBytes(programDir_ / kDataFileName.Narrow, bytes)) ParseDataImage(bytes, image);
   BoundStoredLists(image, forumBase_.size());
   ForEachDataField(*this, image, kAssign);
 

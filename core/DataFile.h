@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/ProductNames.h"
 #include "core/StringList.h"
 
 namespace zelt {
 
-inline constexpr char kDataFileName[] = "data.dat";
 inline constexpr size_t kSettingsBlockSize = 64;
 
 // The most entries the stored lists keep: a new read mark beyond this pushes

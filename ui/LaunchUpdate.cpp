@@ -70,7 +70,7 @@ bool TStagedPatch::Write(std::string_view bytes) {
   // A folder nobody has seen before: creating it fails if the name is taken.
   std::wstring folder;
   for (int attempt = 0; folder.empty() && attempt < 100; ++attempt) {
-    const std::wstring name = temp + kPatchFolderPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    const std::wstring name = temp + kPatchFolderPrefix.Wide + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt);
     if (CreateDirectoryW(name.c_str(), nullptr))
       folder = name;
@@ -78,7 +78,7 @@ bool TStagedPatch::Write(std::string_view bytes) {
       return false;
   }
   if (folder.empty()) return false;
-  path_ = std::filesystem::path(folder) / kPatchFileName;
+  path_ = std::filesystem::path(folder) / kPatchFileName.Wide;
   HANDLE out = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = out != INVALID_HANDLE_VALUE && WriteAll(out, bytes);
   if (out != INVALID_HANDLE_VALUE) ok = CloseHandle(out) && ok;
@@ -100,14 +100,14 @@ void RemoveStagedPatches() {
   const std::wstring temp = TempFolder();
   if (temp.empty()) return;
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW((temp + kPatchFolderPrefix + L"*").c_str(), &found);
+  HANDLE search = FindFirstFileW((temp + kPatchFolderPrefix.Wide + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     // Only real folders: a link there is not ours to follow.
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       continue;
     const std::wstring folder = temp + found.cFileName;
-    DeleteFileW((folder + L"\\" + Widen(kPatchFileName)).c_str());
+    DeleteFileW((folder + L"\\" + kPatchFileName.Wide).c_str());
     RemoveDirectoryW(folder.c_str());
   } while (FindNextFileW(search, &found));
   FindClose(search);

@@ -16,12 +16,9 @@
 #include <string>
 #include <string_view>
 
-namespace zelt {
+#include "base/ProductNames.h"
 
-// The patch's file name in its folder.
-inline constexpr const char* kPatchFileName = "sfx.exe";
-// The folders of staged patches under the temporary folder start so.
-inline constexpr const wchar_t* kPatchFolderPrefix = L"ZeltUpdate-";
+namespace zelt {
 
 // ShellExecuteEx: true on success with info.hProcess filled; false with the
 // thread's last error set to the reason.

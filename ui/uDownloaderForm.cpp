@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "base/SafeFile.h"
 #include "base/Text_win.h"
 #include "base/Version.h"
-#include "core/FileIO.h"
 #include "core/Traffic.h"
 #include "net/UpdateManifest.h"
 #include "net/UpdateSignature_win.h"

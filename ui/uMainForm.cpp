@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "base/ProductNames.h"
 #include "base/Text_win.h"
 #include "core/Traffic.h"
 #include "base/uZELTIMessages.h"
@@ -35,7 +36,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
   // Owned by the application window, which carries the taskbar entry; still a
   // top-level window, so broadcasts reach it.
   CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
-             L"ZeltMainForm");
+             kMainWindowClass.Wide);
   CentreOnScreen();
   app_.MainWindow = Handle();
   BuildControls();

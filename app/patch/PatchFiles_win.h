@@ -5,7 +5,7 @@
 // file a 16-bit name length, the name (UTF-8, a relative path with
 // backslashes) and a 32-bit size with the bytes (little-endian numbers).
 //
-// The swap keeps a journal beside the files ("ZeltUpdate.journal"): the
+// The swap keeps a journal beside the files (kJournalFileName): the
 // phase ("write" while the new files are written beside the old ones as
 // "<name>.new", "forward" once they all are whole on disk, "back" after a
 // failure) and, per file, whether an installed one was there. In the swap
@@ -19,16 +19,15 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/SafeFile.h"
+#include "base/ScopedWin.h"
 #include "net/UpdateManifest.h"
 
 namespace zelt::patch {
-
-inline constexpr wchar_t kJournalName[] = L"ZeltUpdate.journal";
 
 struct TPatchFile {
   std::wstring Name;       // relative to the program's folder
@@ -50,17 +49,21 @@ bool ParsePayload(std::string_view payload, std::vector<TPatchFile>& files);
 // swap's own).
 bool SafeName(const std::wstring& name);
 
+// How the swap moves a file: a file that the program (or a scanner) has
+// only just let go of may still be held, or denied, for a few seconds.
+inline TReplaceOptions SwapMoves() { return {.Attempts = 50, .RetryMs = 100, .DeniedMeansHeld = true}; }
+
 enum class TPatchResult {
   Applied,     // every file in place
   RolledBack,  // none: the installed files are as they were
   Broken,      // some installed files could not be put back (see `left`)
 };
 
-// Replaces the files in `dir` (ending in a backslash). `failed` names the
-// file that could not be replaced; `left` lists, joined by ", ", the files
-// that could not be put back.
+// Replaces the files in `dir` (ending in a backslash), each moved as
+// `moves` say. `failed` names the file that could not be replaced; `left`
+// lists, joined by ", ", the files that could not be put back.
 TPatchResult ApplyPatch(const std::wstring& dir, const std::vector<TPatchFile>& files, std::wstring& failed,
-                        std::wstring& left);
+                        std::wstring& left, const TReplaceOptions& moves = SwapMoves());
 
 // The file version in the version resource of the program at `exe`, read as
 // data (nothing of it runs); false when it has none.
@@ -72,7 +75,7 @@ enum class TRecovery { Nothing, Finished, RolledBack, Broken };
 // cannot be finished. Broken, with `left` naming what is not back, when
 // neither works (the journal stays for the next try) or the journal cannot
 // be read.
-TRecovery RecoverPatch(const std::wstring& dir, std::wstring& left);
+TRecovery RecoverPatch(const std::wstring& dir, std::wstring& left, const TReplaceOptions& moves = SwapMoves());
 
 // The one swap at a time in this session: a patch holds it from start to
 // end; the program's start takes it only when it is free.
@@ -85,13 +88,8 @@ class TPatchLock {
   bool Held() const { return held_; }
 
  private:
-  HANDLE mutex_ = nullptr;
+  TScopedHandle mutex_;
   bool held_ = false;
 };
-
-// Called before each move of a swap; false fails the move as a held file
-// would. For tests, which also stop a swap halfway by throwing from it.
-using MoveHook = std::function<bool(const std::wstring& from, const std::wstring& to)>;
-void SetMoveHook(MoveHook hook);
 
 }  // namespace zelt::patch

@@ -20,16 +20,16 @@
 #include <vector>
 
 #include "app/patch/PatchFiles_win.h"
+#include "base/ProductNames.h"
+#include "base/ScopedWin.h"
 #include "base/System_win.h"
 #include "base/uZELTIMessages.h"
 
 namespace {
 
+using zelt::TScopedHandle;
 using zelt::patch::TPatchFile;
 
-constexpr wchar_t kMutexName[] = L"ZeltInformerMutex";
-constexpr wchar_t kMainWindowClass[] = L"ZeltMainForm";
-constexpr wchar_t kProgramFile[] = L"ZeltInformer.exe";
 constexpr wchar_t kCaption[] = L"Zelt Rarazovo";
 // How long the running copy gets to save and end, and another patch to finish.
 constexpr DWORD kHaltWaitMs = 30000;
@@ -54,17 +54,17 @@ std::string_view Payload() {
 }
 
 // The processes that show the program's main window, to wait for their end.
-std::vector<HANDLE> RunningCopies() {
-  std::vector<HANDLE> found;
+std::vector<TScopedHandle> RunningCopies() {
+  std::vector<TScopedHandle> found;
   EnumWindows(
       [](HWND hwnd, LPARAM lp) -> BOOL {
         wchar_t name[64] = {};
         GetClassNameW(hwnd, name, 64);
-        if (lstrcmpW(name, kMainWindowClass) != 0) return TRUE;
+        if (lstrcmpW(name, zelt::kMainWindowClass.Wide) != 0) return TRUE;
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
         if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid))
-          reinterpret_cast<std::vector<HANDLE>*>(lp)->push_back(process);
+          reinterpret_cast<std::vector<TScopedHandle>*>(lp)->emplace_back(process);
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&found));
@@ -72,10 +72,8 @@ std::vector<HANDLE> RunningCopies() {
 }
 
 bool MutexGone() {
-  HANDLE m = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
-  if (!m) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  CloseHandle(m);
-  return false;
+  const TScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, zelt::kMutexName.Wide));
+  return !m && GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // Asks any running copy to end and waits for it; false when it is still
@@ -87,36 +85,34 @@ bool EndRunningCopy() {
   wc.lpszClassName = L"ZeltPatchWindow";
   RegisterClassW(&wc);
   // Hidden and top-level: broadcasts reach it, message-only windows miss them.
-  HWND window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance,
-                                nullptr);
+  const zelt::TScopedWindow window(
+      CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr));
   zelt::Broadcast(zelt::ZELTI_FIND);  // the answer arrives while the broadcast waits
-  std::vector<HANDLE> copies = RunningCopies();
+  const std::vector<TScopedHandle> copies = RunningCopies();
   if (g_here > 0 || !copies.empty()) zelt::Broadcast(zelt::ZELTI_HALT);
   const DWORD start = GetTickCount();
   bool gone = false;
   for (;;) {
     bool ended = true;
-    for (HANDLE h : copies) ended = ended && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    for (const TScopedHandle& h : copies) ended = ended && WaitForSingleObject(h.get(), 0) == WAIT_OBJECT_0;
     gone = ended && MutexGone();
     if (gone || GetTickCount() - start > kHaltWaitMs) break;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     Sleep(100);
   }
-  for (HANDLE h : copies) CloseHandle(h);
-  if (window) DestroyWindow(window);
   return gone;
 }
 
 void StartProgram(const std::wstring& dir) {
-  const std::wstring exe = dir + kProgramFile;
+  const std::wstring exe = dir + zelt::kProgramFileName.Wide;
   std::wstring commandLine = L"\"" + exe + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // Not waited for: the program runs on after the patch ends.
+    const TScopedHandle process(pi.hProcess), thread(pi.hThread);
   }
 }
 
@@ -171,7 +167,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
            L". Переустановите программу.");
       return 1;
     }
-    if (!InstalledVersion(dir + kProgramFile, installed)) {
+    if (!InstalledVersion(dir + zelt::kProgramFileName.Wide, installed)) {
       Tell(L"В папке " + dir + L" нет программы Zelt Rarazovo. Обновление не установлено.");
       return 1;
     }

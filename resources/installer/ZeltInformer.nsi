@@ -16,6 +16,7 @@
 ;
 ; makensis -INPUTCHARSET UTF8 -DVERSION=0.4 -DVERSION_DOTS=0.4.0.0
 ;   -DPUBLISHER=... -DFILES=<files.nsh> -DICON=<ico> -DOUTFILE=<setup exe>
+;   -DEXE=<program file> -DMUTEX=<single-instance mutex> -DDATA_FILE=<data file>
 ;   -DUNINSTALLER_COPY=<path> [-DSIGN=<signing command>] ZeltInformer.nsi
 ; files.nsh (made by the build) defines the macros InstallFiles and
 ; RemoveFiles for exactly the files the build installs. SIGN, when given,
@@ -32,7 +33,6 @@ RequestExecutionLevel user
 !include "FileFunc.nsh"
 
 !define PRODUCT "Zelt Rarazovo"
-!define EXE "ZeltInformer.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define APP_KEY "Software\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
@@ -81,7 +81,7 @@ Function ${un}EndRunningCopy
   StrCpy $2 0
   ${Do}
     ; SYNCHRONIZE
-    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "ZeltInformerMutex") p .r3'
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${MUTEX}") p .r3'
     ${If} $3 P= 0
       Return
     ${EndIf}
@@ -103,7 +103,7 @@ FunctionEnd
 Function FolderFits
   StrCpy $0 1
   IfFileExists "$INSTDIR\${EXE}" fits
-  IfFileExists "$INSTDIR\data.dat" fits
+  IfFileExists "$INSTDIR\${DATA_FILE}" fits
   FindFirst $1 $2 "$INSTDIR\*"
   ${DoWhile} $2 != ""
     ${If} $2 != "."
@@ -167,13 +167,13 @@ Section "Uninstall"
   ${un.GetOptions} $0 "/KEEPDATA=" $1
   ${If} ${Errors}
     MessageBox MB_YESNO|MB_ICONQUESTION \
-      "Сохранить файл data.dat с настройками, отметками о прочтении и избранными темами?" \
+      "Сохранить файл ${DATA_FILE} с настройками, отметками о прочтении и избранными темами?" \
       /SD IDYES IDYES keep
   ${ElseIf} $1 != "0"
     Goto keep
   ${EndIf}
-  Delete "$INSTDIR\data.dat"
-  Delete "$INSTDIR\data.dat.tmp"
+  Delete "$INSTDIR\${DATA_FILE}"
+  Delete "$INSTDIR\${DATA_FILE}.tmp"
 keep:
   RMDir "$INSTDIR"
 

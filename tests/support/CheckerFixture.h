@@ -6,13 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/SafeFile.h"
 #include "core/DataFile.h"
-#include "core/FileIO.h"
 #include "core/uChecker.h"
 #include "tests/support/Fakes.h"
 
@@ -37,7 +38,7 @@ class CheckerFixture : public ::testing::Test {
     EXPECT_TRUE(http.WaitIdle()) << "a request did not end";
   }
 
-  std::string DataPath() const { return dir.Path() + "data.dat"; }
+  std::filesystem::path DataPath() const { return PathOf(dir.Path() + "data.dat"); }
   std::string DataBytes() const {
     std::string bytes;
     ReadFileBytes(DataPath(), bytes);

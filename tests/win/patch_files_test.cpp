@@ -93,7 +93,6 @@ class PatchSwap : public ::testing::Test {
     CreateDirectoryW(Widen(dir + "Sounds").c_str(), nullptr);
     for (const auto& [name, bytes] : before) std::ofstream(temp / name, std::ios::binary) << bytes;
   }
-  void TearDown() override { SetMoveHook(nullptr); }
   // "old" or "new" when every file is of that version, with data.dat as it
   // was and nothing of the swap left beside them; else what is there.
   std::string Installed() {
@@ -121,12 +120,15 @@ class PatchSwap : public ::testing::Test {
 };
 
 TEST_F(PatchSwap, AllFilesAreReplacedOrNone) {
-  // A file held by another program: the one before it is put back, none after it is left.
+  // A file held by another program, waited for in vain: the one before it is
+  // put back, none after it is left.
   std::wstring failed, left;
+  TReplaceOptions moves = SwapMoves();
+  moves.Wait = [] {};
   {
     HANDLE held = CreateFileW(Widen(dir + "Sounds\\a.ogg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(ApplyPatch(Widen(dir), files, failed, left), TPatchResult::RolledBack);
+    EXPECT_EQ(ApplyPatch(Widen(dir), files, failed, left, moves), TPatchResult::RolledBack);
     CloseHandle(held);
   }
   EXPECT_EQ(failed + L"|" + left, L"Sounds\\a.ogg|");
@@ -165,17 +167,17 @@ TEST_F(PatchSwap, TheJournalFinishesOrUndoesAnInterruptedSwapAtTheNextStart) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.fail) + " kill " + std::to_string(c.kill));
-    TearDown();
     SetUp();
-    int moves = 0;
-    SetMoveHook([&](const std::wstring&, const std::wstring&) {
-      if (++moves == c.kill) throw Killed{};
-      return c.fail.count(moves) == 0;
-    });
+    int count = 0;
+    TReplaceOptions moves = SwapMoves();
+    moves.BeforeMove = [&](const std::wstring&, const std::wstring&) {
+      if (++count == c.kill) throw Killed{};
+      return c.fail.count(count) == 0;
+    };
     std::wstring failed, left;
     std::string state;
     try {
-      const TPatchResult r = ApplyPatch(Widen(dir), files, failed, left);
+      const TPatchResult r = ApplyPatch(Widen(dir), files, failed, left, moves);
       EXPECT_EQ(r, c.left.empty() ? TPatchResult::RolledBack : TPatchResult::Broken);
       EXPECT_EQ(failed + L"|" + left, L"Sounds\\a.ogg|" + c.left) << "what could not be put back is named";
       state = Installed();
@@ -183,7 +185,6 @@ TEST_F(PatchSwap, TheJournalFinishesOrUndoesAnInterruptedSwapAtTheNextStart) {
       state = "killed";
     }
     EXPECT_EQ(state, c.afterPatch);
-    SetMoveHook(nullptr);
     EXPECT_EQ(RecoverPatch(Widen(dir), left), c.recovery);
     EXPECT_EQ(left, L"");
     EXPECT_EQ(Installed(), c.afterStart);

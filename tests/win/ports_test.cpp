@@ -1,15 +1,18 @@
 // The checker's Win32 ports under Wine: the user's own registry values through advapi32,
-// the local clock, the executable's path, and data.dat replaced safely while
-// another program holds it, in a folder whose name does not fit cp1251.
+// the local clock, the executable's path, and a file (data.dat, the patch's
+// files) replaced safely while another program holds it, in a folder whose
+// name does not fit cp1251.
 #include <windows.h>
 
 #include <filesystem>
 #include <utility>
 
+#include "app/WinPorts_win.h"
+#include "app/patch/PatchFiles_win.h"
+#include "base/SafeFile.h"
+#include "base/System_win.h"
 #include "core/Settings.h"
 #include "core/Traffic.h"
-#include "base/System_win.h"
-#include "core/WinPorts_win.h"
 #include "tests/support/Win.h"
 
 namespace zelt::fake {
@@ -65,13 +68,10 @@ TEST(WinPorts, TheClockIsLocalTimeAndTheExecutableKnowsItsPath) {
   EXPECT_TRUE(std::filesystem::exists(exe));
 }
 
-class WinFiles : public ::testing::Test {
+class SafeFile : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directory(folder); }
-  void TearDown() override {
-    SetReplaceRetryHook(nullptr);
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  }
+  void TearDown() override { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
   std::string Read() {
     std::string s;
     EXPECT_TRUE(ReadFileBytes(path, s));
@@ -85,7 +85,7 @@ class WinFiles : public ::testing::Test {
   std::filesystem::path path = folder / L"data.dat";
 };
 
-TEST_F(WinFiles, ASaveReplacesTheFileOrLeavesItWhole) {
+TEST_F(SafeFile, ASaveReplacesTheFileOrLeavesItWhole) {
   ASSERT_TRUE(ReplaceFileBytes(path, std::string("old\0bytes", 9)));
   EXPECT_EQ(Read(), std::string("old\0bytes", 9));
   ASSERT_TRUE(ReplaceFileBytes(path, ""));
@@ -99,20 +99,22 @@ TEST_F(WinFiles, ASaveReplacesTheFileOrLeavesItWhole) {
   EXPECT_FALSE(ReadFileBytes(path.native() + L".missing", none));
 }
 
-// Only a file held open by another program is waited for; a read-only one,
-// or one that cannot be replaced at all, fails at once (a wait there froze the
-// window for every save). Whatever fails leaves the file whole and no
-// temporary file behind.
-TEST_F(WinFiles, ASaveRetriesOnlyWhileAnotherProgramHoldsTheFile) {
+// data.dat's save waits only for a file held open by another program; a
+// read-only one, or one that cannot be replaced at all, fails at once (a wait
+// there froze the window for every save). The patch waits for a denied file
+// too: the program it has just ended may not have let go of it yet.
+// Whatever fails leaves the file whole and no temporary file behind.
+TEST_F(SafeFile, ASaveWaitsOnlyForAFileThatMayBeLetGo) {
   const struct {
     const char* name;
-    bool readOnly, folder, held, releaseOnRetry, saved;
-    int minRetries, maxRetries;
+    bool patch, readOnly, folder, held, letGo, saved;
+    int minWaits, maxWaits;
   } cases[] = {
-      {"read-only", true, false, false, false, false, 0, 0},
-      {"a folder in its place", false, true, false, false, false, 0, 0},
-      {"held throughout", false, false, true, false, false, 1, 100},
-      {"let go while waited for", false, false, true, true, true, 1, 100},
+      {"read-only", false, true, false, false, false, false, 0, 0},
+      {"a folder in its place", false, false, true, false, false, false, 0, 0},
+      {"held throughout", false, false, false, true, false, false, 1, 100},
+      {"let go while waited for", false, false, false, true, true, true, 1, 100},
+      {"the patch: a folder in its place, gone while waited for", true, false, true, false, true, true, 1, 100},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
@@ -123,23 +125,26 @@ TEST_F(WinFiles, ASaveRetriesOnlyWhileAnotherProgramHoldsTheFile) {
     ASSERT_TRUE(!k.readOnly || SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     HANDLE held = k.held ? Hold(0) : INVALID_HANDLE_VALUE;
     ASSERT_EQ(held != INVALID_HANDLE_VALUE, k.held);
-    int retries = 0;
-    SetReplaceRetryHook([&] {
-      ++retries;
-      if (k.releaseOnRetry && held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
-    });
-    EXPECT_EQ(ReplaceFileBytes(path, "next"), k.saved);
+    int waits = 0;
+    TReplaceOptions options = k.patch ? patch::SwapMoves() : TReplaceOptions{};
+    options.Wait = [&] {
+      if (++waits > 1 || !k.letGo) return;
+      if (held != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+      if (k.folder) std::filesystem::remove(path);
+    };
+    EXPECT_EQ(ReplaceFileBytes(path, "next", options), k.saved);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-    EXPECT_GE(retries, k.minRetries);
-    EXPECT_LE(retries, k.maxRetries);
-    EXPECT_EQ(k.folder ? "" : Read(), k.folder ? "" : k.saved ? "next" : "previous");
+    EXPECT_GE(waits, k.minWaits);
+    EXPECT_LE(waits, k.maxWaits);
+    const bool none = k.folder && !k.saved;
+    EXPECT_EQ(none ? "" : Read(), none ? "" : k.saved ? "next" : "previous");
     EXPECT_FALSE(TempLeft());
   }
 }
 
 // A path kept as the program's text (a sound in data.dat, a dialog's answer)
 // still names the file when the folder's name does not fit cp1251.
-TEST_F(WinFiles, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
+TEST_F(SafeFile, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
   ASSERT_TRUE(ReplaceFileBytes(path, "x"));
   const std::filesystem::path cyrillic = folder / L"\u0437\u0432\u0443\u043a.ogg";  // fits cp1251
   ASSERT_TRUE(ReplaceFileBytes(cyrillic, "y"));

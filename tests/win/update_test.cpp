@@ -271,7 +271,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
       EXPECT_TRUE(held);
       EXPECT_EQ(started.filename(), "sfx.exe");
       EXPECT_EQ(started.parent_path().parent_path(), std::filesystem::temp_directory_path().parent_path());
-      EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix, 0), 0u);
+      EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix.Wide, 0), 0u);
       EXPECT_EQ(download->CancelButton().Text(), "Завершено");
       EXPECT_EQ(checker->UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
       // Let go once started; the program's next start removes it.

@@ -1,4 +1,4 @@
-#include "core/WinPorts_win.h"
+#include "app/WinPorts_win.h"
 
 #include <windows.h>
 

@@ -1,26 +1,27 @@
 // The file helper on POSIX systems (the native build and its tests). The
-// Windows build has its own in FileIO_win.cpp.
+// Windows build has its own in SafeFile_win.cpp.
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
-#include "core/FileIO.h"
+#include "base/SafeFile.h"
 
 namespace zelt {
 
 namespace {
 
-class Fd {
+class TFd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() {
     if (fd_ >= 0) ::close(fd_);
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
   int get() const { return fd_; }
   bool Close() {
     const int fd = fd_;
@@ -45,12 +46,9 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-// A rename over a file never waits for another program here.
-void SetReplaceRetryHook(std::function<void()>) {}
-
-bool ReadFileBytes(const std::filesystem::path& path, std::string& out) {
+bool ReadFileBytes(const TPathString& path, std::string& out) {
   out.clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;
   char buf[65536];
   while (out.size() < kMaxReadFileSize) {
@@ -63,16 +61,28 @@ bool ReadFileBytes(const std::filesystem::path& path, std::string& out) {
   return true;
 }
 
-bool ReplaceFileBytes(const std::filesystem::path& path, std::string_view bytes) {
-  const std::string temp = path.native() + ".tmp";
+bool WriteFileWhole(const TPathString& path, std::string_view bytes) {
   bool ok = false;
   {
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0) return false;
     ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     ok = fd.Close() && ok;
   }
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+// A rename over a file never waits for another program here.
+bool MoveReplacing(const TPathString& from, const TPathString& to, const TReplaceOptions& options) {
+  if (options.BeforeMove && !options.BeforeMove(from, to)) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool ReplaceFileBytes(const TPathString& path, std::string_view bytes, const TReplaceOptions& options) {
+  const std::string temp = path + ".tmp";
+  if (!WriteFileWhole(temp, bytes)) return false;
+  const bool ok = MoveReplacing(temp, path, options);
   if (!ok) ::unlink(temp.c_str());
   return ok;
 }
