@@ -27,8 +27,9 @@
 
 #include "net/HTTPDownload.h"
 #include "ui/uUpdateInfo.h"
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
+#include "widgets/ProgressBar.h"
 
 namespace zelt {
 

@@ -129,11 +129,6 @@ bool TButton::EnsureTool() {
   return true;
 }
 
-HWND TButton::ToolTip() {
-  EnsureTool();
-  return tip_;
-}
-
 std::string TButton::Hint() const { return Narrow(hint_); }
 
 LRESULT TButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -23,7 +23,8 @@
 
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
+#include "widgets/Panel.h"
 #include "widgets/Window.h"
 
 namespace zelt {
@@ -32,7 +33,6 @@ class TForm : public TWindow {
  public:
   ~TForm() override;
 
-  TPanel& BodyPanel() { return body_; }
   HWND Body() const { return body_.Handle(); }
   THeaderStrip& Strip() { return strip_; }
 

@@ -120,23 +120,6 @@ void TListView::SetColumnAlign(int column, int lvcfmt) {
   SendMessageW(Handle(), LVM_SETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
 }
 
-int TListView::ColumnAlign(int column) const {
-  LVCOLUMNW col{};
-  col.mask = LVCF_FMT;
-  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
-  return col.fmt & LVCFMT_JUSTIFYMASK;
-}
-
-std::string TListView::ColumnHeader(int column) const {
-  wchar_t buffer[256] = {};
-  LVCOLUMNW col{};
-  col.mask = LVCF_TEXT;
-  col.pszText = buffer;
-  col.cchTextMax = 256;
-  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
-  return Narrow(buffer);
-}
-
 int TListView::AddRow(const std::string& text, int image, void* data) {
   std::wstring w = Widen(text);
   LVITEMW item{};
@@ -223,13 +206,6 @@ void TListView::SortByColumn(int column, SortOrder order) {
     const auto before = reinterpret_cast<size_t>(Data(row));
     if (before < data.size()) SetItemParam(Handle(), row, reinterpret_cast<LPARAM>(data[before]));
   }
-}
-
-TListView::SortOrder TListView::SortStyle() const {
-  const LONG style = GetWindowLongW(Handle(), GWL_STYLE);
-  if (style & LVS_SORTASCENDING) return SortOrder::Ascending;
-  if (style & LVS_SORTDESCENDING) return SortOrder::Descending;
-  return SortOrder::None;
 }
 
 LRESULT TListView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -117,6 +117,20 @@ void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius) {
   RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius * 2, radius * 2);
 }
 
+SIZE TextExtent(HWND window, const std::wstring& text, HFONT font, UINT format) {
+  TWindowDc dc(window);
+  TSelect select(dc.get(), font);
+  RECT rc{0, 0, 0, 0};
+  if (text.empty()) {
+    TEXTMETRICW tm;
+    GetTextMetricsW(dc.get(), &tm);
+    rc.bottom = tm.tmHeight;
+  } else {
+    DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX | format);
+  }
+  return SIZE{rc.right, rc.bottom};
+}
+
 void PaintParentBackground(HWND child, HDC dc) {
   HWND parent = GetParent(child);
   if (!parent) return;

@@ -108,13 +108,9 @@ std::string TRichEdit::TextRange(int first, int last) const {
   return Narrow(std::wstring(buffer.data(), static_cast<size_t>(n > 0 ? n : 0)));
 }
 
-void TRichEdit::SetReadOnly(bool readOnly) { SendMessageW(Handle(), EM_SETREADONLY, readOnly, 0); }
-
 bool TRichEdit::ReadOnly() const { return (GetWindowLongW(Handle(), GWL_STYLE) & ES_READONLY) != 0; }
 
 void TRichEdit::SetUrlDetection(bool on) { SendMessageW(Handle(), EM_AUTOURLDETECT, on ? TRUE : FALSE, 0); }
-
-bool TRichEdit::UrlDetection() const { return SendMessageW(Handle(), EM_GETAUTOURLDETECT, 0, 0) != 0; }
 
 void TRichEdit::SetTextRect() {
   // A little air between the frame and the text (the control keeps its size).

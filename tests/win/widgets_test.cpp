@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "tests/support/Win.h"
-#include "widgets/Controls.h"
+#include "widgets/Label.h"
 #include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
