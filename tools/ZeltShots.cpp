@@ -25,8 +25,8 @@
 #include "ui/uSoundsForm.h"
 #include "ui/uTrafInfo.h"
 #include "ui/uUpdateInfo.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
-#include "widgets/Shell.h"
 
 namespace {
 
@@ -92,6 +92,34 @@ void Shot(TApplication& app, HWND hwnd, const std::string& name) {
   g_failures += ok ? 0 : 1;
 }
 
+// Nothing of the desktop is wanted while the pictures are taken: a message
+// box would wait for a click nobody gives, a dialog or an opened link would
+// cover the windows. Each is counted as a failure, and nothing is shown.
+class TNoDesktop final : public IDesktop {
+ public:
+  void Open(HWND, const std::string& document) override { Unwanted("open " + document); }
+  void OpenFile(HWND, const std::wstring& path) override { Unwanted("open " + Narrow(path)); }
+  int Message(HWND, const std::string& text, const std::string&, UINT) override {
+    Unwanted("message box: " + text);
+    return IDOK;
+  }
+  bool ChooseFile(TFileDialogKind, const TFileDialogRequest& request, std::string&) override {
+    Unwanted("file dialog " + request.Title);
+    return false;
+  }
+  bool Start(SHELLEXECUTEINFOW&) override {
+    Unwanted("start");
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+
+ private:
+  static void Unwanted(const std::string& what) {
+    std::fprintf(stderr, "%s\n", what.c_str());
+    ++g_failures;
+  }
+};
+
 // Runs f from inside the next modal loop.
 std::function<void()> g_later;
 void Later(std::function<void()> f) {
@@ -118,7 +146,8 @@ void AllWindows(int dpi) {
   fake::Sound sound;
   fake::Clock clock;
   fake::NotificationState userState;
-  TApplication app("Zelt Rarazovo 0.4");
+  TNoDesktop desktop;
+  TApplication app("Zelt Rarazovo 0.4", desktop);
   auto main = std::make_unique<TMainForm>(
       app,
       [&] {
@@ -204,12 +233,6 @@ int wmain(int argc, wchar_t** argv) {
   CreateDirectoryW(g_folder.c_str(), nullptr);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   RegisterInstanceMessages();
-  // A message box would wait for a click nobody gives: counted, not shown.
-  SetMessageBoxHook([](HWND, const std::string& text, const std::string&, UINT) {
-    std::fprintf(stderr, "message box: %s\n", text.c_str());
-    ++g_failures;
-    return IDOK;
-  });
   for (int dpi : {96, 120, 144, 192}) AllWindows(dpi);
   return g_failures ? 1 : 0;
 }

@@ -124,7 +124,8 @@ class TApplication::Timer final : public IPollTimer {
   std::function<void()> tick_;
 };
 
-TApplication::TApplication(const std::string& title) : title_(title), guiThread_(GetCurrentThreadId()) {
+TApplication::TApplication(const std::string& title, IDesktop& desktop)
+    : title_(title), desktop_(desktop), guiThread_(GetCurrentThreadId()) {
   g_instance = this;
   postedOnlySent_ = SetWindowsHookExW(WH_GETMESSAGE, &EmptyPostedOnlySent, nullptr, guiThread_);
   // The common controls register their window classes as they load; the

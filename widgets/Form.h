@@ -29,6 +29,8 @@
 
 namespace zelt {
 
+class IDesktop;
+
 class TForm : public TWindow {
  public:
   ~TForm() override;
@@ -55,6 +57,9 @@ class TForm : public TWindow {
   // over an owner on another monitor, or moved to another monitor while
   // hidden).
   void FollowMonitorDpi();
+  // The desktop of the application object the form lives under: the shell,
+  // message boxes, file dialogs, starting a program.
+  IDesktop& Desktop() const;
 
  protected:
   TForm() = default;

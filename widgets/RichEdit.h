@@ -6,7 +6,7 @@
 //
 //   text_.Create(Body(), 8, 24, 330, 157);
 //   text_.SetUrlDetection(true);
-//   text_.OnLinkClick = [this](const std::string& url) { ShellOpen(Handle(), url); };
+//   text_.OnLinkClick = [this](const std::string& url) { Desktop().Open(Handle(), url); };
 //   text_.LoadRtf(rtf);
 #pragma once
 

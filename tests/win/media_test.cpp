@@ -168,7 +168,8 @@ LRESULT CALLBACK NoDialogs(int code, WPARAM wp, LPARAM lp) {
 }
 
 TEST(MediaSystem, TheSystemsMciNeverShowsAMessageAndTakesRussianNames) {
-  TApplication app("media");
+  TSystemDesktop desktop;
+  TApplication app("media", desktop);
   TPlatform platform(app);  // MCI's notices to the application, as in the program
   TempDir dir;
   for (const char* name : {"tone.wav", "Ошибка.wav", "noise.ogg"})

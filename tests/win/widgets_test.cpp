@@ -32,7 +32,8 @@ class TTestForm final : public TForm {
 class Widgets : public ::testing::Test {
  protected:
   ~Widgets() override { SetDpiOverride(0); }
-  TApplication app{"widgets"};
+  TSystemDesktop desktop;
+  TApplication app{"widgets", desktop};
   TTestForm form;
 };
 
@@ -174,12 +175,12 @@ TEST_F(Widgets, PicturesDecodeAtTheDpi) {
 }
 
 TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
-  for (const FileDialogKind kind : {FileDialogKind::Open, FileDialogKind::Save}) {
+  for (const TFileDialogKind kind : {TFileDialogKind::Open, TFileDialogKind::Save}) {
     TFileDialogRequest r;
     r.Owner = form.Handle();
     r.Filters = {{"Звуки", "*.ogg;*.wav"}};
     r.FileName = "Ошибка.ogg";
-    r.Title = kind == FileDialogKind::Open ? "Открыть звук" : "Сохранить";
+    r.Title = kind == TFileDialogKind::Open ? "Открыть звук" : "Сохранить";
     // Another thread finds the dialog by its title, reads its name and cancels it.
     std::string startName;
     std::atomic<bool> seen{false};
@@ -195,7 +196,7 @@ TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
       }
     });
     std::string path = "unchanged";
-    const bool chosen = kind == FileDialogKind::Open ? OpenFileDialog(r, path) : SaveFileDialog(r, path);
+    const bool chosen = desktop.ChooseFile(kind, r, path);
     closer.join();
     EXPECT_EQ(startName, "Ошибка.ogg") << r.Title;
     EXPECT_FALSE(chosen);
