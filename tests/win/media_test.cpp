@@ -16,12 +16,13 @@ namespace {
 // and closes, and where notifications go.
 class FakeMci {
  public:
-  FakeMci() : saved_(MciSend) {
-    MciSend = [this](MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params) {
-      return Handle(id, msg, static_cast<DWORD>(flags), params);
-    };
+  // A player's link to this MCI, its notices going to `notify`.
+  TMciLink Link(HWND notify) {
+    return {[this](MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params) {
+              return Handle(id, msg, static_cast<DWORD>(flags), params);
+            },
+            notify};
   }
-  ~FakeMci() { MciSend = saved_; }
   std::map<MCIDEVICEID, std::string> open;  // device -> file
   MCIDEVICEID playing = 0;
   HWND notified = nullptr;             // the window a playing device reports to
@@ -60,7 +61,6 @@ class FakeMci {
         return 0;
     }
   }
-  MciSendFunction saved_;
   MCIDEVICEID next_ = 1;
 };
 
@@ -76,16 +76,15 @@ std::string SilentWav() {
   return w + std::string(800, '\x80');
 }
 
-// A checker whose sound port is the program's: SoundPlayer over MCI.
+// A checker whose sound port is the program's: TSoundPlayer over MCI, its
+// notices to the application's queue window as the program's ports bind it.
 class Media : public WinCheckerTest {
  protected:
   void SetUp() override {
-    MediaPlayer::NotifyWindow = app->QueueHandle();  // as the program's ports bind it
     c = std::make_unique<TChecker>(CheckerPorts{*app, http, NewTimer(), registry, port, clock, dir.Path(), "x.exe"});
   }
   void TearDown() override {
     c.reset();
-    MediaPlayer::NotifyWindow = nullptr;
     WinCheckerTest::TearDown();
   }
   std::string File(const std::string& name) {
@@ -97,7 +96,7 @@ class Media : public WinCheckerTest {
     c->SelectSound(0);
   }
   FakeMci mci;
-  SoundPlayer port;
+  TSoundPlayer port{mci.Link(app->QueueHandle())};
   std::unique_ptr<TChecker> c;
 };
 
@@ -177,7 +176,7 @@ TEST(MediaSystem, TheSystemsMciNeverShowsAMessageAndTakesRussianNames) {
   const HHOOK hook = SetWindowsHookExW(WH_CBT, NoDialogs, nullptr, GetCurrentThreadId());
   std::vector<std::string> outcome;
   for (const char* name : {"tone.wav", "Ошибка.wav", "noise.ogg", "Сообщение.ogg"}) {
-    SoundPlayer sound;
+    TSoundPlayer sound({.NotifyWindow = app.QueueHandle()});
     for (int twice = 0; twice < 2; ++twice) {
       sound.Stop();
       sound.Close();
