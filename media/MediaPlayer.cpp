@@ -75,12 +75,12 @@ bool FileExists(const std::string& path) {
 
 // Keeps the system from asking about a missing disk while a file is looked
 // up or opened: a sound that cannot play is never worth a dialog.
-class QuietErrors {
+class TQuietErrors {
  public:
-  QuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
-  ~QuietErrors() { SetThreadErrorMode(old_, nullptr); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
+  TQuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
+  ~TQuietErrors() { SetThreadErrorMode(old_, nullptr); }
+  TQuietErrors(const TQuietErrors&) = delete;
+  TQuietErrors& operator=(const TQuietErrors&) = delete;
 
  private:
   DWORD old_ = 0;
@@ -142,7 +142,7 @@ bool MediaPlayer::SetFileName(const std::string& name) {
 bool MediaPlayer::Open() {
   if (DeviceID != 0) return true;
   LastErrorText.clear();
-  QuietErrors quiet;
+  TQuietErrors quiet;
   if (FileName.empty() || !FileExists(FileName)) {
     LastErrorText = kFileMissingText;
     return false;

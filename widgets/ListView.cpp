@@ -25,19 +25,19 @@ std::wstring ItemText(HWND list, int row, int column) {
 // The sort runs over stand-in item data (each row's position before the
 // sort), so the comparison reads texts captured beforehand and never depends
 // on how the control moves rows while it sorts.
-struct SortContext {
-  const std::vector<std::wstring>* texts;
-  bool descending;
+struct TSortContext {
+  const std::vector<std::wstring>* Texts;
+  bool Descending;
 };
 
 int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM ctx) {
-  const auto* c = reinterpret_cast<const SortContext*>(ctx);
-  const std::wstring& ta = (*c->texts)[static_cast<size_t>(a)];
-  const std::wstring& tb = (*c->texts)[static_cast<size_t>(b)];
+  const auto* c = reinterpret_cast<const TSortContext*>(ctx);
+  const std::wstring& ta = (*c->Texts)[static_cast<size_t>(a)];
+  const std::wstring& tb = (*c->Texts)[static_cast<size_t>(b)];
   const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ta.c_str(), static_cast<int>(ta.size()),
                                tb.c_str(), static_cast<int>(tb.size())) -
                 CSTR_EQUAL;
-  return c->descending ? -r : r;
+  return c->Descending ? -r : r;
 }
 
 void SetItemParam(HWND list, int row, LPARAM value) {
@@ -200,7 +200,7 @@ void TListView::SortByColumn(int column, SortOrder order) {
     data.push_back(Data(row));
     SetItemParam(Handle(), row, row);
   }
-  SortContext ctx{&texts, order == SortOrder::Descending};
+  TSortContext ctx{&texts, order == SortOrder::Descending};
   SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
   for (int row = 0; row < n; ++row) {
     const auto before = reinterpret_cast<size_t>(Data(row));
