@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "base/Text_win.h"
+#include "widgets/Application.h"
+#include "widgets/Desktop.h"
 
 namespace zelt {
 

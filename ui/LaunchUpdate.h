@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "widgets/Application.h"
-
 namespace zelt {
+
+class TApplication;
 
 // The patch's file name in its folder.
 inline constexpr const char* kPatchFileName = "sfx.exe";

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "core/uChecker.h"
-#include "widgets/Dpi.h"
 #include "widgets/Desktop.h"
+#include "widgets/Dpi.h"
 
 namespace zelt {
 

@@ -6,9 +6,9 @@
 
 #include "base/Text_win.h"
 #include "ui/uMainForm.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
-#include "widgets/Desktop.h"
 
 namespace zelt {
 

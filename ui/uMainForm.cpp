@@ -14,9 +14,9 @@
 #include "base/Version.h"
 #include "net/UpdateSignature_win.h"
 #include "widgets/Accessible.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
-#include "widgets/Desktop.h"
 
 namespace zelt {
 

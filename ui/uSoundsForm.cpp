@@ -4,8 +4,8 @@
 
 #include "base/Text_win.h"
 #include "core/uChecker.h"
-#include "widgets/Dpi.h"
 #include "widgets/Desktop.h"
+#include "widgets/Dpi.h"
 
 namespace zelt {
 
