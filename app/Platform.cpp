@@ -4,15 +4,11 @@
 
 namespace zelt {
 
-TPlatform::TPlatform(TApplication& app) : app_(app) {
-  MediaPlayer::NotifyWindow = app_.QueueHandle();
+TPlatform::TPlatform(TApplication& app) : app_(app), sound_(TMciLink{.NotifyWindow = app.QueueHandle()}) {
   app_.OnMciNotify = &MediaPlayer::DispatchNotify;
 }
 
-TPlatform::~TPlatform() {
-  app_.OnMciNotify = nullptr;
-  MediaPlayer::NotifyWindow = nullptr;
-}
+TPlatform::~TPlatform() { app_.OnMciNotify = nullptr; }
 
 CheckerPorts TPlatform::MakeCheckerPorts() {
   const std::wstring exe = ExeFilePath();

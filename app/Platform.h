@@ -33,7 +33,7 @@ class TPlatform {
   // Shared with every request: one left behind at exit keeps it until it ends.
   std::shared_ptr<WinInetTransport> http_ = std::make_shared<WinInetTransport>();
   WinRegistry registry_;
-  SoundPlayer sound_;
+  TSoundPlayer sound_;
   WinClock clock_;
   WinNotificationState userState_;
 };

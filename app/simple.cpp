@@ -13,6 +13,7 @@
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
+#include "widgets/Desktop.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace zelt;
@@ -29,7 +30,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RegisterInstanceMessages();
   OneMutex.reset();
   {
-    TApplication app("simple");
+    TSystemDesktop desktop;
+    TApplication app("simple", desktop);
     if (JustOne(kMutexName.Narrow)) {
       TPlatform platform(app);
       auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); },

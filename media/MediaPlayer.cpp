@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/Text_win.h"
 #include "base/System_win.h"
 
 namespace zelt {
-
-MciSendFunction MciSend = &RealMciSend;
 
 namespace {
 // winmm is loaded with the first sound, not with the program.
@@ -68,8 +68,6 @@ namespace {
 // The live players; exists from the first player's creation to the last one's end.
 std::vector<MediaPlayer*>* g_players = nullptr;
 
-HWND ApplicationWindow() { return MediaPlayer::NotifyWindow; }
-
 bool FileExists(const std::string& path) {
   const DWORD attr = GetFileAttributesW(Widen(path).c_str());
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
@@ -77,12 +75,12 @@ bool FileExists(const std::string& path) {
 
 // Keeps the system from asking about a missing disk while a file is looked
 // up or opened: a sound that cannot play is never worth a dialog.
-class QuietErrors {
+class TQuietErrors {
  public:
-  QuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
-  ~QuietErrors() { SetThreadErrorMode(old_, nullptr); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
+  TQuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
+  ~TQuietErrors() { SetThreadErrorMode(old_, nullptr); }
+  TQuietErrors(const TQuietErrors&) = delete;
+  TQuietErrors& operator=(const TQuietErrors&) = delete;
 
  private:
   DWORD old_ = 0;
@@ -97,7 +95,7 @@ std::string MciErrorText(DWORD error) {
 
 }  // namespace
 
-MediaPlayer::MediaPlayer(const std::string& fileName, HWND display) {
+MediaPlayer::MediaPlayer(const std::string& fileName, HWND display, TMciLink link) : link_(std::move(link)) {
   if (!g_players) g_players = new std::vector<MediaPlayer*>;
   g_players->push_back(this);
   if (SetFileName(fileName)) Display = display;
@@ -117,24 +115,20 @@ MediaPlayer::~MediaPlayer() {
   }
 }
 
-HWND MediaPlayer::NotifyWindow = nullptr;
-
-const std::vector<MediaPlayer*>* MediaPlayer::Players() { return g_players; }
-
 DWORD MediaPlayer::Send(UINT msg, DWORD flags, void* params) {
   if (DeviceID == 0) {
     LastError = kNotSent;
     return LastError;
   }
   if (Wait) flags |= MCI_WAIT;
-  const HWND callback = ApplicationWindow();
+  const HWND callback = link_.NotifyWindow;
   if ((flags & MCI_WAIT) || !callback) flags &= ~static_cast<DWORD>(MCI_NOTIFY);
   // Every parameter block starts with the callback window.
   auto* generic = static_cast<MCI_GENERIC_PARMS*>(params);
   if (flags & MCI_NOTIFY) generic->dwCallback = reinterpret_cast<DWORD_PTR>(callback);
   // The open goes to no device yet: MCI hands out the id.
   const MCIDEVICEID target = msg == MCI_OPEN ? 0 : DeviceID;
-  LastError = MciSend(target, msg, flags, reinterpret_cast<DWORD_PTR>(params));
+  LastError = link_.Send(target, msg, flags, reinterpret_cast<DWORD_PTR>(params));
   return LastError;
 }
 
@@ -148,7 +142,7 @@ bool MediaPlayer::SetFileName(const std::string& name) {
 bool MediaPlayer::Open() {
   if (DeviceID != 0) return true;
   LastErrorText.clear();
-  QuietErrors quiet;
+  TQuietErrors quiet;
   if (FileName.empty() || !FileExists(FileName)) {
     LastErrorText = kFileMissingText;
     return false;
@@ -157,7 +151,7 @@ bool MediaPlayer::Open() {
   MCI_OPEN_PARMSA open{};
   open.lpstrElementName = FileName.c_str();
   if (!Alias.empty()) open.lpstrAlias = Alias.c_str();
-  open.dwCallback = reinterpret_cast<DWORD_PTR>(ApplicationWindow());
+  open.dwCallback = reinterpret_cast<DWORD_PTR>(link_.NotifyWindow);
   DWORD flags = MCI_OPEN_ELEMENT | MCI_OPEN_SHAREABLE | MCI_NOTIFY;
   if (!Alias.empty()) flags |= MCI_OPEN_ALIAS;
 

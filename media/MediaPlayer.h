@@ -1,6 +1,7 @@
 // MediaPlayer: plays one multimedia file through the Media Control Interface.
 // Every MCI command goes through one send step (Send) and from there through
-// the MciSend seam, which the tests replace to record and script commands.
+// the player's link to MCI, which the program makes the system's and the
+// tests a script that records the commands and answers them.
 // Failures never raise and never show anything: they leave LastError (and for
 // an open, LastErrorText) and the player without an open device.
 #pragma once
@@ -11,19 +12,26 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace zelt {
 
 // The one way into MCI, shaped like mciSendCommandA: device id, command,
-// flags, parameter block. Replaced by tests; RealMciSend is the default.
-using MciSendFunction = std::function<MCIERROR(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params)>;
-extern MciSendFunction MciSend;
+// flags, parameter block.
+using TMciSend = std::function<MCIERROR(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params)>;
 
 // Sends to the system's MCI. Parameter blocks are the A forms (cp1251 text);
 // the open's file name and alias are carried over to UTF-16 as cp1251, so a
 // Russian file name opens whatever the system's ANSI code page.
 MCIERROR RealMciSend(MCIDEVICEID id, UINT msg, DWORD_PTR flags, DWORD_PTR params);
+
+// How a player reaches MCI: where its commands go, and the window MCI
+// reports the end of asynchronous commands to (the program's application
+// queue window, whose MCI notices run MediaPlayer::DispatchNotify). Without
+// a window, commands are sent without notice.
+struct TMciLink {
+  TMciSend Send = &RealMciSend;
+  HWND NotifyWindow = nullptr;
+};
 
 class MediaPlayer {
  public:
@@ -37,7 +45,7 @@ class MediaPlayer {
   // milliseconds), adds it to the program-wide list and sets the file name,
   // which opens it when not empty. The display window is kept only when a
   // device was opened.
-  explicit MediaPlayer(const std::string& fileName = std::string(), HWND display = nullptr);
+  explicit MediaPlayer(const std::string& fileName = std::string(), HWND display = nullptr, TMciLink link = {});
   // Destroy: waits for the close of the device, drops OnNotify, leaves the list.
   ~MediaPlayer();
   MediaPlayer(const MediaPlayer&) = delete;
@@ -68,15 +76,9 @@ class MediaPlayer {
   // Closes the open device, waiting for MCI.
   void Close();
 
-  // The window MCI reports the end of asynchronous commands to; the program
-  // sets it to its application's queue window and binds DispatchNotify to
-  // that window's MCI notices. Without it, commands are sent without notice.
-  static HWND NotifyWindow;
   // The handler of the application window's MCI notification: finds the
   // player of the device and raises its OnNotify with code − 1.
   static void DispatchNotify(WPARAM code, LPARAM deviceId);
-  // The live players, or null while there is none.
-  static const std::vector<MediaPlayer*>* Players();
 
  private:
   // The send step: refuses without a device, adds the wait flag when Wait is
@@ -84,6 +86,7 @@ class MediaPlayer {
   // has no window, names the application window as the callback otherwise.
   DWORD Send(UINT msg, DWORD flags, void* params);
   void QueryVideo();
+  TMciLink link_;
 };
 
 }  // namespace zelt

@@ -2,12 +2,12 @@
 
 namespace zelt {
 
-void SoundPlayer::Stop() { player_.Stop(); }
+void TSoundPlayer::Stop() { player_.Stop(); }
 
-void SoundPlayer::Close() { player_.Close(); }
+void TSoundPlayer::Close() { player_.Close(); }
 
-bool SoundPlayer::SetFileName(const std::string& path) { return player_.SetFileName(path); }
+bool TSoundPlayer::SetFileName(const std::string& path) { return player_.SetFileName(path); }
 
-void SoundPlayer::Play() { player_.Play(); }
+void TSoundPlayer::Play() { player_.Play(); }
 
 }  // namespace zelt

@@ -1,5 +1,6 @@
 // The checker's sound port over one MediaPlayer: the player is created with no
-// file and no display window and lives as long as the port.
+// file and no display window, over the given link to MCI, and lives as long
+// as the port.
 #pragma once
 
 #include <string>
@@ -9,9 +10,9 @@
 
 namespace zelt {
 
-class SoundPlayer final : public ISoundPlayer {
+class TSoundPlayer final : public ISoundPlayer {
  public:
-  SoundPlayer() = default;
+  explicit TSoundPlayer(TMciLink link = {}) : player_(std::string(), nullptr, std::move(link)) {}
 
   void Stop() override;
   void Close() override;

@@ -3,18 +3,12 @@
 #include <algorithm>
 
 #include "base/Text_win.h"
-#include "widgets/Shell.h"
+#include "widgets/Application.h"
+#include "widgets/Desktop.h"
 
 namespace zelt {
 
 namespace {
-ShellExecuteExFn g_shellExecuteEx;
-
-bool CallShellExecuteEx(SHELLEXECUTEINFOW& info) {
-  if (g_shellExecuteEx) return g_shellExecuteEx(info);
-  return ShellExecuteExW(&info) != FALSE;
-}
-
 std::wstring TempFolder() {
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
@@ -47,8 +41,6 @@ bool Holds(HANDLE file, std::string_view bytes) {
   return true;
 }
 }  // namespace
-
-void SetShellExecuteExHook(ShellExecuteExFn fn) { g_shellExecuteEx = std::move(fn); }
 
 TStagedPatch::~TStagedPatch() {
   if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
@@ -124,8 +116,7 @@ std::string SystemErrorText(DWORD code) {
   return Narrow(message);
 }
 
-bool LaunchUpdate(const std::filesystem::path& patch, const std::filesystem::path& programDir, HWND appWindow,
-                  const std::string& caption) {
+bool LaunchUpdate(TApplication& app, const std::filesystem::path& patch, const std::filesystem::path& programDir) {
   // The wide call keeps a folder name outside the system's ANSI code page
   // intact. The folder goes without its last backslash, which would escape
   // the closing quote.
@@ -147,7 +138,7 @@ bool LaunchUpdate(const std::filesystem::path& patch, const std::filesystem::pat
   // Not the program's folder, which the patch is about to change.
   info.lpDirectory = folder.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (CallShellExecuteEx(info)) {
+  if (app.Desktop().Start(info)) {
     // The update runs on its own: nothing waits for it.
     if (info.hProcess) CloseHandle(info.hProcess);
     return true;
@@ -157,7 +148,7 @@ bool LaunchUpdate(const std::filesystem::path& patch, const std::filesystem::pat
   // to 32 are the system's for the same failures).
   const auto shellCode = reinterpret_cast<INT_PTR>(info.hInstApp);
   if (error == ERROR_SUCCESS && shellCode > 0 && shellCode <= 32) error = static_cast<DWORD>(shellCode);
-  ShowMessageBox(appWindow, SystemErrorText(error), caption, MB_OK | MB_SETFOREGROUND);
+  app.Desktop().Message(app.Handle(), SystemErrorText(error), app.Title(), MB_OK | MB_SETFOREGROUND);
   return false;
 }
 

@@ -4,15 +4,15 @@
 // so that nobody can change, replace or delete it, read back and compared,
 // and started from that exact path while it is still held. The patch is
 // told the program's folder; the program neither waits for it nor ends.
-// The shell call goes through a replaceable function, so tests observe the
-// request (and can answer it) without starting anything.
+// The shell call and the report of its failure go through the application's
+// desktop, so tests observe the request (and can answer it) without
+// starting anything.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,11 +20,7 @@
 
 namespace zelt {
 
-// ShellExecuteEx: true on success with info.hProcess filled; false with the
-// thread's last error set to the reason.
-using ShellExecuteExFn = std::function<bool(SHELLEXECUTEINFOW& info)>;
-// Replace for tests; an empty function restores the platform's call.
-void SetShellExecuteExHook(ShellExecuteExFn fn);
+class TApplication;
 
 // A downloaded patch on disk, held against writing and deleting while this
 // lives; the file stays when it goes (the patch is running from it).
@@ -52,13 +48,13 @@ class TStagedPatch {
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
-// Starts the patch at `patch` with the verb "open", shown normally, owned by
-// the active window, and the program's folder as its one argument. A failure
-// is reported in a message box owned by `appWindow`, brought to the
-// foreground, titled `caption`, with the system's text for the error.
-// Returns whether the patch was started.
-bool LaunchUpdate(const std::filesystem::path& patch, const std::filesystem::path& programDir, HWND appWindow,
-                  const std::string& caption);
+// Starts the patch at `patch` through the application's desktop with the
+// verb "open", shown normally, owned by the active window, and the program's
+// folder as its one argument. A failure is reported in a message box owned
+// by the application window, brought to the foreground, titled with the
+// application's title, with the system's text for the error. Returns
+// whether the patch was started.
+bool LaunchUpdate(TApplication& app, const std::filesystem::path& patch, const std::filesystem::path& programDir);
 
 // Deletes the staged patches of earlier updates that have ended (one still
 // running cannot be deleted and stays for the next time).

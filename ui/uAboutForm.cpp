@@ -1,6 +1,6 @@
 #include "ui/uAboutForm.h"
 
-#include "widgets/Shell.h"
+#include "widgets/Desktop.h"
 
 namespace zelt {
 
@@ -20,7 +20,7 @@ TAboutForm::TAboutForm(HWND owner) {
   text_.Create(Body(), 8, 24, 330, 157, true);
   text_.SetAccessibleName(Strip().Text());
   text_.SetUrlDetection(true);
-  text_.OnLinkClick = [this](const std::string& url) { ShellOpen(Handle(), url); };
+  text_.OnLinkClick = [this](const std::string& url) { Desktop().Open(Handle(), url); };
   // Read afresh at every opening.
   text_.LoadRtf(LoadAboutText());
   CentreOnScreen();

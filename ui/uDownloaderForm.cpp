@@ -12,8 +12,7 @@
 #include "net/UpdateSignature_win.h"
 #include "ui/LaunchUpdate.h"
 #include "widgets/Application.h"
-#include "widgets/FileDialog.h"
-#include "widgets/Shell.h"
+#include "widgets/Desktop.h"
 
 namespace zelt {
 
@@ -50,7 +49,7 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
     dialog.FileName = kSetupFileName;
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     std::string chosen;
-    if (!SaveFileDialog(dialog, chosen) || chosen.empty()) {
+    if (!Desktop().ChooseFile(TFileDialogKind::Save, dialog, chosen) || chosen.empty()) {
       PostMessageW(Handle(), WM_CLOSE, 0, 0);
       return;
     }
@@ -133,15 +132,15 @@ void TDownloaderForm::Commit(const std::string& body) {
     if (env_.RunPatch)
       env_.RunPatch(patch.Path());
     else if (TApplication* app = TApplication::Instance())
-      LaunchUpdate(patch.Path(), env_.Checker.ProgramDir(), app->Handle(), app->Title());
+      LaunchUpdate(*app, patch.Path(), env_.Checker.ProgramDir());
   }
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
 void TDownloaderForm::Failed() {
   TApplication* app = TApplication::Instance();
-  ShowMessageBox(app ? app->Handle() : nullptr, "Произошла ошибка при загрузке.", app ? app->Title() : std::string(),
-                 MB_OK | MB_SETFOREGROUND);
+  Desktop().Message(app ? app->Handle() : nullptr, "Произошла ошибка при загрузке.", app ? app->Title() : std::string(),
+                    MB_OK | MB_SETFOREGROUND);
 }
 
 }  // namespace zelt

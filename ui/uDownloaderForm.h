@@ -25,8 +25,9 @@
 
 #include "net/GuiRequest.h"
 #include "ui/uUpdateInfo.h"
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
+#include "widgets/ProgressBar.h"
 
 namespace zelt {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "core/uChecker.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
-#include "widgets/Shell.h"
 
 namespace zelt {
 
@@ -75,7 +75,7 @@ void TFavoritesForm::Open() {
   // Only a forum link goes to the shell: an entry edited in data.dat or made
   // from a hostile reply opens nothing (nor does an empty link).
   if (!IsForumLink(links_[static_cast<size_t>(entry)])) return;
-  ShellOpen(Handle(), links_[static_cast<size_t>(entry)]);
+  Desktop().Open(Handle(), links_[static_cast<size_t>(entry)]);
   // The browser took the foreground; this window comes back on top of it.
   SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetForegroundWindow(Handle());

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 

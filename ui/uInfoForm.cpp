@@ -6,9 +6,9 @@
 
 #include "base/Text_win.h"
 #include "ui/uMainForm.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
-#include "widgets/Shell.h"
 
 namespace zelt {
 
@@ -43,8 +43,8 @@ TInfoForm::TInfoForm(HWND owner) {
   noUpdate_.Create(Body(), 120, 54, 49, 43);
   noUpdate_.SetPicture("INFOFORM_ICNOUPDATE", 32);
   noUpdate_.SetHint("Обновление не требуется");
-  noUpdate_.OnClick = [] {
-    ShowMessageBox(nullptr, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.",
+  noUpdate_.OnClick = [this] {
+    Desktop().Message(nullptr, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.",
                    "Обновление не требуется", MB_OK | MB_ICONINFORMATION);
   };
   SetUpdateAvailable(false);

@@ -6,8 +6,9 @@
 
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
+#include "widgets/Label.h"
 
 namespace zelt {
 

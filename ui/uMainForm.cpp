@@ -15,9 +15,9 @@
 #include "base/Version.h"
 #include "net/UpdateSignature_win.h"
 #include "widgets/Accessible.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
-#include "widgets/Shell.h"
 
 namespace zelt {
 
@@ -253,7 +253,7 @@ void TMainForm::OpenTopic() {
   const bool wasUnread = !item->Read;
   Checker->MarkItemRead(item);
   // Only a forum link goes to the shell: a damaged or hostile one opens nothing.
-  if (IsForumLink(item->OpenLink)) ShellOpen(Handle(), item->OpenLink);
+  if (IsForumLink(item->OpenLink)) Desktop().Open(Handle(), item->OpenLink);
   list_.SetImage(row, kReadImage);
   if (wasUnread && Checker->UnreadCount > 0) {
     --Checker->UnreadCount;
@@ -282,7 +282,7 @@ void TMainForm::MarkAllRead() {
 void TMainForm::OpenHelp() {
   if (!Checker) return;
   // The program's directory already ends in a backslash.
-  ShellOpen(Handle(), Checker->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm");
+  Desktop().OpenFile(Handle(), (Checker->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm").wstring());
 }
 
 TUpdateEnv TMainForm::UpdateEnv() {
@@ -292,7 +292,7 @@ TUpdateEnv TMainForm::UpdateEnv() {
 }
 
 void TMainForm::LaunchUpdate(const std::filesystem::path& patch) {
-  if (Checker) zelt::LaunchUpdate(patch, Checker->ProgramDir(), app_.Handle(), app_.Title());
+  if (Checker) zelt::LaunchUpdate(app_, patch, Checker->ProgramDir());
 }
 
 // --- the Checker's reports ---

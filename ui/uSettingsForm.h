@@ -14,9 +14,11 @@
 #include <string>
 
 #include "core/Settings.h"
-#include "widgets/Controls.h"
-#include "widgets/EditControls.h"
+#include "widgets/Button.h"
+#include "widgets/CheckBox.h"
+#include "widgets/Edit.h"
 #include "widgets/Form.h"
+#include "widgets/Label.h"
 
 namespace zelt {
 

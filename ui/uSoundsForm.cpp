@@ -4,8 +4,8 @@
 
 #include "base/Text_win.h"
 #include "core/uChecker.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
-#include "widgets/FileDialog.h"
 
 namespace zelt {
 
@@ -69,7 +69,7 @@ void TSoundsForm::Replace() {
   request.InitialDir = PathText(checker_.ProgramDir().wstring()) + "sound\\";
   request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   std::string path;
-  if (!OpenFileDialog(request, path)) return;
+  if (!Desktop().ChooseFile(TFileDialogKind::Open, request, path)) return;
   list_.SetCell(row, 1, SoundFileName(path));
   Setting(row) = path;
 }

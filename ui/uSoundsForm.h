@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 

@@ -6,8 +6,10 @@
 
 #include <array>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
 #include "widgets/Form.h"
+#include "widgets/Label.h"
+#include "widgets/Panel.h"
 
 namespace zelt {
 

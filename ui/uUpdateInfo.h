@@ -21,7 +21,8 @@
 
 #include "core/uChecker.h"
 #include "net/GuiRequest.h"
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
+#include "widgets/CheckBox.h"
 #include "widgets/Form.h"
 #include "widgets/RichEdit.h"
 
@@ -55,27 +56,6 @@ inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits);
 // Adds one received update file to the traffic counters.
 void CountUpdateTraffic(TChecker& checker, uint32_t received);
-
-// A radio button on the gradient panel with a coloured caption. The window
-// keeps the two choices exclusive itself.
-class TChoiceButton final : public TControl {
- public:
-  bool Create(HWND parent, int x, int y, int w, int h, const std::string& caption);
-  bool Checked() const;
-  void SetChecked(bool checked);
-  void SetColour(COLORREF colour) { colour_ = colour; }
-
-  std::function<void()> OnClick;
-
- protected:
-  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
-  bool OnReflect(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
-
- private:
-  TChoiceButton* Neighbour(bool forward) const;
-  TScopedBrush background_;
-  COLORREF colour_ = RGB(0, 0, 0);
-};
 
 class TUpdateInfo final : public TForm {
  public:

@@ -51,10 +51,10 @@ LRESULT CALLBACK EmptyPostedOnlySent(int code, WPARAM wp, LPARAM lp) {
 // A task sent from another thread; it lives on the sender's stack, and the
 // sender does not return before the GUI thread is done with it.
 struct TApplication::SendPacket {
-  enum class State { Queued, Running, Done };
-  std::function<void()>* task;
-  State state = State::Queued;
-  std::condition_variable done;
+  enum class Stage { Queued, Running, Done };
+  std::function<void()>* Task;
+  Stage Current = Stage::Queued;
+  std::condition_variable Done;
 };
 
 // Message-only: it gets no broadcast, and it is the only window that runs tasks.
@@ -124,7 +124,8 @@ class TApplication::Timer final : public IPollTimer {
   std::function<void()> tick_;
 };
 
-TApplication::TApplication(const std::string& title) : title_(title), guiThread_(GetCurrentThreadId()) {
+TApplication::TApplication(const std::string& title, IDesktop& desktop)
+    : title_(title), desktop_(desktop), guiThread_(GetCurrentThreadId()) {
   g_instance = this;
   postedOnlySent_ = SetWindowsHookExW(WH_GETMESSAGE, &EmptyPostedOnlySent, nullptr, guiThread_);
   // The common controls register their window classes as they load; the
@@ -145,7 +146,7 @@ TApplication::~TApplication() {
     // threads waiting for a sent task are let go, and have left before the
     // queue they wait in goes.
     dropped.swap(posted_);
-    for (SendPacket* packet : sent_) packet->done.notify_all();
+    for (SendPacket* packet : sent_) packet->Done.notify_all();
     senderLeft_.wait(lock, [&] { return sent_.empty(); });
   }
   for (auto& [id, timer] : timers_) KillTimer(QueueHandle(), id);
@@ -234,7 +235,7 @@ bool TApplication::Send(std::function<void()> task) {
     return true;
   }
   SendPacket packet;
-  packet.task = &task;
+  packet.Task = &task;
   std::unique_lock<std::mutex> lock(postLock_);
   if (closed_ || !QueueHandle()) return false;
   sent_.push_back(&packet);
@@ -244,10 +245,10 @@ bool TApplication::Send(std::function<void()> task) {
   }
   // Until the GUI thread is done with the task, or the application ends
   // before it got to it.
-  packet.done.wait(lock, [&] {
-    return packet.state == SendPacket::State::Done || (closed_ && packet.state == SendPacket::State::Queued);
+  packet.Done.wait(lock, [&] {
+    return packet.Current == SendPacket::Stage::Done || (closed_ && packet.Current == SendPacket::Stage::Queued);
   });
-  if (packet.state == SendPacket::State::Done) return true;
+  if (packet.Current == SendPacket::Stage::Done) return true;
   sent_.erase(std::remove(sent_.begin(), sent_.end(), &packet), sent_.end());
   senderLeft_.notify_all();
   return false;
@@ -261,12 +262,12 @@ void TApplication::RunSent() {
       if (sent_.empty()) return;
       packet = sent_.front();
       sent_.pop_front();
-      packet->state = SendPacket::State::Running;
+      packet->Current = SendPacket::Stage::Running;
     }
-    (*packet->task)();
+    (*packet->Task)();
     std::lock_guard<std::mutex> lock(postLock_);
-    packet->state = SendPacket::State::Done;
-    packet->done.notify_all();
+    packet->Current = SendPacket::Stage::Done;
+    packet->Done.notify_all();
   }
 }
 

@@ -1,6 +1,7 @@
 // The application object: a hidden top-level window that owns the taskbar
 // entry, the application's caption and the message boxes, and the message
-// loop. The GUI queue (tasks from other threads), the timers and the MCI
+// loop, and the desktop port its windows reach the shell through (the
+// program hands it the system's, tests a fake). The GUI queue (tasks from other threads), the timers and the MCI
 // notices live on a message-only window of its own, which no broadcast
 // reaches; tasks wait in a locked queue and a message only says "drain", so
 // nothing another program sends can make it run or free anything. A timer
@@ -26,19 +27,22 @@
 #include <vector>
 
 #include "base/Ports.h"
+#include "widgets/Desktop.h"
 #include "widgets/Window.h"
 
 namespace zelt {
 
 class TApplication final : public TWindow, public IGuiQueue {
  public:
-  explicit TApplication(const std::string& title);
+  // The desktop outlives the application object.
+  TApplication(const std::string& title, IDesktop& desktop);
   ~TApplication() override;
 
   // The one application object, or null before it exists / after it is gone.
   static TApplication* Instance();
 
   const std::string& Title() const { return title_; }
+  IDesktop& Desktop() const { return desktop_; }
   void SetTitle(const std::string& title);
 
   // Runs the message loop until WM_QUIT; returns its exit code.
@@ -92,6 +96,7 @@ class TApplication final : public TWindow, public IGuiQueue {
   bool OnQueueMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   std::string title_;
+  IDesktop& desktop_;
   DWORD guiThread_;
   std::unique_ptr<QueueWindow> queue_;
   std::mutex postLock_;  // guards closed_, posted_, sent_ and every packet's state

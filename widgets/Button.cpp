@@ -13,22 +13,22 @@ namespace {
 // button is a tool of it. It is owned by that window and goes with it, so it
 // is found among the windows that window owns; nothing is kept beside it.
 HWND FindOwnedToolTip(HWND root) {
-  struct Search {
-    HWND root;
-    HWND found;
+  struct TSearch {
+    HWND Root;
+    HWND Found;
   } search{root, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
       [](HWND hwnd, LPARAM lp) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(lp);
+        auto* s = reinterpret_cast<TSearch*>(lp);
         wchar_t cls[32] = {};
         GetClassNameW(hwnd, cls, 32);
-        if (GetWindow(hwnd, GW_OWNER) != s->root || lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
-        s->found = hwnd;
+        if (GetWindow(hwnd, GW_OWNER) != s->Root || lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+        s->Found = hwnd;
         return FALSE;
       },
       reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return search.Found;
 }
 
 HWND SharedToolTip(HWND root) {
@@ -127,11 +127,6 @@ bool TButton::EnsureTool() {
   ti.lpszText = hint_.data();
   SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   return true;
-}
-
-HWND TButton::ToolTip() {
-  EnsureTool();
-  return tip_;
 }
 
 std::string TButton::Hint() const { return Narrow(hint_); }

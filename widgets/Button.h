@@ -30,7 +30,6 @@ class TButton : public TControl {
   void SetGlyph(Glyph glyph) { glyph_ = glyph; }
   void SetHint(const std::string& hint);
   std::string Hint() const;
-  HWND ToolTip();  // the tooltip that shows the hint, made on first use
   void SetText(const std::string& text) override;
   // The picture is decoded anew for the new DPI; the tooltip takes its font.
   void ChangeDpi(int dpi) override;

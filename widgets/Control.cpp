@@ -8,12 +8,6 @@ namespace zelt {
 
 // --- TControl ---
 
-void TControl::SetBounds(int x, int y, int w, int h) {
-  Place96(x, y, w, h);
-  const TDpiScope dpi(Dpi());
-  SetWindowPos(Handle(), nullptr, Scale(x), Scale(y), Scale(w), Scale(h), SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void TControl::Place96(int x, int y, int w, int h) {
   bounds96_ = RECT{x, y, w, h};
   placed_ = true;

@@ -13,8 +13,6 @@ namespace zelt {
 
 class TControl : public TWindow {
  public:
-  // Position and size at 96 DPI.
-  void SetBounds(int x, int y, int w, int h);
   void SetVisible(bool visible);
   bool Visible() const;
   void SetEnabled(bool enabled);
@@ -29,6 +27,9 @@ class TControl : public TWindow {
   virtual void ChangeDpi(int dpi);
 
  protected:
+  // The style every control starts from: a visible child that leaves its
+  // siblings' area alone.
+  static constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
   std::wstring AccessibleName() const override { return accessibleName_; }
   // Where the control stands at 96 DPI, kept for a change of DPI; w and h 0
   // for a control sized to its content.

@@ -27,6 +27,8 @@ bool TForm::CreateForm(const std::string& caption, const std::string& stripTitle
   return true;
 }
 
+IDesktop& TForm::Desktop() const { return TApplication::Instance()->Desktop(); }
+
 SIZE TForm::SizePx() const {
   RECT rc;
   GetWindowRect(Handle(), &rc);

@@ -23,16 +23,18 @@
 
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Button.h"
+#include "widgets/Panel.h"
 #include "widgets/Window.h"
 
 namespace zelt {
+
+class IDesktop;
 
 class TForm : public TWindow {
  public:
   ~TForm() override;
 
-  TPanel& BodyPanel() { return body_; }
   HWND Body() const { return body_.Handle(); }
   THeaderStrip& Strip() { return strip_; }
 
@@ -55,6 +57,9 @@ class TForm : public TWindow {
   // over an owner on another monitor, or moved to another monitor while
   // hidden).
   void FollowMonitorDpi();
+  // The desktop of the application object the form lives under: the shell,
+  // message boxes, file dialogs, starting a program.
+  IDesktop& Desktop() const;
 
  protected:
   TForm() = default;

@@ -25,19 +25,19 @@ std::wstring ItemText(HWND list, int row, int column) {
 // The sort runs over stand-in item data (each row's position before the
 // sort), so the comparison reads texts captured beforehand and never depends
 // on how the control moves rows while it sorts.
-struct SortContext {
-  const std::vector<std::wstring>* texts;
-  bool descending;
+struct TSortContext {
+  const std::vector<std::wstring>* Texts;
+  bool Descending;
 };
 
 int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM ctx) {
-  const auto* c = reinterpret_cast<const SortContext*>(ctx);
-  const std::wstring& ta = (*c->texts)[static_cast<size_t>(a)];
-  const std::wstring& tb = (*c->texts)[static_cast<size_t>(b)];
+  const auto* c = reinterpret_cast<const TSortContext*>(ctx);
+  const std::wstring& ta = (*c->Texts)[static_cast<size_t>(a)];
+  const std::wstring& tb = (*c->Texts)[static_cast<size_t>(b)];
   const int r = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, ta.c_str(), static_cast<int>(ta.size()),
                                tb.c_str(), static_cast<int>(tb.size())) -
                 CSTR_EQUAL;
-  return c->descending ? -r : r;
+  return c->Descending ? -r : r;
 }
 
 void SetItemParam(HWND list, int row, LPARAM value) {
@@ -120,23 +120,6 @@ void TListView::SetColumnAlign(int column, int lvcfmt) {
   SendMessageW(Handle(), LVM_SETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
 }
 
-int TListView::ColumnAlign(int column) const {
-  LVCOLUMNW col{};
-  col.mask = LVCF_FMT;
-  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
-  return col.fmt & LVCFMT_JUSTIFYMASK;
-}
-
-std::string TListView::ColumnHeader(int column) const {
-  wchar_t buffer[256] = {};
-  LVCOLUMNW col{};
-  col.mask = LVCF_TEXT;
-  col.pszText = buffer;
-  col.cchTextMax = 256;
-  SendMessageW(Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
-  return Narrow(buffer);
-}
-
 int TListView::AddRow(const std::string& text, int image, void* data) {
   std::wstring w = Widen(text);
   LVITEMW item{};
@@ -217,19 +200,12 @@ void TListView::SortByColumn(int column, SortOrder order) {
     data.push_back(Data(row));
     SetItemParam(Handle(), row, row);
   }
-  SortContext ctx{&texts, order == SortOrder::Descending};
+  TSortContext ctx{&texts, order == SortOrder::Descending};
   SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
   for (int row = 0; row < n; ++row) {
     const auto before = reinterpret_cast<size_t>(Data(row));
     if (before < data.size()) SetItemParam(Handle(), row, reinterpret_cast<LPARAM>(data[before]));
   }
-}
-
-TListView::SortOrder TListView::SortStyle() const {
-  const LONG style = GetWindowLongW(Handle(), GWL_STYLE);
-  if (style & LVS_SORTASCENDING) return SortOrder::Ascending;
-  if (style & LVS_SORTDESCENDING) return SortOrder::Descending;
-  return SortOrder::None;
 }
 
 LRESULT TListView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -17,7 +17,7 @@
 #include <functional>
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Control.h"
 
 namespace zelt {
 
@@ -37,8 +37,6 @@ class TListView : public TControl {
   int ColumnWidthPx(int column) const;
   void SetColumnWidthPx(int column, int px);
   void SetColumnAlign(int column, int lvcfmt);  // LVCFMT_LEFT / LVCFMT_CENTER / ...
-  int ColumnAlign(int column) const;
-  std::string ColumnHeader(int column) const;
 
   // Appends a row (placed by the sorted style when one is set); returns its index.
   int AddRow(const std::string& text, int image, void* data);
@@ -58,7 +56,6 @@ class TListView : public TControl {
   // control's sorted style, so rows added later are placed by their first
   // column's text.
   void SortByColumn(int column, SortOrder order);
-  SortOrder SortStyle() const;
 
   std::function<void()> OnDoubleClick;              // any mouse button
   std::function<void(int column)> OnColumnClick;

@@ -33,12 +33,6 @@ bool TPopupMenu::Enabled(int index) const {
   return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) == 0;
 }
 
-std::string TPopupMenu::Caption(int index) const {
-  wchar_t buffer[256] = {};
-  GetMenuStringW(menu_.get(), static_cast<UINT>(index), buffer, 256, MF_BYPOSITION);
-  return Narrow(buffer);
-}
-
 bool TPopupMenu::IsSeparator(int index) const {
   return (GetMenuState(menu_.get(), static_cast<UINT>(index), MF_BYPOSITION) & MF_SEPARATOR) != 0;
 }

@@ -29,7 +29,6 @@ class TPopupMenu {
   int Count() const { return static_cast<int>(actions_.size()); }
   void SetEnabled(int index, bool enabled);
   bool Enabled(int index) const;
-  std::string Caption(int index) const;
   bool IsSeparator(int index) const;
 
   // Runs before the menu opens (to update enabled states).

@@ -15,11 +15,11 @@ namespace {
 // The interface fonts by DPI: windows on monitors of different scales use
 // theirs side by side. Made on first use, kept for the program's life (a
 // handful at most).
-struct Fonts {
-  TScopedFont regular, bold;
+struct TFonts {
+  TScopedFont Regular, Bold;
 };
-std::map<int, Fonts>& FontCache() {
-  static auto* fonts = new std::map<int, Fonts>;  // never destroyed: controls may hold them to the end
+std::map<int, TFonts>& FontCache() {
+  static auto* fonts = new std::map<int, TFonts>;  // never destroyed: controls may hold them to the end
   return *fonts;
 }
 
@@ -57,8 +57,8 @@ void FillScheme(HDC dc, const RECT& rc, COLORREF from, COLORREF to, int sysIndex
 
 HFONT UiFont(bool bold) {
   const int dpi = CurrentDpi();
-  Fonts& fonts = FontCache()[dpi];
-  if (!fonts.regular) {
+  TFonts& fonts = FontCache()[dpi];
+  if (!fonts.Regular) {
     auto make = [&](int weight) {
       LOGFONTW lf{};
       // Eight points (11 pixels at 96 DPI), rounded to the nearest pixel at
@@ -71,10 +71,10 @@ HFONT UiFont(bool bold) {
       lstrcpyW(lf.lfFaceName, L"MS Sans Serif");
       return TScopedFont(CreateFontIndirectW(&lf));
     };
-    fonts.regular = make(FW_NORMAL);
-    fonts.bold = make(FW_BOLD);
+    fonts.Regular = make(FW_NORMAL);
+    fonts.Bold = make(FW_BOLD);
   }
-  return bold ? fonts.bold.get() : fonts.regular.get();
+  return bold ? fonts.Bold.get() : fonts.Regular.get();
 }
 
 void FillGradient(HDC dc, const RECT& rc, COLORREF from, COLORREF to, bool vertical) {
@@ -115,6 +115,20 @@ void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius) {
   TSelect selPen(dc, pen.get());
   TSelect selBrush(dc, GetStockObject(NULL_BRUSH));
   RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius * 2, radius * 2);
+}
+
+SIZE TextExtent(HWND window, const std::wstring& text, HFONT font, UINT format) {
+  TWindowDc dc(window);
+  TSelect select(dc.get(), font);
+  RECT rc{0, 0, 0, 0};
+  if (text.empty()) {
+    TEXTMETRICW tm;
+    GetTextMetricsW(dc.get(), &tm);
+    rc.bottom = tm.tmHeight;
+  } else {
+    DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX | format);
+  }
+  return SIZE{rc.right, rc.bottom};
 }
 
 void PaintParentBackground(HWND child, HDC dc) {

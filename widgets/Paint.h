@@ -61,6 +61,11 @@ void FrameRect(HDC dc, const RECT& rc, COLORREF colour);
 // Rounded frame of one pixel with corners cut by `radius` pixels.
 void FrameRounded(HDC dc, const RECT& rc, COLORREF colour, int radius);
 
+// The extent of a text drawn in `font` on the window (DrawText with
+// DT_CALCRECT | DT_NOPREFIX and `format`); an empty text is one line high
+// and no wider than nothing.
+SIZE TextExtent(HWND window, const std::wstring& text, HFONT font, UINT format);
+
 // Paints what the parent shows behind `child` into the child's DC, so a
 // control on a gradient looks transparent. The parent answers WM_PRINTCLIENT.
 void PaintParentBackground(HWND child, HDC dc);

@@ -26,24 +26,24 @@ const wchar_t* RichEditClass() {
   return cls;
 }
 
-struct StreamSource {
-  const char* data;
-  size_t size;
-  size_t pos;
+struct TStreamSource {
+  const char* Data;
+  size_t Size;
+  size_t Pos;
 };
 
 DWORD CALLBACK ReadSource(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got) {
-  auto* src = reinterpret_cast<StreamSource*>(cookie);
-  const size_t left = src->size - src->pos;
+  auto* src = reinterpret_cast<TStreamSource*>(cookie);
+  const size_t left = src->Size - src->Pos;
   const size_t n = left < static_cast<size_t>(wanted) ? left : static_cast<size_t>(wanted);
-  if (n) memcpy(buffer, src->data + src->pos, n);
-  src->pos += n;
+  if (n) memcpy(buffer, src->Data + src->Pos, n);
+  src->Pos += n;
   *got = static_cast<LONG>(n);
   return 0;
 }
 
 bool StreamIn(HWND hwnd, UINT format, const void* data, size_t size) {
-  StreamSource src{static_cast<const char*>(data), size, 0};
+  TStreamSource src{static_cast<const char*>(data), size, 0};
   EDITSTREAM es{};
   es.dwCookie = reinterpret_cast<DWORD_PTR>(&src);
   es.pfnCallback = &ReadSource;
@@ -108,13 +108,9 @@ std::string TRichEdit::TextRange(int first, int last) const {
   return Narrow(std::wstring(buffer.data(), static_cast<size_t>(n > 0 ? n : 0)));
 }
 
-void TRichEdit::SetReadOnly(bool readOnly) { SendMessageW(Handle(), EM_SETREADONLY, readOnly, 0); }
-
 bool TRichEdit::ReadOnly() const { return (GetWindowLongW(Handle(), GWL_STYLE) & ES_READONLY) != 0; }
 
 void TRichEdit::SetUrlDetection(bool on) { SendMessageW(Handle(), EM_AUTOURLDETECT, on ? TRUE : FALSE, 0); }
-
-bool TRichEdit::UrlDetection() const { return SendMessageW(Handle(), EM_GETAUTOURLDETECT, 0, 0) != 0; }
 
 void TRichEdit::SetTextRect() {
   // A little air between the frame and the text (the control keeps its size).

@@ -6,7 +6,7 @@
 //
 //   text_.Create(Body(), 8, 24, 330, 157);
 //   text_.SetUrlDetection(true);
-//   text_.OnLinkClick = [this](const std::string& url) { ShellOpen(Handle(), url); };
+//   text_.OnLinkClick = [this](const std::string& url) { Desktop().Open(Handle(), url); };
 //   text_.LoadRtf(rtf);
 #pragma once
 
@@ -15,7 +15,7 @@
 #include <functional>
 #include <string>
 
-#include "widgets/Controls.h"
+#include "widgets/Control.h"
 
 namespace zelt {
 
@@ -36,12 +36,10 @@ class TRichEdit : public TControl {
   // Characters from `first` up to, not including, `last`.
   std::string TextRange(int first, int last) const;
 
-  void SetReadOnly(bool readOnly);
   bool ReadOnly() const;
   // Automatic recognition of web addresses; with it on, a press on an
   // address raises OnLinkClick.
   void SetUrlDetection(bool on);
-  bool UrlDetection() const;
 
   // The left or right mouse button pressed on a recognised address: the text
   // of the address as shown.

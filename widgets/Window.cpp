@@ -17,25 +17,25 @@ namespace {
 // common controls' subclassing would serve too, but under Wine each property
 // lookup is a round trip to the window server, and a subclassed control looks
 // one up for every message (a list gets hundreds while it is filled).
-struct Binding {
-  TWindow* object;    // null once unbound; the control may still get messages
-  WNDPROC previous;   // the control's own procedure; null for classes of ours
+struct TBinding {
+  TWindow* Object;    // null once unbound; the control may still get messages
+  WNDPROC Previous;   // the control's own procedure; null for classes of ours
 };
 std::mutex g_bindingsLock;
-std::unordered_map<HWND, Binding>& Bindings() {
-  static auto* bindings = new std::unordered_map<HWND, Binding>;  // never destroyed: windows may outlive statics
+std::unordered_map<HWND, TBinding>& Bindings() {
+  static auto* bindings = new std::unordered_map<HWND, TBinding>;  // never destroyed: windows may outlive statics
   return *bindings;
 }
 
 void Bind(HWND hwnd, TWindow* object, WNDPROC previous) {
   std::lock_guard<std::mutex> lock(g_bindingsLock);
-  Bindings()[hwnd] = Binding{object, previous};
+  Bindings()[hwnd] = TBinding{object, previous};
 }
 
-Binding Lookup(HWND hwnd) {
+TBinding Lookup(HWND hwnd) {
   std::lock_guard<std::mutex> lock(g_bindingsLock);
   auto it = Bindings().find(hwnd);
-  return it == Bindings().end() ? Binding{nullptr, nullptr} : it->second;
+  return it == Bindings().end() ? TBinding{nullptr, nullptr} : it->second;
 }
 
 // Unbinding a control keeps its previous procedure until WM_NCDESTROY: the
@@ -43,9 +43,9 @@ Binding Lookup(HWND hwnd) {
 void Unbind(HWND hwnd, const TWindow* object) {
   std::lock_guard<std::mutex> lock(g_bindingsLock);
   auto it = Bindings().find(hwnd);
-  if (it == Bindings().end() || it->second.object != object) return;
-  if (it->second.previous) {
-    it->second.object = nullptr;
+  if (it == Bindings().end() || it->second.Object != object) return;
+  if (it->second.Previous) {
+    it->second.Object = nullptr;
   } else {
     Bindings().erase(it);
   }
@@ -79,7 +79,7 @@ void TWindow::Unbind() {
 
 int TWindow::Dpi() const { return dpi_ > 0 ? dpi_ : CurrentDpi(); }
 
-TWindow* TWindow::FromHandle(HWND hwnd) { return hwnd ? Lookup(hwnd).object : nullptr; }
+TWindow* TWindow::FromHandle(HWND hwnd) { return hwnd ? Lookup(hwnd).Object : nullptr; }
 
 bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
                         int x, int y, int w, int h, HWND parent, UINT classStyle, HICON icon) {
@@ -199,21 +199,21 @@ LRESULT CALLBACK TWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  const Binding b = Lookup(hwnd);
-  if (!b.previous) return DefWindowProcW(hwnd, msg, wp, lp);
+  const TBinding b = Lookup(hwnd);
+  if (!b.Previous) return DefWindowProcW(hwnd, msg, wp, lp);
   // A control was made before it was subclassed: a creation message now is
   // another program's, and would make the control start over.
   if (msg == WM_NCCREATE || msg == WM_CREATE) return 0;
-  TWindow* self = b.object;
+  TWindow* self = b.Object;
   if (!self) {
-    const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
+    const LRESULT r = CallWindowProcW(b.Previous, hwnd, msg, wp, lp);
     if (msg == WM_NCDESTROY) Erase(hwnd);
     return r;
   }
   try {
     const TDpiScope dpi(self->dpi_);
     if (msg == WM_NCDESTROY) {
-      const LRESULT r = CallWindowProcW(b.previous, hwnd, msg, wp, lp);
+      const LRESULT r = CallWindowProcW(b.Previous, hwnd, msg, wp, lp);
       self->Unbind();
       Erase(hwnd);
       self->OnDestroyed();
@@ -224,7 +224,7 @@ LRESULT CALLBACK TWindow::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     if (msg == WM_GETOBJECT && self->AnswerAccessible(wp, lp, reflected)) return reflected;
     return self->OnMessage(msg, wp, lp);
   } catch (...) {
-    return CallWindowProcW(b.previous, hwnd, msg, wp, lp);
+    return CallWindowProcW(b.Previous, hwnd, msg, wp, lp);
   }
 }
 

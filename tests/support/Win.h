@@ -1,8 +1,9 @@
 // What the in-process Windows tests share: the checker fixture on the real
 // application object (its window is the GUI queue and carries the timer),
-// the main window over it, the seams the windows call (message boxes, links,
-// started programs, file dialogs) answered and recorded, input posted as the
-// system delivers it, and the build's Python test servers run beside the test.
+// the main window over it, a desktop that records and answers what the
+// windows ask of it (message boxes, links, started programs, file dialogs),
+// input posted as the system delivers it, and the build's Python test
+// servers run beside the test.
 #pragma once
 
 #include <windows.h>
@@ -26,10 +27,9 @@
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
+#include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
-#include "widgets/FileDialog.h"
 #include "widgets/ListView.h"
-#include "widgets/Shell.h"
 
 namespace zelt::fake {
 
@@ -122,47 +122,41 @@ inline void RunLater(std::function<void()> f, UINT ms = 30) {
   });
 }
 
-// The seams the windows call instead of the system, answered and recorded
-// while this lives.
-struct Seams {
+// The desktop the windows reach through the application object: every box,
+// opened link or file, and file dialog recorded and answered, nothing shown
+// or started.
+struct FakeDesktop final : IDesktop {
   struct Box {
-    HWND owner;
-    std::string text, caption;
-    UINT flags;
+    HWND Owner;
+    std::string Text, Caption;
+    UINT Flags;
   };
   struct Dialog {
-    FileDialogKind kind;
-    TFileDialogRequest request;
+    TFileDialogKind Kind;
+    TFileDialogRequest Request;
   };
-  std::vector<Box> boxes;
-  std::vector<std::pair<HWND, std::string>> opened;
-  std::vector<Dialog> dialogs;
-  std::string dialogAnswer;  // what a file dialog picks; empty: cancelled
+  std::vector<Box> Boxes;
+  std::vector<std::pair<HWND, std::string>> Opened;  // paths as cp1251
+  std::vector<Dialog> Dialogs;
+  std::string DialogAnswer;  // what a file dialog picks; empty: cancelled
+  // How a start request is answered; by default nothing starts and it succeeds.
+  std::function<bool(SHELLEXECUTEINFOW& info)> Starting = [](SHELLEXECUTEINFOW& info) {
+    info.hProcess = nullptr;
+    return true;
+  };
 
-  Seams() {
-    SetMessageBoxHook([this](HWND owner, const std::string& text, const std::string& caption, UINT flags) {
-      boxes.push_back({owner, text, caption, flags});
-      return IDOK;
-    });
-    SetShellOpenHook([this](HWND owner, const std::string& file) { opened.push_back({owner, file}); });
-    SetShellExecuteExHook([](SHELLEXECUTEINFOW& info) {  // nothing is started
-      info.hProcess = nullptr;
-      return true;
-    });
-    SetFileDialogHook([this](FileDialogKind kind, const TFileDialogRequest& request, std::string& path) {
-      dialogs.push_back({kind, request});
-      path = dialogAnswer;
-      return !path.empty();
-    });
+  void Open(HWND owner, const std::string& document) override { Opened.push_back({owner, document}); }
+  void OpenFile(HWND owner, const std::wstring& path) override { Opened.push_back({owner, Narrow(path)}); }
+  int Message(HWND owner, const std::string& text, const std::string& caption, UINT flags) override {
+    Boxes.push_back({owner, text, caption, flags});
+    return IDOK;
   }
-  ~Seams() {
-    SetMessageBoxHook(nullptr);
-    SetShellOpenHook(nullptr);
-    SetShellExecuteExHook(nullptr);
-    SetFileDialogHook(nullptr);
+  bool ChooseFile(TFileDialogKind kind, const TFileDialogRequest& request, std::string& path) override {
+    Dialogs.push_back({kind, request});
+    path = DialogAnswer;
+    return !path.empty();
   }
-  Seams(const Seams&) = delete;
-  Seams& operator=(const Seams&) = delete;
+  bool Start(SHELLEXECUTEINFOW& info) override { return Starting(info); }
 };
 
 // The checker fixture on the application object, at 96 DPI.
@@ -187,8 +181,8 @@ class WinCheckerTest : public CheckerFixture {
       if (msg.message != WM_QUIT) DispatchMessageW(&msg);
   }
 
-  std::unique_ptr<TApplication> app = std::make_unique<TApplication>("Zelt Rarazovo 0.4");
-  Seams seams;
+  FakeDesktop desktop;
+  std::unique_ptr<TApplication> app = std::make_unique<TApplication>("Zelt Rarazovo 0.4", desktop);
 };
 
 // The main window and the popup over a checker of their own, as the program

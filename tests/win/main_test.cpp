@@ -50,12 +50,12 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
                   std::to_string(List().Image(row)) + "|" + List().Cell(row, 4),
               "2|2|2 новых сообщений|1|0");
   }
-  EXPECT_EQ(seams.opened.size(), 2u);
-  EXPECT_EQ(seams.opened.at(0).second, ForumBaseUrl() + "t103-0-17");
+  EXPECT_EQ(desktop.Opened.size(), 2u);
+  EXPECT_EQ(desktop.Opened.at(0).second, ForumBaseUrl() + "t103-0-17");
   EXPECT_NE(DataBytes().find(ForumBaseUrl() + "t103-1\x11" "2"), std::string::npos) << "the mark is saved";
   List().Select(-1);
   main->OpenTopic();
-  EXPECT_EQ(seams.opened.size(), 2u) << "no selection, nothing to open";
+  EXPECT_EQ(desktop.Opened.size(), 2u) << "no selection, nothing to open";
 }
 
 // A topic whose link is no forum link (a reply drops such a record; this one
@@ -65,7 +65,7 @@ TEST_F(Main, ATopicLinkThatIsNoPlainForumLinkOpensNothing) {
   Checker->Items.at(0)->OpenLink = ForumBaseUrl() + "../login.php?do=logout&x=";
   List().Select(0);
   main->OpenTopic();
-  EXPECT_TRUE(seams.opened.empty());
+  EXPECT_TRUE(desktop.Opened.empty());
   EXPECT_EQ(List().Image(0), 1);
 }
 
@@ -157,7 +157,7 @@ TEST_F(Main, KeysInTheListActOnTheirRelease) {
   Press(*app, list, VK_F9);
   EXPECT_EQ(Checker->UnreadCount, 0);
   Press(*app, list, VK_F1);
-  EXPECT_EQ(seams.opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
+  EXPECT_EQ(desktop.Opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
   KeyDown(*app, list, VK_ESCAPE);
   EXPECT_TRUE(IsWindowVisible(main->Handle()));
   KeyUp(*app, list, VK_ESCAPE);
@@ -212,7 +212,7 @@ TEST_F(Main, TheTrayShowsTheWindowOnALeftClickAndItsMenuOnARightOne) {
   GetWindowRect(main->Handle(), &after);
   EXPECT_EQ(after.top, before.top);
   EXPECT_FALSE(IsWindowVisible(main->Handle()));
-  EXPECT_EQ(seams.opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
+  EXPECT_EQ(desktop.Opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
 }
 
 TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
@@ -345,9 +345,9 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
   Checker->UpdateAvailable = false;
   main->ShowInfo();
   Click(*app, info->NoUpdateButton().Handle());
-  ASSERT_EQ(seams.boxes.size(), 1u);
-  EXPECT_EQ(seams.boxes[0].text, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.");
-  EXPECT_EQ(seams.boxes[0].caption, "Обновление не требуется");
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].Text, "Необходимости в обновлении нет.\r\nВы обладаете последней версией программы.");
+  EXPECT_EQ(desktop.Boxes[0].Caption, "Обновление не требуется");
   // "Читать" brings the main window, the close button and Esc (on its release) send the popup away.
   Click(*app, info->ReadButton().Handle());
   EXPECT_TRUE(IsWindowVisible(main->Handle()));

@@ -70,7 +70,8 @@ class Net : public ::testing::Test {
   static inline ScriptServer* servers = nullptr;
   static inline std::string* error = nullptr;
   static inline WinInetTransport wininet;  // outlives every request, also those left to end on their own
-  TApplication app{"net test"};
+  FakeDesktop desktop;
+  TApplication app{"net test", desktop};
   std::mutex m;
   std::vector<std::string> events;
   std::string body, lastProgress;

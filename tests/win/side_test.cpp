@@ -230,7 +230,7 @@ TEST_F(Side, TheSoundLinkOpensTheSchemeOverTheSettingsAndItsChangeOutlivesCancel
   EXPECT_TRUE(link.Underlined()) << "under the pointer";
   SendMessageW(link.Handle(), WM_MOUSELEAVE, 0, 0);
   EXPECT_FALSE(link.Underlined());
-  seams.dialogAnswer = "C:\\new\\beep.wav";
+  desktop.DialogAnswer = "C:\\new\\beep.wav";
   bool settingsDisabled = false;
   RunLater([&] {
     auto* sounds = dynamic_cast<TSoundsForm*>(TWindow::FromHandle(FindWindowW(L"ZeltForm", L"Звуковая схема")));
@@ -265,9 +265,9 @@ TEST_F(Side, FavouritesListTheirEntriesAndOpenOnlyForumLinks) {
   auto f = Open<TFavoritesForm>();
   EXPECT_EQ(Rows(*f).at(1), "Только название||1");
   for (int row = 0; row < 9; ++row) DoubleClickRow(f->List(), row);
-  ASSERT_EQ(seams.opened.size(), 2u);
-  EXPECT_EQ(seams.opened[0], std::make_pair(f->Handle(), base + "tail"));
-  EXPECT_EQ(seams.opened[1].second, base + "empty");
+  ASSERT_EQ(desktop.Opened.size(), 2u);
+  EXPECT_EQ(desktop.Opened[0], std::make_pair(f->Handle(), base + "tail"));
+  EXPECT_EQ(desktop.Opened[1].second, base + "empty");
   EXPECT_TRUE(f->Visible());
 }
 
@@ -281,7 +281,7 @@ TEST_F(Side, DeletingOrSortingFavouritesKeepsEachRowTiedToItsEntryAndSavesAtOnce
   EXPECT_EQ(Rows(*f), (std::vector<std::string>{"Тема A|Zeta|0", "Тема C|Mid|1"}));
   EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{kA, kC}));
   DoubleClickRow(f->List(), 1);
-  EXPECT_EQ(seams.opened.at(0).second, ForumBaseUrl() + "c-0-17");
+  EXPECT_EQ(desktop.Opened.at(0).second, ForumBaseUrl() + "c-0-17");
   f->Sort(1);  // any further click flips the direction: by forum, descending
   EXPECT_EQ(Rows(*f), (std::vector<std::string>{"Тема A|Zeta|0", "Тема C|Mid|1"}));
   f->List().Select(0);
@@ -293,7 +293,7 @@ TEST_F(Side, DeletingOrSortingFavouritesKeepsEachRowTiedToItsEntryAndSavesAtOnce
   SendMessageW(f->List().Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 120));  // below the rows
   app->ProcessMessages();
   EXPECT_EQ(c.Favorites.Count(), 1u) << "no selection, nothing deleted";
-  EXPECT_EQ(seams.opened.size(), 1u) << "nor opened";
+  EXPECT_EQ(desktop.Opened.size(), 1u) << "nor opened";
   Click(*app, f->ClearButton().Handle());
   EXPECT_EQ(f->List().Count(), 0);
   EXPECT_TRUE(Data().Favorites.Empty());
@@ -311,9 +311,9 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
   EXPECT_EQ(cells(), (V{"one.ogg", "beep.wav", ""}));
   const std::string bytes = DataBytes();
   // Replace by the button, a double click or Enter; the dialog as asked.
-  seams.dialogAnswer = "C:\\Мои звуки\\новый.wav";
+  desktop.DialogAnswer = "C:\\Мои звуки\\новый.wav";
   Click(*app, f->ReplaceButton().Handle());
-  EXPECT_TRUE(seams.dialogs.empty()) << "no row, no dialog";
+  EXPECT_TRUE(desktop.Dialogs.empty()) << "no row, no dialog";
   const std::function<void()> replace[] = {[&] { Press(*app, f->List().Handle(), VK_RETURN); },
                                            [&] { Click(*app, f->ReplaceButton().Handle()); },
                                            [&] { DoubleClickRow(f->List(), 2); }};
@@ -323,15 +323,15 @@ TEST_F(Side, TheSoundSchemeShowsFileNamesAndChangesTheCheckerAtOnce) {
     replace[row]();
   }
   EXPECT_EQ(cells(), (V{"новый.wav", "новый.wav", "новый.wav"}));
-  EXPECT_EQ(c.SoundError, seams.dialogAnswer);
-  ASSERT_EQ(seams.dialogs.size(), 3u);
-  const TFileDialogRequest& r = seams.dialogs[0].request;
+  EXPECT_EQ(c.SoundError, desktop.DialogAnswer);
+  ASSERT_EQ(desktop.Dialogs.size(), 3u);
+  const TFileDialogRequest& r = desktop.Dialogs[0].Request;
   EXPECT_EQ(r.Owner, f->Handle());
   EXPECT_EQ(r.InitialDir, NameOf(c.ProgramDir()) + "sound\\");
   EXPECT_EQ(r.Filters, (std::vector<std::pair<std::string, std::string>>{{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"},
                                                                         {"*.*", "*.*"}}));
   EXPECT_EQ(r.Flags, static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY));
-  seams.dialogAnswer.clear();  // cancelled: the row keeps its sound
+  desktop.DialogAnswer.clear();  // cancelled: the row keeps its sound
   Click(*app, f->ReplaceButton().Handle());
   EXPECT_EQ(c.SoundError, "C:\\Мои звуки\\новый.wav");
   // Delete, then the defaults beside the program (not looked for).
@@ -383,7 +383,7 @@ TEST_F(Side, TheAboutWindowShowsThisBuildsAddressesReadOnlyAndOpensTheThreadLink
     SendMessageW(text.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
     app->ProcessMessages();
   }
-  EXPECT_EQ(seams.opened, (std::vector<std::pair<HWND, std::string>>{{f.Handle(), build::kForumThread}}));
+  EXPECT_EQ(desktop.Opened, (std::vector<std::pair<HWND, std::string>>{{f.Handle(), build::kForumThread}}));
   EXPECT_TRUE(f.Visible());
   // The rich edit came from the system folder, not from the DLL of its name
   // the build plants beside the tests (which leaves a marker when loaded).

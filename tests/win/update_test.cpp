@@ -89,8 +89,8 @@ class Update : public WinCheckerTest {
   // (the window stays) and Отмена closes it.
   void ShowUntilDoneOrFailed() {
     download->Show(true);
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !seams.boxes.empty() || !download->Visible(); }));
-    if (seams.boxes.empty()) return;
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !desktop.Boxes.empty() || !download->Visible(); }));
+    if (desktop.Boxes.empty()) return;
     EXPECT_TRUE(download->Visible()) << "a failure leaves the window open";
     Click(*app, download->CancelButton().Handle());
     EXPECT_FALSE(download->Visible());
@@ -189,14 +189,14 @@ TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
 TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   const std::string target = dir.Path() + "Загрузки - setup.zip";
   std::ofstream(dir / "Загрузки - setup.zip") << "an existing file the user agreed to replace, and longer";
-  seams.dialogAnswer = target;
+  desktop.DialogAnswer = target;
   const std::string setup = Signed("ZeltInformerSetup.zip"), manifest = std::string(kUpdateSetupPath) + ".sig";
   http.Serve(kUpdateSetupPath, {.body = setup});
   http.Serve(manifest, {.body = Signed("ZeltInformerSetup.zip.sig")});
   Downloading(1);
-  ASSERT_EQ(seams.dialogs.size(), 1u);
-  const TFileDialogRequest& r = seams.dialogs[0].request;
-  EXPECT_EQ(seams.dialogs[0].kind, FileDialogKind::Save);
+  ASSERT_EQ(desktop.Dialogs.size(), 1u);
+  const TFileDialogRequest& r = desktop.Dialogs[0].Request;
+  EXPECT_EQ(desktop.Dialogs[0].Kind, TFileDialogKind::Save);
   EXPECT_EQ(r.Title + "|" + r.FileName, "Куда сохранить установочный файл?|ZeltInformerSetup.zip");
   EXPECT_EQ(r.Owner, download->Handle());
   EXPECT_EQ(r.Flags & OFN_OVERWRITEPROMPT, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
@@ -210,9 +210,9 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   Downloading(1);
   ShowUntilDoneOrFailed();
   EXPECT_EQ(ReadText(target), setup);
-  EXPECT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes.size(), 1u);
   // A cancelled dialog closes the window at once, without a request.
-  seams.dialogAnswer.clear();
+  desktop.DialogAnswer.clear();
   http.Reset();
   Downloading(1);
   download->ShowModal();
@@ -230,7 +230,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
   enum End { Whole, Cancel, CloseButton, NotFound, OtherManifest, TooSlow, Unwritable };
   for (End end : {Whole, Cancel, CloseButton, NotFound, OtherManifest, TooSlow, Unwritable}) {
     SCOPED_TRACE(end);
-    seams.boxes.clear();
+    desktop.Boxes.clear();
     patchesRun = 0;
     checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
     http.Reset();
@@ -245,7 +245,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     const std::wstring temp = _wgetenv(L"TMP") ? _wgetenv(L"TMP") : L"";
     if (end == Unwritable) SetEnvironmentVariableW(L"TMP", Widen(dir.Path() + "gone\\").c_str());
     Downloading(0);
-    EXPECT_TRUE(seams.dialogs.empty());
+    EXPECT_TRUE(desktop.Dialogs.empty());
     if (stopped) {
       RunLater([&] {
         ASSERT_TRUE(PumpUntil(*app, [&] { return http.Held() && download->Progress().Position() == 40; }));
@@ -281,13 +281,13 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     }
     if (stopped) {
       EXPECT_EQ(checker->UpdateInBytes, 0u);
-      EXPECT_TRUE(seams.boxes.empty());
+      EXPECT_TRUE(desktop.Boxes.empty());
       continue;
     }
-    ASSERT_EQ(seams.boxes.size(), 1u);
-    EXPECT_EQ(seams.boxes[0].text + "|" + seams.boxes[0].caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
-    EXPECT_EQ(seams.boxes[0].owner, app->Handle());
-    EXPECT_EQ(seams.boxes[0].flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
+    ASSERT_EQ(desktop.Boxes.size(), 1u);
+    EXPECT_EQ(desktop.Boxes[0].Text + "|" + desktop.Boxes[0].Caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
+    EXPECT_EQ(desktop.Boxes[0].Owner, app->Handle());
+    EXPECT_EQ(desktop.Boxes[0].Flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
   }
 }
 
@@ -306,34 +306,34 @@ TEST_F(Update, WithoutAKeyNothingIsOfferedOrFetched) {
     download = std::make_unique<TDownloaderForm>(nullptr, env);
   }
   EXPECT_EQ(http.RequestCount(), 0u);
-  EXPECT_TRUE(seams.dialogs.empty());
-  EXPECT_EQ(seams.boxes.size(), 2u);
+  EXPECT_TRUE(desktop.Dialogs.empty());
+  EXPECT_EQ(desktop.Boxes.size(), 2u);
 }
 
 TEST_F(Update, StartingThePatchAsksTheShellForItsPathWithTheProgramsFolderAndKeepsNoHandle) {
   HANDLE process = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::string request;
-  SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+  desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
     request = Narrow(i.lpVerb) + "|" + Narrow(i.lpFile) + "|" + Narrow(i.lpParameters) + "|" + Narrow(i.lpDirectory);
     i.hProcess = process;
     return true;
-  });
+  };
   const std::wstring patch = Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe");
-  EXPECT_TRUE(LaunchUpdate(patch, Widen(dir.Path() + "Программа\\"), app->Handle(), "Zelt Rarazovo 0.4"));
+  EXPECT_TRUE(LaunchUpdate(*app, patch, Widen(dir.Path() + "Программа\\")));
   EXPECT_EQ(request, "open|" + dir.Path() + "ZeltUpdate-1\\sfx.exe|\"" + dir.Path() + "Программа\"|" + dir.Path() +
                          "ZeltUpdate-1");
   DWORD flags = 0;
   EXPECT_FALSE(GetHandleInformation(process, &flags)) << "nothing waits for the update";
   // A failure shows the system's words for the error.
-  SetShellExecuteExHook([&](SHELLEXECUTEINFOW& i) {
+  desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
     i.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_PNF);
     SetLastError(ERROR_SUCCESS);
     return false;
-  });
-  EXPECT_FALSE(LaunchUpdate(patch, Widen(dir.Path()), app->Handle(), "Zelt Rarazovo 0.4"));
-  ASSERT_EQ(seams.boxes.size(), 1u);
-  EXPECT_EQ(seams.boxes[0].text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
-  EXPECT_NE(seams.boxes[0].text.back(), '\n');
+  };
+  EXPECT_FALSE(LaunchUpdate(*app, patch, Widen(dir.Path())));
+  ASSERT_EQ(desktop.Boxes.size(), 1u);
+  EXPECT_EQ(desktop.Boxes[0].Text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
+  EXPECT_NE(desktop.Boxes[0].Text.back(), '\n');
 }
 
 // Changed between its writing and its hold, the patch is not what was

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "tests/support/Win.h"
-#include "widgets/Controls.h"
+#include "widgets/Label.h"
 #include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
@@ -18,26 +18,27 @@ class TTestForm final : public TForm {
  public:
   explicit TTestForm(HWND owner = nullptr) {
     CreateForm("Test", "Test", 300, 200, owner);
-    list.Create(Body(), 8, 24, 280, 120);
-    list.AddColumn("A", 100);
-    list.AddColumn("B", 100);
-    button.Create(Body(), 8, 150, 80, 24, "Кнопка");
-    label.Create(Body(), 100, 150, "Метка");
+    List.Create(Body(), 8, 24, 280, 120);
+    List.AddColumn("A", 100);
+    List.AddColumn("B", 100);
+    Button.Create(Body(), 8, 150, 80, 24, "Кнопка");
+    Label.Create(Body(), 100, 150, "Метка");
   }
-  TListView list;
-  TButton button;
-  TLabel label;
+  TListView List;
+  TButton Button;
+  TLabel Label;
 };
 
 class Widgets : public ::testing::Test {
  protected:
   ~Widgets() override { SetDpiOverride(0); }
-  TApplication app{"widgets"};
+  TSystemDesktop desktop;
+  TApplication app{"widgets", desktop};
   TTestForm form;
 };
 
 TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirData) {
-  TListView& list = form.list;
+  TListView& list = form.List;
   int data[4];
   const char* rows[][2] = {{"b", "9"}, {"C", "10"}, {"a", "2"}, {"D", "1"}};
   for (int i = 0; i < 4; ++i) list.SetCell(list.AddRow(rows[i][0], i % 2, &data[i]), 1, rows[i][1]);
@@ -53,32 +54,32 @@ TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirData) {
 
 TEST_F(Widgets, RussianTextsReachThePlatformAsUnicodeAndLabelsFitThem) {
   wchar_t buffer[32] = {};
-  GetWindowTextW(form.button.Handle(), buffer, 32);
+  GetWindowTextW(form.Button.Handle(), buffer, 32);
   EXPECT_STREQ(buffer, L"Кнопка");
   RECT small, large, bold;
-  form.label.SetText("ab");
-  GetWindowRect(form.label.Handle(), &small);
-  form.label.SetText("Ёлка №1 Ёлка №1");
-  GetWindowRect(form.label.Handle(), &large);
+  form.Label.SetText("ab");
+  GetWindowRect(form.Label.Handle(), &small);
+  form.Label.SetText("Ёлка №1 Ёлка №1");
+  GetWindowRect(form.Label.Handle(), &large);
   EXPECT_GT(large.right - large.left, 3 * (small.right - small.left));
-  form.label.SetBold(true);
-  GetWindowRect(form.label.Handle(), &bold);
+  form.Label.SetBold(true);
+  GetWindowRect(form.Label.Handle(), &bold);
   EXPECT_GT(bold.right - bold.left, large.right - large.left);
 }
 
 TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
   int clicks = 0;
-  form.button.OnClick = [&] { ++clicks; };
-  SendMessageW(form.button.Handle(), BM_CLICK, 0, 0);
-  SendMessageW(GetParent(form.button.Handle()), WM_COMMAND, MAKEWPARAM(0, BN_DOUBLECLICKED),
-               reinterpret_cast<LPARAM>(form.button.Handle()));
-  form.button.SetEnabled(false);
-  SendMessageW(form.button.Handle(), BM_CLICK, 0, 0);
+  form.Button.OnClick = [&] { ++clicks; };
+  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
+  SendMessageW(GetParent(form.Button.Handle()), WM_COMMAND, MAKEWPARAM(0, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(form.Button.Handle()));
+  form.Button.SetEnabled(false);
+  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
   EXPECT_EQ(clicks, 2) << "a double click is a second click";
-  form.button.SetPicture("NO_SUCH_PICTURE", 16);
-  EXPECT_FALSE(form.button.HasPicture());
-  form.button.SetPicture("MAINFORM_ICNEW", 16);
-  EXPECT_TRUE(form.button.HasPicture());
+  form.Button.SetPicture("NO_SUCH_PICTURE", 16);
+  EXPECT_FALSE(form.Button.HasPicture());
+  form.Button.SetPicture("MAINFORM_ICNEW", 16);
+  EXPECT_TRUE(form.Button.HasPicture());
 }
 
 // Any thread or program can send a window of ours a message whose parameter
@@ -88,9 +89,9 @@ TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
 // from another thread is followed, and none of those posted at all.
 TEST_F(Widgets, MessagesFromAnotherThreadAreNotFollowed) {
   int clicks = 0, doubleClicks = 0;
-  form.button.OnClick = [&] { ++clicks; };
-  form.list.OnDoubleClick = [&] { ++doubleClicks; };
-  form.list.AddRow("a", 0, nullptr);
+  form.Button.OnClick = [&] { ++clicks; };
+  form.List.OnDoubleClick = [&] { ++doubleClicks; };
+  form.List.AddRow("a", 0, nullptr);
   TTestForm other;
   TWindowDc screen(nullptr);
   TScopedMemDc dc(CreateCompatibleDC(screen.get()));
@@ -99,13 +100,13 @@ TEST_F(Widgets, MessagesFromAnotherThreadAreNotFollowed) {
   PatBlt(dc.get(), 0, 0, 20, 20, WHITENESS);
   CREATESTRUCTW create{};
   create.lpCreateParams = &other;
-  NMHDR notify{form.list.Handle(), 0, static_cast<UINT>(NM_DBLCLK)};
-  DRAWITEMSTRUCT draw{ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, form.button.Handle(), dc.get(), {0, 0, 20, 20}, 0};
+  NMHDR notify{form.List.Handle(), 0, static_cast<UINT>(NM_DBLCLK)};
+  DRAWITEMSTRUCT draw{ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, form.Button.Handle(), dc.get(), {0, 0, 20, 20}, 0};
   RECT away{0, 0, 1900, 1400};
   const auto state = [&] {
     RECT rc;
     GetWindowRect(form.Handle(), &rc);
-    return std::to_string(TWindow::FromHandle(form.Handle()) == &form) + " rows " + std::to_string(form.list.Count()) +
+    return std::to_string(TWindow::FromHandle(form.Handle()) == &form) + " rows " + std::to_string(form.List.Count()) +
            " clicks " + std::to_string(clicks) + "/" + std::to_string(doubleClicks) + " drawn " +
            std::to_string(GetPixel(dc.get(), 10, 10) != RGB(255, 255, 255)) + " dpi " + std::to_string(form.Dpi()) +
            " width " + std::to_string(rc.right - rc.left);
@@ -119,10 +120,10 @@ TEST_F(Widgets, MessagesFromAnotherThreadAreNotFollowed) {
     const void* lp;
   } cases[] = {
       {"the form made anew", form.Handle(), WM_NCCREATE, 0, &create},
-      {"the list made anew", form.list.Handle(), WM_NCCREATE, 0, &create},
+      {"the list made anew", form.List.Handle(), WM_NCCREATE, 0, &create},
       {"a double click on the list", form.Body(), WM_NOTIFY, 0, &notify},
       {"the button drawn", form.Body(), WM_DRAWITEM, 0, &draw},
-      {"the button clicked", form.Body(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), form.button.Handle()},
+      {"the button clicked", form.Body(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), form.Button.Handle()},
       {"a monitor of 192 DPI", form.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), &away},
   };
   for (const auto& c : cases) {
@@ -174,12 +175,12 @@ TEST_F(Widgets, PicturesDecodeAtTheDpi) {
 }
 
 TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
-  for (const FileDialogKind kind : {FileDialogKind::Open, FileDialogKind::Save}) {
+  for (const TFileDialogKind kind : {TFileDialogKind::Open, TFileDialogKind::Save}) {
     TFileDialogRequest r;
     r.Owner = form.Handle();
     r.Filters = {{"Звуки", "*.ogg;*.wav"}};
     r.FileName = "Ошибка.ogg";
-    r.Title = kind == FileDialogKind::Open ? "Открыть звук" : "Сохранить";
+    r.Title = kind == TFileDialogKind::Open ? "Открыть звук" : "Сохранить";
     // Another thread finds the dialog by its title, reads its name and cancels it.
     std::string startName;
     std::atomic<bool> seen{false};
@@ -195,7 +196,7 @@ TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
       }
     });
     std::string path = "unchanged";
-    const bool chosen = kind == FileDialogKind::Open ? OpenFileDialog(r, path) : SaveFileDialog(r, path);
+    const bool chosen = desktop.ChooseFile(kind, r, path);
     closer.join();
     EXPECT_EQ(startName, "Ошибка.ogg") << r.Title;
     EXPECT_FALSE(chosen);

@@ -1,6 +1,4 @@
-#include "widgets/Controls.h"
-
-#include <oleacc.h>
+#include "widgets/Panel.h"
 
 #include "base/Text_win.h"
 #include "widgets/Dpi.h"
@@ -8,31 +6,19 @@
 
 namespace zelt {
 
-namespace {
-constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-}  // namespace
-
 // --- TPanel ---
 
 bool TPanel::Create(HWND parent, int x, int y, int w, int h) {
   Place96(x, y, w, h);
-  top_ = palette::kPanelTop;
-  bottom_ = palette::kPanelBottom;
   const RECT r = ScaleRect(x, y, w, h);
   return CreateWnd(L"ZeltPanel", kChild | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, "", r.left,
                    r.top, r.right - r.left, r.bottom - r.top, parent);
 }
 
-void TPanel::SetColours(COLORREF top, COLORREF bottom) {
-  top_ = top;
-  bottom_ = bottom;
-  InvalidateRect(Handle(), nullptr, TRUE);
-}
-
 void TPanel::Paint(HDC dc) {
   RECT rc;
   GetClientRect(Handle(), &rc);
-  FillScheme(dc, rc, top_, bottom_, COLOR_BTNFACE);
+  FillScheme(dc, rc, palette::kPanelTop, palette::kPanelBottom, COLOR_BTNFACE);
   if (frame_) FrameRect(dc, rc, SchemeColour(palette::kStripTop, COLOR_WINDOWFRAME));
 }
 
@@ -105,57 +91,6 @@ void TSeparator::Paint(HDC dc) {
   GetClientRect(Handle(), &rc);
   FillSolid(dc, RECT{rc.left, rc.top, rc.right, rc.top + 1}, SchemeColour(RGB(188, 196, 208), COLOR_BTNTEXT));
   FillSolid(dc, RECT{rc.left, rc.top + 1, rc.right, rc.top + 2}, SchemeColour(RGB(255, 255, 255), COLOR_BTNFACE));
-}
-
-// --- TProgressBar ---
-
-bool TProgressBar::Create(HWND parent, int x, int y, int w, int h) {
-  Place96(x, y, w, h);
-  const RECT r = ScaleRect(x, y, w, h);
-  return CreateWnd(L"ZeltProgressBar", kChild, 0, "", r.left, r.top, r.right - r.left, r.bottom - r.top, parent);
-}
-
-void TProgressBar::SetRange(int max) {
-  max_ = max > 0 ? max : 1;
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TProgressBar::SetPosition(int position) {
-  position_ = position < 0 ? 0 : (position > max_ ? max_ : position);
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TProgressBar::SetText(const std::string& text) {
-  TControl::SetText(text);
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-// Read as a progress bar with the text it shows (the bytes received).
-std::wstring TProgressBar::AccessibleName() const { return Widen(Text()); }
-long TProgressBar::AccessibleRole() const { return ROLE_SYSTEM_PROGRESSBAR; }
-
-void TProgressBar::Paint(HDC dc) {
-  RECT rc;
-  GetClientRect(Handle(), &rc);
-  FillSolid(dc, rc, SchemeColour(RGB(255, 255, 255), COLOR_WINDOW));
-  RECT bar = rc;
-  InflateRect(&bar, -1, -1);
-  bar.right = bar.left + MulDiv(bar.right - bar.left, position_, max_);
-  if (bar.right > bar.left) FillScheme(dc, bar, palette::kBarTop, palette::kBarBottom, COLOR_HIGHLIGHT);
-  FrameRect(dc, rc, SchemeColour(palette::kButtonBorder, COLOR_WINDOWTEXT));
-  const std::wstring text = Widen(Text());
-  if (text.empty()) return;
-  TSelect font(dc, UiFont());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, SchemeColour(palette::kText, COLOR_WINDOWTEXT));
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
-  if (!HighContrast() || bar.right <= bar.left) return;
-  // Over the highlight the text takes the highlight's own text colour.
-  const int saved = SaveDC(dc);
-  IntersectClipRect(dc, bar.left, bar.top, bar.right, bar.bottom);
-  SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
-  RestoreDC(dc, saved);
 }
 
 }  // namespace zelt

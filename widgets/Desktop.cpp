@@ -1,17 +1,23 @@
-#include "widgets/FileDialog.h"
+#include "widgets/Desktop.h"
 
 #include <commdlg.h>
 
-#include "base/Text_win.h"
 #include "base/System_win.h"
+#include "base/Text_win.h"
 
 namespace zelt {
 
-namespace {
+void TSystemDesktop::Open(HWND owner, const std::string& document) { OpenFile(owner, Widen(document)); }
 
-FileDialogFn g_hook;
+void TSystemDesktop::OpenFile(HWND owner, const std::wstring& path) {
+  ShellExecuteW(owner, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
 
-bool RunDialog(FileDialogKind kind, const TFileDialogRequest& request, std::string& path) {
+int TSystemDesktop::Message(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+  return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), flags);
+}
+
+bool TSystemDesktop::ChooseFile(TFileDialogKind kind, const TFileDialogRequest& request, std::string& path) {
   // "description\0pattern\0...\0\0"
   std::wstring filter;
   for (const auto& [description, pattern] : request.Filters) {
@@ -22,7 +28,6 @@ bool RunDialog(FileDialogKind kind, const TFileDialogRequest& request, std::stri
   }
   filter += L'\0';
   const std::wstring initialDir = Widen(request.InitialDir);
-  const std::wstring defaultExt = Widen(request.DefaultExt);
   const std::wstring title = Widen(request.Title);
 
   // Room for a long path; the dialog refuses what does not fit.
@@ -38,31 +43,15 @@ bool RunDialog(FileDialogKind kind, const TFileDialogRequest& request, std::stri
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.lpstrInitialDir = initialDir.empty() ? nullptr : initialDir.c_str();
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
-  ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
   ofn.Flags = request.Flags;
   using DialogFn = BOOL WINAPI(OPENFILENAMEW*);
   DialogFn* dialog = SystemFunction<DialogFn>(
-      L"comdlg32.dll", kind == FileDialogKind::Open ? "GetOpenFileNameW" : "GetSaveFileNameW");
+      L"comdlg32.dll", kind == TFileDialogKind::Open ? "GetOpenFileNameW" : "GetSaveFileNameW");
   if (!dialog || !dialog(&ofn)) return false;
   path = PathText(buffer.c_str());
   return true;
 }
 
-bool Run(FileDialogKind kind, const TFileDialogRequest& request, std::string& path) {
-  if (g_hook) return g_hook(kind, request, path);
-  return RunDialog(kind, request, path);
-}
-
-}  // namespace
-
-bool OpenFileDialog(const TFileDialogRequest& request, std::string& path) {
-  return Run(FileDialogKind::Open, request, path);
-}
-
-bool SaveFileDialog(const TFileDialogRequest& request, std::string& path) {
-  return Run(FileDialogKind::Save, request, path);
-}
-
-void SetFileDialogHook(FileDialogFn fn) { g_hook = std::move(fn); }
+bool TSystemDesktop::Start(SHELLEXECUTEINFOW& info) { return ShellExecuteExW(&info) != FALSE; }
 
 }  // namespace zelt
