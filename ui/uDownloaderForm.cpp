@@ -87,7 +87,7 @@ std::unique_ptr<HTTPDownload> TDownloaderForm::MakeRequest(uint32_t limit) {
   request->WholeBodyOnly = true;
   request->DeadlineMs = kRequestDeadlineMs;
   request->OnError = [this](HTTPDownload&, uint16_t) { post_([this] { Failed(); }); };
-  if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
+  CopyLoaderSettings(env_.Checker.Loader(), *request);
   return request;
 }
 
@@ -116,7 +116,7 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
 }
 
 void TDownloaderForm::Downloaded(std::string body) {
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(body.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(body.size()));
   package_ = std::move(body);
   manifest_ = MakeRequest(static_cast<uint32_t>(kMaxManifestBytes));
   manifest_->OnDownloaded = [this](HTTPDownload&, TMemoryStream& data) {
@@ -126,7 +126,7 @@ void TDownloaderForm::Downloaded(std::string body) {
 }
 
 void TDownloaderForm::ManifestArrived(const std::string& manifest) {
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(manifest.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(manifest.size()));
   const bool genuine = VerifyUpdatePackage(env_.UpdateKey, manifest, fileName_, package_, build::kVersion);
   std::string body = std::move(package_);
   package_.clear();

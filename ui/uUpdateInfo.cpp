@@ -47,12 +47,6 @@ void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request) {
   request.UseSystemProxy = loader.UseSystemProxy;
 }
 
-void CountUpdateTraffic(TChecker& checker, uint32_t received) {
-  checker.UpdateInBytes += received;
-  checker.UpdateOutBytes += kRequestBytes;
-  checker.UpdateTotalBytes += received + kRequestBytes;
-}
-
 // --- TChoiceButton ---
 
 bool TChoiceButton::Create(HWND parent, int x, int y, int w, int h, const std::string& caption) {
@@ -196,7 +190,7 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env) : env_(std::move(env)), ali
         if (AnnouncesEmptyBody(headers)) post([this, which] { announcedEmpty_[which] = true; });
       };
     }
-    if (env_.Checker.Loader) CopyLoaderSettings(*env_.Checker.Loader, *request);
+    CopyLoaderSettings(env_.Checker.Loader(), *request);
     requests_[i] = std::move(request);
   }
   for (int i = 0; i < 3; ++i) requests_[i]->Start(env_.BaseUrl + paths[i]);
@@ -212,7 +206,7 @@ TUpdateInfo::~TUpdateInfo() {
 void TUpdateInfo::DescriptionArrived(std::string body) {
   ++answers_;
   descriptionText_ = std::move(body);
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(descriptionText_.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(descriptionText_.size()));
   Complete();
 }
 

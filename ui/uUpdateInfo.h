@@ -53,8 +53,6 @@ inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 
 // Copies the Loader's agent string and proxy settings to a request.
 void CopyLoaderSettings(const HTTPDownload& loader, HTTPDownload& request);
-// Adds one received update file to the traffic counters.
-void CountUpdateTraffic(TChecker& checker, uint32_t received);
 
 // A radio button on the gradient panel with a coloured caption. The window
 // keeps the two choices exclusive itself.
