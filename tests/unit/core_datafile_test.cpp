@@ -137,6 +137,8 @@ TEST(CoreDataFile, ACutFileGivesTheFieldsBeforeTheCut) {
   ParseDataImage(file.substr(0, 62), d);  // the block's fields one by one: all but the port
   EXPECT_EQ(d.Reserved61, 0x7F);
   EXPECT_EQ(d.ProxyPort, 0);
+  ParseDataImage(file.substr(0, kSettingsBlockSize + 9), d);  // to the last byte of the proxy server
+  EXPECT_EQ(d.ProxyServer, "proxy");
 }
 
 TEST(CoreDataFile, LengthsBeyondTheFileAreNotTrusted) {
