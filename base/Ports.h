@@ -29,7 +29,6 @@ class IPollTimer {
  public:
   virtual ~IPollTimer() = default;
   virtual void SetInterval(uint32_t ms) = 0;
-  virtual uint32_t Interval() const = 0;
   virtual void SetEnabled(bool enabled) = 0;
   virtual bool Enabled() const = 0;
   virtual void SetOnTick(std::function<void()> tick) = 0;

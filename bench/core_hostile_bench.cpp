@@ -2,12 +2,13 @@
 // few ten kilobytes that inflate to 16 MiB of topic records or forum lines,
 // against a checker that knows 999 read marks and takes the user's own posts
 // as read. The bounds keep each well under a second; saves go to a folder
-// that does not exist (no disk in the figure).
+// that no longer exists (no disk in the figure).
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
 
+#include "base/SafeFile.h"
 #include "core/uChecker.h"
 #include "tests/support/Fakes.h"
 
@@ -28,15 +29,20 @@ void Apply(benchmark::State& state, const std::string& body, bool forumList) {
   static fake::Registry registry;
   static fake::Sound sound;
   static fake::Clock clock;
-  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock,
-                          "/nonexistent-zelt-bench/", "ZeltInformer.exe"});
-  c.IgnoreOwnPosts = true;
-  c.Nick = "me";
-  for (int i = 0; i < 999; ++i) c.ReadMarks.Add(ForumBaseUrl() + "old-" + std::to_string(i) + "-1\x11" "1");
+  // The state comes from a data.dat whose folder is gone once it is loaded.
+  auto dir = std::make_unique<fake::TempDir>("zelt-bench");
+  TDataImage image;
+  image.IgnoreOwnPosts = true;
+  image.Nick = "me";
+  for (int i = 0; i < 999; ++i) image.ReadMarks.Add(ForumBaseUrl() + "old-" + std::to_string(i) + "-1\x11" "1");
+  ReplaceFileBytes(*dir / kDataFileName.Narrow, SerializeDataImage(image));
+  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock, dir->Path(),
+                          "ZeltInformer.exe"});
+  dir.reset();
   for (auto _ : state) c.HandleReply(body, {forumList, 30});
   state.counters["compressed_bytes"] = static_cast<double>(body.size());
-  state.counters["topics"] = static_cast<double>(c.Items.size());
-  state.counters["forum_lines"] = static_cast<double>(c.ForumNames.Count());
+  state.counters["topics"] = static_cast<double>(c.Items().size());
+  state.counters["forum_lines"] = static_cast<double>(c.Topics().Lists().ForumNames.Count());
 }
 
 void BM_TopicBomb16MiB(benchmark::State& s) {

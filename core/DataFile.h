@@ -1,15 +1,21 @@
-// data.dat: the settings block, the seven text settings and the three lists,
-// as pure functions over bytes, and the copy between the file's image and the
-// checker. All integers are little-endian; a string is an int32 byte length
-// and its bytes; a list is its text with CR LF after every line.
+// data.dat: the traffic counters, the settings and the three lists, laid out
+// by one field table that writes and reads the file (and that
+// tools/datfile.py reads too). All integers are little-endian; a string is
+// an int32 byte length and its bytes; a list is its text with CR LF after
+// every line.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "base/ProductNames.h"
+#include "core/Settings.h"
 #include "core/StringList.h"
+#include "core/Traffic.h"
 
 namespace zelt {
 
@@ -26,72 +32,91 @@ inline constexpr size_t kSettingsBlockSize = 64;
 inline constexpr size_t kMaxReadMarks = 999;
 inline constexpr size_t kMaxFavorites = 999;
 
-// The settings block (traffic counters, then numeric settings and flags) and
-// the text settings, in file order. The checker carries them as its own
-// fields; the password is plain text here, data.dat holds it scrambled.
-struct TStoredSettings {
-  uint32_t LastInBytes = 0;
-  uint32_t LastInUnpacked = 0;
-  uint32_t LastOutBytes = 0;
-  uint32_t TotalInBytes = 0;
-  uint32_t TotalInUnpacked = 0;
-  uint32_t TotalOutBytes = 0;
-  uint32_t UpdateInBytes = 0;
-  uint32_t UpdateOutBytes = 0;
-  uint32_t UpdateTotalBytes = 0;
-  uint32_t Reserved36 = 0;
-  double TrafficSince = 0;
-  int32_t IntervalMs = 0;
-  int32_t TopicCount = 0;
-  bool IgnoreOwnPosts = false;
-  bool AutoStart = false;
-  bool ShowOnNew = false;
-  bool UseSounds = false;
-  bool UseIESettings = false;
-  uint8_t Reserved61 = 0;
-  uint16_t ProxyPort = 0;
-  std::string ProxyServer, UserName, Password, Nick, SoundNewMessages, SoundNewVersion, SoundError;
-};
-
-// Everything data.dat holds, in file order.
-struct TDataImage : TStoredSettings {
+struct TStoredLists {
   TStringList Favorites, ForumNames, ReadMarks;
 };
 
-// Calls f(a.X, b.X) for every field of the file, in file order. Works between
-// a TDataImage and anything with the same field names (the checker).
-template <class A, class B, class F>
-void ForEachDataField(A& a, B& b, F&& f) {
-  f(a.LastInBytes, b.LastInBytes);
-  f(a.LastInUnpacked, b.LastInUnpacked);
-  f(a.LastOutBytes, b.LastOutBytes);
-  f(a.TotalInBytes, b.TotalInBytes);
-  f(a.TotalInUnpacked, b.TotalInUnpacked);
-  f(a.TotalOutBytes, b.TotalOutBytes);
-  f(a.UpdateInBytes, b.UpdateInBytes);
-  f(a.UpdateOutBytes, b.UpdateOutBytes);
-  f(a.UpdateTotalBytes, b.UpdateTotalBytes);
-  f(a.Reserved36, b.Reserved36);
-  f(a.TrafficSince, b.TrafficSince);
-  f(a.IntervalMs, b.IntervalMs);
-  f(a.TopicCount, b.TopicCount);
-  f(a.IgnoreOwnPosts, b.IgnoreOwnPosts);
-  f(a.AutoStart, b.AutoStart);
-  f(a.ShowOnNew, b.ShowOnNew);
-  f(a.UseSounds, b.UseSounds);
-  f(a.UseIESettings, b.UseIESettings);
-  f(a.Reserved61, b.Reserved61);
-  f(a.ProxyPort, b.ProxyPort);
-  f(a.ProxyServer, b.ProxyServer);
-  f(a.UserName, b.UserName);
-  f(a.Password, b.Password);
-  f(a.Nick, b.Nick);
-  f(a.SoundNewMessages, b.SoundNewMessages);
-  f(a.SoundNewVersion, b.SoundNewVersion);
-  f(a.SoundError, b.SoundError);
-  f(a.Favorites, b.Favorites);
-  f(a.ForumNames, b.ForumNames);
-  f(a.ReadMarks, b.ReadMarks);
+// Everything data.dat holds: the three parts its owners keep apart, side by
+// side (the password is plain text here, data.dat holds it scrambled).
+struct TDataImage : TTrafficCounters, TSettings, TStoredLists {};
+
+// How a field is stored.
+enum class TWire : uint8_t { U8, Bool, U16, U32, I32, F64, Text, ScrambledText, Lines };
+
+// One row of the table: a field of one of the parts and how it is stored.
+template <auto Member, TWire Wire>
+struct TDataField {
+  using Value = std::remove_cvref_t<decltype(std::declval<TDataImage&>().*Member)>;
+  static constexpr auto kMember = Member;
+  static constexpr TWire kWire = Wire;
+  static constexpr size_t kFixedBytes = Wire == TWire::F64                        ? 8
+                                        : Wire == TWire::U32 || Wire == TWire::I32 ? 4
+                                        : Wire == TWire::U16                      ? 2
+                                        : Wire == TWire::U8 || Wire == TWire::Bool ? 1
+                                                                                  : 0;
+  static_assert(Wire == TWire::U8    ? std::is_same_v<Value, uint8_t>
+                : Wire == TWire::Bool ? std::is_same_v<Value, bool>
+                : Wire == TWire::U16  ? std::is_same_v<Value, uint16_t>
+                : Wire == TWire::U32  ? std::is_same_v<Value, uint32_t>
+                : Wire == TWire::I32  ? std::is_same_v<Value, int32_t>
+                : Wire == TWire::F64  ? std::is_same_v<Value, double>
+                : Wire == TWire::Lines ? std::is_same_v<Value, TStringList>
+                                       : std::is_same_v<Value, std::string>,
+                "the wire does not fit the field");
+};
+
+// data.dat in file order, one row per line: the 64-byte settings block, the
+// seven text settings, the three lists.
+using TDataFields = std::tuple<
+    TDataField<&TTrafficCounters::LastInBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::LastInUnpacked, TWire::U32>,
+    TDataField<&TTrafficCounters::LastOutBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::TotalInBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::TotalInUnpacked, TWire::U32>,
+    TDataField<&TTrafficCounters::TotalOutBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::UpdateInBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::UpdateOutBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::UpdateTotalBytes, TWire::U32>,
+    TDataField<&TTrafficCounters::Reserved36, TWire::U32>,
+    TDataField<&TTrafficCounters::TrafficSince, TWire::F64>,
+    TDataField<&TSettings::IntervalMs, TWire::I32>,
+    TDataField<&TSettings::TopicCount, TWire::I32>,
+    TDataField<&TSettings::IgnoreOwnPosts, TWire::Bool>,
+    TDataField<&TSettings::AutoStart, TWire::Bool>,
+    TDataField<&TSettings::ShowOnNew, TWire::Bool>,
+    TDataField<&TSettings::UseSounds, TWire::Bool>,
+    TDataField<&TSettings::UseIESettings, TWire::Bool>,
+    TDataField<&TSettings::Reserved61, TWire::U8>,
+    TDataField<&TSettings::ProxyPort, TWire::U16>,
+    TDataField<&TSettings::ProxyServer, TWire::Text>,
+    TDataField<&TSettings::UserName, TWire::Text>,
+    TDataField<&TSettings::Password, TWire::ScrambledText>,
+    TDataField<&TSettings::Nick, TWire::Text>,
+    TDataField<&TSettings::SoundNewMessages, TWire::Text>,
+    TDataField<&TSettings::SoundNewVersion, TWire::Text>,
+    TDataField<&TSettings::SoundError, TWire::Text>,
+    TDataField<&TStoredLists::Favorites, TWire::Lines>,
+    TDataField<&TStoredLists::ForumNames, TWire::Lines>,
+    TDataField<&TStoredLists::ReadMarks, TWire::Lines>>;
+
+// The fixed-size fields come first and fill the settings block exactly.
+static_assert([]<class... F>(std::tuple<F...>*) {
+  size_t block = 0;
+  bool fixed = true;
+  for (const size_t n : {F::kFixedBytes...}) {
+    if (n != 0 && !fixed) return false;
+    fixed = n != 0;
+    block += n;
+  }
+  return block == kSettingsBlockSize;
+}(static_cast<TDataFields*>(nullptr)));
+
+// Calls f(wire, field) for the fields of `image` in file order while it
+// returns true; true when it did for every field.
+template <class Image, class F>
+bool ForEachDataField(Image& image, F&& f) {
+  return std::apply([&](auto... field) { return (f(field.kWire, image.*decltype(field)::kMember) && ...); },
+                    TDataFields{});
 }
 
 // The bytes of data.dat for the image (the password scrambled).
@@ -111,6 +136,6 @@ bool ParseDataImage(std::string_view bytes, TDataImage& image);
 // their kind has, each within the cap of the reply field it came from, with
 // no line-break or NUL byte, at most each list's cap of them (the newest read
 // marks, the first favourites); forum names as a forum list reply gives them.
-void BoundStoredLists(TDataImage& image, size_t forumBaseBytes);
+void BoundStoredLists(TStoredLists& lists, size_t forumBaseBytes);
 
 }  // namespace zelt

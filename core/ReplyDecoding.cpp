@@ -44,6 +44,16 @@ std::string InflateReply(std::string_view body, size_t limit) {
   return out;
 }
 
+TTopicText TopicReplyText(std::string_view body, std::string_view lastReply) {
+  if (body.size() > 1) {
+    std::string text = InflateReply(body);
+    const auto unpacked = static_cast<uint32_t>(text.size());
+    return {std::move(text), unpacked};
+  }
+  return {(body.empty() ? std::string("0") : std::string(body)) + std::string(lastReply),
+          static_cast<uint32_t>(body.size())};
+}
+
 namespace {
 
 struct Entity {

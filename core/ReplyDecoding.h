@@ -41,6 +41,16 @@ inline constexpr size_t kMaxAuthorBytes = 256;
 // output buffer grows geometrically and stops at `limit` bytes.
 std::string InflateReply(std::string_view body, size_t limit = kMaxInflatedText);
 
+// What a topic reply's body stands for. A body of 0 or 1 byte says that the
+// list is unchanged: it gives the previous reply's text behind its version
+// flag (no bytes: flag "0"); a longer one is inflated. `Unpacked` is what the
+// traffic counts as the text: the body's own length for a short one.
+struct TTopicText {
+  std::string Text;
+  uint32_t Unpacked = 0;
+};
+TTopicText TopicReplyText(std::string_view body, std::string_view lastReply);
+
 // Replaces the named character references of the reply by their cp1251 bytes,
 // with the result of replacing, entity by entity in table order, the first
 // occurrence until none is left (so "&amp;lt;" gives "<" and "&amp;quot;"

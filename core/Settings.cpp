@@ -1,10 +1,30 @@
 #include "core/Settings.h"
 
-#include "core/uChecker.h"
+#include <algorithm>
 
 namespace zelt {
 
-const char* const kSoundEventNames[3] = {"Новые сообщения", "Выпущено обновление", "Ошибка"};
+const char* const kSoundEventNames[kSoundEvents] = {"Новые сообщения", "Выпущено обновление", "Ошибка"};
+
+const std::string& TSettings::Sound(TSoundEvent event) const {
+  switch (event) {
+    case TSoundEvent::NewMessages: return SoundNewMessages;
+    case TSoundEvent::NewVersion: return SoundNewVersion;
+    case TSoundEvent::Error: break;
+  }
+  return SoundError;
+}
+
+std::string& TSettings::Sound(TSoundEvent event) {
+  return const_cast<std::string&>(static_cast<const TSettings&>(*this).Sound(event));
+}
+
+void BringIntoRange(TSettings& s) {
+  if (s.TopicCount == 0) s.TopicCount = kDefaultTopicCount;
+  if (s.IntervalMs == 0) s.IntervalMs = kDefaultIntervalMs;
+  s.IntervalMs = std::clamp(s.IntervalMs, kMinIntervalMinutes * 60000, kMaxIntervalMinutes * 60000);
+  s.TopicCount = std::clamp(s.TopicCount, kMinTopicCount, kMaxTopicCount);
+}
 
 std::string ScramblePassword(const std::string& text) {
   std::string out = text;
@@ -13,48 +33,6 @@ std::string ScramblePassword(const std::string& text) {
     if (k != 0) out[i - 1] = static_cast<char>(out[i - 1] ^ kScrambleKey[k - 1]);
   }
   return out;
-}
-
-void TChecker::ResetSettings() {
-  LastInBytes = LastInUnpacked = LastOutBytes = 0;
-  TotalInBytes = TotalInUnpacked = TotalOutBytes = 0;
-  UpdateInBytes = UpdateOutBytes = UpdateTotalBytes = 0;
-  Reserved36 = 0;
-  TrafficSince = 0;
-  IntervalMs = 0;
-  TopicCount = 0;
-  IgnoreOwnPosts = AutoStart = ShowOnNew = UseSounds = UseIESettings = false;
-  Reserved61 = 0;
-  ProxyPort = 0;
-  for (std::string* s : {&ProxyServer, &UserName, &Password, &Nick, &SoundNewMessages, &SoundNewVersion, &SoundError})
-    s->clear();
-}
-
-void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, exePath_.wstring(), true); }
-
-void TChecker::SetAutoStart(bool on) {
-  // Quoted: Windows runs an unquoted path with blanks by trying each prefix
-  // ("C:\Program.exe" first) at every logon.
-  if (on)
-    registry_.WriteString(kRunKey, kRunValue, L"\"" + exePath_.wstring() + L"\"", false);
-  else
-    registry_.DeleteValue(kRunKey, kRunValue);
-}
-
-void TChecker::SelectSound(int32_t kind) {
-  SoundToPlay.clear();
-  switch (kind) {
-    case 0: SoundToPlay = SoundNewMessages; break;
-    case 1: SoundToPlay = SoundNewVersion; break;
-    case 2: SoundToPlay = SoundError; break;
-    default: break;
-  }
-  // Whatever still plays ends first; the same event twice plays twice.
-  sound_.Stop();
-  sound_.Close();
-  if (SoundToPlay.empty()) return;
-  if (!sound_.SetFileName(SoundToPlay)) return;
-  sound_.Play();
 }
 
 }  // namespace zelt

@@ -15,7 +15,6 @@ class TStringList {
   const std::string& operator[](size_t i) const { return lines_[i]; }
   std::string& operator[](size_t i) { return lines_[i]; }
   void Add(std::string line) { lines_.push_back(std::move(line)); }
-  void Insert(size_t i, std::string line) { lines_.insert(lines_.begin() + static_cast<long>(i), std::move(line)); }
   void Delete(size_t i) { lines_.erase(lines_.begin() + static_cast<long>(i)); }
   void Clear() { lines_.clear(); }
   // Index of the first line equal to s, or -1.

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/uChecker.h"
 
 namespace zelt {
 
@@ -95,12 +94,27 @@ std::string CompressionText(uint32_t totalInBytes, uint32_t totalInUnpacked) {
   return std::to_string(100 - p) + "%";
 }
 
-void TChecker::ResetTraffic() {
-  LastInBytes = LastInUnpacked = LastOutBytes = 0;
-  TotalInBytes = TotalInUnpacked = TotalOutBytes = 0;
-  UpdateInBytes = UpdateOutBytes = UpdateTotalBytes = 0;
-  Reserved36 = 0;
-  TrafficSince = clock_.Now();
+void TTrafficCounters::CountRequest() {
+  TotalOutBytes += kRequestBytes;
+  LastOutBytes = kRequestBytes;
+}
+
+void TTrafficCounters::CountReply(uint32_t bytes, uint32_t unpacked) {
+  LastInBytes = bytes;
+  LastInUnpacked = unpacked;
+  TotalInBytes += bytes;
+  TotalInUnpacked += unpacked;
+}
+
+void TTrafficCounters::CountUpdate(uint32_t received) {
+  UpdateInBytes += received;
+  UpdateOutBytes += kRequestBytes;
+  UpdateTotalBytes += received + kRequestBytes;
+}
+
+void TTrafficCounters::Reset(double now) {
+  *this = {};
+  TrafficSince = now;
 }
 
 }  // namespace zelt

@@ -1,6 +1,7 @@
-// Byte counts and date-times as the program shows them, and the date-time
-// double: days counted so that 1 January of the year 1 at 00:00 is 1.0, the
-// time of day as the fraction.
+// The traffic counters (the first part of data.dat's settings block), byte
+// counts and date-times as the program shows them, and the date-time double:
+// days counted so that 1 January of the year 1 at 00:00 is 1.0, the time of
+// day as the fraction.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,30 @@ namespace zelt {
 
 // Estimated size of one request, counted for every request sent.
 inline constexpr uint32_t kRequestBytes = 544;
+
+// The counters are unsigned 32-bit and wrap silently.
+struct TTrafficCounters {
+  uint32_t LastInBytes = 0;
+  uint32_t LastInUnpacked = 0;
+  uint32_t LastOutBytes = 0;
+  uint32_t TotalInBytes = 0;
+  uint32_t TotalInUnpacked = 0;
+  uint32_t TotalOutBytes = 0;
+  uint32_t UpdateInBytes = 0;
+  uint32_t UpdateOutBytes = 0;
+  uint32_t UpdateTotalBytes = 0;
+  uint32_t Reserved36 = 0;
+  double TrafficSince = 0;
+
+  // An informer request sent, whatever becomes of it.
+  void CountRequest();
+  // An informer reply: `bytes` as received, giving `unpacked` bytes of text.
+  void CountReply(uint32_t bytes, uint32_t unpacked);
+  // An update file (description or package) of `received` bytes.
+  void CountUpdate(uint32_t received);
+  // Every counter and the reserved word to 0, counting from `now`.
+  void Reset(double now);
+};
 
 // "1.5 KB": bytes below 1024 as " B", then KB, MB, GB rounded to `decimals`
 // places (halves to the even neighbour), "." as the separator, no trailing

@@ -1,18 +1,15 @@
-// The checker's life, the poll and the hand-over of replies to the GUI thread.
+// The checker's life, the poll, data.dat, the registry values, the sounds,
+// and the hand-over of replies to the GUI thread.
 #include "core/uChecker.h"
 
-#include <algorithm>
-
-#include "BuildConfig.h"
+#include "base/SafeFile.h"
 #include "core/ReplyDecoding.h"
-#include "core/Traffic.h"
 
 namespace zelt {
 
-TChecker* Checker = nullptr;
-const char* const kNetErrorText = "Ошибка сети ";
+using enum TCheckerStatus;
 
-std::string ForumBaseUrl() { return std::string(build::kForumSite) + "/forum/"; }
+const char* const kNetErrorText = "Ошибка сети ";
 
 TChecker::TChecker(CheckerPorts ports)
     : gui_(ports.Gui),
@@ -21,56 +18,184 @@ TChecker::TChecker(CheckerPorts ports)
       clock_(ports.Clock),
       programDir_(std::move(ports.ProgramDir)),
       exePath_(std::move(ports.ExePath)),
-      forumBase_(ForumBaseUrl()),
+      scheduler_(std::move(ports.Timer), [this](TTickKind kind) { Tick(kind); }),
       alive_(std::make_shared<char>()) {
-  ResetSettings();
-  ResetTraffic();
+  topicEvents_.ListCleared = [this] { RaiseStatus(csListCleared); };
+  topicEvents_.Item = [this](const TItemData& item) {
+    if (OnItem) OnItem(item);
+  };
+  // The user's own post is on disk as read at once, as any read mark.
+  topicEvents_.MarkWritten = [this] { SaveData(); };
+  topicEvents_.NewMessages = [this] { RaiseStatus(csNewMessages); };
+  topicEvents_.NewVersion = [this] { RaiseStatus(csNewVersion); };
 
-  Loader = std::make_unique<HTTPDownload>(std::move(ports.Http), gui_);
-  Loader->Options.UserAgent = kUserAgent;
+  loader_ = std::make_unique<HTTPDownload>(std::move(ports.Http), gui_);
+  loader_->Options.UserAgent = kUserAgent;
   // Anything longer is no informer reply: it fails like a broken connection.
-  Loader->Options.Limits.MaxBodyBytes = kMaxReplyBytes;
-  Loader->Options.Limits.DeadlineMs = kRequestDeadlineMs;
-
-  PollTimer = std::move(ports.Timer);
-  PollTimer->SetInterval(60000);
-  PollTimer->SetEnabled(false);
-  PollTimer->SetOnTick([this] { Tick(); });
+  loader_->Options.Limits.MaxBodyBytes = kMaxReplyBytes;
+  loader_->Options.Limits.DeadlineMs = kRequestDeadlineMs;
 
   LoadData();
   BindLoader(RequestNow(), sent_);
   WriteInstallPath();
-  Checker = this;
 }
 
 TChecker::~TChecker() {
-  if (Checker == this) Checker = nullptr;
-  PollTimer->SetEnabled(false);
-  PollTimer->SetOnTick(nullptr);
-  ClearItems();
+  scheduler_.Stop();
   // Posted replies become no-ops, then the request is stopped before its
   // events are unbound, so no handler runs while they change.
   alive_.reset();
-  Loader->Stop();
-  Loader->Options.UserAgent.clear();
-  Loader->OnDownloaded = nullptr;
-  Loader->OnError = nullptr;
-  Loader.reset();
-  PollTimer.reset();
-  ReadMarks.Clear();
-  ForumNames.Clear();
-  Favorites.Clear();
+  loader_->Stop();
+  loader_->Options.UserAgent.clear();
+  loader_->OnDownloaded = nullptr;
+  loader_->OnError = nullptr;
+  loader_.reset();
   sound_.Stop();
   sound_.Close();
-  ResetSettings();
 }
 
-const std::filesystem::path& TChecker::ProgramDir() const { return programDir_; }
-const std::filesystem::path& TChecker::ExePath() const { return exePath_; }
+// --- data.dat and the registry ---
 
-bool IsForumLink(std::string_view link) {
-  const std::string base = ForumBaseUrl();
-  return link.starts_with(base) && IsTopicPath(link.substr(base.size()));
+void TChecker::SaveData() {
+  // A file that cannot be written is not reported: the state stays in memory
+  // and the previous file stays whole.
+  ReplaceFileBytes(programDir_ / kDataFileName.Narrow, SerializeDataImage({traffic_, settings_, topics_.Lists()}));
+  SetAutoStart(settings_.AutoStart);
+}
+
+void TChecker::LoadData() {
+  settings_ = {};
+  traffic_.Reset(clock_.Now());
+  TDataImage image{traffic_, settings_, topics_.Lists()};
+  std::string bytes;
+  if (ReadFileBytes(programDir_ / kDataFileName.Narrow, bytes)) ParseDataImage(bytes, image);
+  BoundStoredLists(image, ForumBaseUrl().size());
+  traffic_ = image;
+  settings_ = image;
+  topics_.SetLists(std::move(image));
+
+  loader_->Options.ProxyPort = settings_.ProxyPort;
+  loader_->Options.ProxyServer = settings_.ProxyServer;
+  loader_->Options.UseSystemProxy = settings_.UseIESettings;
+
+  BringIntoRange(settings_);
+  scheduler_.SetInterval(static_cast<uint32_t>(settings_.IntervalMs));
+}
+
+void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, exePath_.wstring(), true); }
+
+void TChecker::SetAutoStart(bool on) {
+  // Quoted: Windows runs an unquoted path with blanks by trying each prefix
+  // ("C:\Program.exe" first) at every logon.
+  if (on)
+    registry_.WriteString(kRunKey, kRunValue, L"\"" + exePath_.wstring() + L"\"", false);
+  else
+    registry_.DeleteValue(kRunKey, kRunValue);
+}
+
+// --- commands ---
+
+void TChecker::ResetReply() { topics_.ResetReply(); }
+
+void TChecker::MarkItemRead(const TItemData& item) {
+  topics_.MarkItemRead(item);
+  SaveData();
+}
+
+bool TChecker::MarkRead(const TItemData& item) {
+  const bool wasUnread = !item.Read;
+  MarkItemRead(item);
+  return wasUnread && topics_.CountDown();
+}
+
+void TChecker::MarkAllRead(std::span<const TItemData* const> topics) {
+  for (const TItemData* item : topics)
+    if (item) MarkItemRead(*item);
+  topics_.ClearUnreadCount();
+}
+
+void TChecker::AddFavorite(const TItemData& item) {
+  if (topics_.AddFavorite(item)) SaveData();
+}
+
+void TChecker::DeleteFavorite(size_t entry) {
+  topics_.DeleteFavorite(entry);
+  SaveData();
+}
+
+void TChecker::ClearFavorites() {
+  topics_.ClearFavorites();
+  SaveData();
+}
+
+void TChecker::ApplySettings(const TSettings& settings) {
+  if (settings.TopicCount != settings_.TopicCount) ResetReply();
+  settings_ = settings;
+  SaveData();
+  StartPolling();
+}
+
+void TChecker::SetSound(TSoundEvent event, std::string path) { settings_.Sound(event) = std::move(path); }
+
+void TChecker::SelectSound(TSoundEvent event) {
+  soundToPlay_ = settings_.Sound(event);
+  // Whatever still plays ends first; the same event twice plays twice.
+  sound_.Stop();
+  sound_.Close();
+  if (soundToPlay_.empty()) return;
+  if (!sound_.SetFileName(soundToPlay_)) return;
+  sound_.Play();
+}
+
+void TChecker::CountUpdate(uint32_t received) { traffic_.CountUpdate(received); }
+
+void TChecker::ResetTraffic() { traffic_.Reset(clock_.Now()); }
+
+// --- the poll ---
+
+void TChecker::RaiseStatus(TCheckerStatus status) {
+  if (OnStatus) OnStatus(status);
+}
+
+void TChecker::StartPolling() {
+  scheduler_.Start();
+  Poll();
+}
+
+void TChecker::Poll() { PollNow(true); }
+
+void TChecker::Tick(TTickKind kind) {
+  if (kind == TTickKind::Interval) {
+    Poll();
+    return;
+  }
+  // A request begun before the machine slept or the network changed waits
+  // on a connection that is gone, or its outcome waits in the queue: the
+  // catch-up replaces it.
+  if (awaitingReply_) {
+    loader_->Stop();  // raises no event: nothing is awaited any more
+    awaitingReply_ = false;
+    replacedBelow_ = sent_ + 1;
+  }
+  PollNow(false);
+}
+
+void TChecker::PollNow(bool countMinutes) {
+  // Asleep, nothing goes out; the resume brings a catch-up poll.
+  if (scheduler_.Suspended()) return;
+  // Minutes count toward the periodic save even when no request follows.
+  if (countMinutes && scheduler_.CountPollMinutes(settings_.IntervalMs)) SaveData();
+  if (loader_->Busy || awaitingReply_) return;
+
+  RaiseStatus(csRequestSent);
+  const bool haveData = !topics_.LastReply().empty();
+  const TRequestKind asked = RequestNow();
+  std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(asked.TopicCount) + "&u=" +
+                    kClientVersion + "&p=" + (asked.ForumList ? "2" : haveData ? "1" : "0");
+  // The Loader is idle: its events may be bound anew for this request.
+  BindLoader(asked, ++sent_);
+  awaitingReply_ = loader_->Start(url);
+  traffic_.CountRequest();
 }
 
 void TChecker::BindLoader(TRequestKind asked, uint32_t number) {
@@ -78,7 +203,7 @@ void TChecker::BindLoader(TRequestKind asked, uint32_t number) {
   // carry and apply it on the GUI thread, unless the checker is gone by then.
   std::weak_ptr<char> alive = alive_;
   IGuiQueue* gui = &gui_;
-  Loader->OnDownloaded = [this, alive, gui, asked, number](HTTPDownload&, TMemoryStream& data) {
+  loader_->OnDownloaded = [this, alive, gui, asked, number](HTTPDownload&, TMemoryStream& data) {
     gui->Post([this, alive, asked, number, body = data.Bytes] {
       if (!alive.lock()) return;
       if (number >= replacedBelow_) {
@@ -89,100 +214,40 @@ void TChecker::BindLoader(TRequestKind asked, uint32_t number) {
       }
     });
   };
-  Loader->OnError = [this, alive, gui, number](HTTPDownload&, uint16_t code) {
+  loader_->OnError = [this, alive, gui, number](HTTPDownload&, uint16_t code) {
     gui->Post([this, alive, number, code] {
       if (alive.lock() && number >= replacedBelow_) HandleNetError(code);
     });
   };
 }
 
-void TChecker::RaiseStatus(int32_t code) {
-  if (OnStatus) OnStatus(code);
-}
-
-void TChecker::StartPolling() {
-  PollTimer->SetEnabled(true);
-  Poll();
-}
-
-void TChecker::Poll() { PollNow(true); }
-
-void TChecker::PollNow(bool countMinutes) {
-  // Asleep, nothing goes out; the resume brings a catch-up poll.
-  if (suspended_) return;
-  if (countMinutes) {
-    // Minutes count toward the periodic save even when no request follows.
-    // Unsigned arithmetic: a damaged interval must not overflow the count.
-    MinutesSinceSave = static_cast<int32_t>(static_cast<uint32_t>(MinutesSinceSave) +
-                                            static_cast<uint32_t>(IntervalMs / 1000 / 60));
-    if (MinutesSinceSave >= 60) {
-      MinutesSinceSave = 0;
-      SaveData();
-    }
-  }
-  if (Loader->Busy || awaitingReply_) return;
-
-  RaiseStatus(csRequestSent);
-  HaveData = !LastReply.empty();
-  const TRequestKind asked = RequestNow();
-  std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(asked.TopicCount) + "&u=" +
-                    kClientVersion + "&p=" + (asked.ForumList ? "2" : HaveData ? "1" : "0");
-  // The Loader is idle: its events may be bound anew for this request.
-  BindLoader(asked, ++sent_);
-  awaitingReply_ = Loader->Start(url);
-  TotalOutBytes += kRequestBytes;
-  LastOutBytes = kRequestBytes;
-}
-
-void TChecker::ResetReply() {
-  LastReply.clear();
-  HaveData = false;
-}
-
 void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
   awaitingReply_ = false;
   ApplyReply(body, asked);
-  Recovered();
+  scheduler_.Replied();
   RaiseStatus(csDone);
 }
 
 void TChecker::ApplyReply(const std::string& body, TRequestKind asked) {
-  const uint32_t n = static_cast<uint32_t>(body.size());
+  const auto n = static_cast<uint32_t>(body.size());
   if (asked.ForumList) {
-    NeedForumList = false;
     const std::string text = InflateReply(body);
-    ReadForumList(text, ForumNames);
+    topics_.ApplyForumList(text);
     SaveData();
-    LastInUnpacked = static_cast<uint32_t>(text.size());
-  } else {
-    std::string flag = "0";
-    std::string_view rest(body);
-    if (body.size() == 1) {
-      flag = body;
-      rest = {};
-    }
-    std::string text;
-    if (rest.empty()) {
-      text = flag + LastReply;
-      LastInUnpacked = n;
-    } else {
-      text = InflateReply(rest);
-      LastInUnpacked = static_cast<uint32_t>(text.size());
-    }
-    ParseReply(std::move(text), asked.TopicCount);
+    traffic_.CountReply(n, static_cast<uint32_t>(text.size()));
+    return;
   }
-  LastInBytes = n;
-  TotalInBytes += n;
-  TotalInUnpacked += LastInUnpacked;
+  TTopicText reply = TopicReplyText(body, topics_.LastReply());
+  // Known before the topics apply: a save they make holds it.
+  traffic_.LastInUnpacked = reply.Unpacked;
+  topics_.ParseReply(std::move(reply.Text), asked.TopicCount, {settings_.IgnoreOwnPosts, settings_.Nick},
+                     topicEvents_);
+  traffic_.CountReply(n, reply.Unpacked);
 }
 
 void TChecker::HandleNetError(uint16_t code) {
   awaitingReply_ = false;
-  // A failure while a catch-up is pending or during sleep belongs to the
-  // network that was; the catch-up poll tells how things stand now.
-  quietError_ = suspended_ || catchUpPending_ || (recovering_ && errorSounded_);
-  if (recovering_ && !quietError_) errorSounded_ = true;
-  RetryLater();
+  scheduler_.Failed();
   if (OnNetError) OnNetError(kNetErrorText, code);
 }
 

@@ -1,50 +1,39 @@
-// TChecker: the core object. It owns the poll timer, the request channel to
-// the informer server, the topics of the last reply, the read marks,
-// favourites and forum names, the settings and the traffic counters, and
-// reports each step of a poll through three events. Everything here runs on
-// the GUI thread; replies reach it through the GUI queue.
+// TChecker: the core object. It owns the settings, the traffic counters, the
+// topics with their read marks, favourites and forum names, the poll
+// scheduler and the request channel to the informer server, and reports each
+// step of a poll through three events. Windows read it through its views and
+// change it through its commands. Everything here runs on the GUI thread;
+// replies reach it through the GUI queue.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "BuildConfig.h"
 #include "base/Ports.h"
 #include "base/Version.h"
 #include "core/DataFile.h"
-#include "core/StringList.h"
+#include "core/PollScheduler.h"
+#include "core/Settings.h"
+#include "core/Topics.h"
+#include "core/Traffic.h"
 #include "net/HTTPDownload.h"
 
 namespace zelt {
 
-// One topic of the current reply. Owned by TChecker::Items; list rows only
-// point to it.
-struct TItemData {
-  std::string KeyLink;   // forum base URL + path + "-1": identity in ReadMarks
-  std::string Title;
-  std::string Replies;   // reply count as received
-  std::string Author;    // author of the last message
-  std::string OpenLink;  // forum base URL + path + "-0-17": what the browser opens
-  std::string Forum;     // forum name
-  bool Read = false;
-  int32_t NewCount = 0;
-};
-
-enum TCheckerStatus : int32_t {
+// The steps of a poll, as OnStatus reports them.
+enum class TCheckerStatus : int32_t {
   csRequestSent = 1,
   csDone = 2,
   csNewVersion = 3,
   csNewMessages = 4,
   csListCleared = 5,
 };
-
-// The sound event names, in kind order 0, 1, 2.
-extern const char* const kSoundEventNames[3];
 
 // What the checker needs from the platform. The two paths are the system's
 // own (UTF-16 on Windows): a folder named outside cp1251 must still work.
@@ -66,108 +55,90 @@ struct TRequestKind {
   int32_t TopicCount = 0;
 };
 
-// The settings block and text settings are the TStoredSettings base.
-class TChecker : public TStoredSettings {
+class TChecker {
  public:
   explicit TChecker(CheckerPorts ports);
   ~TChecker();
   TChecker(const TChecker&) = delete;
   TChecker& operator=(const TChecker&) = delete;
 
-  // --- state (field order as kept by the program) ---
-  int32_t UnreadCount = 0;
-  int32_t MinutesSinceSave = 0;
-  int32_t PrevUnreadCount = 0;
-  bool UpdateAvailable = false;
-  std::unique_ptr<IPollTimer> PollTimer;
-  std::unique_ptr<HTTPDownload> Loader;
-  TStringList ReadMarks;
-  std::vector<std::unique_ptr<TItemData>> Items;
-  std::function<void(TItemData* item)> OnItem;
+  std::function<void(const TItemData& item)> OnItem;
   std::function<void(const std::string& text, uint16_t code)> OnNetError;
-  std::function<void(int32_t code)> OnStatus;
-  bool UpdateNotified = false;
-  bool HaveData = false;
-  std::string LastReply;
-  TStringList ForumNames;
-  TStringList Favorites;
-  bool NeedForumList = false;
-  std::string SoundToPlay;
+  std::function<void(TCheckerStatus status)> OnStatus;
 
   int32_t Tag = 0;  // the update choice travels here (1 full setup, 0 patch)
 
-  // --- operations ---
+  // --- views ---
+  const TSettings& Settings() const { return settings_; }
+  const TTrafficCounters& Traffic() const { return traffic_; }
+  const TTopics& Topics() const { return topics_; }
+  const std::vector<std::unique_ptr<TItemData>>& Items() const { return topics_.Items(); }
+  int32_t UnreadCount() const { return topics_.UnreadCount(); }
+  bool UpdateAvailable() const { return topics_.UpdateAvailable(); }
+  const TStringList& Favorites() const { return topics_.Lists().Favorites; }
+  // The request channel; the update windows copy its agent and proxy.
+  const HTTPDownload& Loader() const { return *loader_; }
+  const std::filesystem::path& ProgramDir() const { return programDir_; }
+  // True while the failure being reported should make no sound (see TPollScheduler).
+  bool QuietError() const { return scheduler_.QuietError(); }
+
+  // --- commands ---
+  // Starts the poll timer (a second call does not restart its interval) and polls at once.
   void StartPolling();
+  // One request, unless one is running; its minutes count toward the periodic save.
   void Poll();
+  // The next request asks for the full list.
   void ResetReply();
   void SaveData();
-  void MarkItemRead(TItemData* item);
-  void AddFavorite(TItemData* item);
-  void SelectSound(int32_t kind);
+  // Marks the topic read and saves.
+  void MarkItemRead(const TItemData& item);
+  // The user opened the topic: MarkItemRead, and one topic fewer is unread
+  // when it was unread; true when the unread count went down.
+  bool MarkRead(const TItemData& item);
+  // Marks the topics read in this order (the list's, as shown), each saved
+  // at once; then none is unread.
+  void MarkAllRead(std::span<const TItemData* const> topics);
+  // Adds the topic to the favourites (saved) unless it is there already.
+  void AddFavorite(const TItemData& item);
+  // Deletes favourite number `entry` (if there is one), or all of them; saves.
+  void DeleteFavorite(size_t entry);
+  void ClearFavorites();
+  // The settings window's save: a new topic count makes the next request ask
+  // for the full list; then the settings are kept and saved, and a poll goes
+  // out. The timer's interval and the request's proxy keep their values
+  // until the next start of the program.
+  void ApplySettings(const TSettings& settings);
+  // The sound scheme: the file of an event (saved with the next save).
+  void SetSound(TSoundEvent event, std::string path);
+  // Plays the event's sound; whatever still plays ends first.
+  void SelectSound(TSoundEvent event);
+  // An update file received (the update windows).
+  void CountUpdate(uint32_t received);
+  // The counters to 0, counting from now (saved with the next save).
   void ResetTraffic();
-  void ResetSettings();
+  // The machine around the program (see TPollScheduler).
+  void CatchUp() { scheduler_.CatchUp(); }
+  void Suspend() { scheduler_.Suspend(); }
 
-  // --- the machine around the program (resume, network, sleep) ---
-  // The machine woke up or regained its network: poll once after a few
-  // seconds of settling and restart the interval from there. Events close
-  // together give one poll. A failing catch-up poll is retried at growing
-  // delays, up to the interval, until a reply comes; of the failures from the
-  // event to that reply only the first is reported aloud.
-  void CatchUp();
-  // The machine is going to sleep: no request starts until CatchUp, or
-  // until the next tick of the poll timer, which goes on as CatchUp would:
-  // anyone can announce a sleep, and a resume may get lost.
-  void Suspend();
-  bool Suspended() const { return suspended_; }
-  // True while the failure being reported should make no sound: it belongs
-  // to an outage that has been reported already, or a catch-up poll is about
-  // to tell how things stand.
-  bool QuietError() const { return quietError_; }
-
-  const std::filesystem::path& ProgramDir() const;
-  const std::filesystem::path& ExePath() const;
-
-  // --- the steps behind the operations, public for the windows and the tests ---
+  // --- the steps behind a poll, public for the tests ---
   // The reply handler proper, on the GUI thread: the body as received, for a
   // request of the given kind (by default one sent now).
   void HandleReply(const std::string& body, TRequestKind asked);
   void HandleReply(const std::string& body) { HandleReply(body, RequestNow()); }
   // The network error handler, on the GUI thread.
   void HandleNetError(uint16_t code);
-  // Applies a decompressed topic reply (flag character first), at most
-  // `maxTopics` of its records (by default TopicCount).
-  void ParseReply(std::string text, int32_t maxTopics);
-  void ParseReply(std::string text) { ParseReply(std::move(text), TopicCount); }
+
+ private:
   // The kind of request that Poll would send now.
-  TRequestKind RequestNow() const { return {NeedForumList, TopicCount}; }
-  // Frees the records of Items (without any event).
-  void ClearItems();
-  // Looks the topic up in ReadMarks: true when read at exactly this reply
-  // count; `index` is the entry of the link or -1, `newCount` the replies
-  // since it was read (all of them when never read).
-  bool FindReadMark(const std::string& link, const std::string& replies, int32_t& index,
-                    int32_t& newCount) const;
-  void MarkRead(const std::string& link, const std::string& replies);
-  // The name for a reply's forum field; a missing id asks for the forum list.
-  std::string ForumName(const std::string& field);
+  TRequestKind RequestNow() const { return {topics_.NeedForumList(), settings_.TopicCount}; }
   void LoadData();
   void WriteInstallPath();
   void SetAutoStart(bool on);
-
- private:
-  void ApplyRecord(std::unique_ptr<TItemData> item);
-  void RaiseStatus(int32_t code);
+  void RaiseStatus(TCheckerStatus status);
+  void Tick(TTickKind kind);
   // The request itself; `countMinutes` is false for the catch-up and retry
   // polls, which are no interval's tick.
   void PollNow(bool countMinutes);
-  // The poll timer's tick: a catch-up or retry when one is due, else Poll.
-  void Tick();
-  // Runs the timer once after `ms`, then at its interval again.
-  void ArmShort(uint32_t ms, bool catchUp);
-  void DisarmShort();
-  // After a reply or a failure: ends the outage or schedules its retry.
-  void Recovered();
-  void RetryLater();
   // Binds the Loader's events for request number `number`, which asks for
   // `asked`.
   void BindLoader(TRequestKind asked, uint32_t number);
@@ -181,15 +152,13 @@ class TChecker : public TStoredSettings {
   const IClock& clock_;
   std::filesystem::path programDir_;
   std::filesystem::path exePath_;
-  std::string forumBase_;
-  bool suspended_ = false;
-  bool shortPending_ = false;    // the timer runs a catch-up or retry delay
-  bool catchUpPending_ = false;  // ... and it is the settling of a CatchUp
-  uint32_t intervalMs_ = 0;      // the timer's interval to return to
-  bool recovering_ = false;      // from a CatchUp until a reply
-  bool errorSounded_ = false;    // a failure of this outage has been reported aloud
-  uint32_t retryMs_ = 0;         // the next retry's delay
-  bool quietError_ = false;
+  TSettings settings_;
+  TTrafficCounters traffic_;
+  TTopics topics_;
+  TTopicEvents topicEvents_;
+  TPollScheduler scheduler_;
+  std::unique_ptr<HTTPDownload> loader_;
+  std::string soundToPlay_;
   // A request has been sent and its reply (or failure) not yet handled here.
   // Busy turns false before the reply posted to the GUI queue runs; no
   // request may go out in that gap.
@@ -205,13 +174,6 @@ class TChecker : public TStoredSettings {
   std::shared_ptr<char> alive_;
 };
 
-// Forum base URL: the forum site followed by "/forum/".
-std::string ForumBaseUrl();
-// Whether a topic or favourite link may be handed to the shell: the forum base
-// URL followed by a topic path (IsTopicPath). Anything else (a file, a share,
-// another site, a command line, another page of the forum host) is never
-// opened.
-bool IsForumLink(std::string_view link);
 // The largest reply body taken from the informer server.
 inline constexpr uint32_t kMaxReplyBytes = 1u << 20;
 // The longest an informer request, or a small request to the update server,
@@ -221,15 +183,7 @@ inline constexpr uint32_t kRequestDeadlineMs = 60000;
 // The agent string of every request.
 inline constexpr const char* kUserAgent = build::kProductName;
 inline constexpr const char* kClientVersion = build::kVersion;
-// Settling after a resume or a network change, before the catch-up poll.
-inline constexpr uint32_t kCatchUpDelayMs = 3000;
-// The first retry of a failed catch-up poll; each next one waits twice as long.
-inline constexpr uint32_t kFirstRetryMs = 5000;
-// Shown for a forum id whose name is not known yet.
-extern const char* const kForumPlaceholder;
 // Reported with every failed request.
 extern const char* const kNetErrorText;
-
-extern TChecker* Checker;
 
 }  // namespace zelt

@@ -1,8 +1,8 @@
-// The reply handler: a body as the server might send it, applied to a fresh
-// checker, then reused by a short follow-up reply; then every topic goes into
-// the favourites and the read marks. No server text may split or add a list
-// entry, no field shown or stored exceeds its cap, every link stays in the
-// forum, and data.dat keeps every list as it is and stays small.
+// A reply body as the server might send it, turned into text and applied to
+// fresh topics, then reused by a short follow-up reply; then every topic goes
+// into the favourites and the read marks. No server text may split or add a
+// list entry, no field shown or stored exceeds its cap, every link stays in
+// the forum, and data.dat keeps every list as it is and stays small.
 //   byte 0, bit 0: the request asked for the forum list
 //           bit 1: the user's own posts count as read (nick "Ivan")
 //           bit 2: some topics are already read
@@ -13,12 +13,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "core/DataFile.h"
 #include "core/ReplyDecoding.h"
-#include "core/uChecker.h"
+#include "core/Topics.h"
 #include "tests/support/Fakes.h"
 
 namespace {
@@ -29,10 +28,23 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
+// A body as the checker applies it for a request of that kind; the text's
+// length as the traffic counts it.
+uint32_t ApplyBody(TTopics& t, const std::string& body, bool forumList, const TOwnPosts& own) {
+  if (forumList) {
+    const std::string text = InflateReply(body);
+    t.ApplyForumList(text);
+    return static_cast<uint32_t>(text.size());
+  }
+  TTopicText reply = TopicReplyText(body, t.LastReply());
+  t.ParseReply(std::move(reply.Text), 10, own, {});
+  return reply.Unpacked;
+}
+
 // What every applied reply leaves behind, whatever the body was.
-void CheckState(const TChecker& c, const std::string& forumBase) {
+void CheckState(const TTopics& t, const std::string& forumBase) {
   int32_t unread = 0;
-  for (const auto& item : c.Items) {
+  for (const auto& item : t.Items()) {
     Check(item != nullptr);
     Check(!item->Title.empty() && !item->Replies.empty() && !item->Author.empty() && !item->Forum.empty());
     Check(item->Title.size() <= 512 && item->Replies.size() <= 11 && item->Author.size() <= 256 &&
@@ -42,10 +54,9 @@ void CheckState(const TChecker& c, const std::string& forumBase) {
     Check(item->OpenLink.substr(item->OpenLink.size() - 5) == "-0-17");
     unread += item->Read ? 0 : 1;
   }
-  Check(unread == c.UnreadCount);
-  Check(c.PrevUnreadCount == c.UnreadCount);
-  Check(c.ReadMarks.Count() <= 999);
-  Check(c.LastInUnpacked <= kMaxInflatedText);
+  Check(unread == t.UnreadCount());
+  Check(t.Items().size() <= 10);
+  Check(t.Lists().ReadMarks.Count() <= 999);
 }
 
 size_t Count(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
@@ -53,80 +64,70 @@ size_t Count(const std::string& s, char c) { return static_cast<size_t>(std::cou
 bool HasLineBytes(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
 // The forum names, favourites and read marks, and data.dat's copy of them.
-void CheckLists(TChecker& c) {
-  Check(c.ForumNames.Count() <= kMaxForumLines);
-  for (const std::string& line : c.ForumNames.Lines())
+void CheckLists(TTopics& t) {
+  const TStoredLists& lists = t.Lists();
+  Check(lists.ForumNames.Count() <= kMaxForumLines);
+  for (const std::string& line : lists.ForumNames.Lines())
     Check(line.size() <= kMaxForumLineBytes && line.find('=') != std::string::npos && Count(line, '\x11') == 0 &&
           !HasLineBytes(line));
-  for (const auto& item : c.Items) {
-    c.AddFavorite(item.get());
-    c.MarkItemRead(item.get());
+  for (const auto& item : t.Items()) {
+    t.AddFavorite(*item);
+    t.MarkItemRead(*item);
   }
   const size_t base = ForumBaseUrl().size();
-  for (const std::string& entry : c.Favorites.Lines())
+  for (const std::string& entry : lists.Favorites.Lines())
     Check(Count(entry, '\x11') == 3 && !HasLineBytes(entry) && entry.size() <= base + 1232);
-  for (const std::string& entry : c.ReadMarks.Lines())
+  for (const std::string& entry : lists.ReadMarks.Lines())
     Check(Count(entry, '\x11') == 1 && !HasLineBytes(entry) && entry.size() <= base + 526);
   TDataImage image, back;
-  image.Favorites = c.Favorites;
-  image.ForumNames = c.ForumNames;
-  image.ReadMarks = c.ReadMarks;
+  static_cast<TStoredLists&>(image) = lists;
   const std::string bytes = SerializeDataImage(image);
-  Check(bytes.size() <= 12 + 2000 * 202 + c.Items.size() * (2 * base + 1762) + base + 528);
+  Check(bytes.size() <= 12 + 2000 * 202 + t.Items().size() * (2 * base + 1762) + base + 528);
   Check(ParseDataImage(bytes, back));
-  Check(back.Favorites.Lines() == c.Favorites.Lines() && back.ForumNames.Lines() == c.ForumNames.Lines() &&
-        back.ReadMarks.Lines() == c.ReadMarks.Lines());
+  Check(back.Favorites.Lines() == lists.Favorites.Lines() && back.ForumNames.Lines() == lists.ForumNames.Lines() &&
+        back.ReadMarks.Lines() == lists.ReadMarks.Lines());
   // What a fresh start keeps of it is all of it.
-  TDataImage bounded = back;
+  TStoredLists bounded = back;
   BoundStoredLists(bounded, base);
-  Check(bounded.Favorites.Lines() == c.Favorites.Lines() && bounded.ForumNames.Lines() == c.ForumNames.Lines() &&
-        bounded.ReadMarks.Lines() == c.ReadMarks.Lines());
+  Check(bounded.Favorites.Lines() == lists.Favorites.Lines() && bounded.ForumNames.Lines() == lists.ForumNames.Lines() &&
+        bounded.ReadMarks.Lines() == lists.ReadMarks.Lines());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  // Nothing here reaches the network or the GUI queue.
-  static fake::GuiQueue gui;
-  static fake::Transport http;
-  static fake::Registry registry;
-  static fake::Sound sound;
-  static fake::Clock clock;
   const uint8_t mode = data[0];
   std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
   if (mode & 8) body = fake::CompressedBody(body, 1);
 
-  // A folder that does not exist: saves fail at once, as a full disk would.
-  TChecker c(CheckerPorts{gui, http, std::make_unique<fake::Timer>(), registry, sound, clock,
-                          "/nonexistent-zelt-fuzz/", "ZeltInformer.exe"});
+  TTopics t;
   const std::string forumBase = ForumBaseUrl();
-  c.ForumNames.SetText("General=15\r\nNews=5\r\n");
-  c.NeedForumList = mode & 1;
-  c.IgnoreOwnPosts = mode & 2;
-  c.Nick = "Ivan";
-  if (mode & 4) c.ReadMarks.Add(forumBase + "a-1\x11" "3");
+  TStoredLists lists;
+  lists.ForumNames.SetText("General=15\r\nNews=5\r\n");
+  if (mode & 4) lists.ReadMarks.Add(forumBase + "a-1\x11" "3");
+  t.SetLists(lists);
+  const TOwnPosts own{(mode & 2) != 0, "Ivan"};
 
-  c.HandleReply(body);
-  CheckState(c, forumBase);
-  Check(c.TotalInBytes == static_cast<uint32_t>(body.size()));
-  Check(!c.NeedForumList || !(mode & 1));
+  Check(ApplyBody(t, body, mode & 1, own) <= kMaxInflatedText);
+  CheckState(t, forumBase);
+  Check(!t.NeedForumList() || !(mode & 1));
 
   // The follow-up answers the next request: the forum list when a forum id
   // was missing, else an unchanged topic list.
-  const std::string lastReply = c.LastReply;
-  const bool askedForList = c.NeedForumList;
-  const bool wasUpdate = c.UpdateAvailable;
-  c.HandleReply(mode & 16 ? "1" : "");
-  CheckState(c, forumBase);
-  Check(c.LastReply == lastReply);
-  Check(!c.NeedForumList || !askedForList);
+  const std::string lastReply = t.LastReply();
+  const bool askedForList = t.NeedForumList();
+  const bool wasUpdate = t.UpdateAvailable();
+  ApplyBody(t, mode & 16 ? "1" : "", askedForList, own);
+  CheckState(t, forumBase);
+  Check(t.LastReply() == lastReply);
+  Check(!t.NeedForumList() || !askedForList);
   if (askedForList) {
-    Check(c.ForumNames.Empty());  // nothing to inflate
-    Check(c.UpdateAvailable == wasUpdate);
+    Check(t.Lists().ForumNames.Empty());  // nothing to inflate
+    Check(t.UpdateAvailable() == wasUpdate);
   } else {
-    Check(c.UpdateAvailable == ((mode & 16) != 0));
+    Check(t.UpdateAvailable() == ((mode & 16) != 0));
   }
-  CheckLists(c);
+  CheckLists(t);
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "BuildConfig.h"
 #include "base/Text_win.h"
 #include "base/uZELTIMessages.h"
+#include "base/SafeFile.h"
 #include "net/UpdateSignature_win.h"
 #include "tests/support/Fakes.h"
 #include "ui/uAboutForm.h"
@@ -141,6 +142,18 @@ void AllWindows(int dpi) {
   fake::Sound sound;
   fake::Clock clock;
   fake::NotificationState userState;
+  // The state the windows show.
+  TDataImage state;
+  state.TotalInBytes = 183000;
+  state.TotalInUnpacked = 915000;
+  state.TotalOutBytes = 52224 - kRequestBytes;  // the first poll adds its own
+  state.UpdateInBytes = state.UpdateTotalBytes = 1200000;
+  state.TrafficSince = clock.Time;
+  state.Favorites.Add("Поездка на Байкал летом: кто с нами?\x11Путешествия\x11http://x/forum/t1-0-17\x11");
+  state.Favorites.Add("Рецепт борща\x11Кухня\x11http://x/forum/t3-0-17\x11");
+  state.SoundNewMessages = dir.Path() + "Sounds\\Сообщение.ogg";
+  state.SoundError = dir.Path() + "Sounds\\Ошибка.ogg";
+  ReplaceFileBytes(dir / kDataFileName.Narrow, SerializeDataImage(state));
   TNoDesktop desktop;
   TApplication app("Zelt Rarazovo 0.4", desktop);
   auto main = std::make_unique<TMainForm>(
@@ -151,15 +164,7 @@ void AllWindows(int dpi) {
       userState);
   TInfoForm info(app.Handle());
   Pump(app, 200);
-  TChecker& c = *Checker;
-  c.TotalInBytes = 183000;
-  c.TotalInUnpacked = 915000;
-  c.TotalOutBytes = 52224;
-  c.UpdateInBytes = c.UpdateTotalBytes = 1200000;
-  c.Favorites.Add("Поездка на Байкал летом: кто с нами?\x11Путешествия\x11http://x/forum/t1-0-17\x11");
-  c.Favorites.Add("Рецепт борща\x11Кухня\x11http://x/forum/t3-0-17\x11");
-  c.SoundNewMessages = dir.Path() + "Sounds\\Сообщение.ogg";
-  c.SoundError = dir.Path() + "Sounds\\Ошибка.ogg";
+  TChecker& c = *main->Checker();
   c.HandleReply(fake::CompressedBody(fake::ReplyText(true, {
       {"Поездка на Байкал летом: кто с нами?", "t1", "Путешествия", "128", "Светлана"},
       {"Ремонт &quot;Нивы&quot; своими руками", "t2", "Авто", "47", "Михалыч"},
@@ -170,11 +175,8 @@ void AllWindows(int dpi) {
   main->OpenTopic();  // one read row, with its grey sphere
   main->ShowFromTray();
   Shot(app, main->Handle(), "main");
-  for (bool update : {true, false}) {
-    c.UpdateAvailable = update;
-    main->ShowInfo();
-    Shot(app, info.Handle(), update ? "popup-update" : "popup-noupdate");
-  }
+  main->ShowInfo();
+  Shot(app, info.Handle(), "popup-update");
   info.Hide();
   auto side = [&](int kind, const char* name) {
     Later([&app, &main, kind, name] {
@@ -204,6 +206,10 @@ void AllWindows(int dpi) {
     Shot(app, download.Handle(), "update-download");
     http.Release();
   }
+  c.HandleReply("0");  // the same topics, no new version (after every shot of the counters)
+  main->ShowInfo();
+  Shot(app, info.Handle(), "popup-noupdate");
+  info.Hide();
   Later([&app] {
     if (HWND menu = FindWindowW(L"#32768", nullptr)) Shot(app, menu, "tray-menu");
     EndMenu();

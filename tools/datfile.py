@@ -1,17 +1,24 @@
 """Reads and writes data.dat as the program lays it out, so tests can prepare
-a state before a start and inspect it after an exit."""
+a state before a start and inspect it after an exit. The layout is the
+program's own field table (core/DataFile.h), read from there."""
 
+import os
+import re
 import struct
 
 KEY = b"583~916kR2"
-SETTINGS = struct.Struct("<9I I d i i 5B B H")
-FIELDS = ["LastInBytes", "LastInUnpacked", "LastOutBytes", "TotalInBytes", "TotalInUnpacked", "TotalOutBytes",
-          "UpdateInBytes", "UpdateOutBytes", "UpdateTotalBytes", "Reserved36", "TrafficSince", "IntervalMs",
-          "TopicCount", "IgnoreOwnPosts", "AutoStart", "ShowOnNew", "UseSounds", "UseIESettings", "Reserved61",
-          "ProxyPort"]
-STRINGS = ["ProxyServer", "UserName", "Password", "Nick", "SoundNewMessages", "SoundNewVersion", "SoundError"]
-LISTS = ["Favorites", "ForumNames", "ReadMarks"]
-assert SETTINGS.size == 64
+_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "core", "DataFile.h")
+_NUMBERS = {"U8": "B", "Bool": "B", "U16": "H", "U32": "I", "I32": "i", "F64": "d"}
+
+with open(_TABLE, encoding="utf-8") as _f:
+    ROWS = re.findall(r"TDataField<&\w+::(\w+), TWire::(\w+)>", _f.read())
+FIELDS = [name for name, wire in ROWS if wire in _NUMBERS]
+STRINGS = [name for name, wire in ROWS if wire.endswith("Text")]
+SCRAMBLED = [name for name, wire in ROWS if wire == "ScrambledText"]
+LISTS = [name for name, wire in ROWS if wire == "Lines"]
+# The numbers fill the 64-byte block at the start, in table order.
+SETTINGS = struct.Struct("<" + "".join(_NUMBERS[wire] for _, wire in ROWS[:len(FIELDS)]))
+assert SETTINGS.size == 64 and [n for n, _ in ROWS] == FIELDS + STRINGS + LISTS, ROWS
 
 
 def scramble(b):
@@ -38,7 +45,7 @@ def encode(state):
     for name in STRINGS:
         v = s[name]
         v = v.encode("cp1251") if isinstance(v, str) else v
-        if name == "Password":
+        if name in SCRAMBLED:
             v = scramble(v)
         out += struct.pack("<i", len(v)) + v
     for name in LISTS:
@@ -58,7 +65,7 @@ def decode(data):
         if len(v) != n:
             raise ValueError(f"{name}: length {n} beyond the end of the file")
         pos += n
-        if name == "Password":
+        if name in SCRAMBLED:
             v = scramble(v)
         if name in LISTS:
             v = [l for l in v.replace(b"\r\n", b"\r").split(b"\r")][:-1] if v else []

@@ -43,19 +43,19 @@ TForm* TSideWindows::Get(int kind) const {
 std::unique_ptr<TForm> TMainForm::MakeDialog(TDialogKind kind) {
   switch (kind) {
     case dkTraffic: {
-      auto traffic = std::make_unique<TTrafInfo>(Handle());
+      auto traffic = std::make_unique<TTrafInfo>(Handle(), *checker_);
       traffic->Refresh();
       return traffic;
     }
     case dkSounds:
-      return std::make_unique<TSoundsForm>(Handle(), *Checker);
+      return std::make_unique<TSoundsForm>(Handle(), *checker_);
     case dkSettings: {
-      auto settings = std::make_unique<TSettingsForm>(Handle(), *Checker);
+      auto settings = std::make_unique<TSettingsForm>(Handle(), *checker_);
       settings->OnEditSounds = [this] { ShowDialog(dkSounds); };
       return settings;
     }
     case dkFavorites:
-      return std::make_unique<TFavoritesForm>(Handle(), *Checker);
+      return std::make_unique<TFavoritesForm>(Handle(), *checker_);
     case dkAbout:
       return std::make_unique<TAboutForm>(Handle());
     case dkUpdateInfo:
@@ -85,7 +85,9 @@ TForm* TMainForm::Dialog(int kind) const { return dialogs_.Get(kind); }
 TTrafInfo* TMainForm::TrafficWindow() const { return static_cast<TTrafInfo*>(Dialog(dkTraffic)); }
 
 void TMainForm::SetTrafficCaption() {
-  if (Checker) traffic_.SetText(FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
+  if (!checker_) return;
+  const TTrafficCounters& counters = checker_->Traffic();
+  traffic_.SetText(FormatSize(counters.TotalInBytes + counters.TotalOutBytes, 1));
 }
 
 void TMainForm::ShowTrafficDialog() {

@@ -93,7 +93,7 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
 }
 
 void TDownloaderForm::Downloaded(std::string body) {
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(body.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(body.size()));
   package_ = std::move(body);
   TRequestEvents events;
   events.Downloaded = [this](std::string manifest) { ManifestArrived(manifest); };
@@ -106,7 +106,7 @@ void TDownloaderForm::Downloaded(std::string body) {
 }
 
 void TDownloaderForm::ManifestArrived(const std::string& manifest) {
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(manifest.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(manifest.size()));
   const bool genuine = VerifyUpdatePackage(env_.UpdateKey, manifest, fileName_, package_, build::kVersion);
   std::string body = std::move(package_);
   package_.clear();

@@ -33,7 +33,7 @@ TFavoritesForm::TFavoritesForm(HWND owner, TChecker& checker) : checker_(checker
   list_.SetAccessibleName(Strip().Text());
   list_.AddColumn("Тема", 300);
   list_.AddColumn("Форум", 150);
-  const TStringList& favorites = checker_.Favorites;
+  const TStringList& favorites = checker_.Favorites();
   for (size_t i = 0; i < favorites.Count(); ++i) {
     const TFavoriteFields f = SplitFavorite(favorites[i]);
     const int row = list_.AddRow(f.Title, -1, reinterpret_cast<void*>(static_cast<intptr_t>(i)));
@@ -86,25 +86,19 @@ void TFavoritesForm::Delete() {
   if (row < 0) return;
   const int entry = EntryOf(row);
   SendMessageW(list_.Handle(), LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
-  if (entry >= 0 && static_cast<size_t>(entry) < links_.size()) {
-    links_.erase(links_.begin() + entry);
-    if (static_cast<size_t>(entry) < checker_.Favorites.Count()) checker_.Favorites.Delete(static_cast<size_t>(entry));
-  }
+  if (entry >= 0 && static_cast<size_t>(entry) < links_.size()) links_.erase(links_.begin() + entry);
   // Rows of later entries move down by one, so each stays tied to its own entry.
   for (int r = 0; r < list_.Count(); ++r) {
     const int e = EntryOf(r);
     if (e > entry) SetEntryOf(r, e - 1);
   }
-  checker_.SaveData();
+  checker_.DeleteFavorite(static_cast<size_t>(entry));  // a row without an entry deletes none
 }
 
 void TFavoritesForm::Clear() {
-  for (int n = list_.Count(); n > 0; --n) {
-    if (!links_.empty()) links_.erase(links_.begin());
-    if (!checker_.Favorites.Empty()) checker_.Favorites.Delete(0);
-  }
+  links_.clear();
   list_.Clear();
-  checker_.SaveData();
+  checker_.ClearFavorites();
 }
 
 void TFavoritesForm::Sort(int column) {

@@ -51,14 +51,14 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
   http_ = ports.Http;
   checker_ = std::make_unique<TChecker>(std::move(ports));
   checker_->OnNetError = [this](const std::string& text, uint16_t code) { HandleNetError(text, code); };
-  checker_->OnItem = [this](TItemData* item) { AddRow(item); };
-  checker_->OnStatus = [this](int32_t code) { HandleStatus(code); };
-  quiet_ = std::make_unique<TQuietGate>(userState, app_.CreateTimer(), [] {
-    return TNews{Checker && Checker->UnreadCount > 0, Checker && Checker->UpdateAvailable};
+  checker_->OnItem = [this](const TItemData& item) { AddRow(item); };
+  checker_->OnStatus = [this](TCheckerStatus status) { HandleStatus(status); };
+  quiet_ = std::make_unique<TQuietGate>(userState, app_.CreateTimer(), [this] {
+    return TNews{checker_ && checker_->UnreadCount() > 0, checker_ && checker_->UpdateAvailable()};
   });
   quiet_->OnRelease = [this](TNews news) {
     ShowInfo();
-    if (news.Messages && Checker && Checker->UseSounds) Checker->SelectSound(0);
+    if (news.Messages && checker_ && checker_->Settings().UseSounds) checker_->SelectSound(TSoundEvent::NewMessages);
   };
   checker_->StartPolling();
   network_ = std::make_unique<TNetworkWatch>(app_, [this] {
@@ -153,7 +153,7 @@ void TMainForm::BuildControls() {
   favorites_.OnClick = [this] { ShowDialog(dkFavorites); };
   settings_.OnClick = [this] { ShowDialog(dkSettings); };
   refresh_.OnClick = [this] {
-    if (Checker) Checker->StartPolling();
+    if (checker_) checker_->StartPolling();
   };
 
   status_.Create(Body(), 8, 260, "   ...   ");
@@ -175,8 +175,8 @@ void TMainForm::BuildMenus() {
 
   listMenu_.AddItem("В избранные темы", [this] {
     const int row = list_.Selected();
-    auto* item = row >= 0 ? static_cast<TItemData*>(list_.Data(row)) : nullptr;
-    if (item && Checker) Checker->AddFavorite(item);
+    const auto* item = row >= 0 ? static_cast<const TItemData*>(list_.Data(row)) : nullptr;
+    if (item && checker_) checker_->AddFavorite(*item);
   });
   listMenu_.OnPopup = [this] { listMenu_.SetEnabled(0, list_.Selected() >= 0); };
 }
@@ -206,27 +206,27 @@ void TMainForm::ShowFromTray() {
 }
 
 void TMainForm::ShowInfo() {
-  if (!InfoForm || !Checker) return;
-  InfoForm->SetMessage(Checker->UnreadCount > 0 ? std::to_string(Checker->UnreadCount) + " тем обновлено"
-                                                : "Новых сообщений нет");
-  InfoForm->SetUpdateAvailable(Checker->UpdateAvailable);
+  if (!InfoForm || !checker_) return;
+  const int32_t unread = checker_->UnreadCount();
+  InfoForm->SetMessage(unread > 0 ? std::to_string(unread) + " тем обновлено" : "Новых сообщений нет");
+  InfoForm->SetUpdateAvailable(checker_->UpdateAvailable());
   InfoForm->MoveToCorner();
   SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   InfoForm->Show(true);
   SetFocus(InfoForm->Handle());
   AnnounceAlert(InfoForm->Handle());
-  if (Checker->ShowOnNew) ShowMain(true);
+  if (checker_->Settings().ShowOnNew) ShowMain(true);
 }
 
 // --- the topic list ---
 
-void TMainForm::AddRow(TItemData* item) {
-  if (!item) return;
-  const int row = list_.AddRow(item->Title, item->Read ? kReadImage : kUnreadImage, item);
-  list_.SetCell(row, 1, item->Replies);
-  list_.SetCell(row, 2, item->Forum);
-  list_.SetCell(row, 3, item->Author);
-  list_.SetCell(row, 4, std::to_string(item->NewCount));
+void TMainForm::AddRow(const TItemData& item) {
+  // The row only observes the record; the checker changes it.
+  const int row = list_.AddRow(item.Title, item.Read ? kReadImage : kUnreadImage, const_cast<TItemData*>(&item));
+  list_.SetCell(row, 1, item.Replies);
+  list_.SetCell(row, 2, item.Forum);
+  list_.SetCell(row, 3, item.Author);
+  list_.SetCell(row, 4, std::to_string(item.NewCount));
 }
 
 void TMainForm::FitColumns() {
@@ -248,16 +248,14 @@ void TMainForm::SortBy(int column) {
 
 void TMainForm::OpenTopic() {
   const int row = list_.Selected();
-  auto* item = row >= 0 ? static_cast<TItemData*>(list_.Data(row)) : nullptr;
-  if (!item || !Checker) return;
-  const bool wasUnread = !item->Read;
-  Checker->MarkItemRead(item);
+  const auto* item = row >= 0 ? static_cast<const TItemData*>(list_.Data(row)) : nullptr;
+  if (!item || !checker_) return;
+  const bool countedDown = checker_->MarkRead(*item);
   // Only a forum link goes to the shell: a damaged or hostile one opens nothing.
   if (IsForumLink(item->OpenLink)) Desktop().Open(Handle(), item->OpenLink);
   list_.SetImage(row, kReadImage);
-  if (wasUnread && Checker->UnreadCount > 0) {
-    --Checker->UnreadCount;
-    const std::string count = std::to_string(Checker->UnreadCount);
+  if (countedDown) {
+    const std::string count = std::to_string(checker_->UnreadCount());
     list_.SetCell(row, 4, "0");
     if (InfoForm) InfoForm->SetMessage(count + " новых сообщений");
     new_.SetText(count);
@@ -265,34 +263,35 @@ void TMainForm::OpenTopic() {
 }
 
 void TMainForm::MarkAllRead() {
-  if (!Checker) return;
+  if (!checker_) return;
+  std::vector<const TItemData*> rows;
+  for (int row = 0; row < list_.Count(); ++row) rows.push_back(static_cast<const TItemData*>(list_.Data(row)));
+  checker_->MarkAllRead(rows);
   for (int row = 0; row < list_.Count(); ++row) {
-    if (auto* item = static_cast<TItemData*>(list_.Data(row))) Checker->MarkItemRead(item);
     list_.SetImage(row, kReadImage);
     list_.SetCell(row, 4, "0");
   }
-  Checker->UnreadCount = 0;
   if (InfoForm) {
     InfoForm->SetMessage("0 новых сообщений");
-    InfoForm->Show(Checker->UnreadCount != 0);
+    InfoForm->Show(checker_->UnreadCount() != 0);
   }
   new_.SetText("0");
 }
 
 void TMainForm::OpenHelp() {
-  if (!Checker) return;
+  if (!checker_) return;
   // The program's directory already ends in a backslash.
-  Desktop().OpenFile(Handle(), (Checker->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm").wstring());
+  Desktop().OpenFile(Handle(), (checker_->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm").wstring());
 }
 
 TUpdateEnv TMainForm::UpdateEnv() {
-  return TUpdateEnv{*Checker, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
+  return TUpdateEnv{*checker_, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
                     [this](const std::filesystem::path& patch) { LaunchUpdate(patch); },
                     UpdateKeyFromHex(build::kUpdateKeyHex)};
 }
 
 void TMainForm::LaunchUpdate(const std::filesystem::path& patch) {
-  if (Checker) zelt::LaunchUpdate(app_, patch, Checker->ProgramDir());
+  if (checker_) zelt::LaunchUpdate(app_, patch, checker_->ProgramDir());
 }
 
 // --- the Checker's reports ---
@@ -301,8 +300,10 @@ void TMainForm::Repaint() {
   RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void TMainForm::HandleStatus(int32_t code) {
-  switch (code) {
+void TMainForm::HandleStatus(TCheckerStatus status) {
+  using enum TCheckerStatus;
+  const bool sounds = checker_ && checker_->Settings().UseSounds;
+  switch (status) {
     case csRequestSent:
       status_.SetText("Обновляю информацию...");
       break;
@@ -312,26 +313,24 @@ void TMainForm::HandleStatus(int32_t code) {
     case csNewMessages:
       if (!quiet_->Admit({.Messages = true})) break;
       ShowInfo();
-      if (Checker && Checker->UseSounds) Checker->SelectSound(0);
+      if (sounds) checker_->SelectSound(TSoundEvent::NewMessages);
       break;
     case csNewVersion: {
       // While the user presents the status line still tells; the sound is
       // not played later.
       const bool now = quiet_->Admit({.Version = true});
-      if (now && Checker && Checker->UseSounds) Checker->SelectSound(1);
+      if (now && sounds) checker_->SelectSound(TSoundEvent::NewVersion);
       status_.SetText("Выпущена новая версия!");
       if (now) ShowInfo();
       break;
     }
     case csDone:
       status_.SetText("Обновлено");
-      if (Checker) new_.SetText(std::to_string(Checker->UnreadCount));
+      if (checker_) new_.SetText(std::to_string(checker_->UnreadCount()));
       SetTrafficCaption();
       if (TTrafInfo* traffic = TrafficWindow()) traffic->Refresh();
       FitColumns();
       quiet_->Recheck();  // a popup that waited, if the user is free now
-      break;
-    default:
       break;
   }
   Repaint();
@@ -341,7 +340,8 @@ void TMainForm::HandleNetError(const std::string& text, uint16_t) {
   // One error sound per outage: the failures after it, and those a catch-up
   // poll is about to answer, only show in the status line.
   // Nor while the user presents: it is not played later.
-  if (Checker && Checker->UseSounds && !Checker->QuietError() && quiet_->SoundAllowed()) Checker->SelectSound(2);
+  if (checker_ && checker_->Settings().UseSounds && !checker_->QuietError() && quiet_->SoundAllowed())
+    checker_->SelectSound(TSoundEvent::Error);
   status_.SetText(text);
   Repaint();
 }
@@ -393,7 +393,7 @@ bool TMainForm::OnKeyUp(UINT vk) {
       ShowTrafficDialog();
       return true;
     case VK_F5:
-      if (Checker) Checker->StartPolling();
+      if (checker_) checker_->StartPolling();
       return true;
     case VK_F7:
       ShowDialog(dkSettings);

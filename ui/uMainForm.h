@@ -59,7 +59,7 @@ class TMainForm final : public TForm {
   void ShowDialog(int kind);
   void CloseDialogs();
   void FitColumns();
-  void AddRow(TItemData* item);
+  void AddRow(const TItemData& item);
   void OpenTopic();
   void MarkAllRead();
   void OpenHelp();
@@ -70,13 +70,15 @@ class TMainForm final : public TForm {
   int32_t ModalDepth = 0;
 
   // The Checker's reports.
-  void HandleStatus(int32_t code);
+  void HandleStatus(TCheckerStatus status);
   void HandleNetError(const std::string& text, uint16_t code);
   // Mouse events on the tray icon.
   void HandleTrayMouse(UINT mouseMessage);
   // The machine goes to sleep or wakes up (WM_POWERBROADCAST).
   void HandlePower(WPARAM event);
 
+  // The checker, until the close sequence frees it.
+  TChecker* Checker() const { return checker_.get(); }
   TListView& TopicList() { return list_; }
   TLabel& StatusLine() { return status_; }
   TLabel& TitleLabel() { return title_; }

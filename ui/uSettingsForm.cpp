@@ -101,7 +101,7 @@ TSettingsForm::TSettingsForm(HWND owner, TChecker& checker) : checker_(checker) 
 }
 
 void TSettingsForm::Fill() {
-  const TChecker& c = checker_;
+  const TSettings& c = checker_.Settings();
   interval_.SetText(std::to_string(c.IntervalMs / 60000));
   topics_.SetText(std::to_string(c.TopicCount));
   server_.SetText(c.ProxyServer);
@@ -130,10 +130,8 @@ void TSettingsForm::HoldToRange(TEdit& edit, int upper) {
 }
 
 void TSettingsForm::Save() {
-  TChecker& c = checker_;
+  TSettings c = checker_.Settings();
   const int64_t topics = SettingsFieldNumber(topics_.Text());
-  // A new count needs the full list: the next request must not reuse the old reply.
-  if (topics != c.TopicCount) c.ResetReply();
   const int64_t interval = SettingsFieldNumber(interval_.Text()) * 60000;
   constexpr int64_t kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
   c.IntervalMs = static_cast<int32_t>(interval < kMin ? kMin : interval > kMax ? kMax : interval);
@@ -148,8 +146,7 @@ void TSettingsForm::Save() {
   c.AutoStart = autoStart_.Checked();
   c.ShowOnNew = showOnNew_.Checked();
   c.UseSounds = useSounds_.Checked();
-  c.SaveData();
-  c.StartPolling();
+  checker_.ApplySettings(c);
   Close();
 }
 

@@ -25,7 +25,7 @@ TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker) {
   list_.AddColumn("Звук", 150);
   for (int i = 0; i < kEvents; ++i) {
     const int row = list_.AddRow(kSoundEventNames[i], -1, nullptr);
-    list_.SetCell(row, 1, SoundFileName(Setting(i)));
+    list_.SetCell(row, 1, SoundFileName(checker_.Settings().Sound(static_cast<TSoundEvent>(i))));
   }
   list_.SetColumnWidth(0, 150);
   list_.SetColumnWidthPx(1, list_.ClientWidthPx() - Scale(150));
@@ -47,15 +47,8 @@ TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker) {
   CentreOnScreen();
 }
 
-std::string& TSoundsForm::Setting(int index) {
-  switch (index) {
-    case 0:
-      return checker_.SoundNewMessages;
-    case 1:
-      return checker_.SoundNewVersion;
-    default:
-      return checker_.SoundError;
-  }
+void TSoundsForm::SetSound(int row, std::string path) {
+  checker_.SetSound(static_cast<TSoundEvent>(row), std::move(path));
 }
 
 void TSoundsForm::Replace() {
@@ -71,21 +64,21 @@ void TSoundsForm::Replace() {
   std::string path;
   if (!Desktop().ChooseFile(TFileDialogKind::Open, request, path)) return;
   list_.SetCell(row, 1, SoundFileName(path));
-  Setting(row) = path;
+  SetSound(row, path);
 }
 
 void TSoundsForm::Delete() {
   const int row = list_.Selected();
   if (row < 0 || row >= kEvents) return;
   list_.SetCell(row, 1, "");
-  Setting(row).clear();
+  SetSound(row, "");
 }
 
 void TSoundsForm::Defaults() {
   // No file is tested for existence: a missing one simply plays nothing.
   for (int i = 0; i < kEvents; ++i) {
     list_.SetCell(i, 1, kDefaultFiles[i]);
-    Setting(i) = PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1);
+    SetSound(i, PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1));
   }
 }
 

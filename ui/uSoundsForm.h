@@ -45,7 +45,8 @@ class TSoundsForm final : public TForm {
   bool OnKeyDown(UINT vk) override;
 
  private:
-  std::string& Setting(int index);
+  // The file of the event in the row, to the checker at once.
+  void SetSound(int row, std::string path);
 
   TChecker& checker_;
   TListView list_;

@@ -6,7 +6,7 @@
 
 namespace zelt {
 
-TTrafInfo::TTrafInfo(HWND owner) {
+TTrafInfo::TTrafInfo(HWND owner, TChecker& checker) : checker_(checker) {
   CreateForm("Трафик", "Трафик", kWidth, kHeight, owner);
   CentreOn(owner);
   static constexpr const char* kCaptions[kRows] = {"Входящий", "Исходящий", "Общий", "Обновления",
@@ -21,16 +21,14 @@ TTrafInfo::TTrafInfo(HWND owner) {
   footer_.SetColour(palette::kGrey);
   reset_.Create(Body(), 132, 112, 101, 16, "Сброс");
   reset_.OnClick = [this] {
-    if (!Checker) return;
-    Checker->ResetTraffic();
-    Checker->SaveData();  // the reset survives a crash
+    checker_.ResetTraffic();
+    checker_.SaveData();  // the reset survives a crash
     Refresh();
   };
 }
 
 void TTrafInfo::Refresh() {
-  if (!Checker) return;
-  const TChecker& c = *Checker;
+  const TTrafficCounters& c = checker_.Traffic();
   // The counters are 32-bit and wrap, so their sums do too.
   values_[0].SetText(FormatSize(c.TotalInBytes, 1));
   values_[1].SetText(FormatSize(c.TotalOutBytes, 1));

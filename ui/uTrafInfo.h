@@ -13,15 +13,17 @@
 
 namespace zelt {
 
+class TChecker;
+
 class TTrafInfo final : public TForm {
  public:
   static constexpr int kWidth = 242;
   static constexpr int kHeight = 134;
   static constexpr int kRows = 5;
 
-  explicit TTrafInfo(HWND owner);
+  TTrafInfo(HWND owner, TChecker& checker);
 
-  // Reads the counters of the Checker into the rows and the footer.
+  // Reads the checker's counters into the rows and the footer.
   void Refresh();
   std::string Caption(int row) const { return captions_[static_cast<size_t>(row)].Text(); }
   std::string Value(int row) const { return values_[static_cast<size_t>(row)].Text(); }
@@ -34,6 +36,7 @@ class TTrafInfo final : public TForm {
   TSeparator line_;
   TLabel footer_;
   TButton reset_;
+  TChecker& checker_;
 };
 
 }  // namespace zelt

@@ -37,13 +37,7 @@ bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
 }  // namespace
 
 TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits) {
-  return checker.Loader->Options.With(limits);
-}
-
-void CountUpdateTraffic(TChecker& checker, uint32_t received) {
-  checker.UpdateInBytes += received;
-  checker.UpdateOutBytes += kRequestBytes;
-  checker.UpdateTotalBytes += received + kRequestBytes;
+  return checker.Loader().Options.With(limits);
 }
 
 // --- TUpdateInfo ---
@@ -112,7 +106,7 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env)
 void TUpdateInfo::DescriptionArrived(std::string body) {
   ++answers_;
   descriptionText_ = std::move(body);
-  CountUpdateTraffic(env_.Checker, static_cast<uint32_t>(descriptionText_.size()));
+  env_.Checker.CountUpdate(static_cast<uint32_t>(descriptionText_.size()));
   Complete();
 }
 

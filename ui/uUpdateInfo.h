@@ -54,8 +54,6 @@ inline constexpr uint32_t kMaxDescriptionBytes = 1u << 20;
 // The options of a request to the update server: the agent and proxy of the
 // checker's own requests, with this request's limits.
 TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits);
-// Adds one received update file to the traffic counters.
-void CountUpdateTraffic(TChecker& checker, uint32_t received);
 
 class TUpdateInfo final : public TForm {
  public:

@@ -87,7 +87,6 @@ class TApplication::Timer final : public IPollTimer {
     interval_ = ms;
     if (enabled_) Arm();
   }
-  uint32_t Interval() const override { return interval_; }
   void SetEnabled(bool enabled) override {
     if (enabled == enabled_) return;
     enabled_ = enabled;

@@ -73,8 +73,10 @@ class CheckerTest : public CheckerFixture {
   }
   TChecker& Make() override {
     CheckerFixture::Make();
-    checker->OnStatus = [this](int32_t code) { events.push_back("status " + std::to_string(code)); };
-    checker->OnItem = [this](TItemData* item) { events.push_back("item " + item->Title); };
+    checker->OnStatus = [this](TCheckerStatus status) {
+      events.push_back("status " + std::to_string(static_cast<int>(status)));
+    };
+    checker->OnItem = [this](const TItemData& item) { events.push_back("item " + item.Title); };
     checker->OnNetError = [this](const std::string& text, uint16_t code) {
       events.push_back("error " + text + std::to_string(code));
     };
@@ -85,25 +87,18 @@ class CheckerTest : public CheckerFixture {
     const size_t before = events.size();
     const auto isEnd = [](const std::string& e) { return e == "status 2" || e.rfind("error ", 0) == 0; };
     ASSERT_TRUE(gui.RunUntil([&] {
-      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Loader->Busy;
+      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Loader().Busy;
     })) << "the request did not end";
   }
   // Waits, running nothing, until the request has ended and its reply waits
   // in the GUI queue.
   void ReplyWaits() {
-    for (int i = 0; i < 4000 && checker->Loader->Busy; ++i) std::this_thread::sleep_for(5ms);
-    ASSERT_FALSE(checker->Loader->Busy);
+    for (int i = 0; i < 4000 && checker->Loader().Busy; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_FALSE(checker->Loader().Busy);
   }
-  // One poll: the first starts the polling, the next are the timer's.
-  void StartPoll() {
-    if (timer->Enabled())
-      timer->Tick();
-    else
-      checker->StartPolling();
-  }
-  // One poll to its end.
+  // One poll to its end: the first starts the polling, the next are the timer's.
   void Tick() {
-    StartPoll();
+    timer->Enabled() ? timer->Tick() : checker->StartPolling();
     Settle();
   }
 

@@ -129,7 +129,8 @@ class Timer final : public IPollTimer {
     interval_ = ms;
     if (enabled_) ++armed_;
   }
-  uint32_t Interval() const override { return interval_; }
+  // The interval it runs at now.
+  uint32_t Interval() const { return interval_; }
   void SetEnabled(bool enabled) override {
     if (enabled && !enabled_) ++armed_;
     enabled_ = enabled;

@@ -194,7 +194,7 @@ class MainWindowTest : public WinCheckerTest {
     RegisterInstanceMessages();
     main = std::make_unique<TMainForm>(*app, [this] { return Ports(); }, userState);
     info = std::make_unique<TInfoForm>(app->Handle());
-    ASSERT_TRUE(PumpUntil(*app, [] { return !Checker->Loader->Busy && Checker->LastOutBytes; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy && Checker().Traffic().LastOutBytes; }));
     app->ProcessMessages();
   }
   void TearDown() override {
@@ -203,9 +203,17 @@ class MainWindowTest : public WinCheckerTest {
     main.reset();
     WinCheckerTest::TearDown();
   }
+  // The main window's checker.
+  TChecker& Checker() { return *main->Checker(); }
   // A reply as if the server had sent it.
   void Reply(bool newVersion, const std::vector<Topic>& topics) {
-    Checker->HandleReply(CompressedBody(ReplyText(newVersion, topics)));
+    Checker().HandleReply(CompressedBody(ReplyText(newVersion, topics)));
+  }
+  // The settings window's save, changing what `change` changes.
+  void Apply(const std::function<void(TSettings& settings)>& change) {
+    TSettings s = Checker().Settings();
+    change(s);
+    Checker().ApplySettings(s);
   }
   TListView& List() { return main->TopicList(); }
 

@@ -1,14 +1,18 @@
-// data.dat as bytes: the layout of a known state, round trips, the
-// scrambled password and damaged files.
+// data.dat as bytes (the layout of a known state, round trips, the scrambled
+// password, damaged files) and the records it keeps: the settings as loaded,
+// the lists an older version left, the traffic counters.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/DataFile.h"
-#include "core/Settings.h"
+#include "core/ReplyDecoding.h"
+#include "core/Topics.h"
 
 namespace zelt {
 namespace {
@@ -77,17 +81,17 @@ std::string KnownFile() {
 }
 
 // Per field in file order: does `a` hold the value of `b`?
+template <class T>
+bool Same(const T& x, const T& y) {
+  if constexpr (std::is_same_v<T, TStringList>)
+    return x.Lines() == y.Lines();
+  else if constexpr (std::is_same_v<T, double>)
+    return std::memcmp(&x, &y, sizeof x) == 0;
+  else
+    return x == y;
+}
 std::vector<bool> SameFields(const TDataImage& a, const TDataImage& b) {
-  std::vector<bool> same;
-  ForEachDataField(a, b, [&](const auto& x, const auto& y) {
-    if constexpr (std::is_same_v<std::decay_t<decltype(x)>, TStringList>)
-      same.push_back(x.Lines() == y.Lines());
-    else if constexpr (std::is_same_v<std::decay_t<decltype(x)>, double>)
-      same.push_back(std::memcmp(&x, &y, sizeof x) == 0);
-    else
-      same.push_back(x == y);
-  });
-  return same;
+  return std::apply([&](auto... f) { return std::vector<bool>{Same(a.*f.kMember, b.*f.kMember)...}; }, TDataFields{});
 }
 size_t FirstDifferent(const std::vector<bool>& v) { return std::find(v.begin(), v.end(), false) - v.begin(); }
 
@@ -133,6 +137,8 @@ TEST(CoreDataFile, ACutFileGivesTheFieldsBeforeTheCut) {
   ParseDataImage(file.substr(0, 62), d);  // the block's fields one by one: all but the port
   EXPECT_EQ(d.Reserved61, 0x7F);
   EXPECT_EQ(d.ProxyPort, 0);
+  ParseDataImage(file.substr(0, kSettingsBlockSize + 9), d);  // to the last byte of the proxy server
+  EXPECT_EQ(d.ProxyServer, "proxy");
 }
 
 TEST(CoreDataFile, LengthsBeyondTheFileAreNotTrusted) {
@@ -165,6 +171,91 @@ TEST(CoreDataFile, FlagsReadAnyByteAndListsTakeAnyLineEnd) {
   EXPECT_EQ(SerializeDataImage(d)[56], 1);
   EXPECT_EQ(d.Favorites.Lines(), std::vector<std::string>{"kept"});
   EXPECT_EQ(d.ReadMarks.Lines(), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// A stored 0 takes its default; the interval and the topic count come into
+// the ranges the settings window allows, as it would correct them.
+TEST(CoreSettings, LoadedValuesComeIntoRange) {
+  const struct {
+    int32_t interval, topics, intervalAfter, topicsAfter;
+  } cases[] = {{1, -5, 60000, 1},         {59999, 31, 60000, 30},         {-1, INT32_MIN, 60000, 1},
+               {INT32_MAX, INT32_MAX, 3600000, 30}, {3600001, 30, 3600000, 30}, {90000, 7, 90000, 7},
+               {0, 0, 300000, 10}};
+  for (const auto& k : cases) {
+    TSettings s{.IntervalMs = k.interval, .TopicCount = k.topics};
+    BringIntoRange(s);
+    EXPECT_EQ(std::pair(s.IntervalMs, s.TopicCount), std::pair(k.intervalAfter, k.topicsAfter)) << k.interval;
+  }
+}
+
+// An older data.dat holds whatever that version stored from the server: each
+// entry is kept when this version could have stored it (fields within the
+// caps of the reply fields they came from, no line break or NUL; forum names
+// as a forum list gives them), and each list keeps at most its cap: the
+// newest 999 read marks, the first 999 favourites and 2000 forum names.
+TEST(CoreDataFile, AnOlderFilesListsKeepWhatThisVersionCouldHaveStored) {
+  enum { marks, favorites, forums };
+  const std::string base = ForumBaseUrl(), nul(1, '\0'), s = "\x11";
+  const std::string key = base + std::string(512, 'k') + "-1", open = base + std::string(512, 'o') + "-0-17";
+  const std::string title = std::string(512, 't'), forum = std::string(200, 'f');
+  const struct {
+    int list;
+    std::string entry, loaded;  // nothing loaded: dropped
+  } cases[] = {
+      {marks, key + s + "12345678901", key + s + "12345678901"},  {marks, key + "k" + s + "1", ""},
+      {marks, "x" + s + "123456789012", ""},  {marks, "a\nb" + s + "1", ""},  {marks, "x" + nul + s + "1", ""},
+      {marks, "x" + s + "1" + s + "2", ""},  {marks, "L" + s + "7", "L" + s + "7"},
+      {favorites, title + s + forum + s + open + s, title + s + forum + s + open + s},
+      {favorites, title + "t" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + forum + "f" + s + "L" + s, ""},
+      {favorites, "T" + s + "F" + s + open + "o" + s, ""},  {favorites, "T" + s + "F" + s + "L" + s + "x", ""},
+      {favorites, "T\n" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + "F", "T" + s + "F"},
+      {forums, std::string(198, 'n') + "=1", std::string(198, 'n') + "=1"},  {forums, std::string(199, 'n') + "=1", ""},
+      {forums, "L\nF" + s + "=2", "LF=2"},  {forums, "no sign", ""},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(&k - cases);
+    TStoredLists lists;
+    TStringList* list[] = {&lists.ReadMarks, &lists.Favorites, &lists.ForumNames};
+    list[k.list]->Add(k.entry);
+    BoundStoredLists(lists, base.size());
+    EXPECT_EQ(list[k.list]->Lines(), k.loaded.empty() ? std::vector<std::string>{} : std::vector<std::string>{k.loaded});
+  }
+  for (const size_t n : {998, 999, 1000}) {
+    TStoredLists lists;
+    for (size_t i = 0; i < n; ++i) {
+      lists.ReadMarks.Add("m" + std::to_string(i) + s + "1");
+      lists.Favorites.Add("f" + std::to_string(i) + s);
+    }
+    for (size_t i = 0; i < n + 1001; ++i) lists.ForumNames.Add("F=" + std::to_string(i));
+    BoundStoredLists(lists, base.size());
+    const TStringList &m = lists.ReadMarks, &f = lists.Favorites;
+    EXPECT_EQ(std::vector<size_t>({m.Count(), f.Count(), lists.ForumNames.Count()}),
+              std::vector<size_t>({std::min<size_t>(n, 999), std::min<size_t>(n, 999), std::min<size_t>(n + 1001, 2000)}));
+    EXPECT_EQ(m[0], "m" + std::to_string(n - m.Count()) + s + "1") << "the newest stay";
+    EXPECT_EQ(f[0], "f0" + s);
+  }
+}
+
+// Each kind of traffic as the counters take it; they wrap at 4 GiB.
+TEST(CoreTraffic, CountersTakeEachKindOfTrafficAndWrap) {
+  constexpr uint32_t kTop = std::numeric_limits<uint32_t>::max();
+  TTrafficCounters c{.TotalInBytes = kTop, .TotalInUnpacked = kTop - 1, .TotalOutBytes = kTop - 100,
+                     .UpdateInBytes = kTop - 10, .UpdateOutBytes = kTop - 10, .UpdateTotalBytes = kTop - 10,
+                     .Reserved36 = 7};
+  const auto all = [&] {
+    return std::vector<uint32_t>{c.LastInBytes, c.LastInUnpacked, c.LastOutBytes, c.TotalInBytes, c.TotalInUnpacked,
+                                 c.TotalOutBytes, c.UpdateInBytes, c.UpdateOutBytes, c.UpdateTotalBytes, c.Reserved36};
+  };
+  c.CountRequest();
+  EXPECT_EQ(all(), (std::vector<uint32_t>{0, 0, 544, kTop, kTop - 1, 443, kTop - 10, kTop - 10, kTop - 10, 7}));
+  c.CountReply(300, 1500);
+  c.CountReply(1, 1);
+  EXPECT_EQ(all(), (std::vector<uint32_t>{1, 1, 544, 300, 1499, 443, kTop - 10, kTop - 10, kTop - 10, 7}));
+  c.CountUpdate(20);
+  EXPECT_EQ(all(), (std::vector<uint32_t>{1, 1, 544, 300, 1499, 443, 9, 533, 553, 7}));
+  c.Reset(739955.5);
+  EXPECT_EQ(all(), std::vector<uint32_t>(10, 0));
+  EXPECT_EQ(c.TrafficSince, 739955.5);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   main->ShowFromTray();
   for (UINT key : {VK_SPACE, VK_RETURN}) {
     SCOPED_TRACE(key);
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
     const size_t before = http.RequestCount();
     SetFocus(main->RefreshButton().Handle());
     PostKey(main->RefreshButton().Handle(), key);
@@ -138,7 +138,7 @@ TEST_F(Keyboard, EscReleasedAfterItClosedTheTrayMenuLeavesTheMainWindowAndAltF4H
   PostMessageW(List().Handle(), WM_SYSKEYDOWN, VK_F4, (1 << 29) | 1);  // Alt held
   ASSERT_TRUE(PumpUntil(*app, [&] { return !main->Visible(); }));
   MSG quit;
-  EXPECT_TRUE(IsWindow(main->Handle()) && Checker != nullptr) << "the program goes on";
+  EXPECT_TRUE(IsWindow(main->Handle()) && main->Checker() != nullptr) << "the program goes on";
   EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
 
@@ -147,7 +147,7 @@ using ScreenReader = DesktopTest;
 // What Tab reaches is read by name in the tab order's test; here also the
 // picture buttons Tab does not reach (disabled, or on a title strip).
 TEST_F(ScreenReader, PictureButtonsReadTheirTooltips) {
-  Checker->UnreadCount = 3;
+  Reply(false, {{"A", "a", "F", "1", "x"}, {"B", "b", "F", "1", "x"}, {"C", "c", "F", "1", "x"}});
   ForEachWindow([&](const std::string& name, TForm& form) {
     for (HWND hwnd : Children(form.Handle())) {
       auto* button = dynamic_cast<TButton*>(TWindow::FromHandle(hwnd));

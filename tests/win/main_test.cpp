@@ -22,7 +22,8 @@ using Main = MainWindowTest;
 using Reply_ = fake::Reply;
 
 TEST_F(Main, ARepliesTopicsBecomeRowsAndTheCounterShowsTheUnread) {
-  Checker->MarkRead(ForumBaseUrl() + "t103-1", "2");
+  Reply(false, {kTopics[2]});
+  Checker().MarkItemRead(*Checker().Items().at(0));
   Reply(false, kTopics);
   // The texts, and the sphere: grey (1) for a read topic.
   EXPECT_EQ(ListRows(List(), {0, 1, 2, 3, 4, -1}), (std::vector<std::string>{"Поезд в Крым|9|Путешествия|Иван|9|0",
@@ -30,7 +31,7 @@ TEST_F(Main, ARepliesTopicsBecomeRowsAndTheCounterShowsTheUnread) {
                                                                        "Дача|2|Дом|Ольга|0|1"}));
   EXPECT_EQ(main->NewButton().Text(), "2");
   EXPECT_EQ(main->StatusLine().Text(), "Обновлено");
-  EXPECT_EQ(main->TrafficButton().Text(), FormatSize(Checker->TotalInBytes + Checker->TotalOutBytes, 1));
+  EXPECT_EQ(main->TrafficButton().Text(), FormatSize(Checker().Traffic().TotalInBytes + Checker().Traffic().TotalOutBytes, 1));
 }
 
 TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
@@ -46,7 +47,7 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
     SendMessageW(list, right ? WM_RBUTTONDBLCLK : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON,
                  MAKELPARAM(p.x, p.y));
     app->ProcessMessages();
-    EXPECT_EQ(std::to_string(Checker->UnreadCount) + "|" + main->NewButton().Text() + "|" + info->Message() + "|" +
+    EXPECT_EQ(std::to_string(Checker().UnreadCount()) + "|" + main->NewButton().Text() + "|" + info->Message() + "|" +
                   std::to_string(List().Image(row)) + "|" + List().Cell(row, 4),
               "2|2|2 новых сообщений|1|0");
   }
@@ -56,17 +57,6 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
   List().Select(-1);
   main->OpenTopic();
   EXPECT_EQ(desktop.Opened.size(), 2u) << "no selection, nothing to open";
-}
-
-// A topic whose link is no forum link (a reply drops such a record; this one
-// is changed after it arrived) is marked read but not opened.
-TEST_F(Main, ATopicLinkThatIsNoPlainForumLinkOpensNothing) {
-  Reply(false, {{"Кавычка", "t", "Ф", "1", "a"}});
-  Checker->Items.at(0)->OpenLink = ForumBaseUrl() + "../login.php?do=logout&x=";
-  List().Select(0);
-  main->OpenTopic();
-  EXPECT_TRUE(desktop.Opened.empty());
-  EXPECT_EQ(List().Image(0), 1);
 }
 
 // A peer that answers every ZELTI_HERE with a ZELTI_FIND, sent from inside
@@ -106,11 +96,10 @@ TEST_F(Main, AllReadMarksEveryRowAndSendsThePopupAway) {
   EXPECT_EQ(Data().ReadMarks.Count(), 3u);
   EXPECT_FALSE(info->Visible());
   Reply(false, {});
-  Checker->UnreadCount = 4;
   main->ShowInfo();
+  ASSERT_TRUE(info->Visible());
   Click(*app, main->AllReadButton().Handle());
-  EXPECT_EQ(main->NewButton().Text(), "0") << "also on an empty list";
-  EXPECT_FALSE(info->Visible());
+  EXPECT_FALSE(info->Visible()) << "also on an empty list";
 }
 
 TEST_F(Main, TheListMenuAddsTheSelectedTopicToTheFavouritesAndIsGreyWithoutOne) {
@@ -129,7 +118,7 @@ TEST_F(Main, TheListMenuAddsTheSelectedTopicToTheFavouritesAndIsGreyWithoutOne) 
     SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(rc.left + 40, rc.top + 40));
     EXPECT_EQ(enabled, row >= 0);
   }
-  EXPECT_EQ(Checker->Favorites.Lines(),
+  EXPECT_EQ(Checker().Favorites().Lines(),
             std::vector<std::string>{"Ремонт \"Жигулей\"\x11" "Авто\x11" + ForumBaseUrl() + "t102-0-17\x11"});
 }
 
@@ -137,12 +126,12 @@ TEST_F(Main, KeysInTheListActOnTheirRelease) {
   main->ShowFromTray();
   Reply(false, kTopics);
   const HWND list = List().Handle();
-  const uint32_t out = Checker->TotalOutBytes;
+  const uint32_t out = Checker().Traffic().TotalOutBytes;
   KeyDown(*app, list, VK_F5);
-  EXPECT_EQ(Checker->TotalOutBytes, out);
+  EXPECT_EQ(Checker().Traffic().TotalOutBytes, out);
   KeyUp(*app, list, VK_F5);
-  EXPECT_EQ(Checker->TotalOutBytes, out + 544) << "F5 polls at once";
-  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
+  EXPECT_EQ(Checker().Traffic().TotalOutBytes, out + 544) << "F5 polls at once";
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
   for (auto [vk, kind] : {std::pair{VK_F3, int{TMainForm::dkTraffic}}, std::pair{VK_F7, int{TMainForm::dkSettings}}}) {
     bool shown = false;
     RunLater([&, kind = kind] {
@@ -155,7 +144,7 @@ TEST_F(Main, KeysInTheListActOnTheirRelease) {
     EXPECT_EQ(main->Dialog(kind), nullptr);
   }
   Press(*app, list, VK_F9);
-  EXPECT_EQ(Checker->UnreadCount, 0);
+  EXPECT_EQ(Checker().UnreadCount(), 0);
   Press(*app, list, VK_F1);
   EXPECT_EQ(desktop.Opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
   KeyDown(*app, list, VK_ESCAPE);
@@ -223,7 +212,7 @@ TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
   };
   RunLater([&] {
     state("traffic");
-    Checker->UpdateAvailable = true;
+    Reply(true, kTopics);
     main->ShowInfo();
     RunLater([&] {
       state("update");
@@ -240,7 +229,7 @@ TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
   std::filesystem::remove(dir / "data.dat");
   ASSERT_TRUE(main->TrayMenu().Choose(TMainForm::tiExit));
   ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
-  EXPECT_EQ(Checker, nullptr);
+  EXPECT_EQ(main->Checker(), nullptr);
   EXPECT_GE(DataBytes().size(), 64u) << "the state is saved at the end";
   MSG msg;
   EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "the message loop ends";
@@ -260,20 +249,23 @@ TEST_F(Main, AHaltWithASideWindowOpenClosesItFirst) {
 
 TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
   std::vector<std::string> seen;
-  const auto status = Checker->OnStatus;
-  Checker->OnStatus = [&](int32_t code) {
+  const auto status = Checker().OnStatus;
+  Checker().OnStatus = [&](TCheckerStatus code) {
     status(code);
-    seen.push_back(std::to_string(code) + " " + main->StatusLine().Text());
+    seen.push_back(std::to_string(static_cast<int>(code)) + " " + main->StatusLine().Text());
   };
-  const auto error = Checker->OnNetError;
-  Checker->OnNetError = [&](const std::string& text, uint16_t code) {
+  const auto error = Checker().OnNetError;
+  Checker().OnNetError = [&](const std::string& text, uint16_t code) {
     error(text, code);
     seen.push_back("error " + main->StatusLine().Text());
   };
-  Checker->UseSounds = true;
-  Checker->SoundNewMessages = "new.ogg";
-  Checker->SoundNewVersion = "version.ogg";
-  Checker->SoundError = "error.ogg";
+  Apply([](TSettings& s) {
+    s.UseSounds = true;
+    s.SoundNewMessages = "new.ogg";
+    s.SoundNewVersion = "version.ogg";
+    s.SoundError = "error.ogg";
+  });
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !seen.empty() && seen.back().starts_with("error"); })) << "its poll";
   const Reply_ two{.body = CompressedBody(ReplyText(false, {kTopics[0], kTopics[1]}))};
   std::vector<Topic> more = kTopics;
   more.push_back({"Баня", "t104", "Дом", "4", "Ольга"});
@@ -311,30 +303,30 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     userState.Busy = c.presenting;
     http.Push(c.reply);
     // The request thread lets go of Busy a moment after its reply is posted.
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker->Loader->Busy; }));
-    Checker->Poll();
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+    Checker().Poll();
     ASSERT_TRUE(PumpUntil(*app, [&] { return seen.size() > 1 && seen.back().find(" Обновляю") == std::string::npos; }));
     EXPECT_EQ(seen, c.statuses);
     EXPECT_EQ(sound.Played, c.sounds);
     EXPECT_EQ(info->Visible(), c.popup);
   }
-  Checker->UseSounds = false;
+  Apply([](TSettings& s) { s.UseSounds = false; });
+  ASSERT_TRUE(PumpUntil(*app, [&] { return seen.back().starts_with("error"); }));
   sound.Played.clear();
   Reply(true, kTopics);
-  Checker->HandleNetError(12029);
+  Checker().HandleNetError(12029);
   EXPECT_TRUE(sound.Played.empty()) << "no sounds without the setting";
 }
 
 TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
   const struct {
-    int unread;
+    size_t unread;
     bool update;
     const char* message;
   } cases[] = {{3, false, "3 тем обновлено"}, {1, true, "1 тем обновлено"}, {0, true, "Новых сообщений нет"}};
   for (const auto& c : cases) {
+    Reply(c.update, std::vector<Topic>(kTopics.begin(), kTopics.begin() + static_cast<long>(c.unread)));
     info->Hide();
-    Checker->UnreadCount = c.unread;
-    Checker->UpdateAvailable = c.update;
     Click(*app, main->NewButton().Handle());
     EXPECT_EQ(info->Message(), c.message);
     EXPECT_TRUE(info->Visible());
@@ -342,7 +334,7 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
     EXPECT_EQ(info->NoUpdateButton().Visible(), !c.update);
     EXPECT_TRUE(GetWindowLongW(info->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   }
-  Checker->UpdateAvailable = false;
+  Reply(false, {});
   main->ShowInfo();
   Click(*app, info->NoUpdateButton().Handle());
   ASSERT_EQ(desktop.Boxes.size(), 1u);
@@ -366,8 +358,8 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
 TEST_F(Main, NewMessagesShowThePopupOnlyWhenTheUnreadCountGrowsAndTheWindowWhenAsked) {
   for (bool showOnNew : {false, true}) {
     main->ShowMain(false);
-    Checker->ShowOnNew = showOnNew;
-    Checker->PrevUnreadCount = 0;
+    Apply([&](TSettings& s) { s.ShowOnNew = showOnNew; });
+    Reply(false, {});
     Reply(false, {kTopics[0], kTopics[1]});
     EXPECT_TRUE(info->Visible());
     EXPECT_EQ(IsWindowVisible(main->Handle()) != FALSE, showOnNew);
@@ -381,19 +373,19 @@ TEST_F(Main, NewMessagesShowThePopupOnlyWhenTheUnreadCountGrowsAndTheWindowWhenA
 }
 
 TEST_F(Main, TheTrafficWindowShowsTheCountersAndFollowsPollsAndItsReset) {
-  Checker->ResetTraffic();
+  Checker().ResetTraffic();
   std::vector<std::string> before, after, reset, expected;
   RunLater([&] {
     TTrafInfo* t = main->TrafficWindow();
     for (int i = 0; i < TTrafInfo::kRows; ++i) before.push_back(t->Caption(i) + "=" + t->Value(i));
     before.push_back(t->Footer());
-    Checker->TotalOutBytes += 2048;
-    Checker->UpdateInBytes = 1000;
-    Checker->UpdateOutBytes = 24;
-    Reply(false, kTopics);  // a poll ends while the window is open
+    Checker().CountUpdate(480);  // 480 in, 544 out
+    Checker().Poll();            // 544 out
+    Reply(false, kTopics);       // a poll ends while the window is open
     for (int i = 0; i < TTrafInfo::kRows; ++i) after.push_back(t->Value(i));
-    const uint32_t in = Checker->TotalInBytes;
-    expected = {FormatSize(in, 1), "2 KB", FormatSize(in + 2048, 1), "1 KB", CompressionText(in, Checker->TotalInUnpacked)};
+    const TTrafficCounters& c = Checker().Traffic();
+    expected = {FormatSize(c.TotalInBytes, 1), "544 B", FormatSize(c.TotalInBytes + 544 + 1024, 1), "1 KB",
+                CompressionText(c.TotalInBytes, c.TotalInUnpacked)};
     std::filesystem::remove(dir / "data.dat");
     Click(*app, t->ResetButton().Handle());
     for (int i = 0; i < TTrafInfo::kRows; ++i) reset.push_back(t->Value(i));

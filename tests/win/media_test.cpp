@@ -92,8 +92,8 @@ class Media : public WinCheckerTest {
     return dir.Path() + name;
   }
   void Play(const std::string& file) {
-    c->SoundNewMessages = file;
-    c->SelectSound(0);
+    c->SetSound(TSoundEvent::NewMessages, file);
+    c->SelectSound(TSoundEvent::NewMessages);
   }
   FakeMci mci;
   TSoundPlayer port{mci.Link(app->QueueHandle())};

@@ -28,6 +28,10 @@ const std::string kShown = "Новая версия 0.5";  // the description, a
 class Update : public WinCheckerTest {
  protected:
   void SetUp() override {
+    TDataImage proxy;  // the requests go through the program's own proxy
+    proxy.ProxyServer = "proxy.local";
+    proxy.ProxyPort = 8080;
+    WriteData(proxy);
     Make();
     Serve({.body = kRtf}, {.body = std::string(5000, 's')}, {.body = std::string(700, 'p')});
   }
@@ -105,15 +109,13 @@ class Update : public WinCheckerTest {
 };
 
 TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
-  checker->Loader->Options.ProxyServer = "proxy.local";  // the requests go as the program's own do
-  checker->Loader->Options.ProxyPort = 8080;
   std::array<std::string, 3> order{kUpdateInfoPath, kUpdatePatchPath, kUpdateSetupPath};
   std::sort(order.begin(), order.end());
   do {
     SCOPED_TRACE(order[0] + " " + order[1] + " " + order[2]);
     Serve({.body = kRtf, .holdAt = Step::Send}, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send},
           {.body = std::string(2048, 'p'), .holdAt = Step::Send});
-    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
+    checker->ResetTraffic();
     info = std::make_unique<TUpdateInfo>(nullptr, Env());
     for (int i = 0; i < 3; ++i) {
       ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
@@ -126,8 +128,8 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
     }
     EXPECT_EQ(Shown(), kShown);
     EXPECT_EQ(Offer(), kSetupText + " (1.5 MB) on checked|" + kPatchText + " (2 KB) on|download");
-    EXPECT_EQ(checker->UpdateInBytes, kRtf.size()) << "the sizes cost no traffic";
-    EXPECT_EQ(checker->UpdateTotalBytes, kRtf.size() + 544u);
+    EXPECT_EQ(checker->Traffic().UpdateInBytes, kRtf.size()) << "the sizes cost no traffic";
+    EXPECT_EQ(checker->Traffic().UpdateTotalBytes, kRtf.size() + 544u);
     for (const Request& r : http.Requests())
       EXPECT_EQ(r.agent + "|" + r.proxy + "|" + r.host, "Zelt Rarazovo 0.4|http=proxy.local:8080|update.test");
   } while (std::next_permutation(order.begin(), order.end()));
@@ -232,7 +234,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     SCOPED_TRACE(end);
     desktop.Boxes.clear();
     patchesRun = 0;
-    checker->UpdateInBytes = checker->UpdateOutBytes = checker->UpdateTotalBytes = 0;
+    checker->ResetTraffic();
     http.Reset();
     // Stopped downloads are watched on a body of a known size.
     const bool stopped = end == Cancel || end == CloseButton;
@@ -273,14 +275,14 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
       EXPECT_EQ(started.parent_path().parent_path(), std::filesystem::temp_directory_path().parent_path());
       EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix.Wide, 0), 0u);
       EXPECT_EQ(download->CancelButton().Text(), "Завершено");
-      EXPECT_EQ(checker->UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
+      EXPECT_EQ(checker->Traffic().UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
       // Let go once started; the program's next start removes it.
       RemoveStagedPatches();
       EXPECT_FALSE(std::filesystem::exists(started.parent_path()));
       continue;
     }
     if (stopped) {
-      EXPECT_EQ(checker->UpdateInBytes, 0u);
+      EXPECT_EQ(checker->Traffic().UpdateInBytes, 0u);
       EXPECT_TRUE(desktop.Boxes.empty());
       continue;
     }

@@ -24,11 +24,11 @@ class WindowsTest : public DesktopTest {
   // What the windows show: topics, a favourite, a sound, the update files
   // (the patch held halfway, so its window is painted mid-download).
   void Fill() {
-    if (Checker->Favorites.Empty()) Checker->Favorites.Add("Тема A\x11Форум\x11http://127.0.0.1/forum/a-0-17\x11");
-    Checker->SoundNewMessages = "C:\\Sounds\\Сообщение.ogg";
-    Checker->Tag = 0;  // the patch, not the full setup
-    Checker->ResetTraffic();  // the same counters, so the same label widths, at each start
+    Checker().SetSound(TSoundEvent::NewMessages, "C:\\Sounds\\Сообщение.ogg");
+    Checker().Tag = 0;  // the patch, not the full setup
+    Checker().ResetTraffic();  // the same counters, so the same label widths, at each start
     Reply(true, {{"Поезд в Крым", "t1", "Путешествия", "9", "Иван"}, {"Дача", "t2", "Дом", "2", "Ольга"}});
+    Checker().AddFavorite(*Checker().Items().at(1));  // once: it is kept from the start before
     http.Reset();
     http.SetDefault({.failAt = Step::OpenRequest});  // only the files below answer
     http.Serve(kUpdateInfoPath, {.body = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0\\b Новая\\b0 версия\\par}"});
