@@ -68,14 +68,6 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
     EXPECT_EQ(popups, s.popups);
     EXPECT_EQ(timer.Enabled(), s.rechecking);
   }
-  // A sound with no popup plays only while the user is free, and never later.
-  const struct {
-    bool busy, plays;
-  } sounds[] = {{false, true}, {true, false}};
-  for (const auto& k : sounds) {
-    state.Busy = k.busy;
-    EXPECT_EQ(gate.SoundAllowed(), k.plays);
-  }
 }
 
 }  // namespace
