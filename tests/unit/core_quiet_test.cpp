@@ -38,7 +38,6 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
       {"tick", false, {}, true},      // still busy
       {"free", false, {}, true},
       {"tick", false, {"mv"}, false},  // one popup for all three reports
-      {"tick", false, {"mv"}, false},
       {"busy", false, {"mv"}, false},
       {"messages", false, {"mv"}, true},
       {"read", false, {"mv"}, true},  // the user read them meanwhile
@@ -48,7 +47,6 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
       {"version", false, {"mv"}, true},
       {"free", false, {"mv"}, true},
       {"messages", true, {"mv"}, false},  // shown now: it tells the version too
-      {"tick", false, {"mv"}, false},
       {"busy", false, {"mv"}, false},
       {"messages", false, {"mv"}, true},
       {"unread", false, {"mv"}, true},

@@ -108,7 +108,6 @@ const UrlCase kUrlCases[] = {
     {"://example.org/x", "", "", "", "", "example.org", "", "/x", 80},
     {"example.org:81/x", "", "", "", "", "example.org", "81", "/x", 81},
     {"MAILTO:User@Example.org/x", "", "mailto", "User", "", "Example.org", "", "/x", -1},
-    {"MailTo:a:b@host", "", "mailto", "a", "b", "host", "", "", -1},
     // User information: the first ":" splits it, it ends at the last "@".
     {"http://u:p:q@example.org/x", "", "http", "u", "p:q", "example.org", "", "/x", 80},
     {"http://a@b@example.org:81/x", "", "http", "a@b", "", "example.org", "81", "/x", 81},
@@ -118,7 +117,6 @@ const UrlCase kUrlCases[] = {
     {"http://example.org:/x", "", "http", "", "", "example.org", "", "/x", 80},
     {"http://example.org:abc/x", "", "http", "", "", "example.org", "abc", "/x", 0},
     {"http://example.org:-1/x", "", "http", "", "", "example.org", "-1", "/x", 65535},
-    {"http://example.org:65616/x", "", "http", "", "", "example.org", "65616", "/x", 80},
     {"http://example.org:123456789012/x", "", "http", "", "", "example.org", "123456789012", "/x", 6676},
     {"http://example.org:8080abc/x", "", "http", "", "", "example.org", "8080abc", "/x", 8080},
     {"http://[::1]:8080/x", "", "http", "", "", "[::1]", "8080", "/x", 8080},
