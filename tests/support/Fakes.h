@@ -155,15 +155,12 @@ class Registry final : public IRegistry {
  public:
   std::set<std::string> Keys = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run"};
   std::map<std::string, std::string> Values;  // cp1251 on Windows
-  size_t Calls = 0;  // writes and deletes: the checker's every save sets the autostart value
   bool WriteString(const std::string& key, const std::string& name, const std::wstring& value, bool create) override {
-    ++Calls;
     if (!Keys.count(key) && !(create && Keys.insert(key).second)) return false;
     Values[key + "\\" + name] = NameOf(value);
     return true;
   }
   bool DeleteValue(const std::string& key, const std::string& name) override {
-    ++Calls;
     return Keys.count(key) && Values.erase(key + "\\" + name) > 0;
   }
 };
@@ -212,7 +209,6 @@ struct Reply {
   std::string body;
   bool announce = true;    // Content-Length is sent
   std::string lengthText;  // its value when not the body's size
-  std::string headers;     // the raw header block when not made from the above
   Step failAt = Step::None;
   uint32_t error = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
   Step holdAt = Step::None;
@@ -229,7 +225,6 @@ struct Request {
   std::vector<std::string> headers;
   bool sent = false;
   size_t bytes = 0;  // body bytes handed out
-  int openHandles = 0;
 };
 
 // WinInet as a script: replies by path (Serve) or in order (Push), else the
@@ -327,9 +322,8 @@ class Transport final : public IHttpTransport {
     std::string value;
     if (level == inet::kQueryRawHeadersCrlf) {
       if (!buffer && !Pass(l, r, Step::Headers)) return false;
-      value = !p.headers.empty() ? p.headers
-                                 : "HTTP/1.1 " + std::to_string(p.status) + " X\r\n" +
-                                       (p.announce ? "Content-Length: " + size + "\r\n" : "") + "\r\n";
+      value = "HTTP/1.1 " + std::to_string(p.status) + " X\r\n" + (p.announce ? "Content-Length: " + size + "\r\n" : "") +
+              "\r\n";
     } else if (level == inet::kQueryStatusCode) {
       if (!Pass(l, r, Step::Status)) return false;
       value = std::to_string(p.status);
@@ -379,7 +373,6 @@ class Transport final : public IHttpTransport {
     if (handle->closed) return;  // a second close would show in OpenHandles
     handle->closed = true;
     handle->request->closed = true;
-    --handle->request->seen.openHandles;
     --open_;
     cv_.notify_all();
   }
@@ -404,7 +397,6 @@ class Transport final : public IHttpTransport {
   Live& Of(HttpHandle h) { return *static_cast<Handle*>(h)->request; }
   HttpHandle NewHandle(Live& r) {
     ++open_;
-    ++r.seen.openHandles;
     return &handles_.emplace_back(Handle{&r});
   }
   // Holds the step when scripted; false (with the error set) when it fails.

@@ -35,36 +35,15 @@ TStringList Lines(std::vector<std::string> lines) {
 // A state in which every field differs from its reset value, and its file
 // written out by hand.
 TDataImage KnownState() {
-  TDataImage d;
-  d.LastInBytes = 0x11223344;
-  d.LastInUnpacked = 2;
-  d.LastOutBytes = 544;
-  d.TotalInBytes = 1000;
-  d.TotalInUnpacked = 5000;
-  d.TotalOutBytes = 0xFFFFFFFF;
-  d.UpdateInBytes = 7;
-  d.UpdateOutBytes = 8;
-  d.UpdateTotalBytes = 9;
-  d.Reserved36 = 0xA5A5A5A5;
-  d.TrafficSince = 739955.5;
-  d.IntervalMs = 300000;
-  d.TopicCount = -3;
-  d.IgnoreOwnPosts = true;
-  d.ShowOnNew = true;
-  d.UseIESettings = true;
-  d.Reserved61 = 0x7F;
-  d.ProxyPort = 8080;
-  d.ProxyServer = "proxy";
-  d.UserName = "u";
-  d.Password = "abcdefghijklmnopqrstu";
-  d.Nick = "Ivan";
-  d.SoundNewMessages = "C:\\s.ogg";
-  d.SoundNewVersion = "v.wav";
-  d.SoundError = "e.mp3";
-  d.Favorites = Lines({"T\x11" "F\x11L\x11"});
-  d.ForumNames = Lines({"General=15", "News=5"});
-  d.ReadMarks = Lines({"L-1\x11" "12"});
-  return d;
+  return {TTrafficCounters{.LastInBytes = 0x11223344, .LastInUnpacked = 2, .LastOutBytes = 544, .TotalInBytes = 1000,
+                           .TotalInUnpacked = 5000, .TotalOutBytes = 0xFFFFFFFF, .UpdateInBytes = 7,
+                           .UpdateOutBytes = 8, .UpdateTotalBytes = 9, .Reserved36 = 0xA5A5A5A5,
+                           .TrafficSince = 739955.5},
+          TSettings{.IntervalMs = 300000, .TopicCount = -3, .IgnoreOwnPosts = true, .ShowOnNew = true,
+                    .UseIESettings = true, .Reserved61 = 0x7F, .ProxyPort = 8080, .ProxyServer = "proxy",
+                    .UserName = "u", .Password = "abcdefghijklmnopqrstu", .Nick = "Ivan",
+                    .SoundNewMessages = "C:\\s.ogg", .SoundNewVersion = "v.wav", .SoundError = "e.mp3"},
+          TStoredLists{Lines({"T\x11" "F\x11L\x11"}), Lines({"General=15", "News=5"}), Lines({"L-1\x11" "12"})}};
 }
 std::string KnownFile() {
   return Hex("44 33 22 11  02 00 00 00  20 02 00 00  e8 03 00 00  88 13 00 00"  // last/total counters
@@ -141,8 +120,9 @@ TEST(CoreDataFile, ACutFileGivesTheFieldsBeforeTheCut) {
   EXPECT_EQ(d.ProxyServer, "proxy");
 }
 
-TEST(CoreDataFile, LengthsBeyondTheFileAreNotTrusted) {
-  for (const char* length : {"ff ff ff 7f", "00 10 00 00", "ff ff ff ff", "00 00 00 80"}) {
+// A negative length stops reading as one beyond the file does (a cut file).
+TEST(CoreDataFile, NegativeLengthsAreNotTrusted) {
+  for (const char* length : {"ff ff ff ff", "00 00 00 80"}) {
     std::string file = KnownFile();
     file.replace(kSettingsBlockSize, 4, Hex(length));  // ProxyServer's length
     TDataImage d;
@@ -152,12 +132,6 @@ TEST(CoreDataFile, LengthsBeyondTheFileAreNotTrusted) {
     EXPECT_EQ(d.ProxyServer, "kept");
     EXPECT_TRUE(d.ReadMarks.Empty());
   }
-  std::string file = KnownFile();
-  file.replace(file.size() - 12, 4, Hex("09 00 00 00"));  // one byte more than there is: the whole line is in
-  TDataImage d;
-  EXPECT_FALSE(ParseDataImage(file, d));
-  EXPECT_EQ(d.ForumNames.Count(), 2u);
-  EXPECT_EQ(d.ReadMarks.Lines(), std::vector<std::string>{"L-1\x11" "12"});
 }
 
 TEST(CoreDataFile, FlagsReadAnyByteAndListsTakeAnyLineEnd) {
@@ -178,9 +152,8 @@ TEST(CoreDataFile, FlagsReadAnyByteAndListsTakeAnyLineEnd) {
 TEST(CoreSettings, LoadedValuesComeIntoRange) {
   const struct {
     int32_t interval, topics, intervalAfter, topicsAfter;
-  } cases[] = {{1, -5, 60000, 1},         {59999, 31, 60000, 30},         {-1, INT32_MIN, 60000, 1},
-               {INT32_MAX, INT32_MAX, 3600000, 30}, {3600001, 30, 3600000, 30}, {90000, 7, 90000, 7},
-               {0, 0, 300000, 10}};
+  } cases[] = {{0, 0, 300000, 10},          {59999, 1, 60000, 1},          {60000, 30, 60000, 30},
+               {3600000, 31, 3600000, 30}, {3600001, -1, 3600000, 1},      {INT32_MIN, INT32_MAX, 60000, 30}};
   for (const auto& k : cases) {
     TSettings s{.IntervalMs = k.interval, .TopicCount = k.topics};
     BringIntoRange(s);
@@ -208,9 +181,8 @@ TEST(CoreDataFile, AnOlderFilesListsKeepWhatThisVersionCouldHaveStored) {
       {favorites, title + s + forum + s + open + s, title + s + forum + s + open + s},
       {favorites, title + "t" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + forum + "f" + s + "L" + s, ""},
       {favorites, "T" + s + "F" + s + open + "o" + s, ""},  {favorites, "T" + s + "F" + s + "L" + s + "x", ""},
-      {favorites, "T\n" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + "F", "T" + s + "F"},
-      {forums, std::string(198, 'n') + "=1", std::string(198, 'n') + "=1"},  {forums, std::string(199, 'n') + "=1", ""},
-      {forums, "L\nF" + s + "=2", "LF=2"},  {forums, "no sign", ""},
+      {favorites, "T" + s + "F", "T" + s + "F"},
+      {forums, std::string(199, 'n') + "=1", ""},  {forums, "L\nF" + s + "=2", "LF=2"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(&k - cases);

@@ -75,7 +75,6 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   const std::vector<Case> steps = {
       {"resume", kCatchUpDelayMs, 1, {}},
       {"resume again", kCatchUpDelayMs, 1, {}},  // close together: still one poll
-      {"network again", kCatchUpDelayMs, 1, {}},
       {"tick", 300000, 2, {}},  // the catch-up; the interval restarts from it
       {"tick", 300000, 3, {}},  // the interval's own tick
       {"suspend", 300000, 3, {}},
@@ -98,7 +97,7 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
     SCOPED_TRACE(s.what);
     const std::string what = s.what;
     const size_t armed = p.timer->Armed();
-    if (what.starts_with("resume") || what.starts_with("network")) p.scheduler->CatchUp();
+    if (what.starts_with("resume")) p.scheduler->CatchUp();  // a network change is the same call
     if (what.starts_with("suspend")) p.scheduler->Suspend();
     if (what == "down") p.up = false;
     if (what == "up") p.up = true;

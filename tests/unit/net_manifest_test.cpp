@@ -42,8 +42,7 @@ TEST(UpdateManifest, OnlyTheExactLayoutIsTaken) {
       replaced("file=", "file ="),
       replaced("\nsize=", "\n\nsize="),                     // a blank line
       Manifest("../files.zip"), Manifest("files/zip"), Manifest(".zip"), Manifest(""), Manifest(std::string(65, 'f')),
-      Manifest("files.zip", "0.05"), Manifest("files.zip", "1.2.3.4.5"), Manifest("files.zip", "65536"),
-      Manifest("files.zip", ""),
+      Manifest("files.zip", "65536"),  // a version ParseVersion refuses
       Manifest("files.zip", "0.5", "01234"), Manifest("files.zip", "0.5", "12345678901"),
       Manifest("files.zip", "0.5", "-1"), Manifest("files.zip", "0.5", ""),
       Manifest("files.zip", "0.5", "1234", std::string(64, 'A')),  // upper case
@@ -89,7 +88,6 @@ TEST(UpdateManifest, ItVouchesOnlyForTheFileAskedForANewerVersionAndThatBody) {
       {Manifest(), "ZeltInformerSetup.zip", "0.4", 1234, TManifestVerdict::OtherFile},
       {Manifest("Files.zip"), "files.zip", "0.4", 1234, TManifestVerdict::OtherFile},
       {Manifest(), "files.zip", "0.5", 1234, TManifestVerdict::NotNewer},
-      {Manifest(), "files.zip", "0.5.0.0", 1234, TManifestVerdict::NotNewer},
       {Manifest("files.zip", "0.4"), "files.zip", "0.5", 1234, TManifestVerdict::NotNewer},
       {Manifest("files.zip", "0.9"), "files.zip", "0.10", 1234, TManifestVerdict::NotNewer},
       {Manifest(), "files.zip", "0.4", 1233, TManifestVerdict::OtherSize},

@@ -1,8 +1,8 @@
 // HTTPDownload over the scripted network: what a URL becomes, what a reply
-// becomes in events (and on which thread), the body limit, the
-// whole-body rule and the deadline, the request as the network sees it, Busy, a second Start,
-// Stop or destruction at every step of a request, and a stopped request's
-// hold on its transport.
+// becomes in events (and on which thread) with the body limit, the whole-body
+// rule and the deadline, the request as the network sees it, Busy, a second
+// Start, Stop or destruction at every step of a request, and a stopped
+// request's hold on its transport.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,7 +108,6 @@ const UrlCase kUrlCases[] = {
     {"://example.org/x", "", "", "", "", "example.org", "", "/x", 80},
     {"example.org:81/x", "", "", "", "", "example.org", "81", "/x", 81},
     {"MAILTO:User@Example.org/x", "", "mailto", "User", "", "Example.org", "", "/x", -1},
-    {"MailTo:a:b@host", "", "mailto", "a", "b", "host", "", "", -1},
     // User information: the first ":" splits it, it ends at the last "@".
     {"http://u:p:q@example.org/x", "", "http", "u", "p:q", "example.org", "", "/x", 80},
     {"http://a@b@example.org:81/x", "", "http", "a@b", "", "example.org", "81", "/x", 81},
@@ -118,7 +117,6 @@ const UrlCase kUrlCases[] = {
     {"http://example.org:/x", "", "http", "", "", "example.org", "", "/x", 80},
     {"http://example.org:abc/x", "", "http", "", "", "example.org", "abc", "/x", 0},
     {"http://example.org:-1/x", "", "http", "", "", "example.org", "-1", "/x", 65535},
-    {"http://example.org:65616/x", "", "http", "", "", "example.org", "65616", "/x", 80},
     {"http://example.org:123456789012/x", "", "http", "", "", "example.org", "123456789012", "/x", 6676},
     {"http://example.org:8080abc/x", "", "http", "", "", "example.org", "8080abc", "/x", 8080},
     {"http://[::1]:8080/x", "", "http", "", "", "[::1]", "8080", "/x", 8080},
@@ -164,13 +162,19 @@ TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
 }
 
 // A body longer than MaxBodyBytes fails, and with WholeBodyOnly so does one
-// that is not whole; a failed body leaves nothing behind in memory.
+// that is not whole. Past its deadline a request ends once, as a timeout: a
+// body that trickles (each read takes readMs on the transport's clock) or a
+// call blocked in the network (the clock moves on while it waits); a body's
+// size, announced or at most MaxBodyBytes, stretches the deadline at the given
+// rate. A failed body leaves nothing behind in memory, no request a handle.
 TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
-  const std::string k10(10000, 'x'), got10 = "Downloaded '" + k10 + "' @req";
+  const std::string k10(10000, 'x'), got10 = "Downloaded '" + k10 + "' @req", k1(1000, 'x'),
+                    got1 = "Downloaded '" + k1 + "' @req", late = "Error 12002 @req";
   const Reply plain{.body = k10}, unannounced{.body = k10, .announce = false},
       shortBody{.body = k10, .lengthText = "12000"}, longBody{.body = k10, .lengthText = "5000"};
   const unsigned body = kError | kDownloaded;
-  const TRequestLimits sizeOnly{.SizeOnly = true}, whole{.WholeBodyOnly = true};
+  const TRequestLimits sizeOnly{.SizeOnly = true}, whole{.WholeBodyOnly = true}, minute{.DeadlineMs = 60000},
+      tenBytesASecond{.DeadlineMs = 10000, .DeadlineBytesPerSecond = 10};
   const struct {
     const char* name;
     unsigned bind;
@@ -183,8 +187,6 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       {"no length", kAll, {.body = "abcde", .announce = false},
        {"Size -1 @req", "Progress 5/-1 @gui", "Downloaded 'abcde' @req"}},
       {"length 0", kSize | kDownloaded, {.body = "ab", .lengthText = "0"}, {"Size -1 @req", "Downloaded 'ab' @req"}},
-      {"negative length", kSize | kDownloaded, {.body = "ab", .lengthText = "-7"},
-       {"Size -1 @req", "Downloaded 'ab' @req"}},
       {"length beyond 32 bits", kSize | kDownloaded, {.body = "ab", .lengthText = "4294967296"},
        {"Size -1 @req", "Downloaded 'ab' @req"}},
       {"an empty body", kAll, {}, {"Size -1 @req", "Downloaded '' @req"}},
@@ -195,15 +197,13 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
        {.body = "abcdefghi", .failAt = Step::Read, .error = 12002, .after = 6, .chunk = 3},
        {"Size 9 @req", "Progress 3/9 @gui", "Progress 6/9 @gui", "Downloaded 'abcdef' @req"}},
       {"size only", kAll, {.body = "hello world"}, {"Size 11 @req"}, sizeOnly},
-      {"size only without OnDownloaded", kError | kSize, {.body = "hello world"}, {}, sizeOnly},
       {"without OnDownloaded", kError | kSize | kProgress, {.body = "hello world"}, {}},
-      {"headers", kAll | kHeaders, {.body = "hi", .headers = "HTTP/1.1 200 OK\r\nA: 1\r\nB: two\r\n\r\n"},
-       {"Headers HTTP/1.1 200 OK|A: 1|B: two @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
+      {"headers", kAll | kHeaders, {.body = "hi"},
+       {"Headers HTTP/1.1 200 X|Content-Length: 2 @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
       {"headers cannot be read: reported, the request goes on", kAll | kHeaders,
        {.body = "hi", .failAt = Step::Headers, .error = 12150},
        {"Error 12150 @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
-      {"open fails", kAll, {.failAt = Step::Open, .error = 12007}, {"Error 12007 @req"}},
-      {"an error above 16 bits keeps its low half", kAll, {.failAt = Step::Open, .error = 0x12345}, {"Error 9029 @req"}},
+      {"open fails: the code's low 16 bits", kAll, {.failAt = Step::Open, .error = 0x12345}, {"Error 9029 @req"}},
       {"connect fails", kAll, {.failAt = Step::Connect, .error = 12029}, {"Error 12029 @req"}},
       {"open request fails", kAll, {.failAt = Step::OpenRequest, .error = 12006}, {"Error 12006 @req"}},
       {"send fails (a certificate fault)", kAll, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
@@ -219,51 +219,21 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       {"longer than announced, whole wanted", body, longBody, {"Error 12030 @req"}, whole},
       {"a read fails part-way, whole wanted", body, {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096},
        {"Error 12002 @req"}, whole},
+      {"ten reads of 5 s in a minute", body, {.body = k1, .chunk = 100, .readMs = 5000}, {got1}, minute},
+      {"a trickle past the minute", body, {.body = k1, .chunk = 10, .readMs = 1000}, {late}, minute},
+      {"no deadline", body, {.body = k1, .chunk = 10, .readMs = 1000000}, {got1}},
+      {"1000 bytes at 10 B/s: 100 s", body, {.body = k1, .chunk = 100, .readMs = 8000}, {got1}, tenBytesASecond},
+      {"slower than 10 B/s", body, {.body = k1, .chunk = 100, .readMs = 12000}, {late}, tenBytesASecond},
+      {"unannounced, limit 1000", body, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, {got1},
+       {.MaxBodyBytes = 1000, .DeadlineMs = 10000, .DeadlineBytesPerSecond = 10}},
+      {"unannounced, no limit", body, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, {late},
+       tenBytesASecond},
+      {"blocked in a read", body, {.body = k1, .holdAt = Step::Read, .after = 10}, {late}, minute},
+      {"blocked in the send", body, {.holdAt = Step::Send}, {late}, minute},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     New(c.bind);
-    d->Options.Limits = c.limits;
-    http.Push(c.reply);
-    events.clear();
-    ASSERT_TRUE(Start());
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Events(), c.events);
-    if (!c.events.empty() && c.events.back().rfind("Error ", 0) == 0) {
-      EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "a failed body leaves nothing behind";
-    }
-    EXPECT_TRUE(http.WaitIdle()) << "every handle is closed";
-  }
-}
-
-// Past its deadline a request ends once, as a timeout, and leaves no handle
-// open: a body that trickles (each read takes readMs on the transport's
-// clock) or a call blocked in the network. A body's size, announced or at
-// most MaxBodyBytes, stretches the deadline at the given rate.
-TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
-  const std::string k1(1000, 'x'), got = "Downloaded '" + k1 + "' @req", late = "Error 12002 @req";
-  const TRequestLimits minute{.DeadlineMs = 60000}, tenBytesASecond{.DeadlineMs = 10000, .DeadlineBytesPerSecond = 10};
-  const struct {
-    const char* name;
-    TRequestLimits limits;
-    Reply reply;
-    std::string outcome;
-  } cases[] = {
-      {"ten reads of 5 s in a minute", minute, {.body = k1, .chunk = 100, .readMs = 5000}, got},
-      {"a trickle past the minute", minute, {.body = k1, .chunk = 10, .readMs = 1000}, late},
-      {"no deadline", {}, {.body = k1, .chunk = 10, .readMs = 1000000}, got},
-      {"1000 bytes at 10 B/s: 100 s", tenBytesASecond, {.body = k1, .chunk = 100, .readMs = 8000}, got},
-      {"slower than 10 B/s", tenBytesASecond, {.body = k1, .chunk = 100, .readMs = 12000}, late},
-      {"unannounced, limit 1000", {.MaxBodyBytes = 1000, .DeadlineMs = 10000, .DeadlineBytesPerSecond = 10},
-       {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, got},
-      {"unannounced, no limit", tenBytesASecond, {.body = k1, .announce = false, .chunk = 100, .readMs = 8000}, late},
-      // The clock moves on while the call waits.
-      {"blocked in a read", minute, {.body = k1, .holdAt = Step::Read, .after = 10}, late},
-      {"blocked in the send", minute, {.holdAt = Step::Send}, late},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    New(kError | kDownloaded);
     d->Options.Limits = c.limits;
     http.Reset();
     http.Push(c.reply);
@@ -274,11 +244,13 @@ TEST_F(NetRequest, ADeadlineEndsTheRequestOnceAsATimeout) {
       http.Advance(c.limits.DeadlineMs);
     }
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitEnded()) << "every handle is closed, the blocked call's too";
-    EXPECT_EQ(Events(), std::vector<std::string>{c.outcome});
-    if (c.outcome == late) {
-      EXPECT_LT(http.Requests().at(0).bytes, k1.size()) << "no read after the deadline";
-      EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "what arrived is dropped";
+    ASSERT_TRUE(WaitEnded()) << "every handle is closed, a blocked call's too";
+    EXPECT_EQ(Events(), c.events);
+    if (!c.events.empty() && c.events.back().starts_with("Error ")) {
+      EXPECT_TRUE(!d->Data || d->Data->Size() == 0) << "a failed body leaves nothing behind";
+      if (c.limits.DeadlineMs) {
+        EXPECT_LT(http.Requests().at(0).bytes, k1.size()) << "no read after the deadline";
+      }
     }
   }
 }
@@ -326,29 +298,27 @@ TEST_F(NetRequest, TheRequestCarriesTheSettings) {
   }
 }
 
+// Busy turns false after the request's last event, whichever it is, has
+// returned (here a body's).
 TEST_F(NetRequest, BusyTurnsFalseOnlyAfterTheLastEventHasReturned) {
-  for (const Reply& reply : {Reply{.body = "a"}, Reply{.status = 500}}) {
-    New(0);
-    std::promise<void> entered, leave;
-    const std::shared_future<void> left = leave.get_future().share();
-    std::vector<bool> busy;  // in the handler as it begins and as it ends
-    const auto last = [&] {
-      busy.push_back(d->Busy);
-      entered.set_value();
-      left.wait_for(std::chrono::seconds(10));
-      busy.push_back(d->Busy);
-    };
-    d->OnDownloaded = [&](HTTPDownload&, TMemoryStream&) { last(); };
-    d->OnError = [&](HTTPDownload&, uint16_t) { last(); };
-    http.Push(reply);
-    ASSERT_TRUE(Start());
-    const bool inHandler = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    EXPECT_TRUE(d->Busy) << "seen from the GUI thread while the handler runs";
-    leave.set_value();
-    ASSERT_TRUE(inHandler);
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(busy, (std::vector<bool>{true, true}));
-  }
+  New(0);
+  std::promise<void> entered, leave;
+  const std::shared_future<void> left = leave.get_future().share();
+  std::vector<bool> busy;  // in the handler as it begins and as it ends
+  d->OnDownloaded = [&](HTTPDownload&, TMemoryStream&) {
+    busy.push_back(d->Busy);
+    entered.set_value();
+    left.wait_for(std::chrono::seconds(10));
+    busy.push_back(d->Busy);
+  };
+  http.Push({.body = "a"});
+  ASSERT_TRUE(Start());
+  const bool inHandler = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  EXPECT_TRUE(d->Busy) << "seen from the GUI thread while the handler runs";
+  leave.set_value();
+  ASSERT_TRUE(inHandler);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(busy, (std::vector<bool>{true, true}));
 }
 
 TEST_F(NetRequest, ASecondStartEndsTheFirstRequestWhoseRestReachesNothing) {
