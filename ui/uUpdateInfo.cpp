@@ -37,7 +37,7 @@ bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
 }  // namespace
 
 TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits) {
-  return checker.Loader().Options.With(limits);
+  return checker.RequestOptions().With(limits);
 }
 
 // --- TUpdateInfo ---

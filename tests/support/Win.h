@@ -194,7 +194,7 @@ class MainWindowTest : public WinCheckerTest {
     RegisterInstanceMessages();
     main = std::make_unique<TMainForm>(*app, [this] { return Ports(); }, userState);
     info = std::make_unique<TInfoForm>(app->Handle());
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy && Checker().Traffic().LastOutBytes; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy() && Checker().Traffic().LastOutBytes; }));
     app->ProcessMessages();
   }
   void TearDown() override {

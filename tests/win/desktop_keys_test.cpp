@@ -73,7 +73,7 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   main->ShowFromTray();
   for (UINT key : {VK_SPACE, VK_RETURN}) {
     SCOPED_TRACE(key);
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
     const size_t before = http.RequestCount();
     SetFocus(main->RefreshButton().Handle());
     PostKey(main->RefreshButton().Handle(), key);

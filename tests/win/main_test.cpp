@@ -131,7 +131,7 @@ TEST_F(Main, KeysInTheListActOnTheirRelease) {
   EXPECT_EQ(Checker().Traffic().TotalOutBytes, out);
   KeyUp(*app, list, VK_F5);
   EXPECT_EQ(Checker().Traffic().TotalOutBytes, out + 544) << "F5 polls at once";
-  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
   for (auto [vk, kind] : {std::pair{VK_F3, int{TMainForm::dkTraffic}}, std::pair{VK_F7, int{TMainForm::dkSettings}}}) {
     bool shown = false;
     RunLater([&, kind = kind] {
@@ -303,7 +303,7 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     userState.Busy = c.presenting;
     http.Push(c.reply);
     // The request thread lets go of Busy a moment after its reply is posted.
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
     Checker().Poll();
     ASSERT_TRUE(PumpUntil(*app, [&] { return seen.size() > 1 && seen.back().find(" Обновляю") == std::string::npos; }));
     EXPECT_EQ(seen, c.statuses);
