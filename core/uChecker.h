@@ -67,8 +67,6 @@ class TChecker {
   std::function<void(const std::string& text, uint16_t code)> OnNetError;
   std::function<void(TCheckerStatus status)> OnStatus;
 
-  int32_t Tag = 0;  // the update choice travels here (1 full setup, 0 patch)
-
   // --- views ---
   const TSettings& Settings() const { return settings_; }
   const TTrafficCounters& Traffic() const { return traffic_; }
