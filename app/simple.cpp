@@ -10,7 +10,6 @@
 #include "base/System_win.h"
 #include "base/uZELTIMessages.h"
 #include "ui/LaunchUpdate.h"
-#include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
 #include "widgets/Desktop.h"
@@ -36,7 +35,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       TPlatform platform(app);
       auto main = std::make_unique<TMainForm>(app, [&platform] { return platform.MakeCheckerPorts(); },
                                               platform.UserState());
-      auto info = std::make_unique<TInfoForm>(app.Handle());
       app.Run();
     }
   }

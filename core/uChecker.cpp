@@ -1,5 +1,4 @@
-// The checker's life, the poll, data.dat, the registry values, the sounds,
-// and the hand-over of replies to the GUI thread.
+// The checker's life, the poll, data.dat, the registry values and the sounds.
 #include "core/uChecker.h"
 
 #include "base/SafeFile.h"
@@ -12,14 +11,13 @@ using enum TCheckerStatus;
 const char* const kNetErrorText = "Ошибка сети ";
 
 TChecker::TChecker(CheckerPorts ports)
-    : gui_(ports.Gui),
-      registry_(ports.Registry),
+    : registry_(ports.Registry),
       sound_(ports.Sound),
       clock_(ports.Clock),
       programDir_(std::move(ports.ProgramDir)),
       exePath_(std::move(ports.ExePath)),
       scheduler_(std::move(ports.Timer), [this](TTickKind kind) { Tick(kind); }),
-      alive_(std::make_shared<char>()) {
+      request_(std::move(ports.Http), ports.Gui) {
   topicEvents_.ListCleared = [this] { RaiseStatus(csListCleared); };
   topicEvents_.Item = [this](const TItemData& item) {
     if (OnItem) OnItem(item);
@@ -29,27 +27,14 @@ TChecker::TChecker(CheckerPorts ports)
   topicEvents_.NewMessages = [this] { RaiseStatus(csNewMessages); };
   topicEvents_.NewVersion = [this] { RaiseStatus(csNewVersion); };
 
-  loader_ = std::make_unique<HTTPDownload>(std::move(ports.Http), gui_);
-  loader_->Options.UserAgent = kUserAgent;
-  // Anything longer is no informer reply: it fails like a broken connection.
-  loader_->Options.Limits.MaxBodyBytes = kMaxReplyBytes;
-  loader_->Options.Limits.DeadlineMs = kRequestDeadlineMs;
-
   LoadData();
-  BindLoader(RequestNow(), sent_);
   WriteInstallPath();
 }
 
 TChecker::~TChecker() {
   scheduler_.Stop();
-  // Posted replies become no-ops, then the request is stopped before its
-  // events are unbound, so no handler runs while they change.
-  alive_.reset();
-  loader_->Stop();
-  loader_->Options.UserAgent.clear();
-  loader_->OnDownloaded = nullptr;
-  loader_->OnError = nullptr;
-  loader_.reset();
+  // Nothing of the request, in the network or queued, reaches the checker now.
+  request_.Stop();
   sound_.Stop();
   sound_.Close();
 }
@@ -74,9 +59,13 @@ void TChecker::LoadData() {
   settings_ = image;
   topics_.SetLists(std::move(image));
 
-  loader_->Options.ProxyPort = settings_.ProxyPort;
-  loader_->Options.ProxyServer = settings_.ProxyServer;
-  loader_->Options.UseSystemProxy = settings_.UseIESettings;
+  // Taken once: a proxy changed later applies at the next start. Anything
+  // longer or slower is no informer reply: it fails like a broken connection.
+  options_ = {.UserAgent = kUserAgent,
+              .ProxyServer = settings_.ProxyServer,
+              .ProxyPort = settings_.ProxyPort,
+              .UseSystemProxy = settings_.UseIESettings,
+              .Limits = {.MaxBodyBytes = kMaxReplyBytes, .DeadlineMs = kRequestDeadlineMs}};
 
   BringIntoRange(settings_);
   scheduler_.SetInterval(static_cast<uint32_t>(settings_.IntervalMs));
@@ -171,10 +160,10 @@ void TChecker::Tick(TTickKind kind) {
   }
   // A request begun before the machine slept or the network changed waits
   // on a connection that is gone, or its outcome waits in the queue: the
-  // catch-up replaces it.
-  if (awaitingReply_) {
-    loader_->Stop();  // raises no event: nothing is awaited any more
-    awaitingReply_ = false;
+  // catch-up replaces it. What it has posted still comes, as a replaced
+  // request's.
+  if (request_.Pending()) {
+    request_.Abandon();
     replacedBelow_ = sent_ + 1;
   }
   PollNow(false);
@@ -185,44 +174,31 @@ void TChecker::PollNow(bool countMinutes) {
   if (scheduler_.Suspended()) return;
   // Minutes count toward the periodic save even when no request follows.
   if (countMinutes && scheduler_.CountPollMinutes(settings_.IntervalMs)) SaveData();
-  if (loader_->Busy || awaitingReply_) return;
+  if (request_.Pending()) return;
 
   RaiseStatus(csRequestSent);
   const bool haveData = !topics_.LastReply().empty();
   const TRequestKind asked = RequestNow();
   std::string url = std::string(build::kInformerUrl) + "inf.php?c=" + std::to_string(asked.TopicCount) + "&u=" +
                     kClientVersion + "&p=" + (asked.ForumList ? "2" : haveData ? "1" : "0");
-  // The Loader is idle: its events may be bound anew for this request.
-  BindLoader(asked, ++sent_);
-  awaitingReply_ = loader_->Start(url);
+  const uint32_t number = ++sent_;
+  TRequestEvents events;
+  events.Downloaded = [this, asked, number](std::string body) {
+    if (number >= replacedBelow_) {
+      HandleReply(body, asked);
+    } else {
+      ApplyReply(body, asked);
+      RaiseStatus(csDone);
+    }
+  };
+  events.Failed = [this, number](uint16_t code) {
+    if (number >= replacedBelow_) HandleNetError(code);
+  };
+  request_.Start(url, options_, std::move(events));
   traffic_.CountRequest();
 }
 
-void TChecker::BindLoader(TRequestKind asked, uint32_t number) {
-  // The component raises both events on its request thread: copy what they
-  // carry and apply it on the GUI thread, unless the checker is gone by then.
-  std::weak_ptr<char> alive = alive_;
-  IGuiQueue* gui = &gui_;
-  loader_->OnDownloaded = [this, alive, gui, asked, number](HTTPDownload&, TMemoryStream& data) {
-    gui->Post([this, alive, asked, number, body = data.Bytes] {
-      if (!alive.lock()) return;
-      if (number >= replacedBelow_) {
-        HandleReply(body, asked);
-      } else {
-        ApplyReply(body, asked);
-        RaiseStatus(csDone);
-      }
-    });
-  };
-  loader_->OnError = [this, alive, gui, number](HTTPDownload&, uint16_t code) {
-    gui->Post([this, alive, number, code] {
-      if (alive.lock() && number >= replacedBelow_) HandleNetError(code);
-    });
-  };
-}
-
 void TChecker::HandleReply(const std::string& body, TRequestKind asked) {
-  awaitingReply_ = false;
   ApplyReply(body, asked);
   scheduler_.Replied();
   RaiseStatus(csDone);
@@ -246,7 +222,6 @@ void TChecker::ApplyReply(const std::string& body, TRequestKind asked) {
 }
 
 void TChecker::HandleNetError(uint16_t code) {
-  awaitingReply_ = false;
   scheduler_.Failed();
   if (OnNetError) OnNetError(kNetErrorText, code);
 }

@@ -22,7 +22,8 @@
 #include "core/Settings.h"
 #include "core/Topics.h"
 #include "core/Traffic.h"
-#include "net/HTTPDownload.h"
+#include "net/GuiRequest.h"
+#include "net/RequestOptions.h"
 
 namespace zelt {
 
@@ -66,8 +67,6 @@ class TChecker {
   std::function<void(const std::string& text, uint16_t code)> OnNetError;
   std::function<void(TCheckerStatus status)> OnStatus;
 
-  int32_t Tag = 0;  // the update choice travels here (1 full setup, 0 patch)
-
   // --- views ---
   const TSettings& Settings() const { return settings_; }
   const TTrafficCounters& Traffic() const { return traffic_; }
@@ -76,8 +75,11 @@ class TChecker {
   int32_t UnreadCount() const { return topics_.UnreadCount(); }
   bool UpdateAvailable() const { return topics_.UpdateAvailable(); }
   const TStringList& Favorites() const { return topics_.Lists().Favorites; }
-  // The request channel; the update windows copy its agent and proxy.
-  const HTTPDownload& Loader() const { return *loader_; }
+  // The options of every informer request, taken from the settings at the
+  // start; the update windows take their agent and proxy.
+  const TRequestOptions& RequestOptions() const { return options_; }
+  // The informer request (whether one is under way, its URL).
+  const TGuiRequest& Request() const { return request_; }
   const std::filesystem::path& ProgramDir() const { return programDir_; }
   // True while the failure being reported should make no sound (see TPollScheduler).
   bool QuietError() const { return scheduler_.QuietError(); }
@@ -139,14 +141,10 @@ class TChecker {
   // The request itself; `countMinutes` is false for the catch-up and retry
   // polls, which are no interval's tick.
   void PollNow(bool countMinutes);
-  // Binds the Loader's events for request number `number`, which asks for
-  // `asked`.
-  void BindLoader(TRequestKind asked, uint32_t number);
   // A reply as it changes the topics and counters (all of HandleReply but
   // the end of the poll).
   void ApplyReply(const std::string& body, TRequestKind asked);
 
-  IGuiQueue& gui_;
   IRegistry& registry_;
   ISoundPlayer& sound_;
   const IClock& clock_;
@@ -157,21 +155,17 @@ class TChecker {
   TTopics topics_;
   TTopicEvents topicEvents_;
   TPollScheduler scheduler_;
-  std::unique_ptr<HTTPDownload> loader_;
+  TRequestOptions options_;
+  // No request goes out while one is pending: Busy turns false before its
+  // reply, posted to the GUI queue, has run.
+  TGuiRequest request_;
   std::string soundToPlay_;
-  // A request has been sent and its reply (or failure) not yet handled here.
-  // Busy turns false before the reply posted to the GUI queue runs; no
-  // request may go out in that gap.
-  bool awaitingReply_ = false;
   // Requests are numbered as they are sent; a catch-up replaces every one
   // sent so far, those below replacedBelow_. A replaced request's reply
   // still counts (it is news), its failure does not (the network it failed
   // on is gone).
   uint32_t sent_ = 0;
   uint32_t replacedBelow_ = 0;
-  // Tasks posted by the request thread hold a weak reference; they do nothing
-  // once the checker is gone.
-  std::shared_ptr<char> alive_;
 };
 
 // The largest reply body taken from the informer server.

@@ -51,6 +51,8 @@ class TGuiRequest {
   void Abandon();
   // The component runs the request.
   bool Busy() const { return request_.Busy; }
+  // The URL of the last Start.
+  const std::string& Url() const { return request_.URL; }
   // Busy, or one of its posted events has not run yet: the owner has not
   // heard the request's outcome. Another request must wait for that.
   bool Pending() const;

@@ -11,20 +11,13 @@
 #include <memory>
 #include <string>
 
-#include "BuildConfig.h"
+#include "base/SafeFile.h"
 #include "base/Text_win.h"
 #include "base/uZELTIMessages.h"
-#include "base/SafeFile.h"
-#include "net/UpdateSignature_win.h"
 #include "tests/support/Fakes.h"
-#include "ui/uAboutForm.h"
-#include "ui/uDownloaderForm.h"
-#include "ui/uFavoritesForm.h"
+#include "ui/WindowTable.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
-#include "ui/uSettingsForm.h"
-#include "ui/uSoundsForm.h"
-#include "ui/uTrafInfo.h"
 #include "ui/uUpdateInfo.h"
 #include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
@@ -162,7 +155,7 @@ void AllWindows(int dpi) {
         return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, dir.Path(), dir.Path() + "x.exe"};
       },
       userState);
-  TInfoForm info(app.Handle());
+  TInfoForm& info = main->Popup();
   Pump(app, 200);
   TChecker& c = *main->Checker();
   c.HandleReply(fake::CompressedBody(fake::ReplyText(true, {
@@ -178,34 +171,20 @@ void AllWindows(int dpi) {
   main->ShowInfo();
   Shot(app, info.Handle(), "popup-update");
   info.Hide();
-  auto side = [&](int kind, const char* name) {
-    Later([&app, &main, kind, name] {
-      TForm* f = main->Dialog(kind);
+  // Every side window as the main window opens it, once its requests have
+  // answered (the patch held halfway, so the download is shown under way).
+  for (const TWindowRow& row : WindowTable()) {
+    Later([&app, &main, &http, &row] {
+      TForm* f = main->Dialog(row.Kind);
       if (!f) return;
-      Shot(app, f->Handle(), name);
+      for (int i = 0; i < 100 && !http.Held() && http.OpenHandles() > 0; ++i) Pump(app, 50);
+      Pump(app, 50);
+      Shot(app, f->Handle(), row.Name);
       f->Close();
     });
-    main->ShowDialog(kind);
-  };
-  side(TMainForm::dkTraffic, "traffic");
-  side(TMainForm::dkSettings, "settings");
-  side(TMainForm::dkSounds, "sounds");
-  side(TMainForm::dkFavorites, "favorites");
-  side(TMainForm::dkAbout, "about");
-  {
-    const std::string key = UpdateKeyFromHex(build::kUpdateKeyHex);
-    TUpdateInfo update(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr, nullptr, key});
-    update.Show(true);
-    Pump(app, 500);
-    Shot(app, update.Handle(), "update-info");
-    c.Tag = 0;
-    TDownloaderForm download(main->Handle(), TUpdateEnv{c, http, app, "http://update.test", nullptr,
-                                                        [](const std::filesystem::path&) {}, key});
-    download.Show(true);
-    for (int i = 0; i < 100 && !http.Held(); ++i) Pump(app, 50);
-    Shot(app, download.Handle(), "update-download");
-    http.Release();
+    main->ShowDialog(row.Kind);
   }
+  http.Release();
   c.HandleReply("0");  // the same topics, no new version (after every shot of the counters)
   main->ShowInfo();
   Shot(app, info.Handle(), "popup-noupdate");

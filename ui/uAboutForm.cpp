@@ -15,8 +15,8 @@ std::string LoadAboutText() {
   return std::string(static_cast<const char*>(bytes), size);
 }
 
-TAboutForm::TAboutForm(HWND owner) {
-  CreateForm("О программе", "О программе", kWidth, kHeight, owner);
+TAboutForm::TAboutForm(const TWindowContext& context) {
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context.Owner);
   text_.Create(Body(), 8, 24, 330, 157, true);
   text_.SetAccessibleName(Strip().Text());
   text_.SetUrlDetection(true);

@@ -3,12 +3,13 @@
 // a web address in it opens the address through the shell; the window stays.
 // Esc closes it from anywhere in the window, the text included.
 //
-//   TAboutForm form(owner);
+//   TAboutForm form(context);
 //   form.ShowModal();
 #pragma once
 
 #include <string>
 
+#include "ui/WindowContext.h"
 #include "widgets/Form.h"
 #include "widgets/RichEdit.h"
 
@@ -19,10 +20,11 @@ std::string LoadAboutText();
 
 class TAboutForm final : public TForm {
  public:
+  static constexpr const char* kTitle = "О программе";
   static constexpr int kWidth = 346;
   static constexpr int kHeight = 189;
 
-  explicit TAboutForm(HWND owner);
+  explicit TAboutForm(const TWindowContext& context);
 
   TRichEdit& Text() { return text_; }
 

@@ -17,13 +17,16 @@
 namespace zelt {
 
 namespace {
-const char* const kTitle = "Загрузка обновления";
 const char* const kSetupFileName = "ZeltInformerSetup.zip";
 const char* const kManifestSuffix = ".sig";
 }  // namespace
 
-TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
-    : env_(std::move(env)), request_(env_.Http, env_.Gui), manifest_(env_.Http, env_.Gui) {
+TDownloaderForm::TDownloaderForm(const TWindowContext& context)
+    : context_(context),
+      choice_(context.Choice),
+      request_(context_.Http, context_.App),
+      manifest_(context_.Http, context_.App) {
+  const HWND owner = context_.Owner;
   CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
   if (owner && IsWindowVisible(owner))
     CentreOn(owner);
@@ -37,12 +40,11 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   cancel_.OnClick = [this] { Cancel(); };
 
   // Fail closed: without a key no package could be checked, so none is fetched.
-  if (env_.UpdateKey.empty()) {
+  if (context_.UpdateKey.empty()) {
     Failed();
     return;
   }
-  fullSetup_ = env_.Checker.Tag == 1;
-  if (fullSetup_) {
+  if (choice_ == TUpdateChoice::FullSetup) {
     TFileDialogRequest dialog;
     dialog.Owner = Handle();
     dialog.Title = "Куда сохранить установочный файл?";
@@ -53,10 +55,10 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
       PostMessageW(Handle(), WM_CLOSE, 0, 0);
       return;
     }
-    url_ = env_.BaseUrl + kUpdateSetupPath;
+    url_ = context_.UpdateUrl + kUpdateSetupPath;
     target_ = Widen(chosen);
   } else {
-    url_ = env_.BaseUrl + kUpdatePatchPath;
+    url_ = context_.UpdateUrl + kUpdatePatchPath;
   }
   fileName_ = url_.substr(url_.rfind('/') + 1);
 
@@ -68,7 +70,7 @@ TDownloaderForm::TDownloaderForm(HWND owner, TUpdateEnv env)
   events.Size = [this](int32_t size) { SizeKnown(size); };
   events.Progress = [this](int32_t done, int32_t total) { ProgressMade(done, total); };
   request_.Start(url_,
-                 UpdateRequestOptions(env_.Checker, {.MaxBodyBytes = kPackageLimit,
+                 UpdateRequestOptions(context_.Checker, {.MaxBodyBytes = kPackageLimit,
                                                      .WholeBodyOnly = true,
                                                      .DeadlineMs = kPackageDeadlineMs,
                                                      .DeadlineBytesPerSecond = kPackageBytesPerSecond}),
@@ -93,7 +95,7 @@ void TDownloaderForm::ProgressMade(int32_t done, int32_t total) {
 }
 
 void TDownloaderForm::Downloaded(std::string body) {
-  env_.Checker.CountUpdate(static_cast<uint32_t>(body.size()));
+  context_.Checker.CountUpdate(static_cast<uint32_t>(body.size()));
   package_ = std::move(body);
   TRequestEvents events;
   events.Downloaded = [this](std::string manifest) { ManifestArrived(manifest); };
@@ -101,13 +103,13 @@ void TDownloaderForm::Downloaded(std::string body) {
   const TRequestLimits limits{.MaxBodyBytes = static_cast<uint32_t>(kMaxManifestBytes),
                               .WholeBodyOnly = true,
                               .DeadlineMs = kRequestDeadlineMs};
-  if (!manifest_.Start(url_ + kManifestSuffix, UpdateRequestOptions(env_.Checker, limits), std::move(events)))
+  if (!manifest_.Start(url_ + kManifestSuffix, UpdateRequestOptions(context_.Checker, limits), std::move(events)))
     Failed();
 }
 
 void TDownloaderForm::ManifestArrived(const std::string& manifest) {
-  env_.Checker.CountUpdate(static_cast<uint32_t>(manifest.size()));
-  const bool genuine = VerifyUpdatePackage(env_.UpdateKey, manifest, fileName_, package_, build::kVersion);
+  context_.Checker.CountUpdate(static_cast<uint32_t>(manifest.size()));
+  const bool genuine = VerifyUpdatePackage(context_.UpdateKey, manifest, fileName_, package_, build::kVersion);
   std::string body = std::move(package_);
   package_.clear();
   if (genuine)
@@ -121,26 +123,21 @@ void TDownloaderForm::Commit(const std::string& body) {
   // complete; the patch is staged where nobody else can touch it and read
   // back. A file that cannot be written whole is a failed download, and
   // leaves nothing behind.
+  const bool fullSetup = choice_ == TUpdateChoice::FullSetup;
   TStagedPatch patch;
-  if (fullSetup_ ? !ReplaceFileBytes(target_, body) : !patch.Stage(body)) {
+  if (fullSetup ? !ReplaceFileBytes(target_, body) : !patch.Stage(body)) {
     Failed();
     return;
   }
   cancel_.SetText("Завершено");
   // Started while still held: the bytes that run are those just verified.
-  if (!fullSetup_) {
-    if (env_.RunPatch)
-      env_.RunPatch(patch.Path());
-    else if (TApplication* app = TApplication::Instance())
-      LaunchUpdate(*app, patch.Path(), env_.Checker.ProgramDir());
-  }
+  if (!fullSetup) LaunchUpdate(context_.App, patch.Path(), context_.Checker.ProgramDir());
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 
 void TDownloaderForm::Failed() {
-  TApplication* app = TApplication::Instance();
-  Desktop().Message(app ? app->Handle() : nullptr, "Произошла ошибка при загрузке.", app ? app->Title() : std::string(),
-                    MB_OK | MB_SETFOREGROUND);
+  TApplication& app = context_.App;
+  app.Desktop().Message(app.Handle(), "Произошла ошибка при загрузке.", app.Title(), MB_OK | MB_SETFOREGROUND);
 }
 
 }  // namespace zelt

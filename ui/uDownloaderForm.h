@@ -1,6 +1,5 @@
 // The update download window: downloads the package chosen in the update
-// information window (the Checker's Tag: 1 the full setup archive, anything
-// else the patch), shows the progress, and then leaves the archive where the
+// information window (the context's Choice), shows the progress, and then leaves the archive where the
 // user asked for it, or stages the patch as "sfx.exe" in a folder of its own
 // and starts it (ui/LaunchUpdate.h).
 //
@@ -24,6 +23,7 @@
 #include <string>
 
 #include "net/GuiRequest.h"
+#include "ui/WindowContext.h"
 #include "ui/uUpdateInfo.h"
 #include "widgets/Button.h"
 #include "widgets/Form.h"
@@ -33,6 +33,7 @@ namespace zelt {
 
 class TDownloaderForm final : public TForm {
  public:
+  static constexpr const char* kTitle = "Загрузка обновления";
   static constexpr int kWidth = 418;
   static constexpr int kHeight = 57;
   // The largest package taken.
@@ -46,7 +47,7 @@ class TDownloaderForm final : public TForm {
   // Builds the window hidden and starts the download; for the full setup
   // archive it first asks where to save it (a cancelled dialog closes the
   // window as soon as its modal loop runs, without any request).
-  TDownloaderForm(HWND owner, TUpdateEnv env);
+  explicit TDownloaderForm(const TWindowContext& context);
 
   TProgressBar& Progress() { return progress_; }
   TButton& CancelButton() { return cancel_; }
@@ -67,10 +68,10 @@ class TDownloaderForm final : public TForm {
   void Commit(const std::string& body);
   void Failed();
 
-  TUpdateEnv env_;
+  TWindowContext context_;
   TProgressBar progress_;
   TButton cancel_;
-  bool fullSetup_ = false;
+  TUpdateChoice choice_;
   std::filesystem::path target_;  // where the full setup archive goes
   std::string url_;
   std::string fileName_;  // the package's name on the server

@@ -1,14 +1,25 @@
 #include "ui/uFavoritesForm.h"
 
-#include <commctrl.h>
-
-#include <cstdint>
-
 #include "core/uChecker.h"
 #include "widgets/Desktop.h"
-#include "widgets/Dpi.h"
 
 namespace zelt {
+
+namespace {
+
+constexpr TListColumn kColumns[] = {{"Тема", 300, 0}, {"Форум", 150, 150}};
+
+std::string Cell(const TFavoriteFields& fields, TFavoriteColumn column) {
+  switch (column) {
+    case TFavoriteColumn::Title:
+      return fields.Title;
+    case TFavoriteColumn::Forum:
+      return fields.Forum;
+  }
+  return {};
+}
+
+}  // namespace
 
 TFavoriteFields SplitFavorite(const std::string& entry) {
   TFavoriteFields f;
@@ -26,24 +37,22 @@ TFavoriteFields SplitFavorite(const std::string& entry) {
   return f;
 }
 
-TFavoritesForm::TFavoritesForm(HWND owner, TChecker& checker) : checker_(checker) {
-  CreateForm("Избранные темы", "Избранные темы", kWidth, kHeight, owner);
+TFavoritesForm::TFavoritesForm(const TWindowContext& context) : checker_(context.Checker) {
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context.Owner);
   const HWND body = Body();
   list_.Create(body, 8, 24, 409, 137);
   list_.SetAccessibleName(Strip().Text());
-  list_.AddColumn("Тема", 300);
-  list_.AddColumn("Форум", 150);
+  list_.AddColumns(kColumns);
   const TStringList& favorites = checker_.Favorites();
   for (size_t i = 0; i < favorites.Count(); ++i) {
     const TFavoriteFields f = SplitFavorite(favorites[i]);
-    const int row = list_.AddRow(f.Title, -1, reinterpret_cast<void*>(static_cast<intptr_t>(i)));
-    list_.SetCell(row, 1, f.Forum);
+    const int row = list_.AddRow(Cell(f, TFavoriteColumn::Title), -1, static_cast<intptr_t>(i));
+    list_.SetCell(row, static_cast<int>(TFavoriteColumn::Forum), Cell(f, TFavoriteColumn::Forum));
     links_.push_back(f.Link);
   }
-  list_.SetColumnWidth(1, 150);
-  list_.SetColumnWidthPx(0, list_.ClientWidthPx() - Scale(150));
+  list_.FitColumns(kColumns);
   list_.OnDoubleClick = [this] { Open(); };
-  list_.OnColumnClick = [this](int column) { Sort(column); };
+  list_.OnColumnClick = [this](int column) { Sort(static_cast<TFavoriteColumn>(column)); };
 
   clear_.Create(body, 360, 162, 25, 24);
   clear_.SetPicture("FAVORITESFORM_ICCLEAR", 16);
@@ -55,16 +64,6 @@ TFavoritesForm::TFavoritesForm(HWND owner, TChecker& checker) : checker_(checker
   delete_.OnClick = [this] { Delete(); };
 
   CentreOnScreen();
-}
-
-int TFavoritesForm::EntryOf(int row) const { return static_cast<int>(reinterpret_cast<intptr_t>(list_.Data(row))); }
-
-void TFavoritesForm::SetEntryOf(int row, int entry) {
-  LVITEMW item{};
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  item.lParam = entry;
-  SendMessageW(list_.Handle(), LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 void TFavoritesForm::Open() {
@@ -85,12 +84,12 @@ void TFavoritesForm::Delete() {
   const int row = list_.Selected();
   if (row < 0) return;
   const int entry = EntryOf(row);
-  SendMessageW(list_.Handle(), LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+  list_.DeleteRow(row);
   if (entry >= 0 && static_cast<size_t>(entry) < links_.size()) links_.erase(links_.begin() + entry);
   // Rows of later entries move down by one, so each stays tied to its own entry.
   for (int r = 0; r < list_.Count(); ++r) {
     const int e = EntryOf(r);
-    if (e > entry) SetEntryOf(r, e - 1);
+    if (e > entry) list_.SetKey(r, e - 1);
   }
   checker_.DeleteFavorite(static_cast<size_t>(entry));  // a row without an entry deletes none
 }
@@ -101,12 +100,12 @@ void TFavoritesForm::Clear() {
   checker_.ClearFavorites();
 }
 
-void TFavoritesForm::Sort(int column) {
+void TFavoritesForm::Sort(TFavoriteColumn column) {
   // One direction for every column: the first click sorts ascending, each
   // further click on any header reverses it.
   order_ =
       order_ == TListView::SortOrder::Ascending ? TListView::SortOrder::Descending : TListView::SortOrder::Ascending;
-  list_.SortByColumn(column, order_);
+  list_.SortByColumn(static_cast<int>(column), order_);
 }
 
 bool TFavoritesForm::OnKeyDown(UINT vk) {

@@ -1,23 +1,22 @@
 // The favourite topics window: lists the Checker's Favorites (title and
 // forum), opens one in the browser, deletes one or all of them, and sorts by
-// a column. Each row carries the index of its Favorites entry, so it stays
+// a column. Each row's key is the index of its Favorites entry, so it stays
 // tied to its entry through sorting and deletions. Every deletion is written
 // to data.dat at once.
 //
-//   TFavoritesForm form(owner, *Checker);
+//   TFavoritesForm form(context);
 //   form.ShowModal();
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "ui/WindowContext.h"
 #include "widgets/Button.h"
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 
 namespace zelt {
-
-class TChecker;
 
 // The three fields of a Favorites entry, each ended by the character 17; a
 // field without its end takes the rest of the entry.
@@ -26,20 +25,24 @@ struct TFavoriteFields {
 };
 TFavoriteFields SplitFavorite(const std::string& entry);
 
+// The list's columns, in their order.
+enum class TFavoriteColumn { Title, Forum };
+
 class TFavoritesForm final : public TForm {
  public:
+  static constexpr const char* kTitle = "Избранные темы";
   static constexpr int kWidth = 425;
   static constexpr int kHeight = 193;
 
-  TFavoritesForm(HWND owner, TChecker& checker);
+  explicit TFavoritesForm(const TWindowContext& context);
 
   void Open();
   void Delete();
   void Clear();
-  void Sort(int column);
+  void Sort(TFavoriteColumn column);
 
   // The Favorites index a row stands for.
-  int EntryOf(int row) const;
+  int EntryOf(int row) const { return static_cast<int>(list_.Key(row)); }
   TListView& List() { return list_; }
   TButton& ClearButton() { return clear_; }
   TButton& DeleteButton() { return delete_; }
@@ -49,8 +52,6 @@ class TFavoritesForm final : public TForm {
   bool OnKeyDown(UINT vk) override;
 
  private:
-  void SetEntryOf(int row, int entry);
-
   TChecker& checker_;
   TListView list_;
   TButton clear_, delete_;

@@ -5,17 +5,14 @@
 #include <cstdlib>
 
 #include "base/Text_win.h"
-#include "ui/uMainForm.h"
 #include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
 #include "widgets/Paint.h"
 
 namespace zelt {
 
-TInfoForm* InfoForm = nullptr;
-
-TInfoForm::TInfoForm(HWND owner) {
-  InfoForm = this;
+TInfoForm::TInfoForm(HWND owner, std::function<void()> onRead, std::function<void()> onUpdate)
+    : onRead_(std::move(onRead)), onUpdate_(std::move(onUpdate)) {
   // A tool window: the popup never gets a taskbar entry of its own.
   CreateForm("Zelt Rarazovo", "", kWidth, kHeight, owner, TButton::Glyph::Close, WS_EX_TOOLWINDOW,
              L"ZeltInfoForm");
@@ -27,7 +24,7 @@ TInfoForm::TInfoForm(HWND owner) {
   read_.Create(Body(), 10, 54, 103, 43, "Читать");
   read_.SetPicture("INFOFORM_ICREAD", 32);
   read_.OnClick = [this] {
-    if (MainForm) MainForm->ShowFromTray();
+    if (onRead_) onRead_();
     Hide();
   };
 
@@ -36,8 +33,8 @@ TInfoForm::TInfoForm(HWND owner) {
   // The two picture-only buttons say in a tooltip (and to a screen reader)
   // which window or answer they give.
   update_.SetHint("Информация об обновлении");
-  update_.OnClick = [] {
-    if (MainForm) MainForm->ShowDialog(4);
+  update_.OnClick = [this] {
+    if (onUpdate_) onUpdate_();
   };
 
   noUpdate_.Create(Body(), 120, 54, 49, 43);
@@ -48,10 +45,6 @@ TInfoForm::TInfoForm(HWND owner) {
                    "Обновление не требуется", MB_OK | MB_ICONINFORMATION);
   };
   SetUpdateAvailable(false);
-}
-
-TInfoForm::~TInfoForm() {
-  if (InfoForm == this) InfoForm = nullptr;
 }
 
 std::wstring TInfoForm::AccessibleName() const { return Widen(message_.Text()); }

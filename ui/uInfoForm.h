@@ -1,9 +1,10 @@
 // The popup information window: a small borderless window shown above all
 // others at the bottom-right corner of the work area to announce a poll's
-// result. Created hidden at start-up, it lives until the program ends; it is
-// filled and placed by the main window's ShowInfo.
+// result. The main window makes it hidden at start-up and keeps it until the
+// program ends; it is filled and placed by the main window's ShowInfo.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "widgets/Button.h"
@@ -19,8 +20,9 @@ class TInfoForm final : public TForm {
   // Edges closer than this to the work area's edges snap to them.
   static constexpr int kSnapDistance = 10;
 
-  explicit TInfoForm(HWND owner);
-  ~TInfoForm() override;
+  // "Читать" calls `onRead` and sends the popup away; the update button
+  // calls `onUpdate`.
+  TInfoForm(HWND owner, std::function<void()> onRead, std::function<void()> onUpdate);
 
   void SetMessage(const std::string& text) { message_.SetText(text); }
   std::string Message() const { return message_.Text(); }
@@ -43,11 +45,9 @@ class TInfoForm final : public TForm {
 
  private:
   void SnapToWorkArea(WINDOWPOS& pos) const;
+  std::function<void()> onRead_, onUpdate_;
   TLabel message_;
   TButton read_, update_, noUpdate_;
 };
-
-// The one popup, while it exists.
-extern TInfoForm* InfoForm;
 
 }  // namespace zelt

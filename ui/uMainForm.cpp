@@ -2,18 +2,15 @@
 
 #include <shellapi.h>
 
+#include "BuildConfig.h"
 #include "base/ProductNames.h"
 #include "base/Text_win.h"
-#include "core/Traffic.h"
 #include "base/uZELTIMessages.h"
-#include "ui/uInfoForm.h"
-#include "ui/uTrafInfo.h"
-#include "ui/uUpdateInfo.h"
-#include "ui/LaunchUpdate.h"
-#include "ui/TrayMenu.h"
-#include "BuildConfig.h"
-#include "base/Version.h"
+#include "core/Traffic.h"
 #include "net/UpdateSignature_win.h"
+#include "ui/TrayMenu.h"
+#include "ui/WindowTable.h"
+#include "ui/uTrafInfo.h"
 #include "widgets/Accessible.h"
 #include "widgets/Desktop.h"
 #include "widgets/Dpi.h"
@@ -21,18 +18,39 @@
 
 namespace zelt {
 
-TMainForm* MainForm = nullptr;
-
 namespace {
+
 constexpr const char* kProductCaption = build::kProductName;
 constexpr int kUnreadImage = 0;
 constexpr int kReadImage = 1;
 constexpr int kTrayImage = 2;
+
+// The topic list's columns, in TTopicColumn's order.
+constexpr TListColumn kTopicColumns[] = {
+    {"Тема", 300, 0}, {"Ответы", 40, 52, true}, {"Форум", 150, 150}, {"Автор", 50, 60}, {"Новых", 50, 50, true}};
+
+std::string TopicCell(const TItemData& item, TTopicColumn column) {
+  switch (column) {
+    case TTopicColumn::Title:
+      return item.Title;
+    case TTopicColumn::Replies:
+      return item.Replies;
+    case TTopicColumn::Forum:
+      return item.Forum;
+    case TTopicColumn::Author:
+      return item.Author;
+    case TTopicColumn::New:
+      return std::to_string(item.NewCount);
+  }
+  return {};
+}
+
+constexpr int Index(TTopicColumn column) { return static_cast<int>(column); }
+
 }  // namespace
 
 TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INotificationState& userState)
     : app_(app) {
-  MainForm = this;
   // Owned by the application window, which carries the taskbar entry; still a
   // top-level window, so broadcasts reach it.
   CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
@@ -70,6 +88,10 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
   if (trayStripIcon_) tray_.SetIcon(trayStripIcon_.get());
   tray_.Add(Handle(), tray_.Icon(), tray_.Tip());
   ShowMain(false);
+
+  // A tool window of the application window, hidden until there is news.
+  info_ = std::make_unique<TInfoForm>(
+      app_.Handle(), [this] { ShowFromTray(); }, [this] { ShowDialog(TDialogKind::UpdateInfo); });
 }
 
 TMainForm::~TMainForm() {
@@ -77,10 +99,10 @@ TMainForm::~TMainForm() {
   // The application window outlives this one: it must not keep our icons.
   SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, 0);
   SendMessageW(app_.Handle(), WM_SETICON, ICON_SMALL, 0);
+  info_.reset();
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
   checker_.reset();
-  if (MainForm == this) MainForm = nullptr;
 }
 
 void TMainForm::LoadPictures() {
@@ -118,13 +140,9 @@ void TMainForm::BuildControls() {
   list_.Create(Body(), 8, 40, 601, 209);
   list_.SetAccessibleName(title_.Text());
   LoadPictures();
-  list_.AddColumn("Тема", 300);
-  list_.AddColumn("Ответы", 40);
-  list_.AddColumn("Форум", 150);
-  list_.AddColumn("Автор", 50);
-  list_.AddColumn("Новых", 50);
+  list_.AddColumns(kTopicColumns);
   list_.OnDoubleClick = [this] { OpenTopic(); };
-  list_.OnColumnClick = [this](int column) { SortBy(column); };
+  list_.OnColumnClick = [this](int column) { SortBy(static_cast<TTopicColumn>(column)); };
   list_.OnContextMenu = [this](POINT pt) { listMenu_.Popup(Handle(), pt); };
 
   struct ButtonSpec {
@@ -147,11 +165,11 @@ void TMainForm::BuildControls() {
     b.button.SetPicture(b.picture, 16);
     b.button.SetHint(b.hint);
   }
-  traffic_.OnClick = [this] { ShowTrafficDialog(); };
+  traffic_.OnClick = [this] { ShowDialog(TDialogKind::Traffic); };
   new_.OnClick = [this] { ShowInfo(); };
   allRead_.OnClick = [this] { MarkAllRead(); };
-  favorites_.OnClick = [this] { ShowDialog(dkFavorites); };
-  settings_.OnClick = [this] { ShowDialog(dkSettings); };
+  favorites_.OnClick = [this] { ShowDialog(TDialogKind::Favorites); };
+  settings_.OnClick = [this] { ShowDialog(TDialogKind::Settings); };
   refresh_.OnClick = [this] {
     if (checker_) checker_->StartPolling();
   };
@@ -166,16 +184,16 @@ void TMainForm::BuildControls() {
 }
 
 void TMainForm::BuildMenus() {
-  trayMenu_.AddItem("Настройки", [this] { ShowDialog(dkSettings); });
+  // The items that open a window are named by its title.
+  trayMenu_.AddItem(WindowRow(TDialogKind::Settings).Title, [this] { ShowDialog(TDialogKind::Settings); });
   trayMenu_.AddSeparator();
   trayMenu_.AddItem("Справка", [this] { OpenHelp(); });
-  trayMenu_.AddItem("О программе", [this] { ShowDialog(dkAbout); });
+  trayMenu_.AddItem(WindowRow(TDialogKind::About).Title, [this] { ShowDialog(TDialogKind::About); });
   trayMenu_.AddSeparator();
   trayMenu_.AddItem("Выход", [this] { PostMessageW(Handle(), WM_CLOSE, 0, 0); });
 
   listMenu_.AddItem("В избранные темы", [this] {
-    const int row = list_.Selected();
-    const auto* item = row >= 0 ? static_cast<const TItemData*>(list_.Data(row)) : nullptr;
+    const TItemData* item = list_.Item(list_.Selected());
     if (item && checker_) checker_->AddFavorite(*item);
   });
   listMenu_.OnPopup = [this] { listMenu_.SetEnabled(0, list_.Selected() >= 0); };
@@ -194,7 +212,7 @@ void TMainForm::ShowMain(bool visible) {
   }
   ShowWindow(Handle(), SW_HIDE);
   ShowWindow(app_.Handle(), SW_HIDE);
-  if (InfoForm && InfoForm->Visible()) InfoForm->Hide();
+  if (info_ && info_->Visible()) info_->Hide();
 }
 
 void TMainForm::ShowFromTray() {
@@ -206,15 +224,15 @@ void TMainForm::ShowFromTray() {
 }
 
 void TMainForm::ShowInfo() {
-  if (!InfoForm || !checker_) return;
+  if (!info_ || !checker_) return;
   const int32_t unread = checker_->UnreadCount();
-  InfoForm->SetMessage(unread > 0 ? std::to_string(unread) + " тем обновлено" : "Новых сообщений нет");
-  InfoForm->SetUpdateAvailable(checker_->UpdateAvailable());
-  InfoForm->MoveToCorner();
-  SetWindowPos(InfoForm->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  InfoForm->Show(true);
-  SetFocus(InfoForm->Handle());
-  AnnounceAlert(InfoForm->Handle());
+  info_->SetMessage(unread > 0 ? std::to_string(unread) + " тем обновлено" : "Новых сообщений нет");
+  info_->SetUpdateAvailable(checker_->UpdateAvailable());
+  info_->MoveToCorner();
+  SetWindowPos(info_->Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  info_->Show(true);
+  SetFocus(info_->Handle());
+  AnnounceAlert(info_->Handle());
   if (checker_->Settings().ShowOnNew) ShowMain(true);
 }
 
@@ -222,33 +240,23 @@ void TMainForm::ShowInfo() {
 
 void TMainForm::AddRow(const TItemData& item) {
   // The row only observes the record; the checker changes it.
-  const int row = list_.AddRow(item.Title, item.Read ? kReadImage : kUnreadImage, const_cast<TItemData*>(&item));
-  list_.SetCell(row, 1, item.Replies);
-  list_.SetCell(row, 2, item.Forum);
-  list_.SetCell(row, 3, item.Author);
-  list_.SetCell(row, 4, std::to_string(item.NewCount));
+  const int row = list_.AddRow(TopicCell(item, TTopicColumn::Title), item.Read ? kReadImage : kUnreadImage, item);
+  for (int column = 1; column < static_cast<int>(std::size(kTopicColumns)); ++column)
+    list_.SetCell(row, column, TopicCell(item, static_cast<TTopicColumn>(column)));
 }
 
-void TMainForm::FitColumns() {
-  static constexpr int kWidths[] = {52, 150, 60, 50};
-  int sum = 0;
-  for (int i = 1; i <= 4; ++i) list_.SetColumnWidth(i, kWidths[i - 1]);
-  for (int i = 1; i <= 4; ++i) sum += list_.ColumnWidthPx(i);
-  // The client width leaves out a vertical scroll bar: the topic column gives way.
-  list_.SetColumnWidthPx(0, list_.ClientWidthPx() - sum);
-  list_.SetColumnAlign(1, LVCFMT_CENTER);
-  list_.SetColumnAlign(4, LVCFMT_CENTER);
-}
+// The topic column gives way to the others.
+void TMainForm::FitColumns() { list_.FitColumns(kTopicColumns); }
 
-void TMainForm::SortBy(int column) {
+void TMainForm::SortBy(TTopicColumn column) {
   sortOrder_ = sortOrder_ == TListView::SortOrder::Ascending ? TListView::SortOrder::Descending
                                                               : TListView::SortOrder::Ascending;
-  list_.SortByColumn(column, sortOrder_);
+  list_.SortByColumn(Index(column), sortOrder_);
 }
 
 void TMainForm::OpenTopic() {
   const int row = list_.Selected();
-  const auto* item = row >= 0 ? static_cast<const TItemData*>(list_.Data(row)) : nullptr;
+  const TItemData* item = list_.Item(row);
   if (!item || !checker_) return;
   const bool countedDown = checker_->MarkRead(*item);
   // Only a forum link goes to the shell: a damaged or hostile one opens nothing.
@@ -256,8 +264,8 @@ void TMainForm::OpenTopic() {
   list_.SetImage(row, kReadImage);
   if (countedDown) {
     const std::string count = std::to_string(checker_->UnreadCount());
-    list_.SetCell(row, 4, "0");
-    if (InfoForm) InfoForm->SetMessage(count + " новых сообщений");
+    list_.SetCell(row, Index(TTopicColumn::New), "0");
+    info_->SetMessage(count + " новых сообщений");
     new_.SetText(count);
   }
 }
@@ -265,16 +273,14 @@ void TMainForm::OpenTopic() {
 void TMainForm::MarkAllRead() {
   if (!checker_) return;
   std::vector<const TItemData*> rows;
-  for (int row = 0; row < list_.Count(); ++row) rows.push_back(static_cast<const TItemData*>(list_.Data(row)));
+  for (int row = 0; row < list_.Count(); ++row) rows.push_back(list_.Item(row));
   checker_->MarkAllRead(rows);
   for (int row = 0; row < list_.Count(); ++row) {
     list_.SetImage(row, kReadImage);
-    list_.SetCell(row, 4, "0");
+    list_.SetCell(row, Index(TTopicColumn::New), "0");
   }
-  if (InfoForm) {
-    InfoForm->SetMessage("0 новых сообщений");
-    InfoForm->Show(checker_->UnreadCount() != 0);
-  }
+  info_->SetMessage("0 новых сообщений");
+  info_->Show(checker_->UnreadCount() != 0);
   new_.SetText("0");
 }
 
@@ -284,14 +290,74 @@ void TMainForm::OpenHelp() {
   Desktop().OpenFile(Handle(), (checker_->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm").wstring());
 }
 
-TUpdateEnv TMainForm::UpdateEnv() {
-  return TUpdateEnv{*checker_, *http_, app_, build::kUpdateUrl, [this] { ShowDialog(dkDownload); },
-                    [this](const std::filesystem::path& patch) { LaunchUpdate(patch); },
-                    UpdateKeyFromHex(build::kUpdateKeyHex)};
+// --- side windows ---
+
+std::unique_ptr<TForm> TMainForm::MakeDialog(TDialogKind kind) {
+  if (!checker_) return nullptr;
+  const TWindowContext context{.Owner = Handle(),
+                               .App = app_,
+                               .Checker = *checker_,
+                               .Http = *http_,
+                               .UpdateUrl = build::kUpdateUrl,
+                               .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex),
+                               .Choice = updateChoice_,
+                               .Open = [this](TDialogKind other) { ShowDialog(other); },
+                               .OpenDownload =
+                                   [this](TUpdateChoice choice) {
+                                     updateChoice_ = choice;
+                                     ShowDialog(TDialogKind::Download);
+                                   }};
+  return WindowRow(kind).Make(context);
 }
 
-void TMainForm::LaunchUpdate(const std::filesystem::path& patch) {
-  if (checker_) zelt::LaunchUpdate(app_, patch, checker_->ProgramDir());
+void TMainForm::ShowDialog(TDialogKind kind) {
+  ++ModalDepth;
+  trayMenu_.SetEnabled(kExitItem, false);
+  dialogs_.Show(kind);
+  --ModalDepth;
+  // The traffic window may have reset the counters.
+  if (kind == TDialogKind::Traffic) SetTrafficCaption();
+  if (ModalDepth == 0) {
+    trayMenu_.SetEnabled(kExitItem, true);
+    // A close request that came while side windows were open ends the program now.
+    if (closePending_) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+  }
+}
+
+void TMainForm::CloseDialogs() { dialogs_.CloseAll(); }
+
+TTrafInfo* TMainForm::TrafficWindow() const { return static_cast<TTrafInfo*>(Dialog(TDialogKind::Traffic)); }
+
+void TMainForm::SetTrafficCaption() {
+  if (!checker_) return;
+  const TTrafficCounters& counters = checker_->Traffic();
+  traffic_.SetText(FormatSize(counters.TotalInBytes + counters.TotalOutBytes, 1));
+}
+
+// --- the end ---
+
+void TMainForm::CloseRequested() {
+  if (closed_) return;
+  if (ModalDepth > 0) {
+    // Side windows are open (a close request from another program): close
+    // them first; the last ShowDialog to return asks again.
+    closePending_ = true;
+    CloseDialogs();
+    return;
+  }
+  closed_ = true;
+  CloseSequence();
+  DestroyWindow(Handle());
+}
+
+void TMainForm::CloseSequence() {
+  Broadcast(ZELTI_CLOSE);
+  if (checker_) checker_->SaveData();
+  CloseDialogs();
+  network_.reset();
+  list_.Clear();  // the rows point into the Checker's records
+  quiet_.reset();
+  checker_.reset();
 }
 
 // --- the Checker's reports ---
@@ -385,18 +451,18 @@ void TMainForm::PopupTrayMenu() {
 // --- keys ---
 
 bool TMainForm::OnKeyUp(UINT vk) {
+  for (const TWindowRow& row : WindowTable()) {
+    if (row.Key != 0 && row.Key == vk) {
+      ShowDialog(row.Kind);
+      return true;
+    }
+  }
   switch (vk) {
     case VK_F1:
       OpenHelp();
       return true;
-    case VK_F3:
-      ShowTrafficDialog();
-      return true;
     case VK_F5:
       if (checker_) checker_->StartPolling();
-      return true;
-    case VK_F7:
-      ShowDialog(dkSettings);
       return true;
     case VK_F9:
       MarkAllRead();
@@ -410,7 +476,7 @@ bool TMainForm::OnKeyUp(UINT vk) {
 }
 
 LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg >= 0xC000 && HookInstanceMessage(msg)) return 0;
+  if (msg >= 0xC000 && peers_.Hear(msg)) return 0;
   if (tray_.HandleMessage(msg, wp, lp)) return 0;
   switch (msg) {
     case WM_CLOSE:
@@ -431,10 +497,7 @@ LRESULT TMainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp) FitColumns();
       break;
     case WM_TIMER:
-      if (wp == kHereTimer) {
-        AnswerPendingFind();
-        return 0;
-      }
+      if (peers_.Tick(wp)) return 0;
       break;
     case WM_DESTROY:
       if (app_.MainWindow == Handle()) app_.MainWindow = nullptr;

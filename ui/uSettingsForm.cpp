@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/uChecker.h"
-#include "ui/uSoundsForm.h"
 #include "widgets/Paint.h"
 
 namespace zelt {
@@ -36,8 +35,8 @@ int64_t SettingsFieldNumber(const std::string& text) {
   return negative ? -v : v;
 }
 
-TSettingsForm::TSettingsForm(HWND owner, TChecker& checker) : checker_(checker) {
-  CreateForm("Настройки", "Настройки", kWidth, kHeight, owner);
+TSettingsForm::TSettingsForm(const TWindowContext& context) : checker_(context.Checker), open_(context.Open) {
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context.Owner);
   const HWND body = Body();
 
   auto label = [body](TLabel& l, int x, int y, const char* text, bool heading) {
@@ -156,12 +155,7 @@ void TSettingsForm::EditSounds() {
   // field that had them.
   RememberFocus();
   EnableWindow(Handle(), FALSE);
-  if (OnEditSounds) {
-    OnEditSounds();
-  } else {
-    TSoundsForm sounds(Handle(), checker_);
-    sounds.ShowModal();
-  }
+  if (open_) open_(TDialogKind::Sounds);
   EnableWindow(Handle(), TRUE);
   if (Visible()) SetForegroundWindow(Handle());
 }

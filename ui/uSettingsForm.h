@@ -2,10 +2,10 @@
 // five switches of the Checker. It fills its fields from the Checker when it
 // opens and writes them back only on "Сохранить"; every other way out leaves
 // the Checker and data.dat as they were. "(Редактировать)" opens the sound
-// scheme on top of it, whose changes apply at once.
+// scheme on top of it (through the context's Open), whose changes apply at
+// once.
 //
-//   TSettingsForm form(owner, *Checker);
-//   form.OnEditSounds = [this] { ShowDialog(dkSounds); };  // optional
+//   TSettingsForm form(context);
 //   form.ShowModal();
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/Settings.h"
+#include "ui/WindowContext.h"
 #include "widgets/Button.h"
 #include "widgets/CheckBox.h"
 #include "widgets/Edit.h"
@@ -22,8 +23,6 @@
 
 namespace zelt {
 
-class TChecker;
-
 // The number a numeric field holds: decimal digits with an optional sign;
 // anything else (an empty text included) reads as 0. Values beyond the 64-bit
 // range saturate, so they stay above every bound.
@@ -31,6 +30,7 @@ int64_t SettingsFieldNumber(const std::string& text);
 
 class TSettingsForm final : public TForm {
  public:
+  static constexpr const char* kTitle = "Настройки";
   static constexpr int kWidth = 274;
   static constexpr int kHeight = 348;
   // Ranges the numeric fields are held to.
@@ -38,11 +38,7 @@ class TSettingsForm final : public TForm {
   static constexpr int kMaxTopics = kMaxTopicCount;
   static constexpr int kMaxPort = 65535;
 
-  TSettingsForm(HWND owner, TChecker& checker);
-
-  // Opens the sound scheme on top of this window. Unset, the window opens
-  // one itself, owned by this window.
-  std::function<void()> OnEditSounds;
+  explicit TSettingsForm(const TWindowContext& context);
 
   // Writes the fields to the Checker, saves data.dat, polls at once and closes.
   void Save();
@@ -70,6 +66,7 @@ class TSettingsForm final : public TForm {
   static void HoldToRange(TEdit& edit, int upper);
 
   TChecker& checker_;
+  std::function<void(TDialogKind kind)> open_;
   TLabel intervalHeading_, minutes_, topicsHeading_, topicsUnit_, proxyHeading_, serverLabel_, portLabel_, userLabel_,
       passwordLabel_, otherHeading_, nickLabel_;
   TEdit interval_, topics_, server_, port_, user_, password_, nick_;

@@ -5,30 +5,33 @@
 #include "base/Text_win.h"
 #include "core/uChecker.h"
 #include "widgets/Desktop.h"
-#include "widgets/Dpi.h"
 
 namespace zelt {
 
 const char* const TSoundsForm::kDefaultFiles[kEvents] = {"Сообщение.ogg", "Новая версия.ogg", "Ошибка.ogg"};
+
+namespace {
+// The event's name (the row's text) and its file.
+constexpr TListColumn kColumns[] = {{"Событие", 300, 150}, {"Звук", 150, 0}};
+constexpr int kSoundColumn = 1;
+}  // namespace
 
 std::string SoundFileName(const std::string& path) {
   const size_t cut = path.find_last_of("\\/:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker) {
-  CreateForm("Звуковая схема", "Звуковая схема", kWidth, kHeight, owner);
+TSoundsForm::TSoundsForm(const TWindowContext& context) : checker_(context.Checker) {
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context.Owner);
   const HWND body = Body();
   list_.Create(body, 8, 24, 369, 137);
   list_.SetAccessibleName(Strip().Text());
-  list_.AddColumn("Событие", 300);
-  list_.AddColumn("Звук", 150);
+  list_.AddColumns(kColumns);
   for (int i = 0; i < kEvents; ++i) {
-    const int row = list_.AddRow(kSoundEventNames[i], -1, nullptr);
-    list_.SetCell(row, 1, SoundFileName(checker_.Settings().Sound(static_cast<TSoundEvent>(i))));
+    const int row = list_.AddRow(kSoundEventNames[i], -1, i);
+    list_.SetCell(row, kSoundColumn, SoundFileName(checker_.Settings().Sound(EventOf(row))));
   }
-  list_.SetColumnWidth(0, 150);
-  list_.SetColumnWidthPx(1, list_.ClientWidthPx() - Scale(150));
+  list_.FitColumns(kColumns);
   list_.OnDoubleClick = [this] { Replace(); };
 
   defaults_.Create(body, 7, 162, 114, 24, "По умолчанию");
@@ -47,13 +50,14 @@ TSoundsForm::TSoundsForm(HWND owner, TChecker& checker) : checker_(checker) {
   CentreOnScreen();
 }
 
-void TSoundsForm::SetSound(int row, std::string path) {
-  checker_.SetSound(static_cast<TSoundEvent>(row), std::move(path));
+void TSoundsForm::SetSound(int row, const std::string& shown, std::string path) {
+  list_.SetCell(row, kSoundColumn, shown);
+  checker_.SetSound(EventOf(row), std::move(path));
 }
 
 void TSoundsForm::Replace() {
   const int row = list_.Selected();
-  if (row < 0 || row >= kEvents) return;
+  if (row < 0) return;
   TFileDialogRequest request;
   request.Owner = Handle();
   request.Filters = {{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"}, {"*.*", "*.*"}};
@@ -63,22 +67,19 @@ void TSoundsForm::Replace() {
   request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   std::string path;
   if (!Desktop().ChooseFile(TFileDialogKind::Open, request, path)) return;
-  list_.SetCell(row, 1, SoundFileName(path));
-  SetSound(row, path);
+  SetSound(row, SoundFileName(path), path);
 }
 
 void TSoundsForm::Delete() {
   const int row = list_.Selected();
-  if (row < 0 || row >= kEvents) return;
-  list_.SetCell(row, 1, "");
-  SetSound(row, "");
+  if (row >= 0) SetSound(row, "", "");
 }
 
 void TSoundsForm::Defaults() {
   // No file is tested for existence: a missing one simply plays nothing.
-  for (int i = 0; i < kEvents; ++i) {
-    list_.SetCell(i, 1, kDefaultFiles[i]);
-    SetSound(i, PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + list_.Cell(i, 1));
+  for (int row = 0; row < list_.Count(); ++row) {
+    const char* file = kDefaultFiles[static_cast<int>(EventOf(row))];
+    SetSound(row, file, PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + file);
   }
 }
 

@@ -4,32 +4,33 @@
 // beside the program. Every change goes to the Checker at once; data.dat
 // gets it at the Checker's next save.
 //
-//   TSoundsForm form(owner, *Checker);
+//   TSoundsForm form(context);
 //   form.ShowModal();
 #pragma once
 
 #include <string>
 
+#include "core/Settings.h"
+#include "ui/WindowContext.h"
 #include "widgets/Button.h"
 #include "widgets/Form.h"
 #include "widgets/ListView.h"
 
 namespace zelt {
 
-class TChecker;
-
 // The file name part of a path: the text after its last "\", "/" or ":".
 std::string SoundFileName(const std::string& path);
 
 class TSoundsForm final : public TForm {
  public:
+  static constexpr const char* kTitle = "Звуковая схема";
   static constexpr int kWidth = 380;
   static constexpr int kHeight = 189;
   static constexpr int kEvents = 3;
   // The default file of each event, in "Sounds\" beside the program.
   static const char* const kDefaultFiles[kEvents];
 
-  TSoundsForm(HWND owner, TChecker& checker);
+  explicit TSoundsForm(const TWindowContext& context);
 
   void Replace();
   void Delete();
@@ -45,8 +46,10 @@ class TSoundsForm final : public TForm {
   bool OnKeyDown(UINT vk) override;
 
  private:
-  // The file of the event in the row, to the checker at once.
-  void SetSound(int row, std::string path);
+  // The event a row stands for.
+  TSoundEvent EventOf(int row) const { return static_cast<TSoundEvent>(list_.Key(row)); }
+  // The file of the event in the row, shown and to the checker at once.
+  void SetSound(int row, const std::string& shown, std::string path);
 
   TChecker& checker_;
   TListView list_;

@@ -6,9 +6,9 @@
 
 namespace zelt {
 
-TTrafInfo::TTrafInfo(HWND owner, TChecker& checker) : checker_(checker) {
-  CreateForm("Трафик", "Трафик", kWidth, kHeight, owner);
-  CentreOn(owner);
+TTrafInfo::TTrafInfo(const TWindowContext& context) : checker_(context.Checker) {
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context.Owner);
+  CentreOn(context.Owner);
   static constexpr const char* kCaptions[kRows] = {"Входящий", "Исходящий", "Общий", "Обновления",
                                                    "Сжатие входящего"};
   for (int i = 0; i < kRows; ++i) {
@@ -25,6 +25,7 @@ TTrafInfo::TTrafInfo(HWND owner, TChecker& checker) : checker_(checker) {
     checker_.SaveData();  // the reset survives a crash
     Refresh();
   };
+  Refresh();
 }
 
 void TTrafInfo::Refresh() {

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "ui/WindowContext.h"
 #include "widgets/Button.h"
 #include "widgets/Form.h"
 #include "widgets/Label.h"
@@ -13,15 +14,14 @@
 
 namespace zelt {
 
-class TChecker;
-
 class TTrafInfo final : public TForm {
  public:
+  static constexpr const char* kTitle = "Трафик";
   static constexpr int kWidth = 242;
   static constexpr int kHeight = 134;
   static constexpr int kRows = 5;
 
-  TTrafInfo(HWND owner, TChecker& checker);
+  explicit TTrafInfo(const TWindowContext& context);
 
   // Reads the checker's counters into the rows and the footer.
   void Refresh();

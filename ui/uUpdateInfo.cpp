@@ -3,13 +3,13 @@
 #include <cctype>
 
 #include "core/Traffic.h"
+#include "widgets/Application.h"
 #include "widgets/Paint.h"
 
 namespace zelt {
 
 namespace {
 
-const char* const kTitle = "Информация об обновлении";
 const char* const kWaitText = "Подождите...";
 const char* const kSetupText = "Загрузить полный установочный файл";
 const char* const kPatchText = "Загрузить только файл - патч";
@@ -37,13 +37,15 @@ bool AnnouncesEmptyBody(const std::vector<std::string>& headers) {
 }  // namespace
 
 TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimits& limits) {
-  return checker.Loader().Options.With(limits);
+  return checker.RequestOptions().With(limits);
 }
 
 // --- TUpdateInfo ---
 
-TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env)
-    : env_(std::move(env)), requests_{{{env_.Http, env_.Gui}, {env_.Http, env_.Gui}, {env_.Http, env_.Gui}}} {
+TUpdateInfo::TUpdateInfo(const TWindowContext& context)
+    : context_(context),
+      requests_{{{context_.Http, context_.App}, {context_.Http, context_.App}, {context_.Http, context_.App}}} {
+  const HWND owner = context_.Owner;
   CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
   if (owner && IsWindowVisible(owner))
     CentreOn(owner);
@@ -74,20 +76,20 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env)
   cancel_.OnClick = [this] { Close(); };
   answers_ = 0;
   // Fail closed: a build that cannot check a package offers none, and says why.
-  if (env_.UpdateKey.empty()) {
+  if (context_.UpdateKey.empty()) {
     description_.SetPlainText(kNoKeyText);
     return;
   }
 
   // The three requests run side by side.
   const char* const paths[3] = {kUpdateInfoPath, kUpdateSetupPath, kUpdatePatchPath};
-  for (int i = 0; i < 3; ++i) {
-    const auto which = static_cast<Request>(i);
+  for (size_t i = 0; i < 3; ++i) {
+    const auto which = static_cast<File>(i);
     TRequestEvents events;
     events.Downloaded = [this](std::string body) { DescriptionArrived(std::move(body)); };
     events.Failed = [this](uint16_t code) { RequestFailed(code); };
     TRequestLimits limits{.DeadlineMs = kRequestDeadlineMs};
-    if (which == rqDescription) {
+    if (which == File::Description) {
       // A description is a page of text: anything longer fails the request.
       limits.MaxBodyBytes = kMaxDescriptionBytes;
     } else {
@@ -96,23 +98,25 @@ TUpdateInfo::TUpdateInfo(HWND owner, TUpdateEnv env)
       limits.SizeOnly = true;
       events.Size = [this, which](int32_t size) { SizeArrived(which, size); };
       events.Headers = [this, which](const std::vector<std::string>& headers) {
-        if (AnnouncesEmptyBody(headers)) announcedEmpty_[which] = true;
+        if (AnnouncesEmptyBody(headers)) announcedEmpty_[static_cast<size_t>(which)] = true;
       };
     }
-    requests_[which].Start(env_.BaseUrl + paths[i], UpdateRequestOptions(env_.Checker, limits), std::move(events));
+    requests_[i].Start(context_.UpdateUrl + paths[i], UpdateRequestOptions(context_.Checker, limits),
+                       std::move(events));
   }
 }
 
 void TUpdateInfo::DescriptionArrived(std::string body) {
   ++answers_;
   descriptionText_ = std::move(body);
-  env_.Checker.CountUpdate(static_cast<uint32_t>(descriptionText_.size()));
+  context_.Checker.CountUpdate(static_cast<uint32_t>(descriptionText_.size()));
   Complete();
 }
 
-void TUpdateInfo::SizeArrived(Request which, int32_t size) {
+void TUpdateInfo::SizeArrived(File which, int32_t size) {
   ++answers_;
-  sizes_[which] = announcedEmpty_[which] ? 0 : size;
+  const auto i = static_cast<size_t>(which);
+  sizes_[i] = announcedEmpty_[i] ? 0 : size;
   Complete();
 }
 
@@ -132,10 +136,10 @@ void TUpdateInfo::Complete() {
 
   struct Choice {
     TChoiceButton& button;
-    Request request;
+    File file;
   };
-  for (const Choice& c : {Choice{setup_, rqSetup}, Choice{patch_, rqPatch}}) {
-    const int32_t size = sizes_[c.request];
+  for (const Choice& c : {Choice{setup_, File::Setup}, Choice{patch_, File::Patch}}) {
+    const int32_t size = sizes_[static_cast<size_t>(c.file)];
     c.button.SetEnabled(size != 0);
     // A missing length (-1) shows as the unsigned count it wraps to.
     c.button.SetText(c.button.Text() + " (" + FormatSize(static_cast<uint32_t>(size), 2) + ")");
@@ -151,9 +155,9 @@ void TUpdateInfo::Complete() {
 }
 
 void TUpdateInfo::StartDownload() {
-  env_.Checker.Tag = setup_.Checked() ? 1 : 0;
+  const TUpdateChoice choice = setup_.Checked() ? TUpdateChoice::FullSetup : TUpdateChoice::Patch;
   Show(false);
-  if (env_.OpenDownload) env_.OpenDownload();
+  if (context_.OpenDownload) context_.OpenDownload(choice);
   PostMessageW(Handle(), WM_CLOSE, 0, 0);
 }
 

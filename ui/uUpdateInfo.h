@@ -1,8 +1,8 @@
 // The update information window: fetches the new version's description and
 // the sizes of the two packages from the update server, shows the
 // description and lets the user choose the full setup archive or the patch.
-// "Загрузить" hands the choice to the update download window through the
-// Checker's Tag (1 full setup, 0 patch).
+// "Загрузить" hands the choice to the update download window (the context's
+// OpenDownload).
 //
 // The three requests' answers are applied on the GUI thread (TGuiRequest),
 // so they are counted one at a time and the completion step runs exactly once
@@ -14,35 +14,17 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "core/uChecker.h"
 #include "net/GuiRequest.h"
+#include "ui/WindowContext.h"
 #include "widgets/Button.h"
 #include "widgets/CheckBox.h"
 #include "widgets/Form.h"
 #include "widgets/RichEdit.h"
 
 namespace zelt {
-
-// What the two update windows need from the program around them.
-struct TUpdateEnv {
-  TChecker& Checker;     // Tag, the Loader's agent and proxy, the traffic counters, ProgramDir
-  SharedTransport Http;  // the transport of every request
-  IGuiQueue& Gui;        // where the requests' answers are applied
-  std::string BaseUrl;   // scheme and host of the update server, no trailing "/"
-  // Opens the update download window modally (ShowDialog 7 of the main window).
-  std::function<void()> OpenDownload;
-  // Starts the downloaded patch staged at the path (LaunchUpdate of the main
-  // window).
-  std::function<void(const std::filesystem::path& patch)> RunPatch;
-  // The raw public key (X then Y) that manifests must be signed with; empty
-  // when this build has none, and then offers no download.
-  std::string UpdateKey;
-};
 
 // The update server's paths below its base URL.
 inline constexpr const char* kUpdateInfoPath = "/ZeltInformer/info.rtf";
@@ -57,13 +39,15 @@ TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimi
 
 class TUpdateInfo final : public TForm {
  public:
+  static constexpr const char* kTitle = "Информация об обновлении";
   static constexpr int kWidth = 394;
   static constexpr int kHeight = 317;
-  enum Request { rqDescription = 0, rqSetup = 1, rqPatch = 2 };
+  // The three files asked for, by index.
+  enum class File : size_t { Description, Setup, Patch };
 
   // Builds the window hidden and starts the three requests; without an
   // update key it starts none and says why nothing is offered.
-  TUpdateInfo(HWND owner, TUpdateEnv env);
+  explicit TUpdateInfo(const TWindowContext& context);
 
   TRichEdit& Description() { return description_; }
   TChoiceButton& SetupChoice() { return setup_; }
@@ -75,12 +59,12 @@ class TUpdateInfo final : public TForm {
 
  private:
   void DescriptionArrived(std::string body);
-  void SizeArrived(Request which, int32_t size);
+  void SizeArrived(File which, int32_t size);
   void RequestFailed(uint16_t code);
   void Complete();
   void StartDownload();
 
-  TUpdateEnv env_;
+  TWindowContext context_;
   TRichEdit description_;
   TChoiceButton setup_, patch_;
   TButton download_, cancel_;

@@ -22,7 +22,7 @@ std::wstring ItemText(HWND list, int row, int column) {
   return std::wstring(buffer.data(), static_cast<size_t>(n));
 }
 
-// The sort runs over stand-in item data (each row's position before the
+// The sort runs over stand-in keys (each row's position before the
 // sort), so the comparison reads texts captured beforehand and never depends
 // on how the control moves rows while it sorts.
 struct TSortContext {
@@ -38,14 +38,6 @@ int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM ctx) {
                                tb.c_str(), static_cast<int>(tb.size())) -
                 CSTR_EQUAL;
   return c->Descending ? -r : r;
-}
-
-void SetItemParam(HWND list, int row, LPARAM value) {
-  LVITEMW item{};
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  item.lParam = value;
-  SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 }  // namespace
@@ -100,6 +92,26 @@ int TListView::ColumnCount() const {
   return header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
 }
 
+void TListView::AddColumns(std::span<const TListColumn> columns) {
+  for (const TListColumn& c : columns) AddColumn(c.Header, c.Width96);
+}
+
+void TListView::FitColumns(std::span<const TListColumn> columns) {
+  int rest = -1, others = 0;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const int column = static_cast<int>(i);
+    if (columns[i].FitWidth96 == 0) {
+      rest = column;
+      continue;
+    }
+    SetColumnWidth(column, columns[i].FitWidth96);
+    others += ColumnWidthPx(column);
+  }
+  if (rest >= 0) SetColumnWidthPx(rest, ClientWidthPx() - others);
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (columns[i].Centred) SetColumnAlign(static_cast<int>(i), LVCFMT_CENTER);
+}
+
 void TListView::SetColumnWidth(int column, int width96) {
   const TDpiScope dpi(Dpi());
   SetColumnWidthPx(column, Scale(width96));
@@ -120,14 +132,14 @@ void TListView::SetColumnAlign(int column, int lvcfmt) {
   SendMessageW(Handle(), LVM_SETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
 }
 
-int TListView::AddRow(const std::string& text, int image, void* data) {
+int TListView::AddRow(const std::string& text, int image, intptr_t key) {
   std::wstring w = Widen(text);
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
   item.iItem = Count();
   item.pszText = w.data();
   item.iImage = image;
-  item.lParam = reinterpret_cast<LPARAM>(data);
+  item.lParam = key;
   return static_cast<int>(SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
@@ -157,13 +169,23 @@ int TListView::Image(int row) const {
   return item.iImage;
 }
 
-void* TListView::Data(int row) const {
+intptr_t TListView::Key(int row) const {
   LVITEMW item{};
   item.mask = LVIF_PARAM;
   item.iItem = row;
-  if (!SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
-  return reinterpret_cast<void*>(item.lParam);
+  if (!SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return 0;
+  return item.lParam;
 }
+
+void TListView::SetKey(int row, intptr_t key) {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  item.lParam = key;
+  SendMessageW(Handle(), LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void TListView::DeleteRow(int row) { SendMessageW(Handle(), LVM_DELETEITEM, static_cast<WPARAM>(row), 0); }
 
 int TListView::Count() const { return static_cast<int>(SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
 
@@ -194,17 +216,17 @@ void TListView::SortByColumn(int column, SortOrder order) {
   if (order == SortOrder::None) return;
   const int n = Count();
   std::vector<std::wstring> texts;
-  std::vector<void*> data;
+  std::vector<intptr_t> keys;
   for (int row = 0; row < n; ++row) {
     texts.push_back(ItemText(Handle(), row, column));
-    data.push_back(Data(row));
-    SetItemParam(Handle(), row, row);
+    keys.push_back(Key(row));
+    SetKey(row, row);
   }
   TSortContext ctx{&texts, order == SortOrder::Descending};
   SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&ctx), reinterpret_cast<LPARAM>(&CompareRows));
   for (int row = 0; row < n; ++row) {
-    const auto before = reinterpret_cast<size_t>(Data(row));
-    if (before < data.size()) SetItemParam(Handle(), row, reinterpret_cast<LPARAM>(data[before]));
+    const auto before = static_cast<size_t>(Key(row));
+    if (before < keys.size()) SetKey(row, keys[before]);
   }
 }
 

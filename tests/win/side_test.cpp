@@ -45,7 +45,7 @@ class Side : public WinCheckerTest {
   }
   template <class Form>
   std::unique_ptr<Form> Open() {
-    auto form = std::make_unique<Form>(app->Handle(), *checker);
+    auto form = std::make_unique<Form>(Context(app->Handle()));
     form->Show(true);
     app->ProcessMessages();
     return form;
@@ -256,7 +256,7 @@ TEST_F(Side, TheSoundLinkOpensTheSchemeOverTheSettingsAndItsChangeOutlivesCancel
 TEST_F(Side, DeletingOrSortingFavouritesKeepsEachRowTiedToItsEntryAndSavesAtOnce) {
   TChecker& c = Load();
   auto f = Open<TFavoritesForm>();
-  f->Sort(0);  // by title, ignoring case
+  f->Sort(TFavoriteColumn::Title);  // ignoring case
   EXPECT_EQ(Rows(*f), (std::vector<std::string>{"Тема A|Zeta|0", "тема b|Alpha|1", "Тема C|Mid|2"}));
   f->List().Select(1);
   Click(*app, f->DeleteButton().Handle());
@@ -264,7 +264,7 @@ TEST_F(Side, DeletingOrSortingFavouritesKeepsEachRowTiedToItsEntryAndSavesAtOnce
   EXPECT_EQ(Data().Favorites.Lines(), (std::vector<std::string>{kA, kC}));
   DoubleClickRow(f->List(), 1);
   EXPECT_EQ(desktop.Opened.at(0).second, ForumBaseUrl() + "c-0-17");
-  f->Sort(1);  // any further click flips the direction: by forum, descending
+  f->Sort(TFavoriteColumn::Forum);  // any further click flips the direction: descending
   EXPECT_EQ(Rows(*f), (std::vector<std::string>{"Тема A|Zeta|0", "Тема C|Mid|1"}));
   f->List().Select(0);
   SetFocus(f->List().Handle());
@@ -346,7 +346,8 @@ POINT PointOf(TRichEdit& edit, const CHARRANGE& range) {
 }
 
 TEST_F(Side, TheAboutWindowShowsThisBuildsAddressesReadOnlyAndOpensTheThreadLink) {
-  TAboutForm f(app->Handle());
+  Make();
+  TAboutForm f(Context(app->Handle()));
   f.Show(true);
   TRichEdit& text = f.Text();
   const std::string shown = text.PlainText();

@@ -33,6 +33,19 @@ class Update : public WinCheckerTest {
     proxy.ProxyPort = 8080;
     WriteData(proxy);
     Make();
+    // The patch started is recorded with whether it was held against
+    // writing, replacing and deleting while it started; nothing starts.
+    desktop.Starting = [this](SHELLEXECUTEINFOW& i) {
+      ++patchesRun;
+      started = i.lpFile;
+      const HANDLE w = CreateFileW(i.lpFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+      held = w == INVALID_HANDLE_VALUE && !DeleteFileW(i.lpFile) && !MoveFileW(i.lpFile, (started.wstring() + L"x").c_str());
+      if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
+      startedBytes = ReadText(NameOf(started));
+      i.hProcess = nullptr;
+      return true;
+    };
     Serve({.body = kRtf}, {.body = std::string(5000, 's')}, {.body = std::string(700, 'p')});
   }
   // The description, the setup and the patch, once the window before and its
@@ -51,22 +64,16 @@ class Update : public WinCheckerTest {
     download.reset();
     WinCheckerTest::TearDown();
   }
-  // The build's key; the patch started is recorded with whether it was held
-  // against writing, replacing and deleting while it started.
-  TUpdateEnv Env() {
-    return TUpdateEnv{*checker, http, *app, "http://update.test", [this] { ++downloadsOpened; },
-                      [this](const std::filesystem::path& patch) {
-                        ++patchesRun;
-                        started = patch;
-                        const HANDLE w = CreateFileW(patch.c_str(), GENERIC_WRITE,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                     OPEN_EXISTING, 0, nullptr);
-                        held = w == INVALID_HANDLE_VALUE && !DeleteFileW(patch.c_str()) &&
-                               !MoveFileW(patch.c_str(), (patch.wstring() + L"x").c_str());
-                        if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
-                        startedBytes = ReadText(NameOf(patch));
-                      },
-                      UpdateKeyFromHex(build::kUpdateKeyHex)};
+  // The windows' context; the download window's opening is counted with
+  // the choice it is handed.
+  TWindowContext Env(TUpdateChoice choice = TUpdateChoice::Patch) {
+    TWindowContext context = Context(nullptr);
+    context.Choice = choice;
+    context.OpenDownload = [this](TUpdateChoice c) {
+      ++downloadsOpened;
+      chosen = c;
+    };
+    return context;
   }
   // A package and its manifest as the build signed them (the next version).
   static std::string Signed(const std::string& name) {
@@ -85,10 +92,7 @@ class Update : public WinCheckerTest {
     return choice(info->SetupChoice()) + "|" + choice(info->PatchChoice()) + "|" +
            (info->DownloadButton().Enabled() ? "download" : "nothing");
   }
-  void Downloading(int32_t tag) {
-    checker->Tag = tag;
-    download = std::make_unique<TDownloaderForm>(nullptr, Env());
-  }
+  void Downloading(TUpdateChoice choice) { download = std::make_unique<TDownloaderForm>(Env(choice)); }
   // Shows the download window until it closes itself, or shows a failure
   // (the window stays) and Отмена closes it.
   void ShowUntilDoneOrFailed() {
@@ -103,6 +107,7 @@ class Update : public WinCheckerTest {
   std::unique_ptr<TUpdateInfo> info;
   std::unique_ptr<TDownloaderForm> download;
   int downloadsOpened = 0, patchesRun = 0;
+  TUpdateChoice chosen = TUpdateChoice::Patch;
   std::filesystem::path started;
   std::string startedBytes;
   bool held = false;
@@ -116,7 +121,7 @@ TEST_F(Update, TheAnswersInAnyOrderCompleteTheWindowOnce) {
     Serve({.body = kRtf, .holdAt = Step::Send}, {.body = std::string(1536 * 1024, 's'), .holdAt = Step::Send},
           {.body = std::string(2048, 'p'), .holdAt = Step::Send});
     checker->ResetTraffic();
-    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    info = std::make_unique<TUpdateInfo>(Env());
     for (int i = 0; i < 3; ++i) {
       ASSERT_TRUE(http.WaitHeld(order[static_cast<size_t>(i)]));
       http.Release(order[static_cast<size_t>(i)]);
@@ -161,9 +166,9 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offer);
     Serve(c.description, c.setup, c.patch);
-    TUpdateEnv env = Env();
-    env.BaseUrl = c.url;
-    info = std::make_unique<TUpdateInfo>(nullptr, env);
+    TWindowContext context = Env();
+    context.UpdateUrl = c.url;
+    info = std::make_unique<TUpdateInfo>(context);
     ASSERT_TRUE(PumpUntil(*app, [&] { return Shown() == c.shown; })) << Shown();
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
@@ -174,13 +179,13 @@ TEST_F(Update, TheSizesDecideWhatIsOfferedAndAFailureShowsItsCode) {
 
 TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
   for (bool patch : {false, true}) {
-    info = std::make_unique<TUpdateInfo>(nullptr, Env());
+    info = std::make_unique<TUpdateInfo>(Env());
     ASSERT_TRUE(PumpUntil(*app, [&] { return info->DownloadButton().Enabled(); }));
     if (patch) Click(*app, info->PatchChoice().Handle());
     EXPECT_EQ(info->SetupChoice().Checked(), !patch) << "one choice at a time";
     RunLater([&] { Click(*app, info->DownloadButton().Handle()); });
     info->ShowModal();  // returns once the window has closed itself
-    EXPECT_EQ(checker->Tag, patch ? 0 : 1);
+    EXPECT_EQ(chosen, patch ? TUpdateChoice::Patch : TUpdateChoice::FullSetup);
     EXPECT_EQ(downloadsOpened, patch ? 2 : 1);
   }
   RunLater([&] { Click(*app, info->CancelButton().Handle()); });
@@ -195,7 +200,7 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   const std::string setup = Signed("ZeltInformerSetup.zip"), manifest = std::string(kUpdateSetupPath) + ".sig";
   http.Serve(kUpdateSetupPath, {.body = setup});
   http.Serve(manifest, {.body = Signed("ZeltInformerSetup.zip.sig")});
-  Downloading(1);
+  Downloading(TUpdateChoice::FullSetup);
   ASSERT_EQ(desktop.Dialogs.size(), 1u);
   const TFileDialogRequest& r = desktop.Dialogs[0].Request;
   EXPECT_EQ(desktop.Dialogs[0].Kind, TFileDialogKind::Save);
@@ -209,14 +214,14 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   // newer and whole, but not the file asked for. Nothing is replaced.
   http.Serve(kUpdateSetupPath, {.body = Signed("files.zip")});
   http.Serve(manifest, {.body = Signed("files.zip.sig")});
-  Downloading(1);
+  Downloading(TUpdateChoice::FullSetup);
   ShowUntilDoneOrFailed();
   EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(desktop.Boxes.size(), 1u);
   // A cancelled dialog closes the window at once, without a request.
   desktop.DialogAnswer.clear();
   http.Reset();
-  Downloading(1);
+  Downloading(TUpdateChoice::FullSetup);
   download->ShowModal();
   EXPECT_EQ(http.RequestCount(), 0u);
 }
@@ -246,7 +251,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     http.Serve(manifest, {.body = Signed(end == OtherManifest ? "ZeltInformerSetup.zip.sig" : "files.zip.sig")});
     const std::wstring temp = _wgetenv(L"TMP") ? _wgetenv(L"TMP") : L"";
     if (end == Unwritable) SetEnvironmentVariableW(L"TMP", Widen(dir.Path() + "gone\\").c_str());
-    Downloading(0);
+    Downloading(TUpdateChoice::Patch);
     EXPECT_TRUE(desktop.Dialogs.empty());
     if (stopped) {
       RunLater([&] {
@@ -296,16 +301,16 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
 // A build without an update key offers nothing, asks the server nothing,
 // says why, and its download window fetches nothing either.
 TEST_F(Update, WithoutAKeyNothingIsOfferedOrFetched) {
-  TUpdateEnv env = Env();
-  env.UpdateKey.clear();
-  info = std::make_unique<TUpdateInfo>(nullptr, env);
+  TWindowContext context = Env();
+  context.UpdateKey.clear();
+  info = std::make_unique<TUpdateInfo>(context);
   app->ProcessMessages();
   EXPECT_EQ(Shown(), "Не могу проверить подлинность обновления: в этой сборке нет ключа.\r\n"
                      "Загрузка обновления отключена.");
   EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
-  for (int tag : {0, 1}) {
-    checker->Tag = tag;
-    download = std::make_unique<TDownloaderForm>(nullptr, env);
+  for (TUpdateChoice choice : {TUpdateChoice::Patch, TUpdateChoice::FullSetup}) {
+    context.Choice = choice;
+    download = std::make_unique<TDownloaderForm>(context);
   }
   EXPECT_EQ(http.RequestCount(), 0u);
   EXPECT_TRUE(desktop.Dialogs.empty());

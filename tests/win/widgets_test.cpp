@@ -37,18 +37,17 @@ class Widgets : public ::testing::Test {
   TTestForm form;
 };
 
-TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirData) {
+TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirKeys) {
   TListView& list = form.List;
-  int data[4];
   const char* rows[][2] = {{"b", "9"}, {"C", "10"}, {"a", "2"}, {"D", "1"}};
-  for (int i = 0; i < 4; ++i) list.SetCell(list.AddRow(rows[i][0], i % 2, &data[i]), 1, rows[i][1]);
+  for (int i = 0; i < 4; ++i) list.SetCell(list.AddRow(rows[i][0], i % 2, 100 + i), 1, rows[i][1]);
   list.SortByColumn(1, TListView::SortOrder::Ascending);
   EXPECT_EQ(ListRows(list, {0, 1}), (std::vector<std::string>{"D|1", "C|10", "a|2", "b|9"}));
   list.SortByColumn(0, TListView::SortOrder::Descending);
   EXPECT_EQ(ListRows(list, {0, 1, -1}), (std::vector<std::string>{"D|1|1", "C|10|1", "b|9|0", "a|2|0"}));
-  for (int r = 0; r < 4; ++r)  // the row still carries its own data
-    EXPECT_EQ(list.Cell(r, 0), rows[static_cast<int*>(list.Data(r)) - data][0]);
-  list.AddRow("bb", 0, nullptr);  // a later row takes its place in the sorted order
+  for (int r = 0; r < 4; ++r)  // the row still carries its own key
+    EXPECT_EQ(list.Cell(r, 0), rows[list.Key(r) - 100][0]);
+  list.AddRow("bb", 0);  // a later row takes its place in the sorted order
   EXPECT_EQ(list.Cell(2, 0), "bb");
 }
 
@@ -91,7 +90,7 @@ TEST_F(Widgets, MessagesFromAnotherThreadAreNotFollowed) {
   int clicks = 0, doubleClicks = 0;
   form.Button.OnClick = [&] { ++clicks; };
   form.List.OnDoubleClick = [&] { ++doubleClicks; };
-  form.List.AddRow("a", 0, nullptr);
+  form.List.AddRow("a", 0);
   TTestForm other;
   TWindowDc screen(nullptr);
   TScopedMemDc dc(CreateCompatibleDC(screen.get()));
