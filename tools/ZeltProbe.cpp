@@ -26,7 +26,7 @@
 //   key WINDOW VK [count]   post key down and up
 //   post WINDOW MSG WP LP [CHILDCLASS]  to the first descendant of that class
 //   rows WINDOW             "ROWS <n>" of its first list view
-//   list WINDOW             "WIN"/"CTL" lines of the shown windows and controls
+//   list WINDOW             a "WIN" line per shown window, a "CTL" line per control
 //   press WINDOW HEX [prefix]  click the shown control with that text (start)
 //   press-at WINDOW X Y     click the innermost shown control at a client point
 //   boxes                   "BOX <captionHex> <textHex>" per message box shown
@@ -130,6 +130,13 @@ std::vector<HWND> TopWindows(const std::string& pattern) {
   return found;
 }
 
+// The shown ones of those windows: the ones to read and to press.
+std::vector<HWND> ShownWindows(const std::string& pattern) {
+  std::vector<HWND> shown = TopWindows(pattern);
+  std::erase_if(shown, [](HWND w) { return !Shown(w); });
+  return shown;
+}
+
 HWND FirstChild(HWND top, const std::string& cls) {
   for (HWND c : Descendants(top))
     if (ClassOf(c) == std::wstring(cls.begin(), cls.end())) return c;
@@ -139,29 +146,20 @@ HWND FirstChild(HWND top, const std::string& cls) {
 // BM_CLICK makes a button notify its parent as a mouse click does. Posted: the
 // click may open a modal window whose loop runs inside the handler.
 std::string Press(HWND control) {
-  if (!control) return "ERR not found";
-  PostMessageW(control, BM_CLICK, 0, 0);
-  char answer[64];
-  std::snprintf(answer, sizeof answer, "PRESSED %p", static_cast<void*>(control));
-  return answer;
+  return control && PostMessageW(control, BM_CLICK, 0, 0) ? "PRESSED" : "ERR not found";
 }
 
-std::string List(const std::vector<HWND>& tops) {
+// "WIN <handle>" per window, "CTL <handle> <enabled> <checked> <textHex>" per control in it.
+std::string List(const std::string& pattern) {
   std::ostringstream out;
-  for (HWND top : tops) {
-    if (!Shown(top)) continue;
-    RECT rc;
-    GetWindowRect(top, &rc);
-    out << "WIN " << top << ' ' << rc.left << ' ' << rc.top << ' ' << rc.right - rc.left << ' ' << rc.bottom - rc.top
-        << ' ' << ToHex(TextOf(top)) << '\n';
+  for (HWND top : ShownWindows(pattern)) {
+    out << "WIN " << top << '\n';
     for (HWND c : Descendants(top)) {
-      POINT p{0, 0};
-      MapWindowPoints(c, top, &p, 1);
       DWORD_PTR state = 0;
       if (_wcsicmp(ClassOf(c).c_str(), L"Button") == 0)
         SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
-      out << "CTL " << c << ' ' << ToHex(ClassOf(c)) << ' ' << !!IsWindowEnabled(c) << ' ' << Shown(c) << ' '
-          << (state == BST_CHECKED) << ' ' << p.x << ' ' << p.y << ' ' << ToHex(TextOf(c)) << '\n';
+      out << "CTL " << c << ' ' << !!IsWindowEnabled(c) << ' ' << (state == BST_CHECKED) << ' ' << ToHex(TextOf(c))
+          << '\n';
     }
   }
   std::string text = out.str();
@@ -169,20 +167,17 @@ std::string List(const std::vector<HWND>& tops) {
   return text.empty() ? "NONE" : text;
 }
 
-std::string PressText(const std::vector<HWND>& tops, const std::wstring& wanted, bool prefixOnly) {
-  for (HWND top : tops) {
-    if (!Shown(top)) continue;
+std::string PressText(const std::string& pattern, const std::wstring& wanted, bool prefixOnly) {
+  for (HWND top : ShownWindows(pattern))
     for (HWND c : Descendants(top)) {
       const std::wstring text = TextOf(c);
       if (Shown(c) && (prefixOnly ? text.starts_with(wanted) : text == wanted)) return Press(c);
     }
-  }
   return Press(nullptr);
 }
 
-std::string PressAt(const std::vector<HWND>& tops, int x, int y) {
-  for (HWND top : tops) {
-    if (!Shown(top)) continue;
+std::string PressAt(const std::string& pattern, int x, int y) {
+  for (HWND top : ShownWindows(pattern)) {
     HWND inner = nullptr;  // the last enumerated control under the point
     for (HWND c : Descendants(top)) {
       RECT rc;
@@ -195,16 +190,10 @@ std::string PressAt(const std::vector<HWND>& tops, int x, int y) {
   return Press(nullptr);
 }
 
-std::vector<HWND> MessageBoxes() {
-  std::vector<HWND> shown = TopWindows("class:#32770");
-  std::erase_if(shown, [](HWND box) { return !Shown(box); });
-  return shown;
-}
-
 // Each message box shown: its caption and its longest static text.
 std::string Boxes() {
   std::string out;
-  for (HWND box : MessageBoxes()) {
+  for (HWND box : ShownWindows("class:#32770")) {
     std::wstring longest;
     for (HWND c : Descendants(box))
       if (_wcsicmp(ClassOf(c).c_str(), L"Static") == 0 && TextOf(c).size() > longest.size()) longest = TextOf(c);
@@ -215,7 +204,7 @@ std::string Boxes() {
 
 std::string OkBox(const std::wstring& caption) {
   int pressed = 0;
-  for (HWND box : MessageBoxes())
+  for (HWND box : ShownWindows("class:#32770"))
     if (TextOf(box) == caption && PostMessageW(box, WM_COMMAND, IDOK, 0)) ++pressed;
   return pressed ? "OK " + std::to_string(pressed) : "ERR no such box";
 }
@@ -453,10 +442,10 @@ class TPeer {
     if (cmd == "ok-box" && a.size() > 1) return OkBox(FromHex(a[1]));
     if (cmd == "sd" && a.size() > 1) return Sddl(FromHex(a[1]));
     if (cmd == "sd-fresh" && a.size() > 1) return FreshSddl(FromHex(a[1]));
+    if (cmd == "list" && a.size() > 1) return List(a[1]);
+    if (cmd == "press" && a.size() > 2) return PressText(a[1], FromHex(a[2]), a.size() > 3 && a[3] == "prefix");
+    if (cmd == "press-at" && a.size() > 3) return PressAt(a[1], static_cast<int>(arg(2)), static_cast<int>(arg(3)));
     const std::vector<HWND> tops = a.size() > 1 ? TopWindows(a[1]) : std::vector<HWND>{};
-    if (cmd == "list") return List(tops);
-    if (cmd == "press" && a.size() > 2) return PressText(tops, FromHex(a[2]), a.size() > 3 && a[3] == "prefix");
-    if (cmd == "press-at" && a.size() > 3) return PressAt(tops, static_cast<int>(arg(2)), static_cast<int>(arg(3)));
     if (tops.empty()) return "ERR no window " + (a.size() > 1 ? a[1] : cmd);
     const HWND target = tops.front();
     if (cmd == "forge") return Forge(target, static_cast<DWORD>(arg(2, 500)));

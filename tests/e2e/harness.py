@@ -89,7 +89,7 @@ class Probe(ProbeServer):
         rows = [line.split(" ") for line in self.ask(f"list {window}").splitlines()]
         if not any(r[0] == "WIN" for r in rows):
             return None
-        return [(r[1], "" if r[8] == "-" else bytes.fromhex(r[8]).decode(), r[3] == "1", r[5] == "1")
+        return [(r[1], "" if r[4] == "-" else bytes.fromhex(r[4]).decode(), r[2] == "1", r[3] == "1")
                 for r in rows if r[0] == "CTL"]
 
     def control(self, window, start):
