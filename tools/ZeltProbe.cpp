@@ -57,10 +57,13 @@
 #include <vector>
 
 #include "GdiCount.h"
+#include "base/ScopedWin.h"
 
 namespace {
 
 using TWords = std::vector<std::string>;
+using zelt::TScopedFile;
+using zelt::TScopedHandle;
 
 unsigned long Number(const std::string& s) { return std::strtoul(s.c_str(), nullptr, 0); }
 
@@ -253,13 +256,13 @@ std::string Forge(HWND target, DWORD ms) {
 }
 
 int ThreadCount(DWORD pid) {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return -1;
+  const TScopedFile snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snap) return -1;
   THREADENTRY32 te{};
   te.dwSize = sizeof te;
   int n = 0;
-  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te)) n += te.th32OwnerProcessID == pid;
-  CloseHandle(snap);
+  for (BOOL ok = Thread32First(snap.get(), &te); ok; ok = Thread32Next(snap.get(), &te))
+    n += te.th32OwnerProcessID == pid;
   return n;
 }
 
@@ -303,20 +306,19 @@ int SystemHandleCount(DWORD pid) {
 std::string Stats(HWND target) {
   DWORD pid = 0;
   GetWindowThreadProcessId(target, &pid);
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  const TScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
   if (!process) return "ERR cannot open process " + std::to_string(pid);
   PROCESS_MEMORY_COUNTERS_EX mem{};
   mem.cb = sizeof mem;
-  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
+  GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
   DWORD handles = 0;
-  GetProcessHandleCount(process, &handles);
+  GetProcessHandleCount(process.get(), &handles);
   std::ostringstream out;
   out << "STATS private=" << mem.PrivateUsage << " workingset=" << mem.WorkingSetSize << " handles=" << handles
-      << " handles_sys=" << SystemHandleCount(pid) << " gdi_api=" << GetGuiResources(process, GR_GDIOBJECTS)
-      << " user_api=" << GetGuiResources(process, GR_USEROBJECTS)
-      << " gdi_table=" << zelt::gdicount::GdiTableCount(process) << " windows=" << zelt::gdicount::WindowCount(pid)
-      << " threads=" << ThreadCount(pid);
-  CloseHandle(process);
+      << " handles_sys=" << SystemHandleCount(pid) << " gdi_api=" << GetGuiResources(process.get(), GR_GDIOBJECTS)
+      << " user_api=" << GetGuiResources(process.get(), GR_USEROBJECTS)
+      << " gdi_table=" << zelt::gdicount::GdiTableCount(process.get())
+      << " windows=" << zelt::gdicount::WindowCount(pid) << " threads=" << ThreadCount(pid);
   return out.str();
 }
 
@@ -340,12 +342,12 @@ std::string Sddl(const std::wstring& path) {
 std::string FreshSddl(const std::wstring& folder) {
   const std::wstring dir = folder + L"\\zelt-probe-fresh", file = dir + L"\\file";
   if (!CreateDirectoryW(dir.c_str(), nullptr)) return "ERR cannot make " + ToHex(dir);
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  const bool made =
+      !!TScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   const std::string answer = Sddl(dir) + " " + Sddl(file);
   DeleteFileW(file.c_str());
   RemoveDirectoryW(dir.c_str());
-  return h == INVALID_HANDLE_VALUE ? "ERR cannot make a file in " + ToHex(dir) : answer;
+  return made ? answer : "ERR cannot make a file in " + ToHex(dir);
 }
 
 void Say(const std::string& line) {
@@ -535,31 +537,33 @@ TWords Words(const std::string& line) {
 // stdin is read on a thread of its own, so that the probe's windows keep
 // taking messages while the next command is awaited.
 struct TLines {
-  HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr), taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  std::string line;
-  bool end = false;
+  TScopedHandle Ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)}, Taken{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  std::string Line;
+  bool End = false;
 };
 
 DWORD WINAPI ReadLines(void* state) {
   auto& lines = *static_cast<TLines*>(state);
-  while (!lines.end) {
-    lines.end = !std::getline(std::cin, lines.line);
-    SetEvent(lines.ready);
-    WaitForSingleObject(lines.taken, INFINITE);
+  while (!lines.End) {
+    lines.End = !std::getline(std::cin, lines.Line);
+    SetEvent(lines.Ready.get());
+    WaitForSingleObject(lines.Taken.get(), INFINITE);
   }
   return 0;
 }
 
-int Serve(TPeer& peer) {
+// Ends the process at the end of the input or at "quit", with the reader
+// thread still waiting.
+[[noreturn]] void Serve(TPeer& peer) {
   TLines lines;
-  CloseHandle(CreateThread(nullptr, 0, ReadLines, &lines, 0, nullptr));
+  const TScopedHandle reader(CreateThread(nullptr, 0, ReadLines, &lines, 0, nullptr));
   Say("READY");
   for (;;) {
-    while (MsgWaitForMultipleObjects(1, &lines.ready, FALSE, 1000, QS_ALLINPUT) != WAIT_OBJECT_0) TPeer::Pump(0);
-    const TWords words = Words(lines.line);
-    const bool end = lines.end || (!words.empty() && words[0] == "quit");
-    SetEvent(lines.taken);
-    if (end) return 0;
+    const HANDLE ready = lines.Ready.get();
+    while (MsgWaitForMultipleObjects(1, &ready, FALSE, 1000, QS_ALLINPUT) != WAIT_OBJECT_0) TPeer::Pump(0);
+    const TWords words = Words(lines.Line);
+    if (lines.End || (!words.empty() && words[0] == "quit")) ExitProcess(0);
+    SetEvent(lines.Taken.get());
     Say(peer.Run(words) + "\n");
   }
 }
@@ -568,7 +572,7 @@ int Serve(TPeer& peer) {
 
 int main(int argc, char** argv) {
   TPeer peer;
-  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve(peer);
+  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) Serve(peer);
   const std::string answer = peer.Run(TWords(argv + 1, argv + argc));
   Say(answer);
   return answer.starts_with("ERR") ? 1 : 0;

@@ -4,6 +4,7 @@ own, and the probe that drives it (tools/ZeltProbe.cpp lists its commands)."""
 
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -59,7 +60,7 @@ def probe_process(*args, ready):
     proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
                             stdin=subprocess.DEVNULL, env=wine_env())
     proc.out = out
-    wait_until(lambda: ready.encode() in open(out.name, "rb").read(), 60, what=f"the probe's {ready}")
+    wait_until(lambda: ready.encode() in pathlib.Path(out.name).read_bytes(), 60, what=f"the probe's {ready}")
     return proc
 
 

@@ -18,7 +18,7 @@ HOUR_MS = 3600000  # no interval tick during the test
 class InstanceTest(E2ETestCase):
     def test_one_copy_polls_catches_up_after_a_resume_and_halts(self):
         hung = probe_process("hang", 300000, ready="READY")
-        self.addCleanup(hung.kill)
+        self.addCleanup(lambda: (hung.kill(), hung.wait()))
         self.assertEqual(self.probe.here_count(), 0)
         srv = self.server("--topics", TOPICS)
         # The error sound is the only one set; Wine's MCI trace tells its plays.
