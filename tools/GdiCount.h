@@ -95,48 +95,32 @@ inline int GdiTableCount(HANDLE process) {
 
 inline GdiCounts OwnGdiCounts() { return ProcessGdiCounts(GetCurrentProcess()); }
 
-namespace detail {
-struct WindowTally {
-  DWORD pid;
-  int count = 0;
-};
-inline BOOL CALLBACK CountChild(HWND, LPARAM lp) {
-  ++reinterpret_cast<WindowTally*>(lp)->count;
-  return TRUE;
-}
-inline BOOL CALLBACK CountTopLevel(HWND hwnd, LPARAM lp) {
-  auto* t = reinterpret_cast<WindowTally*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == t->pid) {
-    ++t->count;
-    EnumChildWindows(hwnd, CountChild, lp);  // every descendant, not only direct children
+// The windows of a process: its top-level windows and, when asked, its
+// message-only ones (EnumWindows does not list those), each with all its
+// descendants.
+inline std::vector<HWND> ProcessWindows(DWORD pid, bool messageOnlyToo) {
+  auto collect = [](HWND hwnd, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+    return TRUE;
+  };
+  std::vector<HWND> tops, found;
+  EnumWindows(collect, reinterpret_cast<LPARAM>(&tops));
+  if (messageOnlyToo)
+    for (HWND m = nullptr; (m = FindWindowExW(HWND_MESSAGE, m, nullptr, nullptr)) != nullptr;) tops.push_back(m);
+  for (HWND top : tops) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(top, &owner);
+    if (owner != pid) continue;
+    found.push_back(top);
+    EnumChildWindows(top, collect, reinterpret_cast<LPARAM>(&found));
   }
-  return TRUE;
+  return found;
 }
-}  // namespace detail
 
 // The top-level windows of a process with all their descendants.
-inline int WindowCount(DWORD pid) {
-  detail::WindowTally t{pid};
-  EnumWindows(detail::CountTopLevel, reinterpret_cast<LPARAM>(&t));
-  return t.count;
-}
-
-// The message-only windows of a process (EnumWindows does not list them),
-// with their descendants.
-inline int MessageOnlyWindowCount(DWORD pid) {
-  detail::WindowTally t{pid};
-  for (HWND w = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); w;
-       w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr))
-    detail::CountTopLevel(w, reinterpret_cast<LPARAM>(&t));
-  return t.count;
-}
+inline int WindowCount(DWORD pid) { return static_cast<int>(ProcessWindows(pid, false).size()); }
 
 // Every window of the calling process: top-level, message-only, descendants.
-inline int OwnWindowCount() {
-  const DWORD pid = GetCurrentProcessId();
-  return WindowCount(pid) + MessageOnlyWindowCount(pid);
-}
+inline int OwnWindowCount() { return static_cast<int>(ProcessWindows(GetCurrentProcessId(), true).size()); }
 
 }  // namespace zelt::gdicount

@@ -1,7 +1,8 @@
 // Stands in for the browser and for any program the shell might start in the
-// hostile-input tests: registered as the "http" handler of the test's Wine
-// prefix and planted where a hostile link points, it appends its command line
-// (UTF-8) as one line to "opened.txt" beside itself and ends.
+// hostile-input tests (registered as the "http" handler of the test's Wine
+// prefix and planted where a hostile link points), and for a patch that must
+// never run: it appends its command line (UTF-8) as one line to "opened.txt"
+// beside itself and ends.
 #include <windows.h>
 
 #include <string>

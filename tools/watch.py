@@ -49,9 +49,8 @@ class RequestLog:
 
 class ProbeServer:
     """ZeltProbe in serve mode, started with `argv` (the wine-run wrapper, the
-    prefix, the probe, "serve"): one command per line, one answer per line.
-    It posts keys, messages and clicks to windows and reads a process's
-    Windows-side figures."""
+    prefix, the probe, "serve"): one command per line, its answer's lines
+    ended by an empty one (tools/ZeltProbe.cpp lists the commands)."""
 
     def __init__(self, argv, env):
         self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -63,18 +62,10 @@ class ProbeServer:
     def ask(self, line):
         self.proc.stdin.write((line + "\n").encode())
         self.proc.stdin.flush()
-        return self.proc.stdout.readline().decode("cp1251", "replace").strip()
-
-    def key(self, vk, target):
-        """A key pressed and released in the window of class `target`."""
-        return self.ask(f"key {target} {vk}")
-
-    def post(self, msg, wp, lp, target):
-        return self.ask(f"post {target} {msg} {wp} {lp}")
-
-    def click(self, child_class, x, y, target):
-        """A click on the child of that class at client coordinates."""
-        return self.ask(f"click {target} {child_class} {x} {y}")
+        lines = []
+        while line := self.proc.stdout.readline().decode("utf-8", "replace").strip():
+            lines.append(line)
+        return "\n".join(lines)
 
     def stats(self, target):
         """The figures of the process that owns the window class `target`."""

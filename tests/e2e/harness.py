@@ -1,9 +1,10 @@
 """Shared pieces of the end-to-end tests: the test server on the port the
 build was made for, the real ZeltInformer.exe under Wine in a folder of its
-own, and the probe program."""
+own, and the probe that drives it (tools/ZeltProbe.cpp lists its commands)."""
 
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -16,7 +17,8 @@ SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.p
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import datfile  # noqa: E402
 # The tests take these from here.
-from watch import ProbeServer, RequestLog, build_port, port_free, stop_process, wait_until  # noqa: E402,F401
+from watch import ProbeServer, RequestLog, build_port, linux_figures, port_free, reset_peak, stop_process, \
+    wait_until, wine_pid  # noqa: E402,F401
 
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
 INSTALL_DIR = os.path.join(BUILD_DIR, "ZeltInformer")
@@ -26,6 +28,14 @@ PROBE = os.path.join(BUILD_DIR, "tools", "ZeltProbe.exe")
 WORK_DIR = os.path.join(BUILD_DIR, "e2e-work")
 INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT") or build_port(BUILD_DIR) or 0)  # 0: not known (yet)
 
+MAIN, SIDE, POPUP = "ZeltMainForm", "ZeltForm", "ZeltInfoForm"  # SIDE: the side window in front
+VK_RETURN, VK_ESCAPE, VK_HOME, VK_DOWN, VK_F1, VK_F3, VK_F5, VK_F7, VK_F9 = 0x0D, 0x1B, 0x24, 0x28, 0x70, 0x72, \
+    0x74, 0x76, 0x78
+WM_KEYDOWN, WM_CONTEXTMENU, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, BM_CLICK = \
+    0x100, 0x7B, 0x200, 0x201, 0x202, 0x203, 0xF5
+TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
+LIST = "SysListView32"
+
 
 def wine_env(debug="-all"):
     env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG=debug, WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -34,77 +44,118 @@ def wine_env(debug="-all"):
     return env
 
 
-def probe(*args, timeout=60):
-    """Runs ZeltProbe.exe under Wine; its exit code and output. The output goes
-    through a file, not a pipe: a Wine helper the probe starts inherits its
-    handles and would hold a pipe open for as long as it lives."""
-    with tempfile.TemporaryFile() as out:
-        done = subprocess.run([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
-        out.seek(0)
-        return done.returncode, out.read().decode("utf-8", "replace")
+def hexu(text):
+    return text.encode("utf-8").hex()
 
 
-def driver():
-    """The probe in serve mode: one command per line, one answer per line."""
-    return ProbeServer([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
+def title(text):
+    return "title:" + hexu(text)
 
 
-def poll_now(driver, log, target="ZeltMainForm", timeout=20):
-    """F5 until a request reaches the server (`log`, a RequestLog): a press
-    while the previous request still runs is skipped by the program."""
-    want = log.count() + 1
-    end = time.monotonic() + timeout
-    while log.count() < want:
-        if time.monotonic() > end:
-            raise AssertionError("no request after F5")
-        driver.key(0x74, target)
-        until = time.monotonic() + 0.08
-        while time.monotonic() < until and log.count() < want:
-            time.sleep(0.005)
+def probe_process(*args, ready):
+    """A probe of its own for one long command (stall, hang), once it has said
+    `ready`. Its output goes through a file, not a pipe: a Wine helper it starts
+    would inherit a pipe and hold it open for as long as it lives."""
+    out = tempfile.NamedTemporaryFile()
+    proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL, env=wine_env())
+    proc.out = out
+    wait_until(lambda: ready.encode() in pathlib.Path(out.name).read_bytes(), 60, what=f"the probe's {ready}")
+    return proc
 
 
-def ui_controls(window):
-    """A window's controls as (handle, text, enabled, checked); None when the window is not shown."""
-    lines = probe("ui-list", window)[1].splitlines()
-    if not any(l.startswith("WIN ") for l in lines):
-        return None
-    rows = [l.split(" ") for l in lines if l.startswith("CTL ")]
-    return [(r[1], "" if r[8] == "-" else bytes.fromhex(r[8]).decode(), r[3] == "1", r[5] == "1") for r in rows]
-
-
-def here_count():
-    """How many copies of the program answer ZELTI_FIND."""
-    lines = [l for l in probe("find", 400)[1].splitlines() if l.startswith("HERE ")]
-    return int(lines[-1].split()[1]) if lines else -1
-
-
-class Watcher:
-    """A probe that records the instance messages it sees until stopped."""
+class Probe(ProbeServer):
+    """The probe in serve mode in the prefix of the moment; its window sees the
+    instance messages all along."""
 
     def __init__(self):
-        self.out = tempfile.NamedTemporaryFile()
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "watch", "600000"], stdout=self.out,
-                                     stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=wine_env())
-        wait_until(lambda: b"READY" in open(self.out.name, "rb").read(), 60, what="the watching probe")
+        super().__init__([WINE_RUN, PREFIX, PROBE, "serve"], wine_env())
 
-    def stop(self):
-        """The messages seen from the start until now."""
-        stop_process(self.proc)
-        text = open(self.out.name, "rb").read().decode()
-        return [l.split()[1] for l in text.splitlines() if l.startswith("MSG ")]
+    def key(self, vk, window=MAIN, count=1):
+        return self.ask(f"key {window} {vk} {count}")
+
+    def post(self, msg, wp=0, lp=0, window=MAIN, child=""):
+        return self.ask(f"post {window} {msg} {wp} {lp} {child}")
+
+    def here_count(self):
+        """How many copies of the program answer ZELTI_FIND."""
+        return int(self.ask("find 400").split()[1])
+
+    def seen(self):
+        """The instance messages seen since the last call."""
+        return self.ask("seen").split()[1:]
+
+    def controls(self, window):
+        """A window's controls as (handle, text, enabled, checked); None when the window is not shown."""
+        rows = [line.split(" ") for line in self.ask(f"list {window}").splitlines()]
+        if not any(r[0] == "WIN" for r in rows):
+            return None
+        return [(r[1], "" if r[4] == "-" else bytes.fromhex(r[4]).decode(), r[2] == "1", r[3] == "1")
+                for r in rows if r[0] == "CTL"]
+
+    def control(self, window, start):
+        """The shown control whose text starts so, or None."""
+        return next((c for c in self.controls(window) or [] if c[1].startswith(start)), None)
+
+    def press(self, window, text, prefix=False):
+        return self.ask(f"press {window} {hexu(text)}" + (" prefix" if prefix else "")).startswith("PRESSED")
+
+    def press_at(self, window, x, y):
+        return self.ask(f"press-at {window} {x} {y}").startswith("PRESSED")
+
+    def boxes(self):
+        """The texts of the message boxes shown."""
+        return [bytes.fromhex(line.split(" ")[2]).decode() for line in self.ask("boxes").splitlines()
+                if line.startswith("BOX ")]
+
+    def rows(self):
+        answer = self.ask(f"rows {MAIN}")
+        return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
+
+    def texts(self):
+        return [c[1] for c in self.controls(f"class:{MAIN}") or [] if c[1]]
+
+    def windows(self):
+        return self.stats(MAIN)["windows"]
+
+    def side_window(self, open_it, use=lambda: None):
+        """Opens a side window with `open_it()`, calls `use()` and closes it with
+        Esc; the program's windows are counted before, between and after."""
+        before = self.windows()
+        open_it()
+        wait_until(lambda: self.windows() > before, 30, 0.05, what="the side window")
+        use()
+        self.key(VK_ESCAPE, SIDE)
+        wait_until(lambda: self.windows() == before, 30, 0.05, what="the side window to close")
+
+    def poll_now(self, log, timeout=20):
+        """F5 until a request reaches the server (`log`, a RequestLog): a press
+        while the previous request still runs is skipped by the program."""
+        want = log.count() + 1
+        end = time.monotonic() + timeout
+        while log.count() < want:
+            if time.monotonic() > end:
+                raise AssertionError("no request after F5")
+            self.key(VK_F5)
+            until = time.monotonic() + 0.08
+            while time.monotonic() < until and log.count() < want:
+                time.sleep(0.005)
 
 
 class Server:
-    """The informer/update test server."""
+    """The informer/update test server; its requests go to a file read as it grows (`log`)."""
 
-    def __init__(self, *extra, log=None):
-        args = [sys.executable, os.path.join(SOURCE_DIR, "tools", "zelt_server.py"), "--host", "127.0.0.1",
-                "--port", str(INFORMER_PORT), *extra] + (["--log", log] if log else [])
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, name, *extra):
+        path = os.path.join(WORK_DIR, f"{name}-requests.jsonl")
+        if os.path.exists(path):
+            os.remove(path)
+        self.proc = subprocess.Popen([sys.executable, os.path.join(SOURCE_DIR, "tools", "zelt_server.py"), "--host",
+                                      "127.0.0.1", "--port", str(INFORMER_PORT), "--log", path, *extra],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self.proc.stdout.readline().decode().strip()
         if not line.startswith("PORT "):
             raise AssertionError(f"the test server did not start on {INFORMER_PORT}: {line!r}")
+        self.log = RequestLog(path)
 
     def control(self, what, payload=None):
         data = None if payload is None else json.dumps(payload).encode()
@@ -113,84 +164,101 @@ class Server:
             body = r.read()
         return json.loads(body) if body else None
 
-    def informer_requests(self):
-        return [r for r in self.control("log") if r["path"] == "/inf.php"]
+    def topics(self, topics, forums=None):
+        self.control("topics", {"latest_version": "0.4", "forums": forums or {"15": "General"}, "topics": topics})
 
-    def stop(self):
-        stop_process(self.proc)
+    def script(self, *replies):
+        self.control("script", {"path": "/inf.php", "replies": list(replies)})
 
 
 class Program:
-    """ZeltInformer.exe copied with its files into a folder of its own (its own
-    data.dat) and run under Wine."""
+    """ZeltInformer.exe copied with its files into a folder of its own (with a
+    data.dat of the given settings and lists) and run under Wine."""
 
-    def __init__(self, name, data_dat=None):
+    def __init__(self, name, state=None):
         self.dir = os.path.join(WORK_DIR, name)
         shutil.rmtree(self.dir, ignore_errors=True)
         shutil.copytree(INSTALL_DIR, self.dir)
         self.exe = os.path.join(self.dir, "ZeltInformer.exe")
         self.data_path = os.path.join(self.dir, "data.dat")
-        if data_dat is not None:
+        if state is not None:
             with open(self.data_path, "wb") as f:
-                f.write(data_dat)
+                f.write(datfile.encode(state))
         self.proc = None
 
-    def start(self, debug="-all", stderr=subprocess.DEVNULL):
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(debug), stdout=subprocess.DEVNULL,
-                                     stderr=stderr)
+    def start(self, debug="-all", stderr=subprocess.DEVNULL, env=None):
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=env or wine_env(debug),
+                                     stdout=subprocess.DEVNULL, stderr=stderr)
         return self
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None
+
+    def pid(self):
+        """The Linux PID of its Wine process."""
+        return wait_until(lambda: wine_pid(self.exe), 30, what="the Wine process")
 
     def state(self):
         """data.dat as the program last saved it."""
         with open(self.data_path, "rb") as f:
             return datfile.decode(f.read())
 
-    def halt(self, timeout=60):
-        """Asks the running copy to close through ZELTI_HALT; its exit code."""
-        probe("halt")
-        return self.proc.wait(timeout)
-
 
 class E2ETestCase(unittest.TestCase):
-    """Each test starts with no copy of the program running and ends the same way."""
+    """Each test starts with no copy of the program running and ends the same
+    way; `probe` drives what runs in between."""
 
     def setUp(self):
         os.makedirs(WORK_DIR, exist_ok=True)
         self.programs, self.servers = [], []
-        if here_count() != 0:
+        self.probe = Probe()
+        if self.probe.here_count() != 0:
+            self.probe.close()
             subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True)
             subprocess.run(["wineserver", "-w"], env=wine_env(), capture_output=True, timeout=60)
+            self.probe = Probe()
 
     def tearDown(self):
         for p in self.programs:
             if p.running():
                 try:
-                    p.halt(timeout=20)
+                    self.halt(p, timeout=20)
                 except Exception:
                     p.proc.kill()
                     p.proc.wait()
+        self.probe.close()
         for s in self.servers:
-            s.stop()
+            stop_process(s.proc)
 
-    def program(self, name=None, data_dat=None):
-        p = Program(name or self.id().split(".")[-1], data_dat)
+    def halt(self, program, timeout=60):
+        """Asks the running copy to close through ZELTI_HALT; its exit code."""
+        self.probe.ask("halt")
+        return program.proc.wait(timeout)
+
+    def program(self, name=None, state=None):
+        p = Program(name or self.id().split(".")[-1], state)
         self.programs.append(p)
         return p
 
-    def server(self, *extra, **kw):
+    def server(self, *extra):
         self.assertTrue(INFORMER_PORT, "the port the build was made for is not known")
         # An earlier run's connections may hold the port for a while after it closed them.
         wait_until(lambda: port_free(INFORMER_PORT), 120, interval=0.5, what=f"port {INFORMER_PORT} to be free")
-        s = Server(*extra, **kw)
+        s = Server(self.id().split(".")[-1], *extra)
         self.servers.append(s)
         return s
 
-    def logged_server(self, name, *extra):
-        """The test server writing each request to a new log; the server and the log's reader."""
-        path = os.path.join(WORK_DIR, f"{name}-requests.jsonl")
-        if os.path.exists(path):
-            os.remove(path)
-        return self.server(*extra, log=path), RequestLog(path)
+    def start(self, state, topics=None, name=None, forums=None):
+        """The test server (with these topics) and the program, started from
+        this data.dat, once it has made its first request and answers FIND."""
+        srv = self.server()
+        if topics is not None:
+            srv.topics(topics, forums)
+        prog = self.program(name, state).start()
+        wait_until(lambda: srv.log.count() >= 1 and self.probe.here_count() == 1, 60, what="the first request")
+        return srv, prog
+
+    def show_main(self, rows):
+        """The main window on show, as from the tray, once it lists that many topics."""
+        self.probe.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)
+        wait_until(lambda: self.probe.rows() == rows, 60, what=f"{rows} topics listed")

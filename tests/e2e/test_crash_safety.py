@@ -10,11 +10,7 @@ import signal
 import struct
 import time
 
-import datfile
-from harness import E2ETestCase, here_count, wait_until
-from harness import driver as probe_driver
-from test_soak import MAIN, VK_F5, VK_F9
-from watch import wine_pid
+from harness import VK_F5, VK_F9, E2ETestCase, wait_until
 
 ITERATIONS = 8
 TOPICS = 30
@@ -22,9 +18,8 @@ TOPICS = 30
 
 def topics(generation):
     """A topic set in which every topic has a new reply count each generation."""
-    return {"latest_version": "0.4", "forums": {"15": "General"},
-            "topics": [{"title": f"Тема {k} &amp; «{generation}»", "path": f"topic-{k}", "forum": "15",
-                        "replies": 100 + generation * (k + 1), "author": "Ivan"} for k in range(TOPICS)]}
+    return [{"title": f"Тема {k} &amp; «{generation}»", "path": f"topic-{k}", "forum": "15",
+             "replies": 100 + generation * (k + 1), "author": "Ivan"} for k in range(TOPICS)]
 
 
 def marks_by_link(state):
@@ -39,51 +34,48 @@ class CrashSafetyTest(E2ETestCase):
     def test_data_dat_is_before_or_after_a_save_whenever_the_process_is_killed(self):
         seed = int(os.environ.get("ZELT_CRASH_SEED", "0")) or random.randrange(1, 1 << 30)
         rng = random.Random(seed)
-        srv, log = self.logged_server("crash")
+        srv, probe = self.server(), self.probe
+        log = srv.log
         settings = {"IntervalMs": 60000, "TopicCount": TOPICS, "ForumNames": ["General=15"],
                     "Favorites": ["Избранная\x11General\x11http://example/forum/x-0-17\x11"], "Nick": "Тестер"}
-        prog = self.program(data_dat=datfile.encode(settings))
-        written = datfile.decode(datfile.encode(settings))
+        prog = self.program(state=settings)
+        written = prog.state()
         generation = 0
         seen = {}  # link -> the highest reply count saved so far
         kills_while_saving = 0
 
         for it in range(ITERATIONS):
             generation += 1
-            srv.control("topics", topics(generation))
+            srv.topics(topics(generation))
             before_start = log.count()
             prog.start()
             wait_until(lambda: log.count() > before_start, 60, what=f"the first request of start {it + 1}")
-            pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
+            pid = prog.pid()
             # The program read data.dat: its first request asks for the saved topic count.
             self.assertIn(f"c={TOPICS}&", log.requests()[before_start]["query"] + "&")
-            wait_until(lambda: here_count() == 1, 60, what="the program's window")
-            driver = probe_driver()
-            try:
-                # The first "Все" also hides the popup of the first reply, which
-                # under Xvfb without a window manager blocks the program for a
-                # while; the random moments start once it answers again.
-                stamp = os.stat(prog.data_path).st_mtime_ns
-                driver.key(VK_F9, MAIN)
-                wait_until(lambda: os.stat(prog.data_path).st_mtime_ns != stamp, 30, 0.01, what="a save")
-                wait_until(lambda: here_count() == 1, 60, what="the program to answer")
-                # "Все" again and again, a few presses ahead of the program so it
-                # never runs dry; new reply counts make the topics unread again,
-                # so every round writes new marks, one save per topic.
-                end = time.monotonic() + rng.uniform(0.4, 2.5)
-                while time.monotonic() < end:
-                    generation += 1
-                    srv.control("topics", topics(generation))
-                    driver.ask(f"key {MAIN} {VK_F5}")
-                    driver.ask(f"key {MAIN} {VK_F9} 3")
-                    time.sleep(rng.uniform(0.0, 0.05))
-                age = time.time_ns() - os.stat(prog.data_path).st_mtime_ns
-                os.kill(pid, signal.SIGKILL)
-                prog.proc.wait(30)
-                if age < 250_000_000:
-                    kills_while_saving += 1
-            finally:
-                driver.close()
+            wait_until(lambda: probe.here_count() == 1, 60, what="the program's window")
+            # The first "Все" also hides the popup of the first reply, which
+            # under Xvfb without a window manager blocks the program for a
+            # while; the random moments start once it answers again.
+            stamp = os.stat(prog.data_path).st_mtime_ns
+            probe.key(VK_F9)
+            wait_until(lambda: os.stat(prog.data_path).st_mtime_ns != stamp, 30, 0.01, what="a save")
+            wait_until(lambda: probe.here_count() == 1, 60, what="the program to answer")
+            # "Все" again and again, a few presses ahead of the program so it
+            # never runs dry; new reply counts make the topics unread again,
+            # so every round writes new marks, one save per topic.
+            end = time.monotonic() + rng.uniform(0.4, 2.5)
+            while time.monotonic() < end:
+                generation += 1
+                srv.topics(topics(generation))
+                probe.key(VK_F5)
+                probe.key(VK_F9, count=3)
+                time.sleep(rng.uniform(0.0, 0.05))
+            age = time.time_ns() - os.stat(prog.data_path).st_mtime_ns
+            os.kill(pid, signal.SIGKILL)
+            prog.proc.wait(30)
+            if age < 250_000_000:
+                kills_while_saving += 1
 
             try:
                 state = prog.state()

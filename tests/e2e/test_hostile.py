@@ -2,25 +2,23 @@
 named in Greek letters with a damaged interval in its data.dat, meets every
 attack in turn: an endless body, zlib bombs of topics and of forum lines,
 separator and line-break bytes in every field and forum name, links that are
-no forum links, a reply held until F5 and "Сохранить" have been pressed, a
-peer answering HERE with FIND, WM_APP messages with random parameters and a
-read-only data.dat. Afterwards the copy still runs and answers FIND once, its
-private memory stayed bounded, the shell was asked to open forum links only,
-and data.dat holds what was set, read back by a fresh start. A second copy
-meets replies whose topics of the user's own have links of a mebibyte."""
+no forum links, a reply held until F5 and "Сохранить" have been pressed,
+peers answering HERE with FIND, crafted window messages and a read-only
+data.dat. Afterwards the copy still runs and answers FIND once, its private
+memory stayed bounded, the shell was asked to open forum links only, and
+data.dat holds what was set, read back by a fresh start. Other copies meet
+replies whose topics of the user's own have links of a mebibyte, and a reply
+that trickles past the request's minute."""
 
 import os
 import re
 import shutil
 import subprocess
-import tempfile
 import time
 
-import datfile
-from harness import BUILD_DIR, INFORMER_PORT, PREFIX, PROBE, WINE_RUN, E2ETestCase, driver as probe_driver, \
-    here_count, poll_now, probe, ui_controls, wait_until, wine_env
-from test_soak import MAIN, SIDE, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9, WM_LBUTTONUP
-from watch import linux_figures, reset_peak, wine_pid
+from harness import BM_CLICK, BUILD_DIR, INFORMER_PORT, LIST, MAIN, PREFIX, SIDE, VK_DOWN, VK_ESCAPE, VK_F3, VK_F5, \
+    VK_F7, VK_F9, VK_HOME, VK_RETURN, WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDBLCLK, E2ETestCase, linux_figures, \
+    probe_process, reset_peak, wait_until, wine_env
 
 BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
 RECORDER = "C:\\hostile\\OpenRecorder.exe"
@@ -33,9 +31,6 @@ SEP = "\x11"
 # data.dat of a few read marks and settings, whatever links the replies hold.
 DATA_BOUND = 16 * 1024
 POLLS = 5
-WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDBLCLK, BM_CLICK = 0x7B, 0x100, 0x203, 0xF5
-VK_HOME, VK_DOWN, VK_RETURN = 0x24, 0x28, 0x0D
-LIST = "SysListView32"
 TOPICS = [{"title": f"Тема {k}", "path": f"t-{k}", "forum": "15", "replies": k + 1, "author": "Ivan"} for k in range(12)]
 FAVORITES = [f"Хорошая{SEP}General{SEP}{BASE}t-0-0-17{SEP}"] + [f"Чужая{SEP}x{SEP}{link}{SEP}" for link in (
     "\\\\host\\share\\x.exe", RECORDER, "file:///C:/hostile/OpenRecorder.exe", "http://elsewhere.example/forum/x",
@@ -59,19 +54,11 @@ class HostileTest(E2ETestCase):
         self.reg_handler(f'"{RECORDER}" "%1"')
         self.addCleanup(self.reg_handler, old_handler)
 
-        srv, log = self.logged_server("hostile")
-        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
-        prog = self.program("hostile-Ελληνικά", datfile.encode({
-            "IntervalMs": 1, "TopicCount": 12, "IgnoreOwnPosts": 1, "Nick": "me", "ForumNames": ["General=15"],
-            "Favorites": FAVORITES})).start()
-        started = time.monotonic()
-        wait_until(lambda: here_count() == 1, 60, what="the program")
-        pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
-        driver = probe_driver()
-        self.addCleanup(driver.close)
-        self.driver = driver
-        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)  # the main window stays on show
-        wait_until(lambda: self.rows() == 12, 60, what="the first reply")
+        srv, prog = self.start({"IntervalMs": 1, "TopicCount": 12, "IgnoreOwnPosts": 1, "Nick": "me",
+                                "ForumNames": ["General=15"], "Favorites": FAVORITES}, TOPICS, "hostile-Ελληνικά")
+        started, log, probe = time.monotonic(), srv.log, self.probe
+        pid = prog.pid()
+        self.show_main(12)  # the main window stays on show
         # The damaged interval is one minute now: the first request came from
         # the start, every other one below from F5.
         presses = 0
@@ -79,14 +66,14 @@ class HostileTest(E2ETestCase):
         def poll():
             nonlocal presses
             presses += 1
-            poll_now(driver, log)
+            probe.poll_now(log)
 
         baseline = linux_figures(pid)["vm_rss_kb"]
         reset_peak(pid)
 
         def script(*replies):
             srv.control("reset", {})  # the next full reply is sent in full, not as "unchanged"
-            srv.control("script", {"path": "/inf.php", "replies": list(replies)})
+            srv.script(*replies)
 
         def saved(key, want):
             wait_until(lambda: prog.state()[key] == want, 30, what=f"{key} in data.dat")
@@ -94,10 +81,10 @@ class HostileTest(E2ETestCase):
         # An endless body: one network error, then the next poll goes on.
         script({"endless": True})
         poll()
-        wait_until(lambda: "Ошибка сети " in self.texts(), 60, what="the network error")
+        wait_until(lambda: "Ошибка сети " in probe.texts(), 60, what="the network error")
         script()
         poll()
-        wait_until(lambda: "Обновлено" in self.texts() and self.rows() == 12, 60, what="the next reply")
+        wait_until(lambda: "Обновлено" in probe.texts() and probe.rows() == 12, 60, what="the next reply")
 
         # Zlib bombs: 16 MiB of the user's own topics, then of forum lines.
         bomb = record("Бомба", "bomb-1", "15", "1", "me")
@@ -106,7 +93,7 @@ class HostileTest(E2ETestCase):
                {"bomb": {"unit": "Forum=99\r\n", "bytes": 16 << 20}})
         poll()
         saved("ReadMarks", [f"{BASE}bomb-1-1{SEP}1".encode()])
-        self.assertEqual(self.rows(), 12)
+        self.assertEqual(probe.rows(), 12)
         poll()
         poll()
         wait_until(lambda: len(prog.state()["ForumNames"]) == 2000, 60, what="the forum list")
@@ -117,7 +104,7 @@ class HostileTest(E2ETestCase):
         for _ in range(3):
             poll()
         saved("ForumNames", [f"News{RECORDER}=98".encode("cp1251"), b"LF=97"])
-        wait_until(lambda: self.rows() == 1, 60, what="the topic with the breaks")
+        wait_until(lambda: probe.rows() == 1, 60, what="the topic with the breaks")
         # Into the favourites through the list's context menu, then opened.
         favorites = FAVORITES + [f"Злоконец{SEP}News{RECORDER}{SEP}{BASE}evil-x-0-17{SEP}"]
 
@@ -129,28 +116,25 @@ class HostileTest(E2ETestCase):
             # loop reach the list instead. A menu still open is closed first
             # (its loop takes the Esc; the release alone hides nothing).
             # Adding the same topic twice adds it once.
-            if ui_controls("class:#32768") is not None:
-                driver.key(VK_ESCAPE, MAIN)
+            if probe.controls("class:#32768") is not None:
+                probe.key(VK_ESCAPE)
                 return False
-            driver.ask(f"post {MAIN} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
-            driver.ask(f"post {MAIN} {WM_CONTEXTMENU} 0 0xFFFFFFFF {LIST}")
-            wait_until(lambda: ui_controls("class:#32768") is not None, 30, what="the list's menu")
-            driver.key(VK_DOWN, MAIN)
-            driver.key(VK_RETURN, MAIN)
+            probe.post(WM_KEYDOWN, VK_HOME, child=LIST)
+            probe.post(WM_CONTEXTMENU, 0, 0xFFFFFFFF, child=LIST)
+            wait_until(lambda: probe.controls("class:#32768") is not None, 30, what="the list's menu")
+            probe.key(VK_DOWN)
+            probe.key(VK_RETURN)
             return False
         wait_until(added, 90, 5, what="the topic in the favourites in data.dat")
-        driver.ask(f"post {MAIN} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
+        probe.post(WM_LBUTTONDBLCLK, 0, 0x100010, child=LIST)
 
         # Links that are no forum links: each favourite double-clicked.
-        before = driver.stats(MAIN)["windows"]
-        probe("ui-clickat", f"class:{MAIN}", 532, 268)
-        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the favourites window")
-        driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_HOME} 0 {LIST}")
-        for _ in favorites:
-            driver.ask(f"post {SIDE} {WM_LBUTTONDBLCLK} 0 0x100010 {LIST}")
-            driver.ask(f"post {SIDE} {WM_KEYDOWN} {VK_DOWN} 0 {LIST}")
-        driver.key(VK_ESCAPE, SIDE)
-        wait_until(lambda: driver.stats(MAIN)["windows"] == before, 30, 0.05, what="the favourites window to close")
+        def open_each():
+            probe.post(WM_KEYDOWN, VK_HOME, window=SIDE, child=LIST)
+            for _ in favorites:
+                probe.post(WM_LBUTTONDBLCLK, 0, 0x100010, window=SIDE, child=LIST)
+                probe.post(WM_KEYDOWN, VK_DOWN, window=SIDE, child=LIST)
+        probe.side_window(lambda: probe.press_at(f"class:{MAIN}", 532, 268), open_each)
 
         # The interval from data.dat (1 ms) polls once a minute at most.
         self.assertLessEqual(log.count(), presses + 2 + int(time.monotonic() - started) // 60)
@@ -159,52 +143,55 @@ class HostileTest(E2ETestCase):
         # stalled window thread: neither sends a request before it is handled.
         script({"text": "0" + record("Held", "h-1", "96", "1", "x")}, {"text": "Ninety-six=96\r\n", "hold": True})
         poll()
-        wait_until(lambda: self.rows() == 1, 60, what="the held topic")
+        wait_until(lambda: probe.rows() == 1, 60, what="the held topic")
         poll()  # asks for the forum list, which the server holds
         held_at = log.count()
-        driver.key(VK_F7, MAIN)
-        save = wait_until(lambda: self.control_of(SIDE, "Сохранить"), 30, what="the settings window")
-        with tempfile.NamedTemporaryFile() as out:
-            stall = subprocess.Popen([WINE_RUN, PREFIX, PROBE, "stall", "8", "900"], stdout=out,
-                                     stderr=subprocess.DEVNULL, env=wine_env())
-            wait_until(lambda: b"STALL" in open(out.name, "rb").read(), 60, what="the stall")
-            driver.key(VK_F5, MAIN)
-            driver.ask(f"posthwnd {save} {BM_CLICK} 0 0")
-            srv.control("release", {})
-            stall.wait(120)
+        probe.key(VK_F7)
+        save = wait_until(lambda: probe.control(f"class:{SIDE}", "Сохранить"), 30, what="the settings window")[0]
+        stall = probe_process("stall", 8, 900, ready="STALL")
+        probe.key(VK_F5)
+        probe.post(BM_CLICK, window=f"hwnd:{save}")
+        srv.control("release", {})
+        stall.wait(120)
         saved("ForumNames", [b"Ninety-six=96"])
         self.assertEqual([r["query"] for r in log.requests()[held_at:] if r["query"].endswith("p=2")], [])
-        self.assertEqual(self.rows(), 1)
+        self.assertEqual(probe.rows(), 1)
 
         # A peer that answers HERE with FIND gets one answer a second at
-        # most (the one due now, and perhaps one deferred from the last
-        # second); then every WM_APP message.
-        self.assertIn(probe("peer", 50, 1000)[1].split()[:2], (["HERE", "1"], ["HERE", "2"]))
-        self.assertTrue(driver.ask(f"flood {MAIN} 20240611").startswith("FLOOD "))
-        wait_until(lambda: here_count() == 1, 60, what="the program after the flood")
+        # most (the one due now, and perhaps one deferred from the last second).
+        self.assertIn(probe.ask("peer 50 1000").split(), (["HERE", "1"], ["HERE", "2"]))
+        # Another program sends and posts each of our windows, for ten seconds,
+        # a WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM and WM_DPICHANGED that point
+        # nowhere, a WM_TIMER of every small id and WM_APP messages with random
+        # parameters: the program polls on its interval only. Then a peer
+        # posts FIND after every HERE for ten seconds: one answer a second at most.
+        before, forging = log.count(), time.monotonic()
+        forged = probe.ask(f"forge {MAIN} 10000")
+        self.assertTrue(forged.startswith("FORGED "), forged)
+        polls = log.count() - before
+        self.assertLessEqual(polls, 1 + int(time.monotonic() - forging) // 60)
+        chased = probe.ask("chase 10000")
+        print(f"\nforged messages: {forged}, {polls} polls meanwhile; chase: {chased}")
+        self.assertIn(int(chased.split()[-1]), range(1, 11), chased)
 
         # A read-only data.dat: "Все" saves nothing, loses nothing.
         script()
         poll()
-        wait_until(lambda: self.rows() == 12, 60, what="the twelve topics")
+        wait_until(lambda: probe.rows() == 12, 60, what="the twelve topics")
         os.chmod(prog.data_path, 0o444)
         stamp = os.stat(prog.data_path).st_mtime_ns
-        driver.key(VK_F9, MAIN)
-        before = driver.stats(MAIN)["windows"]
-        driver.key(VK_F3, MAIN)  # handled after "Все": once it shows, "Все" is done
-        wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the traffic window")
-        driver.key(VK_ESCAPE, SIDE)
+        probe.key(VK_F9)
+        probe.side_window(lambda: probe.key(VK_F3))  # handled after "Все": once it shows, "Все" is done
         self.assertEqual(os.stat(prog.data_path).st_mtime_ns, stamp)
         os.chmod(prog.data_path, 0o644)
 
         # Still running, one answer (FIND is answered once a second at most),
         # memory within bounds; then data.dat.
-        wait_until(lambda: here_count() == 1, 30, what="the program's answer")
+        wait_until(lambda: probe.here_count() == 1, 30, what="the program's answer")
         peak = linux_figures(pid)["vm_hwm_kb"]
         print(f"\nhostile: resident memory {baseline} KiB after the first reply, at most {peak} KiB")
         self.assertLessEqual(peak - baseline, MEMORY_BOUND_KB)
-        driver.close()
-        self.assertEqual(prog.halt(), 0)
+        self.assertEqual(self.halt(prog), 0)
         marks = [f"{BASE}{p}-1{SEP}{n}".encode() for p, n in [("bomb-1", 1), ("evil-x", 5)] +
                  [(t["path"], t["replies"]) for t in TOPICS]]
         end = prog.state()
@@ -218,8 +205,8 @@ class HostileTest(E2ETestCase):
         prog.start()
         wait_until(lambda: log.count() > count, 60, what="the fresh start's request")
         self.assertIn("c=12&", log.requests()[count]["query"])
-        wait_until(lambda: here_count() == 1, 60, what="the fresh start")
-        self.assertEqual(prog.halt(), 0)
+        wait_until(lambda: probe.here_count() == 1, 60, what="the fresh start")
+        self.assertEqual(self.halt(prog), 0)
         again = prog.state()
         self.assertEqual((again["ReadMarks"], again["Favorites"]), (end["ReadMarks"], end["Favorites"]))
 
@@ -229,98 +216,54 @@ class HostileTest(E2ETestCase):
         self.assertTrue(all(link.match(l) for l in lines), lines)
         self.assertEqual({link.match(l).group(1) for l in lines}, {BASE + "t-0-0-17", BASE + "evil-x-0-17"})
 
-    def test_crafted_window_messages_and_a_find_chase_neither_stop_the_program_nor_make_it_poll(self):
-        """Another program sends and posts each of our windows, for ten seconds,
-        a WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM and WM_DPICHANGED that point
-        nowhere and a WM_TIMER of every small id: the program still runs and
-        polls on its interval only. Then a peer posts FIND after every HERE
-        for ten seconds: one answer a second at most."""
-        srv, log = self.logged_server("forged")
-        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
-        prog = self.program("forged", datfile.encode({"IntervalMs": 60000})).start()
-        wait_until(lambda: log.count() >= 1 and here_count() == 1, 60, what="the first request")
-        before, started = log.count(), time.monotonic()
-        forged = probe("forge", MAIN, 10000)[1].strip()
-        self.assertTrue(forged.startswith("FORGED "), forged)
-        self.assertTrue(prog.running())
-        polls = log.count() - before
-        self.assertLessEqual(polls, 1 + int(time.monotonic() - started) // 60)
-        chased = probe("chase", 10000)[1].strip()
-        print(f"\nforged messages: {forged}, {polls} polls meanwhile; chase: {chased}")
-        self.assertIn(int(chased.split()[-1]), range(1, 11), chased)
-        wait_until(lambda: here_count() == 1, 30, what="the program after the chase")
-        self.assertEqual(prog.halt(), 0)
-
     def test_huge_links_of_own_posts_leave_data_dat_small_and_the_read_marks_whole(self):
         """Replies each holding a topic of the user's own whose link is a
         mebibyte (a kilobyte compressed), " Игнорировать мои сообщения" on,
         polled again and again: the record is dropped, the user's other topics
         become read marks, data.dat stays under DATA_BOUND, and its read marks
         survive a restart."""
-        srv, log = self.logged_server("hostile-bounds")
         own = [dict(t, author="me") for t in TOPICS[:2]]
-        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": own})
-        prog = self.program("hostile-bounds", datfile.encode({
-            "IntervalMs": 3600000, "TopicCount": 5, "IgnoreOwnPosts": 1, "Nick": "me",
-            "ForumNames": ["General=15"]})).start()
+        srv, prog = self.start({"IntervalMs": 3600000, "TopicCount": 5, "IgnoreOwnPosts": 1, "Nick": "me",
+                                "ForumNames": ["General=15"]}, own)
         marks = [f"{BASE}{t['path']}-1{SEP}{t['replies']}".encode() for t in own]
         wait_until(lambda: prog.state()["ReadMarks"] == marks, 60, what="the first reply's read marks")
-        driver = probe_driver()
-        self.addCleanup(driver.close)
         for i in range(POLLS):
-            srv.control("script", {"path": "/inf.php", "replies": [{"bomb": {
-                "head": f"0Огромная{SEP}huge-{i}-", "unit": "a", "bytes": (1 << 20) - 512,
-                "tail": SEP + record("15", "1", "me", f"Своя {i}", f"own-{i}", "15", "1", "me")}}]})
-            poll_now(driver, log)
+            srv.script({"bomb": {"head": f"0Огромная{SEP}huge-{i}-", "unit": "a", "bytes": (1 << 20) - 512,
+                                 "tail": SEP + record("15", "1", "me", f"Своя {i}", f"own-{i}", "15", "1", "me")}})
+            self.probe.poll_now(srv.log)
             marks.append(f"{BASE}own-{i}-1{SEP}1".encode())
             wait_until(lambda: marks[-1] in prog.state()["ReadMarks"], 60, what=f"the read mark of poll {i + 1}")
             self.assertLess(os.path.getsize(prog.data_path), DATA_BOUND)
             self.assertEqual(prog.state()["ReadMarks"], marks)
-        driver.close()
-        self.assertEqual(prog.halt(), 0)
+        self.assertEqual(self.halt(prog), 0)
         self.assertEqual(prog.state()["ReadMarks"], marks)
-        count = log.count()
+        count = srv.log.count()
         prog.start()
-        wait_until(lambda: log.count() > count and here_count() == 1, 60, what="the fresh start")
-        self.assertEqual(prog.halt(), 0)
+        wait_until(lambda: srv.log.count() > count and self.probe.here_count() == 1, 60, what="the fresh start")
+        self.assertEqual(self.halt(prog), 0)
         self.assertEqual(prog.state()["ReadMarks"], marks)
 
     def test_a_trickling_reply_fails_once_at_its_deadline_and_polling_goes_on(self):
         """One byte every five seconds for ever, so no read ever times out:
         after a minute the request fails once, like a broken connection, its
         connection is closed, and the next poll goes out and is answered."""
-        srv, log = self.logged_server("trickle")
-        srv.control("topics", {"latest_version": "0.4", "forums": {"15": "General"}, "topics": TOPICS})
-        self.program("trickle", datfile.encode({"TopicCount": 12, "ForumNames": ["General=15"]})).start()
-        wait_until(lambda: here_count() == 1, 60, what="the program")
-        self.driver = driver = probe_driver()
-        self.addCleanup(driver.close)
-        driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)
-        wait_until(lambda: self.rows() == 12, 60, what="the first reply")
-        srv.control("script", {"path": "/inf.php", "replies": [{"trickle": 5}]})
-        poll_now(driver, log)
-        sent, count = time.monotonic(), log.count()
-        failed = wait_until(lambda: "Ошибка сети " in self.texts() and time.monotonic(), 100, 0.5,
+        srv, _ = self.start({"TopicCount": 12, "ForumNames": ["General=15"]}, TOPICS)
+        probe = self.probe
+        self.show_main(12)
+        srv.script({"trickle": 5})
+        probe.poll_now(srv.log)
+        sent, count = time.monotonic(), srv.log.count()
+        failed = wait_until(lambda: "Ошибка сети " in probe.texts() and time.monotonic(), 100, 0.5,
                             what="the network error")
         print(f"\ntrickle: the error {failed - sent:.1f} s after the request")
         self.assertGreaterEqual(failed - sent, 55)
-        self.assertEqual(log.count(), count, "no other request meanwhile")
+        self.assertEqual(srv.log.count(), count, "no other request meanwhile")
         wait_until(lambda: any(r.get("aborted") for r in srv.control("log") if r["path"] == "/inf.php"), 30,
                    what="the trickled connection to close")
-        poll_now(driver, log)
-        wait_until(lambda: "Обновлено" in self.texts(), 60, what="the next reply")
-        self.assertEqual(self.rows(), 12)
+        probe.poll_now(srv.log)
+        wait_until(lambda: "Обновлено" in probe.texts(), 60, what="the next reply")
+        self.assertEqual(probe.rows(), 12)
 
     def reg_handler(self, command):
         subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,
                        env=wine_env(), check=True)
-
-    def rows(self):
-        answer = self.driver.ask(f"rows {MAIN}")
-        return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
-
-    def texts(self):
-        return [c[1] for c in ui_controls(f"class:{MAIN}") or [] if c[1]]
-
-    def control_of(self, window, text):
-        return next((c[0] for c in ui_controls(f"class:{window}") or [] if c[1] == text), None)

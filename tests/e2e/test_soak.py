@@ -4,28 +4,18 @@ and closed. Afterwards its open files and sockets, threads, handles, windows,
 GDI objects and anonymous memory are back near where they were, and data.dat
 holds what was done."""
 
-import os
 import random
 import time
 
-import datfile
-from harness import E2ETestCase, here_count, poll_now, wait_until
-from harness import driver as probe_driver
-from watch import linux_figures, wine_pid
+from harness import MAIN, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F7, VK_F9, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE, \
+    E2ETestCase, linux_figures, wait_until
 
-VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
-WM_LBUTTONUP = 0x202
-TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
-MAIN = "ZeltMainForm"
-SIDE = "ZeltForm"  # side windows; the probe takes the visible one in front
 REQUEST_BYTES = 544
-
 # How far each figure may grow from after the warm-up to the end (each the
 # smallest of a few samples at a quiet moment): Linux fds, sockets and
 # threads of the Wine process, the system's handles, windows with children,
 # the GDI handle table, and anonymous resident memory (heap fragmentation).
 BOUNDS = {"fds": 0, "sockets": 0, "threads": 0, "handles": 4, "windows": 0, "gdi": 4, "rss_anon_kb": 1536}
-
 # The program knows the first forum at the start; the server starts with two
 # and adds one now and then, so the forum list is asked for again.
 FORUMS = [("15", "General"), ("5", "Новости")] + [(str(20 + k), f"Форум {k}") for k in range(8)]
@@ -39,67 +29,54 @@ def topic_set(rng, generation, forums):
                "author": rng.choice(["Ivan", "Ольга", "Пётр", "Sergey"]),
                "encode": rng.choice(["named", "numeric", "full"])} for k in range(30)]
     rng.shuffle(topics)
-    return {"latest_version": "0.4", "forums": forums, "topics": topics}
+    return topics
 
 
 class SoakTest(E2ETestCase):
     def test_resources_come_back_and_data_dat_holds_what_was_done(self):
         rng = random.Random(20240611)
         forums = dict(FORUMS[:2])
-        srv, log = self.logged_server("soak")
-        srv.control("topics", topic_set(rng, 0, forums))
         # The refresh key polls (the timer at most once a minute); one forum
         # is unknown at first, so the forum list is asked for.
-        prog = self.program(data_dat=datfile.encode({"IntervalMs": 60000, "TopicCount": 30,
-                                                      "ForumNames": ["General=15"]})).start()
-        wait_until(lambda: here_count() == 1, 60, what="the program")
-        pid = wait_until(lambda: wine_pid(prog.exe), 30, what="the Wine process")
-        driver = probe_driver()
-        self.addCleanup(driver.close)
+        srv, prog = self.start({"IntervalMs": 60000, "TopicCount": 30, "ForumNames": ["General=15"]},
+                               topic_set(rng, 0, forums), forums=forums)
+        pid, log, probe = prog.pid(), srv.log, self.probe
 
         def figures():
             """Each figure at its smallest over a few samples: a poll in flight
             holds a socket and two threads for a moment."""
             taken = []
             for _ in range(6):
-                w = driver.stats(MAIN)
+                w = probe.stats(MAIN)
                 taken.append(dict(linux_figures(pid), handles=w["handles_sys"], windows=w["windows"],
                                   gdi=w["gdi_table"]))
                 time.sleep(0.35)
             return {k: min(t[k] for t in taken) for k in BOUNDS}
 
-        def side_window(open_key):
-            before = driver.stats(MAIN)["windows"]
-            driver.key(open_key, MAIN)
-            wait_until(lambda: driver.stats(MAIN)["windows"] > before, 30, 0.05, what="the side window")
-            driver.key(VK_ESCAPE, SIDE)
-            wait_until(lambda: driver.stats(MAIN)["windows"] == before, 30, 0.05, what="the side window to close")
-
         def one_round(i):
             calm = i >= 180  # the last rounds: no failures, no new forum
             if i % 30 == 20 and not calm and len(forums) < len(FORUMS):
                 forums.setdefault(*FORUMS[len(forums)])
-            srv.control("topics", topic_set(rng, i + 1, forums))
+            srv.topics(topic_set(rng, i + 1, forums), forums)
             if i % 9 == 4 and not calm:
-                srv.control("script", {"path": "/inf.php", "replies": [rng.choice([
-                    {"status": 500, "raw_text": "error"}, {"close_before_headers": True},
-                    {"text": "0", "delay_headers": 0.4}])]})
-            poll_now(driver, log)
+                srv.script(rng.choice([{"status": 500, "raw_text": "error"}, {"close_before_headers": True},
+                                       {"text": "0", "delay_headers": 0.4}]))
+            probe.poll_now(log)
             if i % 11 == 5:
-                driver.key(VK_F9, MAIN)
+                probe.key(VK_F9)
             if i % 20 == 6:  # from the tray, a click on a column header, Esc
-                driver.post(TRAY_CALLBACK, 1, WM_LBUTTONUP, MAIN)
-                driver.click("SysHeader32", 20 + 80 * (i % 5), 8, MAIN)
-                driver.key(VK_ESCAPE, MAIN)
+                probe.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)
+                for msg in (WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP):
+                    probe.post(msg, int(msg == WM_LBUTTONDOWN), (8 << 16) + 20 + 80 * (i % 5), child="SysHeader32")
+                probe.key(VK_ESCAPE)
             if i % 20 == 12:
-                side_window(VK_F3)
+                probe.side_window(lambda: probe.key(VK_F3))
             if i % 30 == 17:
-                side_window(VK_F7)
-
-        for _ in range(2):
-            poll_now(driver, log)
+                probe.side_window(lambda: probe.key(VK_F7))
 
         # Warm-up: every action once, so first-use caches exist before the baseline.
+        for _ in range(2):
+            probe.poll_now(log)
         for i in range(40):
             one_round(i)
         wait_until(lambda: any(r["query"].endswith("p=2") for r in log.requests()), 30, what="a forum list request")
@@ -115,10 +92,10 @@ class SoakTest(E2ETestCase):
 
         # The end: the topics stay as they are, everything is marked read, exit.
         last = topic_set(rng, 201, forums)
-        srv.control("topics", last)
+        srv.topics(last, forums)
         for _ in range(3):
-            poll_now(driver, log)  # the last topics
-        driver.key(VK_F9, MAIN)
+            probe.poll_now(log)  # the last topics
+        probe.key(VK_F9)
 
         def unsaved():
             """The topics marked read whose marks data.dat lacks."""
@@ -126,11 +103,10 @@ class SoakTest(E2ETestCase):
                 marks = prog.state()["ReadMarks"]
             except (OSError, ValueError):
                 return ["data.dat"]
-            return [t["path"] for t in last["topics"]
-                    if not any(m.endswith(f"/forum/{t['path']}-1\x11{t['replies']}".encode()) for m in marks)]
+            return [t["path"] for t in last if not any(m.endswith(f"/forum/{t['path']}-1\x11{t['replies']}".encode())
+                                                       for m in marks)]
         wait_until(lambda: not unsaved(), 30, what="the read marks in data.dat")
-        driver.close()
-        self.assertEqual(prog.halt(), 0)
+        self.assertEqual(self.halt(prog), 0)
         self.assertEqual(unsaved(), [], "the end lost read marks")
 
         state = prog.state()

@@ -23,12 +23,12 @@ import yaml
 
 import datfile
 import harness
-from harness import BUILD_DIR, SOURCE_DIR, E2ETestCase, ui_controls, wait_until, wine_env
+from harness import BUILD_DIR, POPUP, SOURCE_DIR, VK_F1, E2ETestCase, Probe, hexu, title, wait_until, wine_env
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
-PATCH_MARKER = os.path.join(BUILD_DIR, "tools", "PatchMarker.exe")
+RECORDER = os.path.join(BUILD_DIR, "tools", "OpenRecorder.exe")  # notes each start in opened.txt beside it
 PLANTED_DLL = os.path.join(BUILD_DIR, "tests", "PlantedDll.dll")
 # The DLLs the program and the patch load that are no KnownDLLs (the system
 # looks for those beside the exe first); Wine is told to prefer them there too.
@@ -43,23 +43,6 @@ PATCH_CHOICE = "Загрузить только файл - патч ("
 UPDATE_BUTTON = (120 + 24, 54 + 21)  # the popup's update button, client point at 96 DPI
 DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "AutoStart": 1, "Nick": "Ёжик",
                        "Favorites": ["topic-1\x11Первая тема"], "ReadMarks": ["topic-2\x1112"]})
-
-
-def hexu(text):
-    return text.encode("utf-8").hex()
-
-
-def control(window, start):
-    return next((c for c in ui_controls(window) or [] if c[1].startswith(start)), None)
-
-
-def boxes():
-    _, out = harness.probe("ui-boxes")
-    return [bytes.fromhex(l.split(" ")[2]).decode("utf-8") for l in out.splitlines() if l.startswith("BOX ")]
-
-
-def title(text):
-    return "title:" + hexu(text)
 
 
 def sha(path):
@@ -77,6 +60,11 @@ def wine(*args, timeout=120):
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
 
 
+def wine_start(*args, env=None):
+    return subprocess.Popen([harness.WINE_RUN, harness.PREFIX, *args], env=env or wine_env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def unix_path(windows):
     return os.path.join(harness.PREFIX, "drive_c", *windows[3:].split("\\"))
 
@@ -87,19 +75,20 @@ def reg_values(key):
     return dict(l.strip().split("    ", 2)[::2] for l in lines if l.startswith("    ") and "    REG_" in l)
 
 
-def descriptor_changes(top):
+def descriptor_changes(probe, top):
     """Paths from `top` down whose security descriptor is not the one a plain
     CreateDirectory or CreateFile gives in the same folder."""
-    fresh, paths = {}, [top]
+    paths = [top]
     for folder, dirs, files in os.walk(unix_path(top)):
         windows = top + folder[len(unix_path(top)):].replace("/", "\\")
         paths += [windows + "\\" + n for n in dirs + files]
-    for parent in {p.rsplit("\\", 1)[0] for p in paths}:
-        out = harness.probe("sd-fresh", hexu(parent))[1].split()
-        fresh[parent] = {"dir": out[2], "file": out[5]}
-    actual = dict(l.split(" ")[1:] for l in harness.probe("sd", *map(hexu, paths))[1].splitlines())
-    return [(p, actual[hexu(p)]) for p in paths if actual[hexu(p)] == "-" or actual[hexu(p)] != fresh[
-        p.rsplit("\\", 1)[0]]["dir" if os.path.isdir(unix_path(p)) else "file"]]
+    fresh = {parent: probe.ask("sd-fresh " + hexu(parent)).split() for parent in {p.rsplit("\\", 1)[0] for p in paths}}
+    changed = []
+    for p in paths:
+        sddl = probe.ask("sd " + hexu(p))
+        if sddl == "-" or sddl != fresh[p.rsplit("\\", 1)[0]][0 if os.path.isdir(unix_path(p)) else 1]:
+            changed.append((p, sddl))
+    return changed
 
 
 def plant(folder):
@@ -131,6 +120,8 @@ class UpdateTest(E2ETestCase):
         harness.PREFIX = prefix
         self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
                                  setattr(harness, "PREFIX", old)))
+        self.probe.close()
+        self.probe = Probe()
 
     def make_packages(self, work):
         """The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
@@ -163,19 +154,21 @@ class UpdateTest(E2ETestCase):
 
     def refused(self, program_version):
         """The update windows say the download failed and close without a trace."""
-        wait_until(lambda: FAILED in boxes(), 90, what="the failure's message box")
-        self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo " + program_version))[0], 0)
-        self.assertEqual(harness.probe("ui-click", title(DOWNLOAD_TITLE), hexu("Отмена"))[0], 0)
-        wait_until(lambda: ui_controls(title(DOWNLOAD_TITLE)) is None and ui_controls(title(INFO_TITLE)) is None,
+        probe = self.probe
+        wait_until(lambda: FAILED in probe.boxes(), 90, what="the failure's message box")
+        self.assertEqual(probe.ask("ok-box " + hexu("Zelt Rarazovo " + program_version)), "OK 1")
+        self.assertTrue(probe.press(title(DOWNLOAD_TITLE), "Отмена"))
+        wait_until(lambda: probe.controls(title(DOWNLOAD_TITLE)) is None and probe.controls(title(INFO_TITLE)) is None,
                    30, what="the update windows closed")
 
     def take_patch(self):
         """Update button on the popup, the patch, "Загрузить"."""
-        self.assertEqual(harness.probe("ui-clickat", "class:ZeltInfoForm", *UPDATE_BUTTON)[0], 0, "no update button")
-        wait_until(lambda: (c := control(title(INFO_TITLE), PATCH_CHOICE)) and c[2], 60, what="the patch's size")
-        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu(PATCH_CHOICE), "prefix")[0], 0)
-        wait_until(lambda: control(title(INFO_TITLE), PATCH_CHOICE)[3], 20, what="the patch chosen")
-        self.assertEqual(harness.probe("ui-click", title(INFO_TITLE), hexu("Загрузить"))[0], 0)
+        probe = self.probe
+        self.assertTrue(probe.press_at(f"class:{POPUP}", *UPDATE_BUTTON), "no update button")
+        wait_until(lambda: (c := probe.control(title(INFO_TITLE), PATCH_CHOICE)) and c[2], 60, what="the patch's size")
+        self.assertTrue(probe.press(title(INFO_TITLE), PATCH_CHOICE, prefix=True))
+        wait_until(lambda: probe.control(title(INFO_TITLE), PATCH_CHOICE)[3], 20, what="the patch chosen")
+        self.assertTrue(probe.press(title(INFO_TITLE), "Загрузить"))
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
         work = os.path.join(harness.WORK_DIR, "update-loop")
@@ -183,6 +176,7 @@ class UpdateTest(E2ETestCase):
         os.makedirs(work)
         serve, old_patch, manifests = self.make_packages(work)
         self.use_fresh_prefix()
+        probe = self.probe
         # Installed as winget would: its manifest's switches, the installer its hash names.
         with open(WINGET_INSTALLER, encoding="utf-8") as f:
             manifest = yaml.safe_load(f)
@@ -215,7 +209,7 @@ class UpdateTest(E2ETestCase):
                           "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
                           "NoModify": "0x1"})
         self.assertGreater(int(entry["EstimatedSize"].split()[-1], 16), 100)
-        self.assertEqual(descriptor_changes(local + "\\Programs"), [])
+        self.assertEqual(descriptor_changes(probe, local + "\\Programs"), [])
         appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
         menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
         self.assertTrue(os.path.isfile(menu_entry))
@@ -230,11 +224,9 @@ class UpdateTest(E2ETestCase):
                 f.write(text)
         server = self.server("--update-dir", serve)
         server.control("version", {"flag": "1", "latest_version": "0.5"})
-        planted_env = plant(folder)
-        old = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=planted_env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        old = wine_start(installed + "\\ZeltInformer.exe", env=plant(folder))
         self.addCleanup(lambda: old.poll() is None and old.kill())
-        wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="the popup with the new version")
+        wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="the popup with the new version")
         self.assertEqual([n for n in os.listdir(folder) if n.startswith(("readme", "ZeltUpdate"))], ["readme.txt"])
         with open(os.path.join(folder, "readme.txt")) as f:
             self.assertEqual(f.read(), "new")
@@ -243,8 +235,8 @@ class UpdateTest(E2ETestCase):
             patch = f.read()
         # An older patch beside the program: nothing ever runs it.
         stale = os.path.join(folder, "sfx.exe")
-        shutil.copy(PATCH_MARKER, stale)
-        marker = os.path.join(folder, "patch-ran.txt")
+        shutil.copy(RECORDER, stale)
+        marker = os.path.join(folder, "opened.txt")
         b64 = lambda b: base64.b64encode(b).decode()
         failures = [
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
@@ -261,31 +253,31 @@ class UpdateTest(E2ETestCase):
                 self.assertFalse(os.path.exists(marker))
                 self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
                 self.assertIsNone(old.poll())
-                self.assertEqual(harness.here_count(), 1)
+                self.assertEqual(probe.here_count(), 1)
 
         server.control("reset", {})
         self.take_patch()
         old.wait(90)  # the patch ended the 0.4 copy, which saved data.dat on its way out
         with open(os.path.join(folder, "data.dat"), "rb") as f:
             saved = f.read()
-        first = wait_until(lambda: [r for r in server.informer_requests() if "u=0.5" in r["query"]], 90,
+        first = wait_until(lambda: [r for r in server.log.requests() if "u=0.5" in r["query"]], 90,
                            what="the first request of 0.5")[0]
         self.assertEqual(first["query"], "c=7&u=0.5&p=0")
         self.assertEqual(first["headers"]["User-Agent"], "Zelt Rarazovo 0.5")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
-        self.assertEqual(harness.here_count(), 1)
+        self.assertEqual(probe.here_count(), 1)
         with open(os.path.join(folder, "data.dat"), "rb") as f:
             self.assertEqual(f.read(), saved)
         state = datfile.decode(saved)
         self.assertEqual((state["Favorites"], state["ReadMarks"], state["Nick"]),
                          (["topic-1\x11Первая тема".encode("cp1251")], [b"topic-2\x1112"], "Ёжик".encode("cp1251")))
         self.assertEqual([n for n in os.listdir(folder) if n.endswith((".new", ".old", ".journal"))], [])
-        self.assertEqual(boxes(), [])
+        self.assertEqual(probe.boxes(), [])
 
         # 0.5 is told of a newer version once more, and offered this build's
         # 0.4 patch with its valid manifest: refused. Started by hand on the
         # 0.5 folder, the 0.4 patch refuses too, and leaves 0.5 running.
-        wait_until(lambda: ui_controls("class:ZeltInfoForm") is not None, 90, what="0.5's popup")
+        wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="0.5's popup")
         with open(old_patch, "rb") as f:
             server.control("update-file", {"name": "files.zip", "body_b64": b64(f.read())})
         server.control("update-file", {"name": "files.zip.sig", "body_b64": b64(manifests["0.4"])})
@@ -294,15 +286,14 @@ class UpdateTest(E2ETestCase):
         by_hand = os.path.join(work, "by-hand")
         os.makedirs(by_hand)
         shutil.copy(old_patch, os.path.join(by_hand, "sfx.exe"))
-        patch_run = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, os.path.join(by_hand, "sfx.exe"), installed],
-                                     env=plant(by_hand), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        patch_run = wine_start(os.path.join(by_hand, "sfx.exe"), installed, env=plant(by_hand))
         self.addCleanup(lambda: patch_run.poll() is None and patch_run.kill())
-        wait_until(lambda: boxes(), 60, what="the 0.4 patch's answer")
-        self.assertEqual(boxes(), ["Это обновление до версии 0.4, а установлена версия 0.5. Обновление не установлено."])
-        self.assertEqual(harness.probe("ui-okbox", hexu("Zelt Rarazovo"))[0], 0)
+        wait_until(probe.boxes, 60, what="the 0.4 patch's answer")
+        self.assertEqual(probe.boxes(), ["Это обновление до версии 0.4, а установлена версия 0.5. Обновление не установлено."])
+        self.assertEqual(probe.ask("ok-box " + hexu("Zelt Rarazovo")), "OK 1")
         self.assertEqual(patch_run.wait(30), 1)
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
-        self.assertEqual(harness.here_count(), 1)
+        self.assertEqual(probe.here_count(), 1)
         for where in (folder, by_hand):
             self.assertFalse(os.path.exists(os.path.join(where, PLANTED_LOADED)), where)
         self.assertFalse(os.path.exists(marker))
@@ -326,27 +317,23 @@ class UpdateTest(E2ETestCase):
         uninstall = lambda *args: (wine(installed + "\\Uninstall.exe", "/S", *args),
                                    wait_until(lambda: found() == [False] * 3, 60, what="the uninstaller done"))
         uninstall()
-        self.assertEqual(harness.here_count(), 0)
+        self.assertEqual(probe.here_count(), 0)
         self.assertEqual((os.listdir(folder), os.path.exists(os.path.dirname(menu_entry))), (["data.dat"], False))
         self.assertEqual(setup(), 0)
-        again = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, installed + "\\ZeltInformer.exe"], env=wine_env(),
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: harness.here_count() == 1, 60, what="the program started again")
+        again = wine_start(installed + "\\ZeltInformer.exe")
+        wait_until(lambda: probe.here_count() == 1, 60, what="the program started again")
         self.assertEqual(setup(), 0)
-        self.assertEqual((again.wait(30), harness.here_count()), (0, 0))
+        self.assertEqual((again.wait(30), probe.here_count()), (0, 0))
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         uninstall("/KEEPDATA=0")
         self.assertFalse(os.path.exists(folder))
 
     def test_f1_opens_the_help_file(self):
         self.server()
-        program = self.program("help")
         # As on the users' systems: the viewer shows the help's title in the system's code page.
-        program.proc = subprocess.Popen([harness.WINE_RUN, harness.PREFIX, program.exe], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, env=dict(wine_env(), LANG="ru_RU.UTF-8",
-                                                                            LC_ALL="ru_RU.UTF-8"))
-        wait_until(lambda: harness.here_count() == 1, 60, what="the program")
+        self.program("help").start(env=dict(wine_env(), LANG="ru_RU.UTF-8", LC_ALL="ru_RU.UTF-8"))
+        wait_until(lambda: self.probe.here_count() == 1, 60, what="the program")
         self.addCleanup(lambda: subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True))
-        harness.probe("key", "ZeltMainForm", 0x70)
-        wait_until(lambda: ui_controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
+        self.probe.key(VK_F1)
+        wait_until(lambda: self.probe.controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
         subprocess.run(["import", "-window", "root", os.path.join(harness.WORK_DIR, "help.png")], capture_output=True)
