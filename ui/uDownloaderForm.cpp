@@ -26,12 +26,8 @@ TDownloaderForm::TDownloaderForm(const TWindowContext& context)
       choice_(context.Choice),
       request_(context_.Http, context_.App),
       manifest_(context_.Http, context_.App) {
-  const HWND owner = context_.Owner;
-  CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
-  if (owner && IsWindowVisible(owner))
-    CentreOn(owner);
-  else
-    CentreOnScreen();
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context_.Owner);
+  CentreOn(context_.Owner);
   // Only "Отмена" and the close button end this window.
   SetEscapeEnabled(false);
   progress_.Create(Body(), 8, 24, 297, 25);

@@ -45,12 +45,8 @@ TRequestOptions UpdateRequestOptions(const TChecker& checker, const TRequestLimi
 TUpdateInfo::TUpdateInfo(const TWindowContext& context)
     : context_(context),
       requests_{{{context_.Http, context_.App}, {context_.Http, context_.App}, {context_.Http, context_.App}}} {
-  const HWND owner = context_.Owner;
-  CreateForm(kTitle, kTitle, kWidth, kHeight, owner);
-  if (owner && IsWindowVisible(owner))
-    CentreOn(owner);
-  else
-    CentreOnScreen();
+  CreateForm(kTitle, kTitle, kWidth, kHeight, context_.Owner);
+  CentreOn(context_.Owner);
 
   description_.Create(Body(), 8, 24, 377, 217);
   description_.SetAccessibleName(kTitle);

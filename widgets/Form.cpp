@@ -42,7 +42,9 @@ void TForm::CentreOnScreen() {
 }
 
 void TForm::CentreOn(HWND other) {
-  if (!other) {
+  // A hidden owner (the main window while it sits in the tray) has no place
+  // worth centring on.
+  if (!other || !IsWindowVisible(other)) {
     CentreOnScreen();
     return;
   }

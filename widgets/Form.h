@@ -45,6 +45,7 @@ class TForm : public TWindow {
   void Show(bool visible);
   bool Visible() const { return IsWindowVisible(Handle()) != FALSE; }
   void CentreOnScreen();
+  // Centred on another window, or on the screen when it is hidden or absent.
   void CentreOn(HWND other);
   // Window size at 96 DPI scaled.
   SIZE SizePx() const;
