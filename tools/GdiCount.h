@@ -20,7 +20,6 @@ struct GdiCounts {
   bool valid = false;  // false when the table could not be read
 
   int Total() const { return dc + region + bitmap + palette + font + brush + pen + other; }
-  bool operator==(const GdiCounts&) const = default;
 };
 
 // The table: 65536 entries of 24 bytes. An entry holds the kernel object
