@@ -199,8 +199,7 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   http.Serve(kUpdateSetupPath, {.body = setup});
   http.Serve(manifest, {.body = Signed("ZeltInformerSetup.zip.sig")});
   Downloading(TUpdateChoice::FullSetup);
-  ASSERT_EQ(desktop.Dialogs.size(), 1u);
-  EXPECT_EQ(desktop.Dialogs[0].Kind, TFileDialogKind::Save);
+  EXPECT_EQ(desktop.Dialogs, std::vector<TFileDialogKind>{TFileDialogKind::Save});
   ShowUntilDoneOrFailed();
   EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(patchesRun, 0);
