@@ -134,13 +134,9 @@ struct FakeDesktop final : IDesktop {
     std::string Text, Caption;
     UINT Flags;
   };
-  struct Dialog {
-    TFileDialogKind Kind;
-    TFileDialogRequest Request;
-  };
   std::vector<Box> Boxes;
   std::vector<std::pair<HWND, std::string>> Opened;  // paths as cp1251
-  std::vector<Dialog> Dialogs;
+  std::vector<TFileDialogKind> Dialogs;  // the kind of each file dialog asked for
   std::string DialogAnswer;  // what a file dialog picks; empty: cancelled
   // How a start request is answered; by default nothing starts and it succeeds.
   std::function<bool(SHELLEXECUTEINFOW& info)> Starting = [](SHELLEXECUTEINFOW& info) {
@@ -154,8 +150,8 @@ struct FakeDesktop final : IDesktop {
     Boxes.push_back({owner, text, caption, flags});
     return IDOK;
   }
-  bool ChooseFile(TFileDialogKind kind, const TFileDialogRequest& request, std::string& path) override {
-    Dialogs.push_back({kind, request});
+  bool ChooseFile(TFileDialogKind kind, const TFileDialogRequest&, std::string& path) override {
+    Dialogs.push_back(kind);
     path = DialogAnswer;
     return !path.empty();
   }

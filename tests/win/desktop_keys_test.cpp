@@ -1,73 +1,17 @@
-// Every window from the keyboard and to a screen reader: the tab order,
-// Space and Enter on the focused button, the arrows between the update
-// choices, Esc only when pressed in the same window, Alt+F4, and the names
-// Active Accessibility gives.
-#include <map>
+// The windows from the keyboard (the tab order is walked with every
+// window): Space and Enter on the focused button, the arrows between the
+// update choices, Esc only when pressed in the same window, Alt+F4.
 #include <string>
 #include <vector>
 
-#include "tests/win/desktop_support.h"
+#include "tests/support/Win.h"
 #include "ui/uSettingsForm.h"
 #include "ui/uUpdateInfo.h"
 
 namespace zelt::fake {
 namespace {
 
-// Tab (or Shift+Tab) pressed in the control that has the keys.
-void Tab(TApplication& app, bool back) {
-  BYTE keys[256];
-  GetKeyboardState(keys);
-  keys[VK_SHIFT] = back ? 0x80 : 0;
-  SetKeyboardState(keys);
-  PostKey(GetFocus(), VK_TAB);
-  app.ProcessMessages();
-  keys[VK_SHIFT] = 0;
-  SetKeyboardState(keys);
-}
-
-// The controls Tab visits from the window's first one, by the names a
-// screen reader reads, until it is back at the first.
-std::vector<std::string> TabOrder(TApplication& app, TForm& form, bool back) {
-  SetFocus(form.Handle());
-  const HWND first = GetFocus();
-  std::vector<std::string> names;
-  for (int i = 0; i < 30; ++i) {
-    names.push_back(AccName(GetFocus()));
-    Tab(app, back);
-    if (GetFocus() == first) break;
-  }
-  return names;
-}
-
-using Keyboard = DesktopTest;
-
-TEST_F(Keyboard, TabAndShiftTabMoveThroughEveryControlInReadingOrder) {
-  const std::map<std::string, std::vector<std::string>> expected = {
-      {"main", {"Последние сообщения на форуме", "Трафик", "Новые сообщения", "Все прочитаны", "Избранные темы",
-                "Настройки", "Обновить"}},
-      {"popup", {"Читать", "Обновление не требуется"}},
-      {"sounds", {"Звуковая схема", "По умолчанию", "Удалить", "Заменить"}},
-      {"settings", {"Интервал проверки", "Загружать сразу", "Сервер", "Порт", "Пользователь", "Пароль",
-                    " Настройки Internet Explorer", "Ваш ник", " Игнорировать мои сообщения",
-                    " Показать программу на новых сообщениях", " Запускать вместе с Windows", " Использовать звуки",
-                    "(Редактировать)", "Сохранить", "Отмена"}},
-      {"favorites", {"Избранные темы", "Очистить", "Удалить"}},
-      // The requests fail at once: the choices and "Загрузить" stay disabled.
-      {"update-info", {"Информация об обновлении", "Отмена"}},
-      {"traffic", {"Сброс"}},
-      {"about", {"О программе"}},
-      {"update-download", {"Отмена"}},
-  };
-  std::map<std::string, std::vector<std::string>> forward, backward;
-  ForEachWindow([&](const std::string& name, TForm& form) {
-    forward[name] = TabOrder(*app, form, false);
-    std::vector<std::string> back = TabOrder(*app, form, true);
-    if (back.size() > 1) std::reverse(back.begin() + 1, back.end());  // from the first, backwards
-    backward[name] = back;
-  });
-  EXPECT_EQ(forward, expected);
-  EXPECT_EQ(backward, expected);
-}
+using Keyboard = MainWindowTest;
 
 TEST_F(Keyboard, SpaceAndEnterPressTheFocusedButtonOrLink) {
   main->ShowFromTray();
@@ -140,29 +84,6 @@ TEST_F(Keyboard, EscReleasedAfterItClosedTheTrayMenuLeavesTheMainWindowAndAltF4H
   MSG quit;
   EXPECT_TRUE(IsWindow(main->Handle()) && main->Checker() != nullptr) << "the program goes on";
   EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-}
-
-using ScreenReader = DesktopTest;
-
-// What Tab reaches is read by name in the tab order's test; here also the
-// picture buttons Tab does not reach (disabled, or on a title strip).
-TEST_F(ScreenReader, PictureButtonsReadTheirTooltips) {
-  Reply(false, {{"A", "a", "F", "1", "x"}, {"B", "b", "F", "1", "x"}, {"C", "c", "F", "1", "x"}});
-  ForEachWindow([&](const std::string& name, TForm& form) {
-    for (HWND hwnd : Children(form.Handle())) {
-      auto* button = dynamic_cast<TButton*>(TWindow::FromHandle(hwnd));
-      if (!button || !button->HasPicture()) continue;
-      const std::string read = AccName(hwnd);
-      SCOPED_TRACE(name + " " + Name(hwnd) + " " + read);
-      // Read by the tooltip, or by the caption where there is no tooltip ("Читать").
-      EXPECT_EQ(read, button->Hint().empty() ? button->Text() : button->Hint());
-      EXPECT_FALSE(read.empty());
-    }
-  });
-  main->ShowInfo();
-  long role = 0;
-  EXPECT_EQ(AccName(info->Handle(), &role), "3 тем обновлено");
-  EXPECT_EQ(role, ROLE_SYSTEM_ALERT);
 }
 
 }  // namespace

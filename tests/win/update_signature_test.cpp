@@ -1,6 +1,8 @@
 // The packages' manifest check against what scripts/sign-update makes with
 // openssl: the build signs its test packages, as the next version, with the
-// throwaway key whose public half this build carries.
+// throwaway key whose public half this build carries. The manifest's layout
+// and what it vouches for are the portable tests'; here, that the signature
+// is checked, the package's own bytes hashed and the installed version asked.
 #include <gtest/gtest.h>
 
 #include "BuildConfig.h"
@@ -43,17 +45,11 @@ TEST(update_signature, OnlyOurManifestOfThatFileAndANewerVersionPasses) {
       {"as signed", key, manifest, "files.zip", package, "0.4", true},
       {"one byte of the package changed", key, manifest, "files.zip", flipped(package, package.size() / 2), "0.4",
        false},
-      {"the package cut short", key, manifest, "files.zip", package.substr(0, package.size() - 1), "0.4", false},
-      {"the package with a byte more", key, manifest, "files.zip", package + '\0', "0.4", false},
       {"one digit of r changed", key, digitChanged(r + 5), "files.zip", package, "0.4", false},
       {"one digit of s changed", key, digitChanged(s + 5), "files.zip", package, "0.4", false},
       {"a signed line changed", key, replaced("version=0.5", "version=0.7"), "files.zip", package, "0.4", false},
-      {"asked for the other file", key, manifest, "ZeltInformerSetup.zip", package, "0.4", false},
       {"the other file's manifest", key, UpdateFile("ZeltInformerSetup.zip.sig"), "files.zip", package, "0.4", false},
       {"the version installed", key, manifest, "files.zip", package, "0.5", false},
-      {"an older version", key, manifest, "files.zip", package, "0.6", false},
-      {"a manifest with CR LF", key, replaced("\n", "\r\n"), "files.zip", package, "0.4", false},
-      {"no manifest", key, "", "files.zip", package, "0.4", false},
       {"a key off the curve", flipped(key, 63), manifest, "files.zip", package, "0.4", false},
       {"no key", "", manifest, "files.zip", package, "0.4", false},
   };

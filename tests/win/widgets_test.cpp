@@ -31,7 +31,6 @@ class TTestForm final : public TForm {
 
 class Widgets : public ::testing::Test {
  protected:
-  ~Widgets() override { SetDpiOverride(0); }
   TSystemDesktop desktop;
   TApplication app{"widgets", desktop};
   TTestForm form;
@@ -51,10 +50,7 @@ TEST_F(Widgets, AListSortsByTheTextOfAColumnIgnoringCaseAndRowsKeepTheirKeys) {
   EXPECT_EQ(list.Cell(2, 0), "bb");
 }
 
-TEST_F(Widgets, RussianTextsReachThePlatformAsUnicodeAndLabelsFitThem) {
-  wchar_t buffer[32] = {};
-  GetWindowTextW(form.Button.Handle(), buffer, 32);
-  EXPECT_STREQ(buffer, L"Кнопка");
+TEST_F(Widgets, LabelsFitTheirTexts) {
   RECT small, large, bold;
   form.Label.SetText("ab");
   GetWindowRect(form.Label.Handle(), &small);
@@ -155,22 +151,6 @@ TEST_F(Widgets, ATimerActsOnlyOnTicksThatAreDue) {
   }
   timer->SetInterval(20);
   EXPECT_TRUE(PumpUntil(app, [&] { return ticks >= 3; })) << "the system's own ticks act";
-}
-
-TEST_F(Widgets, PicturesDecodeAtTheDpi) {
-  const struct {
-    int dpi, size96, expected;
-  } cases[] = {{96, 16, 16}, {144, 16, 24}, {144, 32, 48}, {120, 16, 20}};
-  for (const auto& c : cases) {
-    SetDpiOverride(c.dpi);
-    TScopedBitmap bmp = LoadPngResource(c.size96 == 16 ? "MAINFORM_ICNEW" : "INFOFORM_ICREAD", c.size96);
-    ASSERT_TRUE(bmp);
-    EXPECT_EQ(BitmapSize(bmp.get()).cx, c.expected) << c.dpi;
-  }
-  SetDpiOverride(96);
-  TScopedImageList strip(LoadImageStrip("MAINFORM_LVIMAGES", 16, RGB(0, 0, 0)));
-  EXPECT_EQ(ImageList_GetImageCount(strip.get()), 3);
-  EXPECT_FALSE(LoadPngResource("NO_SUCH_PICTURE", 16));
 }
 
 TEST_F(Widgets, TheSystemsFileDialogsShowTheRequestAndACancelIsFalse) {
