@@ -185,11 +185,24 @@ class Program:
             with open(self.data_path, "wb") as f:
                 f.write(datfile.encode(state))
         self.proc = None
+        # What Wine itself says about the process (start failures, crashes).
+        self.wine_log = self.dir + "-wine.txt"
 
-    def start(self, debug="-all", stderr=subprocess.DEVNULL, env=None):
+    def start(self, debug="-all", stderr=None, env=None):
+        log = open(self.wine_log, "wb") if stderr is None else None
         self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=env or wine_env(debug),
-                                     stdout=subprocess.DEVNULL, stderr=stderr)
+                                     stdout=subprocess.DEVNULL, stderr=log or stderr)
+        if log:
+            log.close()
         return self
+
+    def wine_said(self):
+        """The end of Wine's own output for this program, for a failure message."""
+        try:
+            with open(self.wine_log, "rb") as f:
+                return f.read()[-2000:].decode(errors="replace")
+        except OSError:
+            return ""
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None
