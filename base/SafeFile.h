@@ -2,8 +2,7 @@
 // (data.dat, a downloaded setup) and the patch (its files and journal): the
 // new bytes reach the disk under another name first and only then take the
 // old file's place, so a failed save leaves the old file whole.
-// Paths are the system's own (UTF-16 on Windows), whatever the folder's name;
-// a std::filesystem::path converts to one.
+// Paths are the system's own (UTF-16 on Windows), whatever the folder's name.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace zelt {
+#include "base/Path.h"
 
-#ifdef _WIN32
-using TPathString = std::wstring;
-#else
-using TPathString = std::string;
-#endif
+namespace zelt {
 
 // Files longer than this are read only up to it.
 inline constexpr size_t kMaxReadFileSize = size_t{64} << 20;

@@ -17,11 +17,6 @@ std::wstring ExeFilePath() {
   }
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 void LoadDllsFromSystemFolderOnly() {
   // Through kernel32 by name: the call is missing on an unpatched Windows 7,
   // where the loads that name the system folder themselves still hold.

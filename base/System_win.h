@@ -7,13 +7,13 @@
 
 #include <string>
 
+#include "base/Path.h"
+
 namespace zelt {
 
 // Full path of the running executable, as the system gives it (UTF-16): a
 // folder named outside cp1251 stays what it is.
 std::wstring ExeFilePath();
-// The folder of a path, ending in its last backslash (or slash).
-std::wstring FolderOf(const std::wstring& path);
 
 // From here on, DLLs that the process loads by name without a path (the
 // system's own DLLs included, when they load others) come from the system

@@ -44,7 +44,7 @@ TChecker::~TChecker() {
 void TChecker::SaveData() {
   // A file that cannot be written is not reported: the state stays in memory
   // and the previous file stays whole.
-  ReplaceFileBytes(programDir_ / kDataFileName.Narrow, SerializeDataImage({traffic_, settings_, topics_.Lists()}));
+  ReplaceFileBytes(programDir_ + PathName(kDataFileName), SerializeDataImage({traffic_, settings_, topics_.Lists()}));
   SetAutoStart(settings_.AutoStart);
 }
 
@@ -53,7 +53,7 @@ void TChecker::LoadData() {
   traffic_.Reset(clock_.Now());
   TDataImage image{traffic_, settings_, topics_.Lists()};
   std::string bytes;
-  if (ReadFileBytes(programDir_ / kDataFileName.Narrow, bytes)) ParseDataImage(bytes, image);
+  if (ReadFileBytes(programDir_ + PathName(kDataFileName), bytes)) ParseDataImage(bytes, image);
   BoundStoredLists(image, ForumBaseUrl().size());
   traffic_ = image;
   settings_ = image;
@@ -71,13 +71,13 @@ void TChecker::LoadData() {
   scheduler_.SetInterval(static_cast<uint32_t>(settings_.IntervalMs));
 }
 
-void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, exePath_.wstring(), true); }
+void TChecker::WriteInstallPath() { registry_.WriteString(kInstallKey, kInstallValue, WidePath(exePath_), true); }
 
 void TChecker::SetAutoStart(bool on) {
   // Quoted: Windows runs an unquoted path with blanks by trying each prefix
   // ("C:\Program.exe" first) at every logon.
   if (on)
-    registry_.WriteString(kRunKey, kRunValue, L"\"" + exePath_.wstring() + L"\"", false);
+    registry_.WriteString(kRunKey, kRunValue, L"\"" + WidePath(exePath_) + L"\"", false);
   else
     registry_.DeleteValue(kRunKey, kRunValue);
 }

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <span>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "BuildConfig.h"
+#include "base/Path.h"
 #include "base/Ports.h"
 #include "base/Version.h"
 #include "core/DataFile.h"
@@ -45,8 +45,8 @@ struct CheckerPorts {
   IRegistry& Registry;
   ISoundPlayer& Sound;
   const IClock& Clock;
-  std::filesystem::path ProgramDir;  // the executable's folder, ending in a separator
-  std::filesystem::path ExePath;     // full path of the running executable
+  TPathString ProgramDir;  // the executable's folder, ending in a separator
+  TPathString ExePath;     // full path of the running executable
 };
 
 // What a request asked for, fixed when it is sent: its reply is read as that
@@ -80,7 +80,7 @@ class TChecker {
   const TRequestOptions& RequestOptions() const { return options_; }
   // The informer request (whether one is under way, its URL).
   const TGuiRequest& Request() const { return request_; }
-  const std::filesystem::path& ProgramDir() const { return programDir_; }
+  const TPathString& ProgramDir() const { return programDir_; }
   // True while the failure being reported should make no sound (see TPollScheduler).
   bool QuietError() const { return scheduler_.QuietError(); }
 
@@ -148,8 +148,8 @@ class TChecker {
   IRegistry& registry_;
   ISoundPlayer& sound_;
   const IClock& clock_;
-  std::filesystem::path programDir_;
-  std::filesystem::path exePath_;
+  TPathString programDir_;
+  TPathString exePath_;
   TSettings settings_;
   TTrafficCounters traffic_;
   TTopics topics_;

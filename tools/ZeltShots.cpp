@@ -152,7 +152,7 @@ void AllWindows(int dpi) {
   auto main = std::make_unique<TMainForm>(
       app,
       [&] {
-        return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, dir.Path(), dir.Path() + "x.exe"};
+        return CheckerPorts{app, http, app.CreateTimer(), registry, sound, clock, fake::PathOf(dir.Path()), fake::PathOf(dir.Path() + "x.exe")};
       },
       userState);
   TInfoForm& info = main->Popup();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/Path.h"
 #include "base/Text_win.h"
 #include "widgets/Application.h"
 #include "widgets/Desktop.h"
@@ -51,8 +52,9 @@ void TStagedPatch::Discard() {
   held_ = INVALID_HANDLE_VALUE;
   if (path_.empty()) return;
   DeleteFileW(path_.c_str());
-  RemoveDirectoryW(path_.parent_path().c_str());
+  RemoveDirectoryW(folder_.c_str());
   path_.clear();
+  folder_.clear();
 }
 
 bool TStagedPatch::Write(std::string_view bytes) {
@@ -70,7 +72,8 @@ bool TStagedPatch::Write(std::string_view bytes) {
       return false;
   }
   if (folder.empty()) return false;
-  path_ = std::filesystem::path(folder) / kPatchFileName.Wide;
+  folder_ = folder + L"\\";
+  path_ = folder_ + kPatchFileName.Wide;
   HANDLE out = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = out != INVALID_HANDLE_VALUE && WriteAll(out, bytes);
   if (out != INVALID_HANDLE_VALUE) ok = CloseHandle(out) && ok;
@@ -116,15 +119,14 @@ std::string SystemErrorText(DWORD code) {
   return Narrow(message);
 }
 
-bool LaunchUpdate(TApplication& app, const std::filesystem::path& patch, const std::filesystem::path& programDir) {
+bool LaunchUpdate(TApplication& app, const std::wstring& patch, const std::wstring& programDir) {
   // The wide call keeps a folder name outside the system's ANSI code page
   // intact. The folder goes without its last backslash, which would escape
   // the closing quote.
-  std::wstring dir = programDir.wstring();
+  std::wstring dir = programDir;
   while (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) dir.pop_back();
   if (!dir.empty() && dir.back() == L':') dir += L"\\.";
-  const std::wstring file = patch.wstring(), parameters = L"\"" + dir + L"\"",
-                     folder = patch.parent_path().wstring();
+  const std::wstring parameters = L"\"" + dir + L"\"", folder = FolderOf(patch);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   // 0x40 | 0x100, and no error box of the shell's own: the program reports a
@@ -133,7 +135,7 @@ bool LaunchUpdate(TApplication& app, const std::filesystem::path& patch, const s
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   info.hwnd = GetActiveWindow();
   info.lpVerb = L"open";
-  info.lpFile = file.c_str();
+  info.lpFile = patch.c_str();
   info.lpParameters = parameters.c_str();
   // Not the program's folder, which the patch is about to change.
   info.lpDirectory = folder.c_str();

@@ -12,7 +12,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -40,11 +39,12 @@ class TStagedPatch {
   // and read back through it, which catches whatever changed it in between.
   bool Write(std::string_view bytes);
   bool Hold(std::string_view bytes);
-  const std::filesystem::path& Path() const { return path_; }
+  const std::wstring& Path() const { return path_; }
 
  private:
   void Discard();
-  std::filesystem::path path_;
+  std::wstring folder_;  // ends in a backslash
+  std::wstring path_;
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
@@ -54,7 +54,7 @@ class TStagedPatch {
 // by the application window, brought to the foreground, titled with the
 // application's title, with the system's text for the error. Returns
 // whether the patch was started.
-bool LaunchUpdate(TApplication& app, const std::filesystem::path& patch, const std::filesystem::path& programDir);
+bool LaunchUpdate(TApplication& app, const std::wstring& patch, const std::wstring& programDir);
 
 // Deletes the staged patches of earlier updates that have ended (one still
 // running cannot be deleted and stays for the next time).

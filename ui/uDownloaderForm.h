@@ -19,7 +19,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
 
 #include "net/GuiRequest.h"
@@ -72,7 +71,7 @@ class TDownloaderForm final : public TForm {
   TProgressBar progress_;
   TButton cancel_;
   TUpdateChoice choice_;
-  std::filesystem::path target_;  // where the full setup archive goes
+  std::wstring target_;  // where the full setup archive goes
   std::string url_;
   std::string fileName_;  // the package's name on the server
   TGuiRequest request_;

@@ -287,7 +287,7 @@ void TMainForm::MarkAllRead() {
 void TMainForm::OpenHelp() {
   if (!checker_) return;
   // The program's directory already ends in a backslash.
-  Desktop().OpenFile(Handle(), (checker_->ProgramDir() / L"Help" / L"Zelt Rarazovo.chm").wstring());
+  Desktop().OpenFile(Handle(), checker_->ProgramDir() + L"Help\\Zelt Rarazovo.chm");
 }
 
 // --- side windows ---

@@ -63,7 +63,7 @@ void TSoundsForm::Replace() {
   request.Filters = {{"*.ogg, *.wav, *.mp3", "*.ogg;*.wav;*.mp3"}, {"*.*", "*.*"}};
   // The dialog starts in "sound\" (singular) inside the program's folder;
   // the default files lie in "Sounds\".
-  request.InitialDir = PathText(checker_.ProgramDir().wstring()) + "sound\\";
+  request.InitialDir = PathText(checker_.ProgramDir()) + "sound\\";
   request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   std::string path;
   if (!Desktop().ChooseFile(TFileDialogKind::Open, request, path)) return;
@@ -79,7 +79,7 @@ void TSoundsForm::Defaults() {
   // No file is tested for existence: a missing one simply plays nothing.
   for (int row = 0; row < list_.Count(); ++row) {
     const char* file = kDefaultFiles[static_cast<int>(EventOf(row))];
-    SetSound(row, file, PathText(checker_.ProgramDir().wstring()) + "Sounds\\" + file);
+    SetSound(row, file, PathText(checker_.ProgramDir()) + "Sounds\\" + file);
   }
 }
 

@@ -25,7 +25,7 @@ class CheckerFixture : public ::testing::Test {
   virtual std::unique_ptr<IPollTimer> NewTimer() = 0;
 
   CheckerPorts Ports() {
-    return CheckerPorts{Gui(), http, NewTimer(), registry, sound, clock, dir.Path(), dir.Path() + "ZeltInformer.exe"};
+    return CheckerPorts{Gui(), http, NewTimer(), registry, sound, clock, PathOf(dir.Path()), PathOf(dir.Path() + "ZeltInformer.exe")};
   }
   virtual TChecker& Make() {
     checker = std::make_unique<TChecker>(Ports());

@@ -81,7 +81,7 @@ std::string SilentWav() {
 class Media : public WinCheckerTest {
  protected:
   void SetUp() override {
-    c = std::make_unique<TChecker>(CheckerPorts{*app, http, NewTimer(), registry, port, clock, dir.Path(), "x.exe"});
+    c = std::make_unique<TChecker>(CheckerPorts{*app, http, NewTimer(), registry, port, clock, PathOf(dir.Path()), L"x.exe"});
   }
   void TearDown() override {
     c.reset();

@@ -264,7 +264,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
     EXPECT_EQ(patchesRun, end == Whole ? 1 : 0);
-    EXPECT_FALSE(std::filesystem::exists(checker->ProgramDir() / "sfx.exe"));
+    EXPECT_FALSE(std::filesystem::exists(checker->ProgramDir() + L"sfx.exe"));
     if (end == Whole) {
       EXPECT_EQ(startedBytes, patch);
       EXPECT_TRUE(held);
@@ -339,9 +339,9 @@ TEST(StagedPatch, WhatIsHeldIsReadBackAgainstTheVerifiedBytes) {
   for (const std::string& meanwhile : {std::string("MZ verified"), std::string("MZ another"), std::string()}) {
     TStagedPatch patch;
     ASSERT_TRUE(patch.Write("MZ verified"));
-    std::ofstream(patch.Path(), std::ios::binary) << meanwhile;
+    std::ofstream(std::filesystem::path(patch.Path()), std::ios::binary) << meanwhile;
     EXPECT_EQ(patch.Hold("MZ verified"), meanwhile == "MZ verified") << meanwhile;
-    EXPECT_EQ(std::filesystem::exists(patch.Path().parent_path()), meanwhile == "MZ verified");
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::path(patch.Path()).parent_path()), meanwhile == "MZ verified");
   }
   RemoveStagedPatches();
 }
