@@ -57,14 +57,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
              kMainWindowClass.Wide);
   CentreOnScreen();
   app_.MainWindow = Handle();
-  BuildControls();
-  BuildMenus();
 
-  Broadcast(ZELTI_START);
-  tray_.SetTip(kProductCaption);
-  app_.SetTitle(kProductCaption);
-  SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
-
+  // The first request goes out before the rest of the window is built: at
+  // the start the user waits for the news, not for the controls.
   CheckerPorts ports = makePorts();
   http_ = ports.Http;
   checker_ = std::make_unique<TChecker>(std::move(ports));
@@ -79,9 +74,15 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
     if (news.Messages && checker_ && checker_->Settings().UseSounds) checker_->SelectSound(TSoundEvent::NewMessages);
   };
   checker_->StartPolling();
-  network_ = std::make_unique<TNetworkWatch>(app_, [this] {
-    if (checker_) checker_->CatchUp();
-  });
+
+  BuildControls();
+  BuildMenus();
+  // The status line the first request set before the line was there.
+  if (checker_->Request().Pending()) HandleStatus(TCheckerStatus::csRequestSent);
+  Broadcast(ZELTI_START);
+  tray_.SetTip(kProductCaption);
+  app_.SetTitle(kProductCaption);
+  SetWindowTextW(Handle(), Widen(kProductCaption).c_str());
 
   // From here the program lives in the tray; the icon shows the envelope.
   // It reaches the shell once, complete: every call makes the shell work.
@@ -92,6 +93,10 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
   // A tool window of the application window, hidden until there is news.
   info_ = std::make_unique<TInfoForm>(
       app_.Handle(), [this] { ShowFromTray(); }, [this] { ShowDialog(TDialogKind::UpdateInfo); });
+  // Last: its system libraries would load while the first request loads its own.
+  network_ = std::make_unique<TNetworkWatch>(app_, [this] {
+    if (checker_) checker_->CatchUp();
+  });
 }
 
 TMainForm::~TMainForm() {
