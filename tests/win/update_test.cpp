@@ -179,7 +179,13 @@ TEST_F(Update, DownloadStoresTheChoiceAndHandsOverToTheDownloadWindow) {
   for (bool patch : {false, true}) {
     info = std::make_unique<TUpdateInfo>(Env());
     ASSERT_TRUE(PumpUntil(*app, [&] { return info->DownloadButton().Enabled(); }));
-    if (patch) Click(*app, info->PatchChoice().Handle());
+    if (patch) {  // the arrow keys pass by a choice not offered, and choose one that is
+      info->PatchChoice().SetEnabled(false);
+      KeyDown(*app, info->SetupChoice().Handle(), VK_DOWN);
+      EXPECT_TRUE(info->SetupChoice().Checked());
+      info->PatchChoice().SetEnabled(true);
+      KeyDown(*app, info->SetupChoice().Handle(), VK_DOWN);
+    }
     EXPECT_EQ(info->SetupChoice().Checked(), !patch) << "one choice at a time";
     RunLater([&] { Click(*app, info->DownloadButton().Handle()); });
     info->ShowModal();  // returns once the window has closed itself
