@@ -59,33 +59,25 @@ TEST_F(Main, OpeningATopicOpensItsLinkAndCountsItReadOnce) {
   EXPECT_EQ(desktop.Opened.size(), 2u) << "no selection, nothing to open";
 }
 
-// A peer that answers every ZELTI_HERE with a ZELTI_FIND, sent from inside
-// the HERE or posted after it: FIND is answered once a second at most, or
-// the answers would never end; a second later it is answered again.
+// A peer that answers every ZELTI_HERE with a ZELTI_FIND from inside it:
+// FIND is answered once a second at most, or the answers would never end; a
+// second later it is answered again.
 TEST_F(Main, FindIsAnsweredOnceASecondAtMost) {
   static int heres;
-  static bool posted;
-  static HWND copy;
-  copy = main->Handle();
   WNDCLASSW wc{};
   wc.lpszClassName = L"ZeltTestPeer";
   wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-    if (m == ZELTI_HERE && ++heres < 20 && posted) PostMessageW(copy, ZELTI_FIND, 0, 0);
-    if (m == ZELTI_HERE && heres < 20 && !posted) Broadcast(ZELTI_FIND);
+    if (m == ZELTI_HERE && ++heres < 20) Broadcast(ZELTI_FIND);
     return DefWindowProcW(h, m, w, l);
   };
   RegisterClassW(&wc);
   HWND peer = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-  for (bool post : {false, true}) {
-    heres = 0;
-    posted = post;
-    EXPECT_TRUE(PumpUntil(*app, [&] {
-      SendMessageW(main->Handle(), ZELTI_FIND, 0, 0);  // at first within a second of the last answer
-      return heres > 0;
-    }));
-    app->ProcessMessages();
-    EXPECT_EQ(heres, 1) << post;
-  }
+  EXPECT_TRUE(PumpUntil(*app, [&] {
+    SendMessageW(main->Handle(), ZELTI_FIND, 0, 0);  // at first within a second of the last answer
+    return heres > 0;
+  }));
+  app->ProcessMessages();
+  EXPECT_EQ(heres, 1);
   DestroyWindow(peer);
 }
 
@@ -124,24 +116,6 @@ TEST_F(Main, TheListMenuAddsTheSelectedTopicToTheFavouritesAndIsGreyWithoutOne) 
             std::vector<std::string>{"Ремонт \"Жигулей\"\x11" "Авто\x11" + ForumBaseUrl() + "t102-0-17\x11"});
 }
 
-TEST_F(Main, KeysInTheListActOnTheirRelease) {
-  main->ShowFromTray();
-  Reply(false, kTopics);
-  const HWND list = List().Handle();
-  const uint32_t out = Checker().Traffic().TotalOutBytes;
-  KeyDown(*app, list, VK_F5);
-  EXPECT_EQ(Checker().Traffic().TotalOutBytes, out);
-  KeyUp(*app, list, VK_F5);
-  EXPECT_EQ(Checker().Traffic().TotalOutBytes, out + 544) << "F5 polls at once";
-  ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Busy(); }));
-  Press(*app, list, VK_F9);
-  EXPECT_EQ(Checker().UnreadCount(), 0);
-  KeyDown(*app, list, VK_ESCAPE);
-  EXPECT_TRUE(IsWindowVisible(main->Handle()));
-  KeyUp(*app, list, VK_ESCAPE);
-  EXPECT_FALSE(IsWindowVisible(main->Handle())) << "Esc sends the window to the tray";
-}
-
 TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain) {
   TForm* first = nullptr;
   bool sameAndOpen = false;
@@ -165,32 +139,6 @@ TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain)
   EXPECT_EQ(main->ModalDepth, 0);
   EXPECT_EQ(main->Dialog(TDialogKind::Traffic), nullptr);
   EXPECT_TRUE(main->TrayMenu().Enabled(TMainForm::kExitItem));
-}
-
-TEST_F(Main, TheTrayShowsTheWindowOnALeftClickAndItsMenuOnARightOne) {
-  const UINT tray = TTrayIcon::kCallbackMessage;
-  for (UINT m : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MBUTTONUP, WM_RBUTTONDOWN}) {
-    SendMessageW(main->Handle(), tray, 1, m);
-    EXPECT_FALSE(IsWindowVisible(main->Handle())) << m;
-  }
-  SendMessageW(main->Handle(), tray, 1, WM_LBUTTONUP);
-  EXPECT_TRUE(IsWindowVisible(main->Handle()));
-  main->ShowMain(false);
-  // A hidden window is shown below the screen for the time of the menu (a
-  // menu closes on an outside click only under a shown window), then put back.
-  RECT before, during{};
-  GetWindowRect(main->Handle(), &before);
-  RunLater([&] {
-    GetWindowRect(main->Handle(), &during);
-    for (UINT vk : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(main->Handle(), WM_KEYDOWN, vk, 0);  // "Справка"
-  });
-  SendMessageW(main->Handle(), tray, 1, WM_RBUTTONUP);
-  EXPECT_EQ(during.top, GetSystemMetrics(SM_CYSCREEN) + 50);
-  RECT after;
-  GetWindowRect(main->Handle(), &after);
-  EXPECT_EQ(after.top, before.top);
-  EXPECT_FALSE(IsWindowVisible(main->Handle()));
-  EXPECT_EQ(desktop.Opened.at(0).second, dir.Path() + "Help\\Zelt Rarazovo.chm");
 }
 
 TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
@@ -343,23 +291,6 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
   main->ShowInfo();
   main->ShowMain(false);
   EXPECT_FALSE(info->Visible()) << "hiding the main window hides the popup";
-}
-
-TEST_F(Main, NewMessagesShowThePopupOnlyWhenTheUnreadCountGrowsAndTheWindowWhenAsked) {
-  for (bool showOnNew : {false, true}) {
-    main->ShowMain(false);
-    Apply([&](TSettings& s) { s.ShowOnNew = showOnNew; });
-    Reply(false, {});
-    Reply(false, {kTopics[0], kTopics[1]});
-    EXPECT_TRUE(info->Visible());
-    EXPECT_EQ(IsWindowVisible(main->Handle()) != FALSE, showOnNew);
-    EXPECT_EQ(IsWindowVisible(app->Handle()) != FALSE, showOnNew) << "the taskbar entry with it";
-  }
-  info->Hide();
-  main->MarkAllRead();
-  Reply(false, {{"Поезд в Крым", "t101", "Путешествия", "10", "Иван"}, kTopics[1]});  // 1 is not more than 2
-  EXPECT_FALSE(info->Visible());
-  EXPECT_EQ(main->NewButton().Text(), "1");
 }
 
 TEST_F(Main, TheTrafficWindowShowsTheCountersAndFollowsPollsAndItsReset) {
