@@ -96,26 +96,6 @@ TEST_F(Main, AllReadMarksEveryRowAndSendsThePopupAway) {
   EXPECT_FALSE(info->Visible()) << "also on an empty list";
 }
 
-TEST_F(Main, TheListMenuAddsTheSelectedTopicToTheFavouritesAndIsGreyWithoutOne) {
-  main->ShowFromTray();
-  Reply(false, kTopics);
-  const HWND list = List().Handle();
-  for (int row : {-1, 1}) {
-    List().Select(row);
-    bool enabled = row < 0;
-    RunLater([&] {
-      enabled = main->ListMenu().Enabled(0);
-      for (UINT vk : {VK_DOWN, VK_RETURN}) PostMessageW(list, WM_KEYDOWN, vk, 0);
-    });
-    RECT rc;
-    GetWindowRect(list, &rc);
-    SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(rc.left + 40, rc.top + 40));
-    EXPECT_EQ(enabled, row >= 0);
-  }
-  EXPECT_EQ(Checker().Favorites().Lines(),
-            std::vector<std::string>{"Ремонт \"Жигулей\"\x11" "Авто\x11" + ForumBaseUrl() + "t102-0-17\x11"});
-}
-
 TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain) {
   TForm* first = nullptr;
   bool sameAndOpen = false;
