@@ -1,7 +1,6 @@
-// The checker's Win32 ports under Wine: the user's own registry values through advapi32,
-// the local clock, the executable's path, and a file (data.dat, the patch's
-// files) replaced safely while another program holds it, in a folder whose
-// name does not fit cp1251.
+// The checker's Win32 ports under Wine: the user's own registry values
+// through advapi32, and a file (data.dat, the patch's files) replaced safely
+// while another program holds it, in a folder whose name does not fit cp1251.
 #include <windows.h>
 
 #include <filesystem>
@@ -10,7 +9,6 @@
 #include "app/WinPorts_win.h"
 #include "app/patch/PatchFiles_win.h"
 #include "base/SafeFile.h"
-#include "base/System_win.h"
 #include "core/Settings.h"
 #include "tests/support/Win.h"
 
@@ -56,12 +54,6 @@ TEST(WinPorts, TheRegistryWritesTheUsersOwnStringsAndCreatesOnlyWhenAsked) {
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
 }
 
-TEST(WinPorts, TheExecutableKnowsItsPath) {
-  const std::wstring exe = ExeFilePath();
-  EXPECT_EQ(FolderOf(exe) + L"win_tests.exe", exe);
-  EXPECT_TRUE(std::filesystem::exists(exe));
-}
-
 class SafeFile : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directory(folder); }
@@ -78,20 +70,6 @@ class SafeFile : public ::testing::Test {
   std::filesystem::path folder = (dir / "x").replace_filename(L"\u03b1\u03c1\u03c7\u03b5\u03af\u03b1");
   std::filesystem::path path = folder / L"data.dat";
 };
-
-TEST_F(SafeFile, ASaveReplacesTheFileOrLeavesItWhole) {
-  ASSERT_TRUE(ReplaceFileBytes(path, std::string("old\0bytes", 9)));
-  EXPECT_EQ(Read(), std::string("old\0bytes", 9));
-  ASSERT_TRUE(ReplaceFileBytes(path, ""));
-  EXPECT_EQ(Read(), "");
-  ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
-  // Open for reading and writing by another program: still readable.
-  const HANDLE shared = Hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
-  EXPECT_EQ(Read(), "previous");
-  CloseHandle(shared);
-  std::string none;
-  EXPECT_FALSE(ReadFileBytes(path.native() + L".missing", none));
-}
 
 // data.dat's save waits only for a file held open by another program; a
 // read-only one, or one that cannot be replaced at all, fails at once (a wait
