@@ -57,7 +57,7 @@ class Side : public WinCheckerTest {
 };
 
 TEST_F(Side, SettingsFieldsTakeOnlyWhatFitsAndHoldItInRange) {
-  enum Kind { SelectAll, End, Typed, Paste };
+  enum Kind { SelectAll, End, Typed };
   const struct {
     const char* name;
     TEdit& (TSettingsForm::*field)();
@@ -68,21 +68,8 @@ TEST_F(Side, SettingsFieldsTakeOnlyWhatFitsAndHoldItInRange) {
       {"6 then 1", &TSettingsForm::IntervalEdit, "5", {{SelectAll, "", "5", 1}, {Typed, "6", "6", 0}, {Typed, "1", "60", 1}}},
       {"70000", &TSettingsForm::PortEdit, "", {{Typed, "7000", "7000", 0}, {Typed, "0", "65535", 1}}},
       {"emptied", &TSettingsForm::TopicsEdit, "10", {{End, "", "10", 0}, {Typed, "\b", "1", 0}, {Typed, "\b", "1", 1}}},
-      {"letters in numbers", &TSettingsForm::IntervalEdit, "5", {{End, "", "5", 0}, {Typed, "a-+ .x\x16", "5", 0}}},
+      {"letters in numbers", &TSettingsForm::IntervalEdit, "5", {{End, "", "5", 0}, {Typed, "a-+ .x", "5", 0}}},
       {"letters in the server", &TSettingsForm::ServerEdit, "", {{Typed, "host10.0.0.1", "10.0.0.1", -1}}},
-      {"Ctrl+V in text fields", &TSettingsForm::UserEdit, "", {{Typed, "\x16", "clip 45", -1}}},
-      {"pasted above the bound", &TSettingsForm::TopicsEdit, "10", {{SelectAll, "", "10", 1}, {Paste, "99", "30", 1}}},
-      {"pasted letters", &TSettingsForm::IntervalEdit, "5", {{SelectAll, "", "5", 1}, {Paste, "abc", "1", 1}}},
-  };
-  auto clip = [](const std::string& text) {
-    const std::wstring w = Widen(text);
-    OpenClipboard(nullptr);
-    EmptyClipboard();
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, (w.size() + 1) * sizeof(wchar_t));
-    memcpy(GlobalLock(mem), w.c_str(), (w.size() + 1) * sizeof(wchar_t));
-    GlobalUnlock(mem);
-    SetClipboardData(CF_UNICODETEXT, mem);
-    CloseClipboard();
   };
   TChecker& c = Load();
   auto f = Open<TSettingsForm>();
@@ -91,17 +78,11 @@ TEST_F(Side, SettingsFieldsTakeOnlyWhatFitsAndHoldItInRange) {
     TEdit& e = ((*f).*k.field)();
     e.SetText(k.initial);
     SetFocus(e.Handle());
-    clip("clip 45");
     for (const auto& [kind, text, expected, selected] : k.steps) {
       const int n = GetWindowTextLengthW(e.Handle());
       if (kind == SelectAll) e.SelectAll();
       if (kind == End) e.SetSelection(n, n);
       if (kind == Typed) Type(*app, e.Handle(), text);
-      if (kind == Paste) {
-        clip(text);
-        SendMessageW(e.Handle(), WM_PASTE, 0, 0);
-        app->ProcessMessages();
-      }
       EXPECT_EQ(e.Text(), expected);
       int s = 0, t = 0;
       e.GetSelection(s, t);

@@ -278,38 +278,11 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
   }
 }
 
-// A build without an update key offers nothing, asks the server nothing,
-// says why, and its download window fetches nothing either.
-TEST_F(Update, WithoutAKeyNothingIsOfferedOrFetched) {
-  TWindowContext context = Env();
-  context.UpdateKey.clear();
-  info = std::make_unique<TUpdateInfo>(context);
-  app->ProcessMessages();
-  EXPECT_EQ(Shown(), "Не могу проверить подлинность обновления: в этой сборке нет ключа.\r\n"
-                     "Загрузка обновления отключена.");
-  EXPECT_EQ(Offer(), kSetupText + " off|" + kPatchText + " off|nothing");
-  for (TUpdateChoice choice : {TUpdateChoice::Patch, TUpdateChoice::FullSetup}) {
-    context.Choice = choice;
-    download = std::make_unique<TDownloaderForm>(context);
-  }
-  EXPECT_EQ(http.RequestCount(), 0u);
-  EXPECT_TRUE(desktop.Dialogs.empty());
-  EXPECT_EQ(desktop.Boxes.size(), 2u);
-}
-
 // What the shell is asked (the patch, the program's folder) is the installed
-// program's update test's; here, what it answers.
-TEST_F(Update, AStartedPatchIsNotWaitedForAndAFailedStartSaysWhy) {
-  HANDLE process = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
-    i.hProcess = process;
-    return true;
-  };
+// program's update test's; here, that a failed start shows the system's
+// words for the error.
+TEST_F(Update, AFailedStartOfThePatchSaysWhy) {
   const std::wstring patch = Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe");
-  EXPECT_TRUE(LaunchUpdate(*app, patch, Widen(dir.Path())));
-  DWORD flags = 0;
-  EXPECT_FALSE(GetHandleInformation(process, &flags)) << "nothing waits for the update";
-  // A failure shows the system's words for the error.
   desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
     i.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_PNF);
     SetLastError(ERROR_SUCCESS);

@@ -194,7 +194,8 @@ std::vector<std::string> TabOrder(TApplication& app, TForm& form, bool back) {
       GetKeyboardState(keys);
       keys[VK_SHIFT] = back ? 0x80 : 0;
       SetKeyboardState(keys);
-      PostKey(at, VK_TAB);
+      PostMessageW(at, WM_KEYDOWN, VK_TAB, 1);
+      PostMessageW(at, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC0000001));
       app.ProcessMessages();
       keys[VK_SHIFT] = 0;
       SetKeyboardState(keys);
