@@ -101,7 +101,6 @@ TEST_F(Media, AnEventPlaysItsFileFromTheStartOnADeviceOfItsOwn) {
       {"a device that cannot be shared", a, true, 0, {a, a}, true},
       {"no device takes it", a, false, 2, {a, a}, false},
       {"a missing file", dir.Path() + "gone.wav", false, 0, {}, false},
-      {"a folder", dir.Path(), false, 0, {}, false},
       {"no sound", "", false, 0, {}, false},
   };
   for (const auto& k : cases) {

@@ -114,25 +114,5 @@ TEST_F(SafeFile, ASaveWaitsOnlyForAFileThatMayBeLetGo) {
   }
 }
 
-// A path kept as the program's text (a sound in data.dat, a dialog's answer)
-// still names the file when the folder's name does not fit cp1251.
-TEST_F(SafeFile, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
-  ASSERT_TRUE(ReplaceFileBytes(path, "x"));
-  const std::filesystem::path cyrillic = folder / L"\u0437\u0432\u0443\u043a.ogg";  // fits cp1251
-  ASSERT_TRUE(ReplaceFileBytes(cyrillic, "y"));
-  struct Case {
-    std::filesystem::path file;
-    bool exists;
-  } cases[] = {{path, true}, {cyrillic, true}, {folder / L"later.ogg", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(NameOf(c.file));
-    const std::string text = PathText(c.file.wstring());
-    EXPECT_EQ(text.find('?'), std::string::npos) << text;
-    const std::filesystem::path named = Widen(text);
-    EXPECT_TRUE(std::filesystem::equivalent(c.exists ? named : named.parent_path(), c.exists ? c.file : folder)) << text;
-  }
-  EXPECT_EQ(PathText(L"C:\\\u0417\u0432\u0443\u043a\\a.ogg"), "C:\\\xC7\xE2\xF3\xEA\\a.ogg");
-}
-
 }  // namespace
 }  // namespace zelt::fake

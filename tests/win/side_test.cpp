@@ -1,16 +1,12 @@
 // The side windows over a checker, driven by messages: settings (fields,
 // the typing rules, what "Сохранить" writes and sends, every other way out),
-// favourites and the about window.
+// and favourites.
 #include <windows.h>
 
 #include <commctrl.h>
-#include <commdlg.h>
-#include <richedit.h>
 
-#include "BuildConfig.h"
 #include "core/Settings.h"
 #include "tests/support/Win.h"
-#include "ui/uAboutForm.h"
 #include "ui/uFavoritesForm.h"
 #include "ui/uSettingsForm.h"
 
@@ -196,36 +192,6 @@ TEST_F(Side, DeletingOrSortingFavouritesKeepsEachRowTiedToItsEntryAndSavesAtOnce
   EXPECT_EQ(f->List().Count(), 0);
   EXPECT_TRUE(Data().Favorites.Empty());
   EXPECT_TRUE(f->Visible()) << "no question, no closing";
-}
-
-TEST_F(Side, TheAboutWindowShowsThisBuildsAddressesReadOnlyAndOpensTheThreadLink) {
-  Make();
-  TAboutForm f(Context(app->Handle()));
-  f.Show(true);
-  TRichEdit& text = f.Text();
-  const std::string shown = text.PlainText();
-  size_t at = 0;
-  for (const std::string part : {"Zelt Rarazovo 0.4\r\n", "Программа Zelt Rarazovo 0.4 следит за форумом",
-                                 build::kForumThread, build::kContactMail}) {
-    at = shown.find(part, at);
-    ASSERT_NE(at, std::string::npos) << part << " in " << shown;
-  }
-  Type(*app, text.Handle(), "xyz");
-  SendMessageW(text.Handle(), WM_PASTE, 0, 0);
-  EXPECT_EQ(text.PlainText(), shown) << "read-only";
-  for (const std::string& where : {std::string("следит"), std::string(build::kForumThread)}) {
-    const std::wstring w = Widen(where);
-    FINDTEXTEXW found{{0, -1}, w.c_str(), {}};
-    SendMessageW(text.Handle(), EM_FINDTEXTEXW, FR_DOWN | FR_MATCHCASE, reinterpret_cast<LPARAM>(&found));
-    POINTL p{};  // the middle of the text found
-    const LPARAM middle = (found.chrgText.cpMin + found.chrgText.cpMax) / 2;
-    SendMessageW(text.Handle(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&p), middle);
-    SendMessageW(text.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x + 1, p.y + 4));
-    SendMessageW(text.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(p.x + 1, p.y + 4));
-    app->ProcessMessages();
-  }
-  EXPECT_EQ(desktop.Opened, (std::vector<std::pair<HWND, std::string>>{{f.Handle(), build::kForumThread}}));
-  EXPECT_TRUE(f.Visible());
 }
 
 }  // namespace
