@@ -1,6 +1,6 @@
-// The side windows over a checker, driven by messages: settings (fields,
-// the typing rules, what "Сохранить" writes and sends, every other way out),
-// and favourites.
+// The side windows over a checker, driven by messages: settings (its
+// fields, what "Сохранить" writes and sends, every other way out) and
+// favourites.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -51,44 +51,6 @@ class Side : public WinCheckerTest {
   // One without the separator at its end: its link opens all the same.
   static inline const std::string kC = "Тема C\x11Mid\x11" + ForumBaseUrl() + "c-0-17";
 };
-
-TEST_F(Side, SettingsFieldsTakeOnlyWhatFitsAndHoldItInRange) {
-  enum Kind { SelectAll, End, Typed };
-  const struct {
-    const char* name;
-    TEdit& (TSettingsForm::*field)();
-    const char* initial;
-    std::vector<std::tuple<Kind, std::string, const char*, int>> steps;  // what, text, expected, all selected
-  } cases[] = {
-      {"0 then 7", &TSettingsForm::IntervalEdit, "5", {{SelectAll, "", "5", 1}, {Typed, "0", "1", 1}, {Typed, "7", "7", 0}}},
-      {"6 then 1", &TSettingsForm::IntervalEdit, "5", {{SelectAll, "", "5", 1}, {Typed, "6", "6", 0}, {Typed, "1", "60", 1}}},
-      {"70000", &TSettingsForm::PortEdit, "", {{Typed, "7000", "7000", 0}, {Typed, "0", "65535", 1}}},
-      {"emptied", &TSettingsForm::TopicsEdit, "10", {{End, "", "10", 0}, {Typed, "\b", "1", 0}, {Typed, "\b", "1", 1}}},
-      {"letters in numbers", &TSettingsForm::IntervalEdit, "5", {{End, "", "5", 0}, {Typed, "a-+ .x", "5", 0}}},
-      {"letters in the server", &TSettingsForm::ServerEdit, "", {{Typed, "host10.0.0.1", "10.0.0.1", -1}}},
-  };
-  TChecker& c = Load();
-  auto f = Open<TSettingsForm>();
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.name);
-    TEdit& e = ((*f).*k.field)();
-    e.SetText(k.initial);
-    SetFocus(e.Handle());
-    for (const auto& [kind, text, expected, selected] : k.steps) {
-      const int n = GetWindowTextLengthW(e.Handle());
-      if (kind == SelectAll) e.SelectAll();
-      if (kind == End) e.SetSelection(n, n);
-      if (kind == Typed) Type(*app, e.Handle(), text);
-      EXPECT_EQ(e.Text(), expected);
-      int s = 0, t = 0;
-      e.GetSelection(s, t);
-      if (selected >= 0) {
-        EXPECT_EQ(s == 0 && t == GetWindowTextLengthW(e.Handle()) && t > 0, selected == 1) << expected;
-      }
-    }
-  }
-  EXPECT_EQ(c.Settings().TopicCount, 12) << "the fields are the window's own until saved";
-}
 
 TEST_F(Side, SaveWritesEveryFieldAndPollsAtOnceAskingAfreshOnlyForANewCount) {
   for (const char* topics : {"25", "12"}) {
