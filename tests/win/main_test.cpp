@@ -89,11 +89,6 @@ TEST_F(Main, AllReadMarksEveryRowAndSendsThePopupAway) {
   EXPECT_EQ(ListRows(List(), {4}), (std::vector<std::string>{"0", "0", "0"}));
   EXPECT_EQ(Data().ReadMarks.Count(), 3u);
   EXPECT_FALSE(info->Visible());
-  Reply(false, {});
-  main->ShowInfo();
-  ASSERT_TRUE(info->Visible());
-  Click(*app, main->AllReadButton().Handle());
-  EXPECT_FALSE(info->Visible()) << "also on an empty list";
 }
 
 TEST_F(Main, ASideWindowAlreadyOpenFurtherDownComesForwardInsteadOfOpeningAgain) {
@@ -151,18 +146,6 @@ TEST_F(Main, ExitIsOffWhileSideWindowsAreOpenAndEndsTheProgramThroughItsSave) {
   EXPECT_GE(DataBytes().size(), 64u) << "the state is saved at the end";
   MSG msg;
   EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "the message loop ends";
-}
-
-TEST_F(Main, AHaltWithASideWindowOpenClosesItFirst) {
-  bool trafficWasOpen = false;
-  RunLater([&] {
-    trafficWasOpen = main->TrafficWindow() != nullptr;
-    SendMessageW(main->Handle(), ZELTI_HALT, 0, 0);  // another program asks the copy to end
-  });
-  main->ShowDialog(TDialogKind::Traffic);
-  EXPECT_TRUE(trafficWasOpen);
-  ASSERT_TRUE(PumpUntil(*app, [&] { return !IsWindow(main->Handle()); }));
-  EXPECT_GE(DataBytes().size(), 64u);
 }
 
 TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
