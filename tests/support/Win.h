@@ -60,11 +60,6 @@ inline void Press(TApplication& app, HWND target, UINT vk) {
   KeyDown(app, target, vk);
   KeyUp(app, target, vk);
 }
-// Queued only: for a modal loop that is about to start, or a menu.
-inline void PostKey(HWND target, UINT vk) {
-  PostMessageW(target, WM_KEYDOWN, vk, 1);
-  PostMessageW(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
-}
 inline void Click(TApplication& app, HWND button) {
   SendMessageW(button, BM_CLICK, 0, 0);
   app.ProcessMessages();

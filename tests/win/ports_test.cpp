@@ -1,7 +1,6 @@
-// The checker's Win32 ports under Wine: the user's own registry values through advapi32,
-// the local clock, the executable's path, and a file (data.dat, the patch's
-// files) replaced safely while another program holds it, in a folder whose
-// name does not fit cp1251.
+// The checker's Win32 ports under Wine: the user's own registry values
+// through advapi32, and a file (data.dat, the patch's files) replaced safely
+// while another program holds it, in a folder whose name does not fit cp1251.
 #include <windows.h>
 
 #include <filesystem>
@@ -10,7 +9,6 @@
 #include "app/WinPorts_win.h"
 #include "app/patch/PatchFiles_win.h"
 #include "base/SafeFile.h"
-#include "base/System_win.h"
 #include "core/Settings.h"
 #include "tests/support/Win.h"
 
@@ -56,12 +54,6 @@ TEST(WinPorts, TheRegistryWritesTheUsersOwnStringsAndCreatesOnlyWhenAsked) {
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
 }
 
-TEST(WinPorts, TheExecutableKnowsItsPath) {
-  const std::wstring exe = ExeFilePath();
-  EXPECT_EQ(FolderOf(exe) + L"win_tests.exe", exe);
-  EXPECT_TRUE(std::filesystem::exists(exe));
-}
-
 class SafeFile : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directory(folder); }
@@ -78,20 +70,6 @@ class SafeFile : public ::testing::Test {
   std::filesystem::path folder = (dir / "x").replace_filename(L"\u03b1\u03c1\u03c7\u03b5\u03af\u03b1");
   std::filesystem::path path = folder / L"data.dat";
 };
-
-TEST_F(SafeFile, ASaveReplacesTheFileOrLeavesItWhole) {
-  ASSERT_TRUE(ReplaceFileBytes(path, std::string("old\0bytes", 9)));
-  EXPECT_EQ(Read(), std::string("old\0bytes", 9));
-  ASSERT_TRUE(ReplaceFileBytes(path, ""));
-  EXPECT_EQ(Read(), "");
-  ASSERT_TRUE(ReplaceFileBytes(path, "previous"));
-  // Open for reading and writing by another program: still readable.
-  const HANDLE shared = Hold(FILE_SHARE_READ | FILE_SHARE_WRITE);
-  EXPECT_EQ(Read(), "previous");
-  CloseHandle(shared);
-  std::string none;
-  EXPECT_FALSE(ReadFileBytes(path.native() + L".missing", none));
-}
 
 // data.dat's save waits only for a file held open by another program; a
 // read-only one, or one that cannot be replaced at all, fails at once (a wait
@@ -134,26 +112,6 @@ TEST_F(SafeFile, ASaveWaitsOnlyForAFileThatMayBeLetGo) {
     EXPECT_EQ(none ? "" : Read(), none ? "" : k.saved ? "next" : "previous");
     EXPECT_FALSE(TempLeft());
   }
-}
-
-// A path kept as the program's text (a sound in data.dat, a dialog's answer)
-// still names the file when the folder's name does not fit cp1251.
-TEST_F(SafeFile, PathsOutsideCp1251BecomeTextThatStillNamesTheFile) {
-  ASSERT_TRUE(ReplaceFileBytes(path, "x"));
-  const std::filesystem::path cyrillic = folder / L"\u0437\u0432\u0443\u043a.ogg";  // fits cp1251
-  ASSERT_TRUE(ReplaceFileBytes(cyrillic, "y"));
-  struct Case {
-    std::filesystem::path file;
-    bool exists;
-  } cases[] = {{path, true}, {cyrillic, true}, {folder / L"later.ogg", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(NameOf(c.file));
-    const std::string text = PathText(c.file.wstring());
-    EXPECT_EQ(text.find('?'), std::string::npos) << text;
-    const std::filesystem::path named = Widen(text);
-    EXPECT_TRUE(std::filesystem::equivalent(c.exists ? named : named.parent_path(), c.exists ? c.file : folder)) << text;
-  }
-  EXPECT_EQ(PathText(L"C:\\\u0417\u0432\u0443\u043a\\a.ogg"), "C:\\\xC7\xE2\xF3\xEA\\a.ogg");
 }
 
 }  // namespace

@@ -62,21 +62,6 @@ TEST_F(Widgets, LabelsFitTheirTexts) {
   EXPECT_GT(bold.right - bold.left, large.right - large.left);
 }
 
-TEST_F(Widgets, AButtonReportsClicksOnlyWhileEnabled) {
-  int clicks = 0;
-  form.Button.OnClick = [&] { ++clicks; };
-  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
-  SendMessageW(GetParent(form.Button.Handle()), WM_COMMAND, MAKEWPARAM(0, BN_DOUBLECLICKED),
-               reinterpret_cast<LPARAM>(form.Button.Handle()));
-  form.Button.SetEnabled(false);
-  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
-  EXPECT_EQ(clicks, 2) << "a double click is a second click";
-  form.Button.SetPicture("NO_SUCH_PICTURE", 16);
-  EXPECT_FALSE(form.Button.HasPicture());
-  form.Button.SetPicture("MAINFORM_ICNEW", 16);
-  EXPECT_TRUE(form.Button.HasPicture());
-}
-
 // Any thread or program can send a window of ours a message whose parameter
 // claims to point at something of ours: a creation that would bind the form
 // to another object or make the list start over, a list's double click, a
