@@ -208,27 +208,5 @@ TEST(CoreDataFile, AnOlderFilesListsKeepWhatThisVersionCouldHaveStored) {
   }
 }
 
-// Each kind of traffic as the counters take it; they wrap at 4 GiB.
-TEST(CoreTraffic, CountersTakeEachKindOfTrafficAndWrap) {
-  constexpr uint32_t kTop = std::numeric_limits<uint32_t>::max();
-  TTrafficCounters c{.TotalInBytes = kTop, .TotalInUnpacked = kTop - 1, .TotalOutBytes = kTop - 100,
-                     .UpdateInBytes = kTop - 10, .UpdateOutBytes = kTop - 10, .UpdateTotalBytes = kTop - 10,
-                     .Reserved36 = 7};
-  const auto all = [&] {
-    return std::vector<uint32_t>{c.LastInBytes, c.LastInUnpacked, c.LastOutBytes, c.TotalInBytes, c.TotalInUnpacked,
-                                 c.TotalOutBytes, c.UpdateInBytes, c.UpdateOutBytes, c.UpdateTotalBytes, c.Reserved36};
-  };
-  c.CountRequest();
-  EXPECT_EQ(all(), (std::vector<uint32_t>{0, 0, 544, kTop, kTop - 1, 443, kTop - 10, kTop - 10, kTop - 10, 7}));
-  c.CountReply(300, 1500);
-  c.CountReply(1, 1);
-  EXPECT_EQ(all(), (std::vector<uint32_t>{1, 1, 544, 300, 1499, 443, kTop - 10, kTop - 10, kTop - 10, 7}));
-  c.CountUpdate(20);
-  EXPECT_EQ(all(), (std::vector<uint32_t>{1, 1, 544, 300, 1499, 443, 9, 533, 553, 7}));
-  c.Reset(739955.5);
-  EXPECT_EQ(all(), std::vector<uint32_t>(10, 0));
-  EXPECT_EQ(c.TrafficSince, 739955.5);
-}
-
 }  // namespace
 }  // namespace zelt
