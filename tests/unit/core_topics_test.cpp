@@ -139,30 +139,6 @@ TEST(Topics, ReadMarksKeepTheNewest999AndReplaceInPlace) {
   EXPECT_EQ(m[0], "L1\x11" "1");
 }
 
-// Each one marked read is written as a read mark at once (the owner saves).
-TEST(Topics, TheUsersOwnPostsCountAsReadByAsciiCaseFolding) {
-  const struct {
-    bool ignoreOwn;
-    std::string nick, author;
-    bool read;
-  } cases[] = {
-      {true, "Ivan", "IVAN", true},     {true, "Ivan", "ivan", true},   {true, "Ivan", "Ivan2", false},
-      {false, "Ivan", "Ivan", false},   {true, "Иван", "ИВАН", false},  {true, "Иван", "Иван", true},
-      {true, "[a]", "{A}", false},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.author);
-    TTopics t;
-    const std::vector<std::string> told =
-        Apply(t, false, {{"T", "t", "F", "7", k.author}, {"U", "u", "F", "1", "other"}}, {k.ignoreOwn, k.nick});
-    EXPECT_EQ(t.Items().at(0)->Read, k.read);
-    EXPECT_EQ(t.Items().at(0)->NewCount, 7) << "it still shows its replies";
-    EXPECT_EQ(t.UnreadCount(), k.read ? 1 : 2);
-    EXPECT_EQ(t.Lists().ReadMarks.Count(), k.read ? 1u : 0u);
-    EXPECT_EQ(std::count(told.begin(), told.end(), "mark"), k.read ? 1 : 0);
-  }
-}
-
 TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
   const struct {
     std::string field, name;
@@ -189,24 +165,6 @@ TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
   EXPECT_EQ(Titles(t), std::vector<std::string>{"T"}) << "a forum list changes no topic";
   t.ApplyForumList(InflateReply("garbage"));
   EXPECT_TRUE(t.Lists().ForumNames.Empty());
-}
-
-// At most 999: from 998, one more is added and the next is not.
-TEST(Topics, AFavouriteIsAddedOnceAndAtMost999) {
-  TTopics t;
-  Apply(t, false, {{"T", "t", "News", "1", "x"}, {"T", "t", "News", "1", "x"}, {"U", "u", "News", "1", "x"}});
-  std::vector<bool> added;
-  for (size_t i : {0, 1, 2, 0}) added.push_back(t.AddFavorite(*t.Items()[i]));
-  EXPECT_EQ(added, (std::vector<bool>{true, false, true, false}));
-  EXPECT_EQ(t.Lists().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
-                                                                    "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
-  TStoredLists lists;
-  for (int i = 0; i < 998; ++i) lists.Favorites.Add("f");
-  t.SetLists(lists);
-  Apply(t, false, {{"V", "v", "News", "1", "x"}, {"W", "w", "News", "1", "x"}});
-  EXPECT_TRUE(t.AddFavorite(*t.Items()[0]));
-  EXPECT_FALSE(t.AddFavorite(*t.Items()[1]));
-  EXPECT_EQ(t.Lists().Favorites.Count(), 999u);
 }
 
 // A topic link is the forum base URL, then a path of letters, digits, '-',
