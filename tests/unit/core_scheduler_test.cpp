@@ -113,24 +113,5 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   }
 }
 
-// The catch-up and the retries are no interval's polls: their minutes do
-// not count toward the periodic save.
-TEST(Scheduler, RetriesGrowToTheIntervalAndAreNoIntervalsPolls) {
-  Polling p(60000);
-  p.up = false;
-  p.scheduler->Start();
-  p.Poll(TTickKind::Interval);
-  p.scheduler->CatchUp();
-  std::vector<uint32_t> delays;
-  for (int i = 0; i < 6; ++i) {
-    p.timer->Tick();
-    delays.push_back(p.timer->Interval());
-  }
-  EXPECT_EQ(delays, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 60000, 60000}));
-  EXPECT_EQ(p.kinds, (std::vector<std::string>{"interval", "catch-up", "catch-up", "catch-up", "catch-up",
-                                               "catch-up", "interval"}));
-  EXPECT_EQ(p.failures, (std::vector<std::string>{"loud", "loud", "quiet", "quiet", "quiet", "quiet", "quiet"}));
-}
-
 }  // namespace
 }  // namespace zelt

@@ -155,16 +155,6 @@ TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
     EXPECT_EQ(t.Items().at(0)->Forum, k.name) << k.field;
     EXPECT_EQ(t.NeedForumList(), k.asks) << k.field;
   }
-  // The list arrives as the next reply and replaces the names; a list that
-  // does not inflate leaves none.
-  TTopics t;
-  Apply(t, false, {{"T", "t", "7", "1", "x"}});
-  t.ApplyForumList("Twenty=20\r\nX=1\rY=2\r\n");
-  EXPECT_FALSE(t.NeedForumList());
-  EXPECT_EQ(t.Lists().ForumNames.Lines(), (std::vector<std::string>{"Twenty=20", "X=1", "Y=2"}));
-  EXPECT_EQ(Titles(t), std::vector<std::string>{"T"}) << "a forum list changes no topic";
-  t.ApplyForumList(InflateReply("garbage"));
-  EXPECT_TRUE(t.Lists().ForumNames.Empty());
 }
 
 // A topic link is the forum base URL, then a path of letters, digits, '-',

@@ -55,26 +55,6 @@ TEST(UpdateManifest, OnlyTheExactLayoutIsTaken) {
   for (const std::string& text : refused) EXPECT_FALSE(ParseUpdateManifest(text, m)) << text;
 }
 
-TEST(UpdateManifest, VersionsAreNumbersComparedInOrder) {
-  const struct {
-    const char* text;
-    bool valid;
-    TVersion version;
-  } cases[] = {
-      {"1", true, {1, 0, 0, 0}},       {"0.5", true, {0, 5, 0, 0}},  {"1.2.3.4", true, {1, 2, 3, 4}},
-      {"65535.0", true, {65535, 0, 0, 0}}, {"0.10", true, {0, 10, 0, 0}},
-      {"", false, {}},  {".", false, {}}, {"1.", false, {}}, {".1", false, {}}, {"1..2", false, {}},
-      {"01", false, {}}, {"65536", false, {}}, {"1.2.3.4.5", false, {}}, {"1a", false, {}}, {" 1", false, {}},
-  };
-  for (const auto& c : cases) {
-    TVersion v{9, 9, 9, 9};
-    EXPECT_EQ(ParseVersion(c.text, v), c.valid) << c.text;
-    if (c.valid) {
-      EXPECT_EQ(v, c.version) << c.text;
-    }
-  }
-}
-
 TEST(UpdateManifest, ItVouchesOnlyForTheFileAskedForANewerVersionAndThatBody) {
   const std::string hash(32, '\xaa');
   const struct {
