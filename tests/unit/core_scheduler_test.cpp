@@ -1,7 +1,7 @@
-// When the checker polls: the periodic save's minutes, and sleep, resume and
-// network changes: the catch-up poll's settling and coalescing, no poll while
-// asleep (for an interval at most), and one failure reported aloud per
-// outage with retries at growing delays until a reply comes.
+// When the checker polls after sleep, resume and network changes: the
+// catch-up poll's settling and coalescing, no poll while asleep (for an
+// interval at most), and one failure reported aloud per outage with retries
+// at growing delays until a reply comes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -37,25 +37,6 @@ struct Polling {
   bool up = true;
   std::vector<std::string> kinds, failures;
 };
-
-// data.dat is due at the poll that completes 60 minutes of the interval
-// setting, counted from the first poll; a damaged setting does not overflow
-// the count.
-TEST(Scheduler, TheSaveIsDueEveryHourOfPolls) {
-  const struct {
-    int32_t intervalMs;
-    int polls;
-    std::vector<int> due;
-  } cases[] = {{300000, 24, {12, 24}}, {420000, 24, {9, 18}}, {3600000, 3, {1, 2, 3}}, {59999, 24, {}},
-               {INT32_MAX, 3, {1, 2, 3}}};
-  for (const auto& k : cases) {
-    Polling p(60000);
-    std::vector<int> due;
-    for (int poll = 1; poll <= k.polls; ++poll)
-      if (p.scheduler->CountPollMinutes(k.intervalMs)) due.push_back(poll);
-    EXPECT_EQ(due, k.due) << k.intervalMs;
-  }
-}
 
 TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFailure) {
   Polling p(300000);
