@@ -1,4 +1,4 @@
-// Texts as the program reads and shows them: inflation, numbers, sizes,
+// Texts as the program reads and shows them: inflation, sizes,
 // dates and the compression figure. (The references are decoded against the
 // slow literal decoders by the decode fuzzer, over its corpus.)
 #include <gtest/gtest.h>
@@ -15,15 +15,6 @@
 
 namespace zelt {
 namespace {
-
-TEST(CoreText, NumbersTakeASignAndLeadingDigitsAndSaturate) {
-  const std::pair<std::string, int32_t> cases[] = {
-      {"", 0},   {"abc", 0},  {"-12", -12},  {"+7x", 7},  {" 5", 0},  {"--5", 0},  {"2147483647", INT32_MAX},
-      {"-2147483648", INT32_MIN},  {"2147483648", INT32_MAX},  {"-99999999999", INT32_MIN},
-      {std::string(1000, '9'), INT32_MAX},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(NumberValue(in), out) << in;
-}
 
 TEST(CoreText, InflationKeepsWhatArrivesAndStopsAtTheCap) {
   std::string text;
