@@ -87,33 +87,22 @@ TEST(CoreSettings, LoadedValuesComeIntoRange) {
 // caps of the reply fields they came from, no line break or NUL; forum names
 // as a forum list gives them), and each list keeps at most its cap: the
 // newest 999 read marks, the first 999 favourites and 2000 forum names
-// (those counts as the topics keep them).
+// (those counts as the topics keep them). Each list: one entry at the caps,
+// one over them, ones with a line break, too many fields or junk after them.
 TEST(CoreDataFile, AnOlderFilesListsKeepWhatThisVersionCouldHaveStored) {
-  enum { marks, favorites, forums };
-  const std::string base = ForumBaseUrl(), nul(1, '\0'), s = "\x11";
-  const std::string key = base + std::string(512, 'k') + "-1", open = base + std::string(512, 'o') + "-0-17";
-  const std::string title = std::string(512, 't'), forum = std::string(200, 'f');
-  const struct {
-    int list;
-    std::string entry, loaded;  // nothing loaded: dropped
-  } cases[] = {
-      {marks, key + s + "12345678901", key + s + "12345678901"},  {marks, key + "k" + s + "1", ""},
-      {marks, "x" + s + "123456789012", ""},  {marks, "a\nb" + s + "1", ""},  {marks, "x" + nul + s + "1", ""},
-      {marks, "x" + s + "1" + s + "2", ""},  {marks, "L" + s + "7", "L" + s + "7"},
-      {favorites, title + s + forum + s + open + s, title + s + forum + s + open + s},
-      {favorites, title + "t" + s + "F" + s + "L" + s, ""},  {favorites, "T" + s + forum + "f" + s + "L" + s, ""},
-      {favorites, "T" + s + "F" + s + open + "o" + s, ""},  {favorites, "T" + s + "F" + s + "L" + s + "x", ""},
-      {favorites, "T" + s + "F", "T" + s + "F"},
-      {forums, std::string(199, 'n') + "=1", ""},  {forums, "L\nF" + s + "=2", "LF=2"},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(&k - cases);
-    TStoredLists lists;
-    TStringList* list[] = {&lists.ReadMarks, &lists.Favorites, &lists.ForumNames};
-    list[k.list]->Add(k.entry);
-    BoundStoredLists(lists, base.size());
-    EXPECT_EQ(list[k.list]->Lines(), k.loaded.empty() ? std::vector<std::string>{} : std::vector<std::string>{k.loaded});
-  }
+  const std::string base = ForumBaseUrl(), s = "\x11", mark = base + std::string(512, 'k') + "-1" + s + "12345678901";
+  const std::string favorite =
+      std::string(512, 't') + s + std::string(200, 'f') + s + base + std::string(512, 'o') + "-0-17" + s;
+  TStoredLists lists;
+  for (const std::string& m : {mark, "k" + mark, "x" + s + "123456789012", "a\nb" + s + "1", "x" + s + "1" + s + "2"})
+    lists.ReadMarks.Add(m);
+  for (const std::string& f : {favorite, "t" + favorite, "T" + s + "F" + s + "L" + s + "x"}) lists.Favorites.Add(f);
+  lists.ForumNames.Add("n=" + std::string(199, '1'));
+  lists.ForumNames.Add("L\nF" + s + "=2");
+  BoundStoredLists(lists, base.size());
+  EXPECT_EQ(lists.ReadMarks.Lines(), std::vector<std::string>{mark});
+  EXPECT_EQ(lists.Favorites.Lines(), std::vector<std::string>{favorite});
+  EXPECT_EQ(lists.ForumNames.Lines(), std::vector<std::string>{"LF=2"});
 }
 
 }  // namespace
