@@ -1,8 +1,8 @@
 // The topics of a reply text: records and links, new versions and new
-// messages, read marks, the user's own posts, forum names and favourites;
-// and hostile ones: links that are not forum links, fields over their caps,
-// replies far larger than asked for. (Texts that would split a stored entry
-// are the reply fuzzer's corpus.)
+// messages, read marks and forum names; and hostile ones: links that are not
+// forum links, fields over their caps, replies far larger than asked for.
+// (Partial records and texts that would split a stored entry are the reply
+// fuzzer's corpus; the user's own posts and favourites the checker's test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -49,26 +49,6 @@ TEST(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
   EXPECT_EQ((std::vector<std::string>{i.Title, i.Author, i.KeyLink, i.OpenLink, i.Forum, i.Replies}),
             (std::vector<std::string>{"\"Q\" <b> При", "Пetr", forum + "topic-12-1", forum + "topic-12-0-17", "News", "7"}));
   EXPECT_EQ(t.LastReply(), text.substr(1)) << "kept undecoded, without the flag";
-}
-
-TEST(Topics, RecordsEndAtAnEmptyFieldOrAPartialRecord) {
-  const std::string a = ReplyText(false, {{"A", "a", "F", "1", "x"}});
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {a + "B\x11" "b\x11" "F\x11" "1", {"A"}},                                    // a partial record
-      {a + ReplyText(false, {{"B", "b", "F", "1", ""}, {"C", "c", "F", "1", "x"}}).substr(1), {"A"}},  // an empty field
-      {a + "C\x11" "c\x11" "F\x11" "1\x11" "x", {"A", "C"}},                       // no final 0x11
-      {"0T&#17;P\x11" "F\x11" "5\x11" "Au\x11", {"T"}},                            // 17 decodes to a separator
-      {"0", {}},
-      {a, {"A"}},
-      {"", {"A"}},  // no text changes no topic
-  };
-  TTopics t;
-  for (const auto& [text, titles] : cases) {
-    SCOPED_TRACE(text);
-    Apply(t, text);
-    EXPECT_EQ(Titles(t), titles);
-    EXPECT_EQ(t.UnreadCount(), static_cast<int32_t>(titles.size()));
-  }
 }
 
 // A body of 0 or 1 byte stands for the last reply behind its flag; a longer
