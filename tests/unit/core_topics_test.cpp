@@ -1,13 +1,12 @@
 // The topics of a reply text: records and links, new versions and new
 // messages, read marks and forum names; and hostile ones: links that are not
-// forum links, fields over their caps, replies far larger than asked for.
-// (Partial records and texts that would split a stored entry are the reply
+// forum links, replies far larger than asked for. (Partial records, fields
+// over their caps and texts that would split a stored entry are the reply
 // fuzzer's corpus; the user's own posts and favourites the checker's test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "BuildConfig.h"
@@ -30,13 +29,8 @@ std::vector<std::string> Apply(TTopics& t, const std::string& text, int32_t maxT
                 say("new messages"), say("new version")});
   return told;
 }
-std::vector<std::string> Apply(TTopics& t, bool newVersion, const std::vector<Topic>& topics, TOwnPosts own = {}) {
-  return Apply(t, ReplyText(newVersion, topics), 30, std::move(own));
-}
-std::vector<std::string> Titles(const TTopics& t) {
-  std::vector<std::string> titles;
-  for (const auto& i : t.Items()) titles.push_back(i->Title);
-  return titles;
+std::vector<std::string> Apply(TTopics& t, bool newVersion, const std::vector<Topic>& topics) {
+  return Apply(t, ReplyText(newVersion, topics));
 }
 
 TEST(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
@@ -178,35 +172,6 @@ TEST(Topics, RepliesApplyNoMoreThanAskedFor) {
   const std::string line199 = std::string(197, 'x') + "=8";
   t.ApplyForumList(line199 + "\r\n" + line199 + "x\r\n" + line199 + "xx\r\n");
   EXPECT_EQ(t.Lists().ForumNames.Lines(), (std::vector<std::string>{line199, line199 + "x"}));
-}
-
-// Each field at one under, at and one over its cap (title 512, path 512,
-// forum 200, replies 11, author 256 bytes), and paths that leave the forum: a
-// record over a cap or with such a path is dropped and never becomes a read
-// mark (the user's own posts are); the record after it still applies.
-TEST(Topics, ARecordOverAFieldCapOrLeavingTheForumIsDropped) {
-  std::vector<std::pair<std::vector<std::string>, bool>> cases;
-  const size_t caps[] = {512, 512, 200, 11, 256};
-  for (size_t f = 0; f < 5; ++f)
-    for (const size_t n : {caps[f] - 1, caps[f], caps[f] + 1}) {
-      std::vector<std::string> fields = {"T", "t", "News", "1", "me"};
-      fields[f].resize(n, '7');
-      cases.push_back({fields, n <= caps[f]});
-    }
-  for (const char* path : {"../../member.php?action=logout&x=", "&#37;2e&#37;2e/x", "..&#92;x", "a/../b", "t?a"})
-    cases.push_back({{"T", path, "News", "1", "me"}, false});
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const auto& [f, kept] = cases[i];
-    SCOPED_TRACE(i);
-    TTopics t;
-    Apply(t, false, {{f[0], f[1], f[2], f[3], f[4]}, {"After", "after", "News", "1", "me"}}, {true, "me"});
-    EXPECT_EQ(Titles(t), kept ? (std::vector<std::string>{f[0], "After"}) : std::vector<std::string>{"After"});
-    EXPECT_EQ(t.Lists().ReadMarks.Count(), kept && f[4] == "me" ? 2u : 1u);
-  }
-  // A dropped record is still one of those asked for.
-  TTopics t;
-  Apply(t, ReplyText(false, {{"T", "..", "News", "1", "me"}, {"U", "u", "News", "1", "me"}}), 1);
-  EXPECT_TRUE(Titles(t).empty());
 }
 
 }  // namespace
