@@ -102,8 +102,6 @@ const UrlCase kUrlCases[] = {
     {"HTTP://example.org/x", "", "HTTP", "", "", "example.org", "", "/x", -1},
     {"ftp://example.org/x", "", "ftp", "", "", "example.org", "", "/x", -1},
     {"https://example.org/x", "", "https", "", "", "example.org", "", "/x", 443},
-    {"https://example.org:8443/x", "", "https", "", "", "example.org", "8443", "/x", 8443},
-    {"HTTPS://example.org/x", "", "HTTPS", "", "", "example.org", "", "/x", -1},
     {"://example.org/x", "", "", "", "", "example.org", "", "/x", 80},
     {"example.org:81/x", "", "", "", "", "example.org", "81", "/x", 81},
     {"MAILTO:User@Example.org/x", "", "mailto", "User", "", "Example.org", "", "/x", -1},
