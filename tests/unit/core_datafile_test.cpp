@@ -26,39 +26,34 @@ TStringList Lines(std::vector<std::string> lines) {
   return l;
 }
 
-// A state in which every field differs from its reset value, and its file
-// written out by hand.
-TDataImage KnownState() {
-  return {TTrafficCounters{.LastInBytes = 0x11223344, .LastInUnpacked = 2, .LastOutBytes = 544, .TotalInBytes = 1000,
-                           .TotalInUnpacked = 5000, .TotalOutBytes = 0xFFFFFFFF, .UpdateInBytes = 7,
-                           .UpdateOutBytes = 8, .UpdateTotalBytes = 9, .Reserved36 = 0xA5A5A5A5,
-                           .TrafficSince = 739955.5},
-          TSettings{.IntervalMs = 300000, .TopicCount = -3, .IgnoreOwnPosts = true, .ShowOnNew = true,
-                    .UseIESettings = true, .Reserved61 = 0x7F, .ProxyPort = 8080, .ProxyServer = "proxy",
-                    .UserName = "u", .Password = "abcdefghijklmnopqrstu", .Nick = "Ivan",
-                    .SoundNewMessages = "C:\\s.ogg", .SoundNewVersion = "v.wav", .SoundError = "e.mp3"},
-          TStoredLists{Lines({"T\x11" "F\x11L\x11"}), Lines({"General=15", "News=5"}), Lines({"L-1\x11" "12"})}};
-}
-std::string KnownFile() {
-  return Hex("44 33 22 11  02 00 00 00  20 02 00 00  e8 03 00 00  88 13 00 00"  // last/total counters
-             "ff ff ff ff  07 00 00 00  08 00 00 00  09 00 00 00  a5 a5 a5 a5"  // ... update, reserved
-             "00 00 00 00 e7 94 26 41"                                        // TrafficSince
-             "e0 93 04 00  fd ff ff ff"                                       // interval, topics
-             "01 00 01 00 01  7f  90 1f") +                                   // flags, reserved, port
-         Hex("05 00 00 00") + "proxy" + Hex("01 00 00 00") + "u" +
-         // The password scrambled: the key over each ten bytes, but every tenth from the twentieth kept.
-         Hex("15 00 00 00  54 5a 50 1a 5c 57 51 03 3b 58  5e 54 5e 10 56 41 47 19 21 74  40") +
-         Hex("04 00 00 00") + "Ivan" + Hex("08 00 00 00") + "C:\\s.ogg" + Hex("05 00 00 00") + "v.wav" +
-         Hex("05 00 00 00") + "e.mp3" + Hex("08 00 00 00") + "T\x11" "F\x11L\x11\r\n" + Hex("14 00 00 00") +
-         "General=15\r\nNews=5\r\n" + Hex("08 00 00 00") + "L-1\x11" "12\r\n";
-}
-
 // The known state has the known bytes, and they read back whole (the last
 // list ends at the file's last byte). Cut inside a list, the file keeps that
 // list's lines that end before the cut, and the later fields their values.
 TEST(CoreDataFile, AKnownStateHasTheseBytesAndACutListKeepsItsWholeLines) {
-  const std::string file = KnownFile();
-  EXPECT_EQ(SerializeDataImage(KnownState()), file);
+  // A state in which every field differs from its reset value, and its file
+  // written out by hand.
+  const TDataImage known{
+      TTrafficCounters{.LastInBytes = 0x11223344, .LastInUnpacked = 2, .LastOutBytes = 544, .TotalInBytes = 1000,
+                       .TotalInUnpacked = 5000, .TotalOutBytes = 0xFFFFFFFF, .UpdateInBytes = 7, .UpdateOutBytes = 8,
+                       .UpdateTotalBytes = 9, .Reserved36 = 0xA5A5A5A5, .TrafficSince = 739955.5},
+      TSettings{.IntervalMs = 300000, .TopicCount = -3, .IgnoreOwnPosts = true, .ShowOnNew = true,
+                .UseIESettings = true, .Reserved61 = 0x7F, .ProxyPort = 8080, .ProxyServer = "proxy", .UserName = "u",
+                .Password = "abcdefghijklmnopqrstu", .Nick = "Ivan", .SoundNewMessages = "C:\\s.ogg",
+                .SoundNewVersion = "v.wav", .SoundError = "e.mp3"},
+      TStoredLists{Lines({"T\x11" "F\x11L\x11"}), Lines({"General=15", "News=5"}), Lines({"L-1\x11" "12"})}};
+  const std::string file =
+      Hex("44 33 22 11  02 00 00 00  20 02 00 00  e8 03 00 00  88 13 00 00"  // last/total counters
+          "ff ff ff ff  07 00 00 00  08 00 00 00  09 00 00 00  a5 a5 a5 a5"  // ... update, reserved
+          "00 00 00 00 e7 94 26 41"                                        // TrafficSince
+          "e0 93 04 00  fd ff ff ff"                                       // interval, topics
+          "01 00 01 00 01  7f  90 1f") +                                   // flags, reserved, port
+      Hex("05 00 00 00") + "proxy" + Hex("01 00 00 00") + "u" +
+      // The password scrambled: the key over each ten bytes, but every tenth from the twentieth kept.
+      Hex("15 00 00 00  54 5a 50 1a 5c 57 51 03 3b 58  5e 54 5e 10 56 41 47 19 21 74  40") +
+      Hex("04 00 00 00") + "Ivan" + Hex("08 00 00 00") + "C:\\s.ogg" + Hex("05 00 00 00") + "v.wav" +
+      Hex("05 00 00 00") + "e.mp3" + Hex("08 00 00 00") + "T\x11" "F\x11L\x11\r\n" + Hex("14 00 00 00") +
+      "General=15\r\nNews=5\r\n" + Hex("08 00 00 00") + "L-1\x11" "12\r\n";
+  EXPECT_EQ(SerializeDataImage(known), file);
   TDataImage whole, cut;
   ASSERT_TRUE(ParseDataImage(file, whole));
   EXPECT_EQ(SerializeDataImage(whole), file);
