@@ -26,10 +26,10 @@ TStringList Lines(std::vector<std::string> lines) {
   return l;
 }
 
-// The known state has the known bytes, and they read back whole (the last
-// list ends at the file's last byte). Cut inside a list, the file keeps that
-// list's lines that end before the cut, and the later fields their values.
-TEST(CoreDataFile, AKnownStateHasTheseBytesAndACutListKeepsItsWholeLines) {
+// The known state has the known bytes. A file cut right after a string
+// still gives that string; cut inside a list, it keeps that list's lines
+// that end before the cut, and the later fields their values.
+TEST(CoreDataFile, AKnownStateHasTheseBytesAndACutFileKeepsWhatEndsBeforeTheCut) {
   // A state in which every field differs from its reset value, and its file
   // written out by hand.
   const TDataImage known{
@@ -54,13 +54,13 @@ TEST(CoreDataFile, AKnownStateHasTheseBytesAndACutListKeepsItsWholeLines) {
       Hex("05 00 00 00") + "e.mp3" + Hex("08 00 00 00") + "T\x11" "F\x11L\x11\r\n" + Hex("14 00 00 00") +
       "General=15\r\nNews=5\r\n" + Hex("08 00 00 00") + "L-1\x11" "12\r\n";
   EXPECT_EQ(SerializeDataImage(known), file);
-  TDataImage whole, cut;
-  ASSERT_TRUE(ParseDataImage(file, whole));
-  EXPECT_EQ(SerializeDataImage(whole), file);
-  EXPECT_FALSE(ParseDataImage(file.substr(0, file.find("News=5") + 3), cut));
-  EXPECT_EQ(cut.Nick, "Ivan");
-  EXPECT_EQ(cut.ForumNames.Lines(), std::vector<std::string>{"General=15"});
-  EXPECT_TRUE(cut.ReadMarks.Empty());
+  TDataImage atString, inList;
+  EXPECT_FALSE(ParseDataImage(file.substr(0, file.find("proxy") + 5), atString));
+  EXPECT_EQ(atString.ProxyServer, "proxy");
+  EXPECT_FALSE(ParseDataImage(file.substr(0, file.find("News=5") + 3), inList));
+  EXPECT_EQ(inList.Nick, "Ivan");
+  EXPECT_EQ(inList.ForumNames.Lines(), std::vector<std::string>{"General=15"});
+  EXPECT_TRUE(inList.ReadMarks.Empty());
 }
 
 // A stored 0 takes its default; the interval and the topic count come into
