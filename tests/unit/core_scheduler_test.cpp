@@ -1,7 +1,7 @@
-// When the checker polls: the periodic save's minutes, and sleep, resume and
-// network changes: the catch-up poll's settling and coalescing, no poll while
-// asleep (for an interval at most), and one failure reported aloud per
-// outage with retries at growing delays until a reply comes.
+// When the checker polls after sleep, resume and network changes: the
+// catch-up poll's settling and coalescing, no poll while asleep (for an
+// interval at most), and one failure reported aloud per outage with retries
+// at growing delays until a reply comes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,55 +15,29 @@
 namespace zelt {
 namespace {
 
-// A scheduler over a timer the test ticks, whose polls all fail while the
-// network is down ("loud" or "quiet") and are answered while it is up.
-struct Polling {
-  explicit Polling(uint32_t intervalMs) {
-    auto t = std::make_unique<fake::Timer>();
-    timer = t.get();
-    scheduler = std::make_unique<TPollScheduler>(std::move(t), [this](TTickKind kind) { Poll(kind); });
-    scheduler->SetInterval(intervalMs);
-  }
-  void Poll(TTickKind kind) {
-    kinds.push_back(kind == TTickKind::Interval ? "interval" : "catch-up");
+TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFailure) {
+  // A scheduler over a timer the test ticks, whose polls all fail while the
+  // network is down ("loud" or "quiet") and are answered while it is up.
+  auto owned = std::make_unique<fake::Timer>();
+  fake::Timer& timer = *owned;
+  bool up = true;
+  size_t polls = 0;
+  std::vector<std::string> failures;
+  std::unique_ptr<TPollScheduler> scheduler;
+  const auto poll = [&](TTickKind) {
+    ++polls;
     if (up)
       scheduler->Replied();
     else
       failures.push_back(scheduler->Failed() ? "quiet" : "loud");
-  }
-
-  fake::Timer* timer = nullptr;
-  std::unique_ptr<TPollScheduler> scheduler;
-  bool up = true;
-  std::vector<std::string> kinds, failures;
-};
-
-// data.dat is due at the poll that completes 60 minutes of the interval
-// setting, counted from the first poll; a damaged setting does not overflow
-// the count.
-TEST(Scheduler, TheSaveIsDueEveryHourOfPolls) {
-  const struct {
-    int32_t intervalMs;
-    int polls;
-    std::vector<int> due;
-  } cases[] = {{300000, 24, {12, 24}}, {420000, 24, {9, 18}}, {3600000, 3, {1, 2, 3}}, {59999, 24, {}},
-               {INT32_MAX, 3, {1, 2, 3}}};
-  for (const auto& k : cases) {
-    Polling p(60000);
-    std::vector<int> due;
-    for (int poll = 1; poll <= k.polls; ++poll)
-      if (p.scheduler->CountPollMinutes(k.intervalMs)) due.push_back(poll);
-    EXPECT_EQ(due, k.due) << k.intervalMs;
-  }
-}
-
-TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFailure) {
-  Polling p(300000);
-  EXPECT_FALSE(p.timer->Enabled());
-  p.scheduler->CatchUp();  // before polling begins: nothing
-  EXPECT_EQ(p.timer->Interval(), 300000u);
-  p.scheduler->Start();  // as StartPolling: the timer runs and the first poll goes out
-  p.Poll(TTickKind::Interval);
+  };
+  scheduler = std::make_unique<TPollScheduler>(std::move(owned), poll);
+  scheduler->SetInterval(300000);
+  EXPECT_FALSE(timer.Enabled());
+  scheduler->CatchUp();  // before polling begins: nothing
+  EXPECT_EQ(timer.Interval(), 300000u);
+  scheduler->Start();  // as StartPolling: the timer runs and the first poll goes out
+  poll(TTickKind::Interval);
   // Each step: what happens; then the timer's interval, the polls made so
   // far and the failures reported so far.
   struct Case {
@@ -96,40 +70,21 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   for (const Case& s : steps) {
     SCOPED_TRACE(s.what);
     const std::string what = s.what;
-    const size_t armed = p.timer->Armed();
-    if (what.starts_with("resume")) p.scheduler->CatchUp();  // a network change is the same call
-    if (what.starts_with("suspend")) p.scheduler->Suspend();
-    if (what == "down") p.up = false;
-    if (what == "up") p.up = true;
-    if (what == "tick") p.timer->Tick();
-    EXPECT_EQ(p.timer->Interval(), s.interval);
-    EXPECT_EQ(p.kinds.size(), s.polls);
-    EXPECT_EQ(p.failures, s.failures);
+    const size_t armed = timer.Armed();
+    if (what.starts_with("resume")) scheduler->CatchUp();  // a network change is the same call
+    if (what.starts_with("suspend")) scheduler->Suspend();
+    if (what == "down") up = false;
+    if (what == "up") up = true;
+    if (what == "tick") timer.Tick();
+    EXPECT_EQ(timer.Interval(), s.interval);
+    EXPECT_EQ(polls, s.polls);
+    EXPECT_EQ(failures, s.failures);
     // Were each event (a sleep's too) to restart the settling, a stream of
     // them would hold the catch-up off.
     if (what.ends_with(" again")) {
-      EXPECT_EQ(p.timer->Armed(), armed) << "the settling countdown restarted";
+      EXPECT_EQ(timer.Armed(), armed) << "the settling countdown restarted";
     }
   }
-}
-
-// The catch-up and the retries are no interval's polls: their minutes do
-// not count toward the periodic save.
-TEST(Scheduler, RetriesGrowToTheIntervalAndAreNoIntervalsPolls) {
-  Polling p(60000);
-  p.up = false;
-  p.scheduler->Start();
-  p.Poll(TTickKind::Interval);
-  p.scheduler->CatchUp();
-  std::vector<uint32_t> delays;
-  for (int i = 0; i < 6; ++i) {
-    p.timer->Tick();
-    delays.push_back(p.timer->Interval());
-  }
-  EXPECT_EQ(delays, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 60000, 60000}));
-  EXPECT_EQ(p.kinds, (std::vector<std::string>{"interval", "catch-up", "catch-up", "catch-up", "catch-up",
-                                               "catch-up", "interval"}));
-  EXPECT_EQ(p.failures, (std::vector<std::string>{"loud", "loud", "quiet", "quiet", "quiet", "quiet", "quiet"}));
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // The topics of a reply text: records and links, new versions and new
-// messages, read marks, the user's own posts, forum names and favourites;
-// and hostile ones: links that are not forum links, fields over their caps,
-// replies far larger than asked for. (Texts that would split a stored entry
-// are the reply fuzzer's corpus.)
+// messages, read marks and forum names; and hostile ones: links that are not
+// forum links, replies far larger than asked for. (Partial records, fields
+// over their caps and texts that would split a stored entry are the reply
+// fuzzer's corpus; the user's own posts and favourites the checker's test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "BuildConfig.h"
@@ -30,13 +29,8 @@ std::vector<std::string> Apply(TTopics& t, const std::string& text, int32_t maxT
                 say("new messages"), say("new version")});
   return told;
 }
-std::vector<std::string> Apply(TTopics& t, bool newVersion, const std::vector<Topic>& topics, TOwnPosts own = {}) {
-  return Apply(t, ReplyText(newVersion, topics), 30, std::move(own));
-}
-std::vector<std::string> Titles(const TTopics& t) {
-  std::vector<std::string> titles;
-  for (const auto& i : t.Items()) titles.push_back(i->Title);
-  return titles;
+std::vector<std::string> Apply(TTopics& t, bool newVersion, const std::vector<Topic>& topics) {
+  return Apply(t, ReplyText(newVersion, topics));
 }
 
 TEST(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
@@ -49,26 +43,6 @@ TEST(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
   EXPECT_EQ((std::vector<std::string>{i.Title, i.Author, i.KeyLink, i.OpenLink, i.Forum, i.Replies}),
             (std::vector<std::string>{"\"Q\" <b> При", "Пetr", forum + "topic-12-1", forum + "topic-12-0-17", "News", "7"}));
   EXPECT_EQ(t.LastReply(), text.substr(1)) << "kept undecoded, without the flag";
-}
-
-TEST(Topics, RecordsEndAtAnEmptyFieldOrAPartialRecord) {
-  const std::string a = ReplyText(false, {{"A", "a", "F", "1", "x"}});
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {a + "B\x11" "b\x11" "F\x11" "1", {"A"}},                                    // a partial record
-      {a + ReplyText(false, {{"B", "b", "F", "1", ""}, {"C", "c", "F", "1", "x"}}).substr(1), {"A"}},  // an empty field
-      {a + "C\x11" "c\x11" "F\x11" "1\x11" "x", {"A", "C"}},                       // no final 0x11
-      {"0T&#17;P\x11" "F\x11" "5\x11" "Au\x11", {"T"}},                            // 17 decodes to a separator
-      {"0", {}},
-      {a, {"A"}},
-      {"", {"A"}},  // no text changes no topic
-  };
-  TTopics t;
-  for (const auto& [text, titles] : cases) {
-    SCOPED_TRACE(text);
-    Apply(t, text);
-    EXPECT_EQ(Titles(t), titles);
-    EXPECT_EQ(t.UnreadCount(), static_cast<int32_t>(titles.size()));
-  }
 }
 
 // A body of 0 or 1 byte stands for the last reply behind its flag; a longer
@@ -139,30 +113,6 @@ TEST(Topics, ReadMarksKeepTheNewest999AndReplaceInPlace) {
   EXPECT_EQ(m[0], "L1\x11" "1");
 }
 
-// Each one marked read is written as a read mark at once (the owner saves).
-TEST(Topics, TheUsersOwnPostsCountAsReadByAsciiCaseFolding) {
-  const struct {
-    bool ignoreOwn;
-    std::string nick, author;
-    bool read;
-  } cases[] = {
-      {true, "Ivan", "IVAN", true},     {true, "Ivan", "ivan", true},   {true, "Ivan", "Ivan2", false},
-      {false, "Ivan", "Ivan", false},   {true, "Иван", "ИВАН", false},  {true, "Иван", "Иван", true},
-      {true, "[a]", "{A}", false},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.author);
-    TTopics t;
-    const std::vector<std::string> told =
-        Apply(t, false, {{"T", "t", "F", "7", k.author}, {"U", "u", "F", "1", "other"}}, {k.ignoreOwn, k.nick});
-    EXPECT_EQ(t.Items().at(0)->Read, k.read);
-    EXPECT_EQ(t.Items().at(0)->NewCount, 7) << "it still shows its replies";
-    EXPECT_EQ(t.UnreadCount(), k.read ? 1 : 2);
-    EXPECT_EQ(t.Lists().ReadMarks.Count(), k.read ? 1u : 0u);
-    EXPECT_EQ(std::count(told.begin(), told.end(), "mark"), k.read ? 1 : 0);
-  }
-}
-
 TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
   const struct {
     std::string field, name;
@@ -179,34 +129,6 @@ TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
     EXPECT_EQ(t.Items().at(0)->Forum, k.name) << k.field;
     EXPECT_EQ(t.NeedForumList(), k.asks) << k.field;
   }
-  // The list arrives as the next reply and replaces the names; a list that
-  // does not inflate leaves none.
-  TTopics t;
-  Apply(t, false, {{"T", "t", "7", "1", "x"}});
-  t.ApplyForumList("Twenty=20\r\nX=1\rY=2\r\n");
-  EXPECT_FALSE(t.NeedForumList());
-  EXPECT_EQ(t.Lists().ForumNames.Lines(), (std::vector<std::string>{"Twenty=20", "X=1", "Y=2"}));
-  EXPECT_EQ(Titles(t), std::vector<std::string>{"T"}) << "a forum list changes no topic";
-  t.ApplyForumList(InflateReply("garbage"));
-  EXPECT_TRUE(t.Lists().ForumNames.Empty());
-}
-
-// At most 999: from 998, one more is added and the next is not.
-TEST(Topics, AFavouriteIsAddedOnceAndAtMost999) {
-  TTopics t;
-  Apply(t, false, {{"T", "t", "News", "1", "x"}, {"T", "t", "News", "1", "x"}, {"U", "u", "News", "1", "x"}});
-  std::vector<bool> added;
-  for (size_t i : {0, 1, 2, 0}) added.push_back(t.AddFavorite(*t.Items()[i]));
-  EXPECT_EQ(added, (std::vector<bool>{true, false, true, false}));
-  EXPECT_EQ(t.Lists().Favorites.Lines(), (std::vector<std::string>{"T\x11News\x11" + ForumBaseUrl() + "t-0-17\x11",
-                                                                    "U\x11News\x11" + ForumBaseUrl() + "u-0-17\x11"}));
-  TStoredLists lists;
-  for (int i = 0; i < 998; ++i) lists.Favorites.Add("f");
-  t.SetLists(lists);
-  Apply(t, false, {{"V", "v", "News", "1", "x"}, {"W", "w", "News", "1", "x"}});
-  EXPECT_TRUE(t.AddFavorite(*t.Items()[0]));
-  EXPECT_FALSE(t.AddFavorite(*t.Items()[1]));
-  EXPECT_EQ(t.Lists().Favorites.Count(), 999u);
 }
 
 // A topic link is the forum base URL, then a path of letters, digits, '-',
@@ -250,35 +172,6 @@ TEST(Topics, RepliesApplyNoMoreThanAskedFor) {
   const std::string line199 = std::string(197, 'x') + "=8";
   t.ApplyForumList(line199 + "\r\n" + line199 + "x\r\n" + line199 + "xx\r\n");
   EXPECT_EQ(t.Lists().ForumNames.Lines(), (std::vector<std::string>{line199, line199 + "x"}));
-}
-
-// Each field at one under, at and one over its cap (title 512, path 512,
-// forum 200, replies 11, author 256 bytes), and paths that leave the forum: a
-// record over a cap or with such a path is dropped and never becomes a read
-// mark (the user's own posts are); the record after it still applies.
-TEST(Topics, ARecordOverAFieldCapOrLeavingTheForumIsDropped) {
-  std::vector<std::pair<std::vector<std::string>, bool>> cases;
-  const size_t caps[] = {512, 512, 200, 11, 256};
-  for (size_t f = 0; f < 5; ++f)
-    for (const size_t n : {caps[f] - 1, caps[f], caps[f] + 1}) {
-      std::vector<std::string> fields = {"T", "t", "News", "1", "me"};
-      fields[f].resize(n, '7');
-      cases.push_back({fields, n <= caps[f]});
-    }
-  for (const char* path : {"../../member.php?action=logout&x=", "&#37;2e&#37;2e/x", "..&#92;x", "a/../b", "t?a"})
-    cases.push_back({{"T", path, "News", "1", "me"}, false});
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const auto& [f, kept] = cases[i];
-    SCOPED_TRACE(i);
-    TTopics t;
-    Apply(t, false, {{f[0], f[1], f[2], f[3], f[4]}, {"After", "after", "News", "1", "me"}}, {true, "me"});
-    EXPECT_EQ(Titles(t), kept ? (std::vector<std::string>{f[0], "After"}) : std::vector<std::string>{"After"});
-    EXPECT_EQ(t.Lists().ReadMarks.Count(), kept && f[4] == "me" ? 2u : 1u);
-  }
-  // A dropped record is still one of those asked for.
-  TTopics t;
-  Apply(t, ReplyText(false, {{"T", "..", "News", "1", "me"}, {"U", "u", "News", "1", "me"}}), 1);
-  EXPECT_TRUE(Titles(t).empty());
 }
 
 }  // namespace
