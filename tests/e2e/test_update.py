@@ -5,12 +5,11 @@ rights changed. The 0.5 patch that the same build makes from the same
 libraries (target next_packages), its manifest signed by scripts/sign-update
 with the build's key; the installed program takes it from its popup and
 comes back as 0.5 with its data.dat intact, or refuses each broken package
-or manifest (another key, another file's name, the installed version); 0.5
-refuses this build's validly signed 0.4 patch, and so does that patch itself
+or manifest (a changed byte, none, cut off, another key); 0.5 refuses this build's validly signed 0.4 patch, and so does that patch itself
 when started on 0.5. DLLs named like those the program and the patch load
 lie beside them, preferred by Wine as Windows would: none is ever loaded.
-The uninstaller cleans up. Also the help on F1 (a cancelled download and a
-build without a key are window tests)."""
+The uninstaller cleans up. (A manifest of another file or of the installed
+version, a cancelled download and a build without a key are window tests.)"""
 
 import base64
 import hashlib
@@ -23,7 +22,7 @@ import yaml
 
 import datfile
 import harness
-from harness import BUILD_DIR, POPUP, SOURCE_DIR, VK_F1, E2ETestCase, Probe, hexu, title, wait_until, wine_env
+from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, title, wait_until, wine_env
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
@@ -98,13 +97,8 @@ def plant(folder):
     return dict(wine_env(), WINEDLLOVERRIDES=",".join(PLANTED) + "=n,b")
 
 
-def sign(path, version, key=os.path.join(KEY_DIR, "private.pem"), name=None):
-    """The manifest of `path` (under `name` when given) for `version`, signed."""
-    if name:
-        named = os.path.join(os.path.dirname(path), version + "-" + name, name)
-        os.makedirs(os.path.dirname(named), exist_ok=True)
-        shutil.copy(path, named)
-        path = named
+def sign(path, version, key=os.path.join(KEY_DIR, "private.pem")):
+    """The manifest of `path` for `version`, signed."""
     run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), key, path, version)
     with open(path + ".sig", "rb") as f:
         return f.read()
@@ -141,12 +135,7 @@ class UpdateTest(E2ETestCase):
         old = os.path.join(work, "old", "files.zip")
         os.makedirs(os.path.dirname(old))
         shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), old)
-        manifests = {
-            "another key": sign(os.path.join(work, "files.zip"), "0.5", key=other),
-            "the setup's name": sign(os.path.join(work, "files.zip"), "0.5", name="ZeltInformerSetup.zip"),
-            "the installed version": sign(os.path.join(work, "files.zip"), "0.4"),
-            "0.4": sign(old, "0.4"),
-        }
+        manifests = {"another key": sign(os.path.join(work, "files.zip"), "0.5", key=other), "0.4": sign(old, "0.4")}
         with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
             self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
             z.extract("ZeltInformerSetup.exe", work)
@@ -177,12 +166,9 @@ class UpdateTest(E2ETestCase):
         serve, old_patch, manifests = self.make_packages(work)
         self.use_fresh_prefix()
         probe = self.probe
-        # Installed as winget would: its manifest's switches, the installer its hash names.
+        # Installed as winget would, with its manifest's switches.
         with open(WINGET_INSTALLER, encoding="utf-8") as f:
-            manifest = yaml.safe_load(f)
-        self.assertEqual(manifest["Installers"][0]["InstallerSha256"].lower(),
-                         sha(os.path.join(work, "ZeltInformerSetup.exe")))
-        switches = manifest["InstallerSwitches"]
+            switches = yaml.safe_load(f)["InstallerSwitches"]
         setup = lambda *args: wine(os.path.join(work, "ZeltInformerSetup.exe"), switches["Silent"], *args,
                                    timeout=180).returncode
         local = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
@@ -200,15 +186,12 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         for name in ("Sounds/Сообщение.ogg", "Help/Zelt Rarazovo.chm", "Uninstall.exe"):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
-        self.assertEqual(sha(os.path.join(folder, "Uninstall.exe")),
-                         sha(os.path.join(BUILD_DIR, "resources", "installer", "Uninstall.exe")))
         entry = reg_values(UNINSTALL_KEY)
         self.assertEqual({k: entry.get(k) for k in ("DisplayVersion", "InstallLocation", "QuietUninstallString",
                                                      "NoModify")},
                          {"DisplayVersion": "0.4", "InstallLocation": installed,
                           "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
                           "NoModify": "0x1"})
-        self.assertGreater(int(entry["EstimatedSize"].split()[-1], 16), 100)
         self.assertEqual(descriptor_changes(probe, local + "\\Programs"), [])
         appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
         menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
@@ -242,8 +225,8 @@ class UpdateTest(E2ETestCase):
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
             ("no manifest", "files.zip.sig", {"status": 404}),
             ("cut off", "files.zip", {"body_b64": b64(patch), "close_after_bytes": len(patch) // 2}),
-        ] + [(name, "files.zip.sig", {"body_b64": b64(manifests[name])})
-             for name in ("another key", "the setup's name", "the installed version")]
+            ("another key", "files.zip.sig", {"body_b64": b64(manifests["another key"])}),
+        ]
         for name, file_name, reply in failures:
             with self.subTest(name):
                 server.control("update-file", dict(reply, name=file_name))
@@ -263,7 +246,6 @@ class UpdateTest(E2ETestCase):
         first = wait_until(lambda: [r for r in server.log.requests() if "u=0.5" in r["query"]], 90,
                            what="the first request of 0.5")[0]
         self.assertEqual(first["query"], "c=7&u=0.5&p=0")
-        self.assertEqual(first["headers"]["User-Agent"], "Zelt Rarazovo 0.5")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
         self.assertEqual(probe.here_count(), 1)
         with open(os.path.join(folder, "data.dat"), "rb") as f:
@@ -327,13 +309,3 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         uninstall("/KEEPDATA=0")
         self.assertFalse(os.path.exists(folder))
-
-    def test_f1_opens_the_help_file(self):
-        self.server()
-        # As on the users' systems: the viewer shows the help's title in the system's code page.
-        self.program("help").start(env=dict(wine_env(), LANG="ru_RU.UTF-8", LC_ALL="ru_RU.UTF-8"))
-        wait_until(lambda: self.probe.here_count() == 1, 60, what="the program")
-        self.addCleanup(lambda: subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True))
-        self.probe.key(VK_F1)
-        wait_until(lambda: self.probe.controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
-        subprocess.run(["import", "-window", "root", os.path.join(harness.WORK_DIR, "help.png")], capture_output=True)
