@@ -50,7 +50,7 @@ def title(text):
 
 
 def probe_process(*args, ready):
-    """A probe of its own for one long command (stall, hang), once it has said
+    """A probe of its own for one long command (hang), once it has said
     `ready`. Its output goes through a file, not a pipe: a Wine helper it starts
     would inherit a pipe and hold it open for as long as it lives."""
     out = tempfile.NamedTemporaryFile()
