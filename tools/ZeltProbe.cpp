@@ -334,8 +334,8 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-// The probe's own hidden top-level windows (broadcasts reach those, not
-// message-only ones) and what they do with the instance messages.
+// The probe's own hidden top-level window (broadcasts reach those, not
+// message-only ones) and what it does with the instance messages.
 class TPeer {
  public:
   TPeer() {
@@ -348,7 +348,7 @@ class TPeer {
     CreateWindowExW(0, wc.lpszClassName, L"ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, this);
   }
 
-  // One command; its answer. Between commands the windows only count.
+  // One command; its answer. Between commands the window only counts.
   std::string Run(const TWords& a) {
     Quiet();
     const std::string answer = Dispatch(a);
