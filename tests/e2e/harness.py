@@ -97,9 +97,6 @@ class Probe(ProbeServer):
     def press(self, window, text, prefix=False):
         return self.ask(f"press {window} {hexu(text)}" + (" prefix" if prefix else "")).startswith("PRESSED")
 
-    def press_at(self, window, x, y):
-        return self.ask(f"press-at {window} {x} {y}").startswith("PRESSED")
-
     def boxes(self):
         """The texts of the message boxes shown."""
         return [bytes.fromhex(line.split(" ")[2]).decode() for line in self.ask("boxes").splitlines()
