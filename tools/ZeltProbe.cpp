@@ -5,24 +5,19 @@
 //                              with an empty line. Between commands the probe's
 //                              window keeps taking the instance messages.
 //   ZeltProbe COMMAND ARGS...  one command; exit code 1 when it answers "ERR ..."
-// A WINDOW is "class:NAME" (or a bare NAME), "title:HEX" or "hwnd:HEX"; of
+// A WINDOW is "class:NAME" (or a bare NAME) or "title:HEX"; of
 // several, the shown, enabled ones that are no tool windows come first. Texts
 // and paths are hex of UTF-8.
 //   find [ms]               broadcast ZELTI_FIND: "HERE <answers>"
 //   halt                    broadcast ZELTI_HALT
 //   seen                    the instance messages seen since the last "seen"
-//   peer <n> [ms]           FIND, then another FIND from inside every HERE, n
-//                           in all: "HERE <answers>"
-//   stall <k> <ms>          k windows that each hold a HERE ms, then FIND; says
-//                           "STALL" at the first HERE: "DONE <answers>"
 //   chase <ms>              FIND after every HERE and every 100 ms: "HERE <answers>"
 //   hang <ms>               "READY", then the probe's window stops answering
 //   forge WINDOW <ms>       for ms, to every window of a "Zelt" class in the
 //                           process owning WINDOW (controls and message-only
-//                           ones included): WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM
-//                           and WM_DPICHANGED pointing nowhere, WM_TIMER of
-//                           every small id, every message WM_APP..WM_APP+32
-//                           with random parameters: "FORGED <rounds> windows=<n>"
+//                           ones included): WM_NCCREATE and WM_NOTIFY pointing
+//                           nowhere, WM_TIMER of every small id:
+//                           "FORGED <rounds> windows=<n>"
 //   key WINDOW VK [count]   post key down and up
 //   post WINDOW MSG WP LP [CHILDCLASS]  to the first descendant of that class
 //   rows WINDOW             "ROWS <n>" of its first list view
@@ -118,8 +113,6 @@ std::vector<HWND> Descendants(HWND top) {
 
 // The top-level windows a WINDOW pattern names, best first.
 std::vector<HWND> TopWindows(const std::string& pattern) {
-  if (pattern.starts_with("hwnd:"))
-    return {reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(pattern.c_str() + 5, nullptr, 16)))};
   const bool byTitle = pattern.starts_with("title:");
   const std::string name = pattern.substr(byTitle || pattern.starts_with("class:") ? 6 : 0);
   const std::wstring wanted = byTitle ? FromHex(name) : std::wstring(name.begin(), name.end());
@@ -219,14 +212,6 @@ std::string Forge(HWND target, DWORD ms) {
   for (HWND w : zelt::gdicount::ProcessWindows(pid, true))
     if (ClassOf(GetAncestor(w, GA_ROOT)).starts_with(L"Zelt") || ClassOf(w).starts_with(L"Zelt")) windows.push_back(w);
   auto* const nowhere = reinterpret_cast<void*>(uintptr_t{0x5A5A5A5A50});
-  const LPARAM nowhereLp = reinterpret_cast<LPARAM>(nowhere);
-  uint64_t state = 20240611;
-  auto random = [&state] {  // pointers to nowhere, small numbers and all bits set, mixed
-    state = state * 6364136223846793005ull + 1442695040888963407ull;
-    const uintptr_t kinds[] = {static_cast<uintptr_t>(state >> 16), static_cast<uintptr_t>((state >> 33) & 0xFF),
-                               ~uintptr_t{0}, static_cast<uintptr_t>(0x10000 + ((state >> 20) & 0xFFFF0))};
-    return kinds[(state >> 60) & 3];
-  };
   auto send = [](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(w, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result);
@@ -237,18 +222,12 @@ std::string Forge(HWND target, DWORD ms) {
       CREATESTRUCTW create{};
       create.lpCreateParams = nowhere;
       NMHDR notify{w, 0, static_cast<UINT>(NM_DBLCLK)};
-      DRAWITEMSTRUCT draw{ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, w, reinterpret_cast<HDC>(nowhere), {0, 0, 9, 9}, 0};
       send(w, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create));
       send(w, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify));
-      send(w, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw));
-      send(w, WM_DPICHANGED, MAKEWPARAM(192, 192), nowhereLp);
-      PostMessageW(w, WM_DPICHANGED, MAKEWPARAM(192, 192), nowhereLp);
       for (WPARAM id = 0; id < 9; ++id) {
         PostMessageW(w, WM_TIMER, id, 0);
         send(w, WM_TIMER, id, 0);
       }
-      for (UINT msg = WM_APP; rounds == 0 && msg <= WM_APP + 32; ++msg)
-        PostMessageW(w, msg, random(), static_cast<LPARAM>(random()));
     }
     Sleep(20);
   }
@@ -355,16 +334,21 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-// The probe's own hidden top-level windows (broadcasts reach those, not
-// message-only ones) and what they do with the instance messages.
+// The probe's own hidden top-level window (broadcasts reach those, not
+// message-only ones) and what it does with the instance messages.
 class TPeer {
  public:
   TPeer() {
     for (size_t i = 0; i < std::size(kNames); ++i) ids_[i] = RegisterWindowMessageA(kNames[i]);
-    MakeWindow();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZeltProbeWindow";
+    RegisterClassW(&wc);
+    CreateWindowExW(0, wc.lpszClassName, L"ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, this);
   }
 
-  // One command; its answer. Between commands the windows only count.
+  // One command; its answer. Between commands the window only counts.
   std::string Run(const TWords& a) {
     Quiet();
     const std::string answer = Dispatch(a);
@@ -395,7 +379,7 @@ class TPeer {
   std::string Dispatch(const TWords& a) {
     const std::string cmd = a.empty() ? "" : a[0];
     auto arg = [&a](size_t i, unsigned long fallback = 0) { return i < a.size() ? Number(a[i]) : fallback; };
-    const DWORD ms = static_cast<DWORD>(arg(cmd == "peer" || cmd == "stall" ? 2 : 1, 500));
+    const DWORD ms = static_cast<DWORD>(arg(1, 500));
     if (cmd == "find") {
       // A copy answers at once, or when a second has passed since its last
       // answer: wait that long for a first answer, then a little for others.
@@ -410,22 +394,6 @@ class TPeer {
       return "SENT";
     }
     if (cmd == "seen") return "SEEN" + std::exchange(seen_, "");
-    if (cmd == "peer") {
-      findsUpTo_ = static_cast<int>(arg(1, 1));
-      Broadcast(kFind);
-      Pump(ms);
-      return "HERE " + std::to_string(heres_);
-    }
-    if (cmd == "stall") {  // until every window has been held once, or the copy gave up on them
-      const int windows = static_cast<int>(arg(1, 1));
-      for (int i = 1; i < windows; ++i) MakeWindow();
-      holdMs_ = ms;
-      Broadcast(kFind);
-      for (const DWORD end = GetTickCount() + windows * ms + 5000;
-           heres_ < windows && static_cast<int>(end - GetTickCount()) > 0;)
-        Pump(50);
-      return "DONE " + std::to_string(heres_);
-    }
     if (cmd == "chase") {
       chaseUntil_ = GetTickCount64() + ms;
       Broadcast(kFind);
@@ -475,15 +443,6 @@ class TPeer {
     return "ERR unknown command " + cmd;
   }
 
-  void MakeWindow() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ZeltProbeWindow";
-    RegisterClassW(&wc);  // fails harmlessly for the second window
-    CreateWindowExW(0, wc.lpszClassName, L"ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, this);
-  }
-
   void Broadcast(TId id) {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(HWND_BROADCAST, ids_[id], 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
@@ -502,18 +461,12 @@ class TPeer {
   }
 
   void Quiet() {
-    heres_ = findsUpTo_ = chased_ = 0;
-    holdMs_ = 0;
+    heres_ = chased_ = 0;
     chaseUntil_ = 0;
   }
 
   void OnHere() {
     ++heres_;
-    if (holdMs_) {
-      if (heres_ == 1) Say("STALL");
-      Sleep(holdMs_);
-    }
-    if (heres_ < findsUpTo_) Broadcast(kFind);
     if (GetTickCount64() < chaseUntil_) {
       ++chased_;
       PostMessageW(HWND_BROADCAST, ids_[kFind], 0, 0);
@@ -522,8 +475,7 @@ class TPeer {
 
   UINT ids_[std::size(kNames)] = {};
   std::string seen_;
-  int heres_ = 0, findsUpTo_ = 0, chased_ = 0;
-  DWORD holdMs_ = 0;
+  int heres_ = 0, chased_ = 0;
   ULONGLONG chaseUntil_ = 0;
 };
 

@@ -30,17 +30,9 @@ def scramble(b):
     return bytes(out)
 
 
-def defaults():
-    d = {f: 0 for f in FIELDS}
-    d["TrafficSince"] = 0.0
-    d.update({s: b"" for s in STRINGS})
-    d.update({l: [] for l in LISTS})
-    return d
-
-
 def encode(state):
-    s = defaults()
-    s.update(state)
+    s = {**{f: 0 for f in FIELDS}, "TrafficSince": 0.0, **{n: b"" for n in STRINGS}, **{n: [] for n in LISTS},
+         **state}
     out = bytearray(SETTINGS.pack(*[s[f] for f in FIELDS]))
     for name in STRINGS:
         v = s[name]

@@ -29,12 +29,9 @@ WORK_DIR = os.path.join(BUILD_DIR, "e2e-work")
 INFORMER_PORT = int(os.environ.get("ZELT_INFORMER_PORT") or build_port(BUILD_DIR) or 0)  # 0: not known (yet)
 
 MAIN, SIDE, POPUP = "ZeltMainForm", "ZeltForm", "ZeltInfoForm"  # SIDE: the side window in front
-VK_RETURN, VK_ESCAPE, VK_HOME, VK_DOWN, VK_F1, VK_F3, VK_F5, VK_F7, VK_F9 = 0x0D, 0x1B, 0x24, 0x28, 0x70, 0x72, \
-    0x74, 0x76, 0x78
-WM_KEYDOWN, WM_CONTEXTMENU, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, BM_CLICK = \
-    0x100, 0x7B, 0x200, 0x201, 0x202, 0x203, 0xF5
+VK_ESCAPE, VK_F3, VK_F5, VK_F7, VK_F9 = 0x1B, 0x72, 0x74, 0x76, 0x78
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP = 0x200, 0x201, 0x202
 TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
-LIST = "SysListView32"
 
 
 def wine_env(debug="-all"):
@@ -53,7 +50,7 @@ def title(text):
 
 
 def probe_process(*args, ready):
-    """A probe of its own for one long command (stall, hang), once it has said
+    """A probe of its own for one long command (hang), once it has said
     `ready`. Its output goes through a file, not a pipe: a Wine helper it starts
     would inherit a pipe and hold it open for as long as it lives."""
     out = tempfile.NamedTemporaryFile()
@@ -100,9 +97,6 @@ class Probe(ProbeServer):
     def press(self, window, text, prefix=False):
         return self.ask(f"press {window} {hexu(text)}" + (" prefix" if prefix else "")).startswith("PRESSED")
 
-    def press_at(self, window, x, y):
-        return self.ask(f"press-at {window} {x} {y}").startswith("PRESSED")
-
     def boxes(self):
         """The texts of the message boxes shown."""
         return [bytes.fromhex(line.split(" ")[2]).decode() for line in self.ask("boxes").splitlines()
@@ -115,18 +109,15 @@ class Probe(ProbeServer):
     def texts(self):
         return [c[1] for c in self.controls(f"class:{MAIN}") or [] if c[1]]
 
-    def windows(self):
-        return self.stats(MAIN)["windows"]
-
-    def side_window(self, open_it, use=lambda: None):
-        """Opens a side window with `open_it()`, calls `use()` and closes it with
-        Esc; the program's windows are counted before, between and after."""
-        before = self.windows()
-        open_it()
-        wait_until(lambda: self.windows() > before, 30, 0.05, what="the side window")
-        use()
+    def side_window(self, vk):
+        """Opens a side window with its key and closes it with Esc; the
+        program's windows are counted before, between and after."""
+        windows = lambda: self.stats(MAIN)["windows"]
+        before = windows()
+        self.key(vk)
+        wait_until(lambda: windows() > before, 30, 0.05, what="the side window")
         self.key(VK_ESCAPE, SIDE)
-        wait_until(lambda: self.windows() == before, 30, 0.05, what="the side window to close")
+        wait_until(lambda: windows() == before, 30, 0.05, what="the side window to close")
 
     def poll_now(self, log, timeout=20):
         """F5 until a request reaches the server (`log`, a RequestLog): a press
@@ -188,9 +179,9 @@ class Program:
         # What Wine itself says about the process (start failures, crashes).
         self.wine_log = self.dir + "-wine.txt"
 
-    def start(self, debug="-all", stderr=None, env=None):
+    def start(self, debug="-all", stderr=None):
         log = open(self.wine_log, "wb") if stderr is None else None
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=env or wine_env(debug),
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(debug),
                                      stdout=subprocess.DEVNULL, stderr=log or stderr)
         if log:
             log.close()
@@ -261,12 +252,12 @@ class E2ETestCase(unittest.TestCase):
         self.servers.append(s)
         return s
 
-    def start(self, state, topics=None, name=None, forums=None):
+    def start(self, state, topics=None, name=None):
         """The test server (with these topics) and the program, started from
         this data.dat, once it has made its first request and answers FIND."""
         srv = self.server()
         if topics is not None:
-            srv.topics(topics, forums)
+            srv.topics(topics)
         prog = self.program(name, state).start()
         wait_until(lambda: srv.log.count() >= 1 and self.probe.here_count() == 1, 60, what="the first request")
         return srv, prog

@@ -1,30 +1,22 @@
 """Hostile input against the real program: one copy, installed in a folder
 named in Greek letters with a damaged interval in its data.dat, meets every
 attack in turn: an endless body, zlib bombs of topics and of forum lines,
-separator and line-break bytes in every field and forum name, links that are
-no forum links, a reply held until F5 and "Сохранить" have been pressed,
-peers answering HERE with FIND, crafted window messages and a read-only
-data.dat. Afterwards the copy still runs and answers FIND once, its private
-memory stayed bounded; two hundred polls of everyday use later its resources
-are back near where they were, the shell was asked to open forum links only,
-and data.dat holds what was set and done, read back by a fresh start. Other copies meet
-replies whose topics of the user's own have links of a mebibyte, and a reply
-that trickles past the request's minute."""
+separator and line-break bytes in every field and forum name, crafted window
+messages and peers chasing FIND. Afterwards the copy still runs and answers
+FIND once, its private memory stayed bounded; two hundred polls of everyday
+use later its resources are back near where they were, and data.dat holds
+what was set and done, read back by a fresh start. Other copies meet replies
+whose topics of the user's own have links of a mebibyte, and a reply that
+trickles past the request's minute."""
 
 import os
 import random
-import re
-import shutil
-import subprocess
 import time
 
-from harness import BM_CLICK, BUILD_DIR, INFORMER_PORT, LIST, MAIN, PREFIX, SIDE, TRAY_CALLBACK, VK_DOWN, VK_ESCAPE, \
-    VK_F3, VK_F5, VK_F7, VK_F9, VK_HOME, VK_RETURN, WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, \
-    WM_LBUTTONUP, WM_MOUSEMOVE, E2ETestCase, linux_figures, probe_process, reset_peak, wait_until, wine_env
+from harness import INFORMER_PORT, MAIN, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F7, VK_F9, WM_LBUTTONDOWN, \
+    WM_LBUTTONUP, WM_MOUSEMOVE, E2ETestCase, linux_figures, reset_peak, wait_until
 
 BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
-RECORDER = "C:\\hostile\\OpenRecorder.exe"
-HANDLER = r"HKCR\http\shell\open\command"
 # Peak resident memory above its figure after the first reply (the kernel
 # keeps the peak, so no moment is missed): the largest body and inflated text
 # (1 MiB each) and the copies that decoding makes.
@@ -32,13 +24,9 @@ MEMORY_BOUND_KB = 24 * 1024
 SEP = "\x11"
 # data.dat of a few read marks and settings, whatever links the replies hold.
 DATA_BOUND = 16 * 1024
-POLLS = 5
+POLLS = 3
 TOPICS = [{"title": f"Тема {k}", "path": f"t-{k}", "forum": "15", "replies": k + 1, "author": "Ivan"} for k in range(12)]
-FAVORITES = [f"Хорошая{SEP}General{SEP}{BASE}t-0-0-17{SEP}"] + [f"Чужая{SEP}x{SEP}{link}{SEP}" for link in (
-    "\\\\host\\share\\x.exe", RECORDER, "file:///C:/hostile/OpenRecorder.exe", "http://elsewhere.example/forum/x",
-    BASE + 't" x', "")]
 BREAKS = "\r&#13;\n&#10;\x00&#0;"  # every byte that splits a stored entry, raw and as references
-REQUEST_BYTES = 544
 # How far each figure may grow over the everyday use after the attacks (each
 # the smallest of a few samples at a quiet moment): Linux fds, sockets and
 # threads of the Wine process, the system's handles, windows with children,
@@ -65,30 +53,11 @@ def topic_set(rng, generation, forums):
 
 class HostileTest(E2ETestCase):
     def test_every_attack_in_turn_leaves_the_program_running_with_its_data(self):
-        recorder_dir = os.path.join(PREFIX, "drive_c", "hostile")
-        shutil.rmtree(recorder_dir, ignore_errors=True)
-        os.makedirs(recorder_dir)
-        shutil.copy(os.path.join(BUILD_DIR, "tools", "OpenRecorder.exe"), recorder_dir)
-        opened_log = os.path.join(recorder_dir, "opened.txt")
-        old = subprocess.run(["wine", "reg", "query", HANDLER, "/ve"], capture_output=True, env=wine_env())
-        old_handler = old.stdout.decode(errors="replace").split("REG_SZ", 1)[1].strip()
-        self.reg_handler(f'"{RECORDER}" "%1"')
-        self.addCleanup(self.reg_handler, old_handler)
-
         srv, prog = self.start({"IntervalMs": 1, "TopicCount": 12, "IgnoreOwnPosts": 1, "Nick": "me",
-                                "ForumNames": ["General=15"], "Favorites": FAVORITES}, TOPICS, "hostile-Ελληνικά")
-        started, log, probe = time.monotonic(), srv.log, self.probe
+                                "ForumNames": ["General=15"]}, TOPICS, "hostile-Ελληνικά")
+        log, probe = srv.log, self.probe
         pid = prog.pid()
         self.show_main(12)  # the main window stays on show
-        # The damaged interval is one minute now: the first request came from
-        # the start, every other one below from F5.
-        presses = 0
-
-        def poll():
-            nonlocal presses
-            presses += 1
-            probe.poll_now(log)
-
         baseline = linux_figures(pid)["vm_rss_kb"]
         reset_peak(pid)
 
@@ -96,118 +65,37 @@ class HostileTest(E2ETestCase):
             srv.control("reset", {})  # the next full reply is sent in full, not as "unchanged"
             srv.script(*replies)
 
-        def saved(key, want):
-            wait_until(lambda: prog.state()[key] == want, 30, what=f"{key} in data.dat")
-
         # An endless body: one network error, then the next poll goes on.
         script({"endless": True})
-        poll()
+        probe.poll_now(log)
         wait_until(lambda: "Ошибка сети " in probe.texts(), 60, what="the network error")
         script()
-        poll()
+        probe.poll_now(log)
         wait_until(lambda: "Обновлено" in probe.texts() and probe.rows() == 12, 60, what="the next reply")
 
-        # Zlib bombs: 16 MiB of the user's own topics, then of forum lines.
-        bomb = record("Бомба", "bomb-1", "15", "1", "me")
-        script({"bomb": {"head": "0", "unit": bomb, "bytes": 16 << 20}},
-               {"text": "0" + record("Unknown", "u-1", "99", "1", "x")},
-               {"bomb": {"unit": "Forum=99\r\n", "bytes": 16 << 20}})
-        poll()
-        saved("ReadMarks", [f"{BASE}bomb-1-1{SEP}1".encode()])
-        self.assertEqual(probe.rows(), 12)
-        poll()
-        poll()
-        wait_until(lambda: len(prog.state()["ForumNames"]) == 2000, 60, what="the forum list")
-
-        # Separator and line-break bytes in every field and in forum names.
+        # Zlib bombs (16 MiB of the user's own topics, then of forum lines),
+        # then separator and line-break bytes in every field and forum name.
         evil = record("Зло" + BREAKS + "конец", "evil" + BREAKS + "-x", "98", "5" + BREAKS, "me" + BREAKS)
-        script({"text": "0" + evil}, {"text": f"News{SEP}{RECORDER}=98\r\nL\nF=97\r\n"}, {"text": "0" + evil})
-        for _ in range(3):
-            poll()
-        saved("ForumNames", [f"News{RECORDER}=98".encode("cp1251"), b"LF=97"])
-        wait_until(lambda: probe.rows() == 1, 60, what="the topic with the breaks")
-        # Into the favourites through the list's context menu, then opened.
-        favorites = FAVORITES + [f"Злоконец{SEP}News{RECORDER}{SEP}{BASE}evil-x-0-17{SEP}"]
+        script({"bomb": {"head": "0", "unit": record("Бомба", "bomb-1", "15", "1", "me"), "bytes": 16 << 20}},
+               {"text": "0" + record("Unknown", "u-1", "99", "1", "x")},
+               {"bomb": {"unit": "Forum=99\r\n", "bytes": 16 << 20}},
+               {"text": "0" + evil}, {"text": f"News{SEP}x=98\r\nL\nF=97\r\n"}, {"text": "0" + evil})
+        for _ in range(6):
+            probe.poll_now(log)
+        wait_until(lambda: prog.state()["ForumNames"] == [b"Newsx=98", b"LF=97"], 60, what="the forum names")
 
-        def added():
-            if prog.state()["Favorites"] == [f.encode("cp1251") for f in favorites]:
-                return True
-            # Again: a window shown meanwhile (the popup of the new topic)
-            # closes the menu, and keys that come before the menu runs its
-            # loop reach the list instead. A menu still open is closed first
-            # (its loop takes the Esc; the release alone hides nothing).
-            # Adding the same topic twice adds it once.
-            if probe.controls("class:#32768") is not None:
-                probe.key(VK_ESCAPE)
-                return False
-            probe.post(WM_KEYDOWN, VK_HOME, child=LIST)
-            probe.post(WM_CONTEXTMENU, 0, 0xFFFFFFFF, child=LIST)
-            wait_until(lambda: probe.controls("class:#32768") is not None, 30, what="the list's menu")
-            probe.key(VK_DOWN)
-            probe.key(VK_RETURN)
-            return False
-        wait_until(added, 90, 5, what="the topic in the favourites in data.dat")
-        probe.post(WM_LBUTTONDBLCLK, 0, 0x100010, child=LIST)
-
-        # Links that are no forum links: each favourite double-clicked.
-        def open_each():
-            probe.post(WM_KEYDOWN, VK_HOME, window=SIDE, child=LIST)
-            for _ in favorites:
-                probe.post(WM_LBUTTONDBLCLK, 0, 0x100010, window=SIDE, child=LIST)
-                probe.post(WM_KEYDOWN, VK_DOWN, window=SIDE, child=LIST)
-        probe.side_window(lambda: probe.press_at(f"class:{MAIN}", 532, 268), open_each)
-
-        # The interval from data.dat (1 ms) polls once a minute at most.
-        self.assertLessEqual(log.count(), presses + 2 + int(time.monotonic() - started) // 60)
-
-        # A reply held until F5 and "Сохранить" have been pressed behind a
-        # stalled window thread: neither sends a request before it is handled.
-        script({"text": "0" + record("Held", "h-1", "96", "1", "x")}, {"text": "Ninety-six=96\r\n", "hold": True})
-        poll()
-        wait_until(lambda: probe.rows() == 1, 60, what="the held topic")
-        poll()  # asks for the forum list, which the server holds
-        held_at = log.count()
-        probe.key(VK_F7)
-        save = wait_until(lambda: probe.control(f"class:{SIDE}", "Сохранить"), 30, what="the settings window")[0]
-        stall = probe_process("stall", 8, 900, ready="STALL")
-        probe.key(VK_F5)
-        probe.post(BM_CLICK, window=f"hwnd:{save}")
-        srv.control("release", {})
-        stall.wait(120)
-        saved("ForumNames", [b"Ninety-six=96"])
-        self.assertEqual([r["query"] for r in log.requests()[held_at:] if r["query"].endswith("p=2")], [])
-        self.assertEqual(probe.rows(), 1)
-
-        # A peer that answers HERE with FIND gets one answer a second at
-        # most (the one due now, and perhaps one deferred from the last second).
-        self.assertIn(probe.ask("peer 50 1000").split(), (["HERE", "1"], ["HERE", "2"]))
         # Another program sends and posts each of our windows, for ten seconds,
-        # a WM_NCCREATE, WM_NOTIFY, WM_DRAWITEM and WM_DPICHANGED that point
-        # nowhere, a WM_TIMER of every small id and WM_APP messages with random
-        # parameters: the program polls on its interval only. Then a peer
+        # a WM_NCCREATE and WM_NOTIFY that point nowhere and a WM_TIMER of
+        # every small id: the program polls on its interval only. Then a peer
         # posts FIND after every HERE for ten seconds: one answer a second at most.
         before, forging = log.count(), time.monotonic()
         forged = probe.ask(f"forge {MAIN} 10000")
         self.assertTrue(forged.startswith("FORGED "), forged)
-        polls = log.count() - before
-        self.assertLessEqual(polls, 1 + int(time.monotonic() - forging) // 60)
+        self.assertLessEqual(log.count() - before, 1 + int(time.monotonic() - forging) // 60)
         chased = probe.ask("chase 10000")
-        print(f"\nforged messages: {forged}, {polls} polls meanwhile; chase: {chased}")
         self.assertIn(int(chased.split()[-1]), range(1, 11), chased)
 
-        # A read-only data.dat: "Все" saves nothing, loses nothing.
-        script()
-        poll()
-        wait_until(lambda: probe.rows() == 12, 60, what="the twelve topics")
-        os.chmod(prog.data_path, 0o444)
-        stamp = os.stat(prog.data_path).st_mtime_ns
-        probe.key(VK_F9)
-        probe.side_window(lambda: probe.key(VK_F3))  # handled after "Все": once it shows, "Все" is done
-        self.assertEqual(os.stat(prog.data_path).st_mtime_ns, stamp)
-        os.chmod(prog.data_path, 0o644)
-
-        # Still running, one answer (FIND is answered once a second at most),
-        # memory within bounds.
+        # Still running, one answer, memory within bounds.
         wait_until(lambda: probe.here_count() == 1, 30, what="the program's answer")
         peak = linux_figures(pid)["vm_hwm_kb"]
         print(f"\nhostile: resident memory {baseline} KiB after the first reply, at most {peak} KiB")
@@ -239,7 +127,7 @@ class HostileTest(E2ETestCase):
             if i % 9 == 4 and not calm:
                 srv.script(rng.choice([{"status": 500, "raw_text": "error"}, {"close_before_headers": True},
                                        {"text": "0", "delay_headers": 0.4}]))
-            poll()
+            probe.poll_now(log)
             if i % 11 == 5:
                 probe.key(VK_F9)
             if i % 20 == 6:  # from the tray, a click on a column header, Esc
@@ -248,9 +136,9 @@ class HostileTest(E2ETestCase):
                     probe.post(msg, int(msg == WM_LBUTTONDOWN), (8 << 16) + 20 + 80 * (i % 5), child="SysHeader32")
                 probe.key(VK_ESCAPE)
             if i % 20 == 12:
-                probe.side_window(lambda: probe.key(VK_F3))
+                probe.side_window(VK_F3)
             if i % 30 == 17:
-                probe.side_window(lambda: probe.key(VK_F7))
+                probe.side_window(VK_F7)
 
         # Warm-up: every action once, so first-use caches exist before the baseline.
         for i in range(40):
@@ -266,50 +154,36 @@ class HostileTest(E2ETestCase):
                                  f"{key} grew from {before[key]} to {after[key]} (bound +{bound})")
 
         # The last topics stay, everything is marked read, exit; data.dat
-        # holds what was set and done, and every request counted once (one
-        # may still have been on its way when the program closed).
+        # holds what was set and done, the damaged interval made a minute.
         last = topic_set(rng, 201, forums)
         srv.topics(last, forums)
         for _ in range(3):
-            poll()
+            probe.poll_now(log)
         probe.key(VK_F9)
         marks = sorted(f"{BASE}{p}-1{SEP}{n}".encode() for p, n in [("bomb-1", 1), ("evil-x", 5)] +
                        [(t["path"], t["replies"]) for t in last])
         wait_until(lambda: sorted(prog.state()["ReadMarks"]) == marks, 30, what="the last read marks in data.dat")
         self.assertEqual(self.halt(prog), 0)
         end = prog.state()
-        self.assertEqual(sorted(end["ReadMarks"]), marks)
-        self.assertEqual(end["Favorites"], [f.encode("cp1251") for f in favorites])
         self.assertEqual((end["IntervalMs"], end["TopicCount"], end["IgnoreOwnPosts"], end["Nick"]),
                          (60000, 12, 1, b"me"))
         self.assertEqual(sorted(end["ForumNames"]),
                          sorted(f"{name}={fid}".encode("cp1251") for fid, name in forums.items()))
-        self.assertEqual(end["LastOutBytes"], REQUEST_BYTES)
-        self.assertEqual(end["TotalOutBytes"] % REQUEST_BYTES, 0)
-        self.assertLessEqual(abs(end["TotalOutBytes"] // REQUEST_BYTES - log.count()), 1)
 
         # A fresh start reads it all from the Greek folder.
         count = log.count()
         prog.start()
-        wait_until(lambda: log.count() > count, 60, what="the fresh start's request")
+        wait_until(lambda: log.count() > count and probe.here_count() == 1, 60, what="the fresh start")
         self.assertIn("c=12&", log.requests()[count]["query"])
-        wait_until(lambda: probe.here_count() == 1, 60, what="the fresh start")
         self.assertEqual(self.halt(prog), 0)
-        again = prog.state()
-        self.assertEqual((again["ReadMarks"], again["Favorites"]), (end["ReadMarks"], end["Favorites"]))
-
-        # The shell saw forum links only: the good favourite and the topic.
-        link = re.compile(r'^"C:\\hostile\\OpenRecorder\.exe" "(' + re.escape(BASE) + r'[^"\s]*)"$')
-        lines = open(opened_log, encoding="utf-8").read().splitlines() if os.path.exists(opened_log) else []
-        self.assertTrue(all(link.match(l) for l in lines), lines)
-        self.assertEqual({link.match(l).group(1) for l in lines}, {BASE + "t-0-0-17", BASE + "evil-x-0-17"})
+        self.assertEqual(prog.state()["ReadMarks"], end["ReadMarks"])
 
     def test_huge_links_of_own_posts_leave_data_dat_small_and_the_read_marks_whole(self):
         """Replies each holding a topic of the user's own whose link is a
         mebibyte (a kilobyte compressed), " Игнорировать мои сообщения" on,
         polled again and again: the record is dropped, the user's other topics
         become read marks, data.dat stays under DATA_BOUND, and its read marks
-        survive a restart."""
+        are saved at the exit."""
         own = [dict(t, author="me") for t in TOPICS[:2]]
         srv, prog = self.start({"IntervalMs": 3600000, "TopicCount": 5, "IgnoreOwnPosts": 1, "Nick": "me",
                                 "ForumNames": ["General=15"]}, own)
@@ -323,11 +197,6 @@ class HostileTest(E2ETestCase):
             wait_until(lambda: marks[-1] in prog.state()["ReadMarks"], 60, what=f"the read mark of poll {i + 1}")
             self.assertLess(os.path.getsize(prog.data_path), DATA_BOUND)
             self.assertEqual(prog.state()["ReadMarks"], marks)
-        self.assertEqual(self.halt(prog), 0)
-        self.assertEqual(prog.state()["ReadMarks"], marks)
-        count = srv.log.count()
-        prog.start()
-        wait_until(lambda: srv.log.count() > count and self.probe.here_count() == 1, 60, what="the fresh start")
         self.assertEqual(self.halt(prog), 0)
         self.assertEqual(prog.state()["ReadMarks"], marks)
 
@@ -351,7 +220,3 @@ class HostileTest(E2ETestCase):
         probe.poll_now(srv.log)
         wait_until(lambda: "Обновлено" in probe.texts(), 60, what="the next reply")
         self.assertEqual(probe.rows(), 12)
-
-    def reg_handler(self, command):
-        subprocess.run(["wine", "reg", "add", HANDLER, "/ve", "/d", command, "/f"], capture_output=True,
-                       env=wine_env(), check=True)

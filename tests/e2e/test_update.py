@@ -5,12 +5,11 @@ rights changed. The 0.5 patch that the same build makes from the same
 libraries (target next_packages), its manifest signed by scripts/sign-update
 with the build's key; the installed program takes it from its popup and
 comes back as 0.5 with its data.dat intact, or refuses each broken package
-or manifest (another key, another file's name, the installed version); 0.5
-refuses this build's validly signed 0.4 patch, and so does that patch itself
-when started on 0.5. DLLs named like those the program and the patch load
-lie beside them, preferred by Wine as Windows would: none is ever loaded.
-The uninstaller cleans up. Also the help on F1 (a cancelled download and a
-build without a key are window tests)."""
+or manifest (a changed byte, none, cut off, another key); 0.5 refuses this
+build's validly signed 0.4 patch. DLLs named like those the program loads
+lie beside it, preferred by Wine as Windows would: none is ever loaded.
+The uninstaller cleans up. (A manifest of another file or of the installed
+version, a cancelled download and a build without a key are window tests.)"""
 
 import base64
 import hashlib
@@ -23,12 +22,11 @@ import yaml
 
 import datfile
 import harness
-from harness import BUILD_DIR, POPUP, SOURCE_DIR, VK_F1, E2ETestCase, Probe, hexu, title, wait_until, wine_env
+from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, title, wait_until, wine_env
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
 UPDATE_FILES = os.path.join(BUILD_DIR, "update-files")
-RECORDER = os.path.join(BUILD_DIR, "tools", "OpenRecorder.exe")  # notes each start in opened.txt beside it
 PLANTED_DLL = os.path.join(BUILD_DIR, "tests", "PlantedDll.dll")
 # The DLLs the program and the patch load that are no KnownDLLs (the system
 # looks for those beside the exe first); Wine is told to prefer them there too.
@@ -91,67 +89,14 @@ def descriptor_changes(probe, top):
     return changed
 
 
-def plant(folder):
-    """The planted DLLs beside a program; the environment that prefers them."""
-    for name in PLANTED:
-        shutil.copy(PLANTED_DLL, os.path.join(folder, name + ".dll"))
-    return dict(wine_env(), WINEDLLOVERRIDES=",".join(PLANTED) + "=n,b")
-
-
-def sign(path, version, key=os.path.join(KEY_DIR, "private.pem"), name=None):
-    """The manifest of `path` (under `name` when given) for `version`, signed."""
-    if name:
-        named = os.path.join(os.path.dirname(path), version + "-" + name, name)
-        os.makedirs(os.path.dirname(named), exist_ok=True)
-        shutil.copy(path, named)
-        path = named
+def sign(path, version, key=os.path.join(KEY_DIR, "private.pem")):
+    """The manifest of `path` for `version`, signed."""
     run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), key, path, version)
     with open(path + ".sig", "rb") as f:
         return f.read()
 
 
 class UpdateTest(E2ETestCase):
-    def use_fresh_prefix(self):
-        prefix = os.path.join(BUILD_DIR, "e2e-install-prefix")
-        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
-        shutil.rmtree(prefix, ignore_errors=True)
-        shutil.rmtree(prefix + ".lock", ignore_errors=True)
-        old = harness.PREFIX
-        harness.PREFIX = prefix
-        self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
-                                 setattr(harness, "PREFIX", old)))
-        self.probe.close()
-        self.probe = Probe()
-
-    def make_packages(self, work):
-        """The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
-        serve; this build's own 0.4 patch; and the manifests that must fail."""
-        run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
-        run("cmake", "--build", BUILD_DIR, "--target", "next_packages")
-        serve = os.path.join(work, "server")
-        os.makedirs(serve)
-        shutil.copy(os.path.join(UPDATE_FILES, "info.rtf"), serve)
-        shutil.copy(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip"), serve)
-        shutil.copy(os.path.join(NEXT_DIR, "packages", "files.zip"), serve)
-        for name in ("files.zip", "ZeltInformerSetup.zip"):
-            sign(os.path.join(serve, name), "0.5")
-        other = os.path.join(work, "other.pem")
-        run("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other)
-        shutil.copy(os.path.join(serve, "files.zip"), os.path.join(work, "files.zip"))
-        old = os.path.join(work, "old", "files.zip")
-        os.makedirs(os.path.dirname(old))
-        shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), old)
-        manifests = {
-            "another key": sign(os.path.join(work, "files.zip"), "0.5", key=other),
-            "the setup's name": sign(os.path.join(work, "files.zip"), "0.5", name="ZeltInformerSetup.zip"),
-            "the installed version": sign(os.path.join(work, "files.zip"), "0.4"),
-            "0.4": sign(old, "0.4"),
-        }
-        with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
-            self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
-            z.extract("ZeltInformerSetup.exe", work)
-        return serve, old, manifests
-
     def refused(self, program_version):
         """The update windows say the download failed and close without a trace."""
         probe = self.probe
@@ -164,7 +109,8 @@ class UpdateTest(E2ETestCase):
     def take_patch(self):
         """Update button on the popup, the patch, "Загрузить"."""
         probe = self.probe
-        self.assertTrue(probe.press_at(f"class:{POPUP}", *UPDATE_BUTTON), "no update button")
+        pressed = probe.ask(f"press-at class:{POPUP} {UPDATE_BUTTON[0]} {UPDATE_BUTTON[1]}")
+        self.assertTrue(pressed.startswith("PRESSED"), "no update button")
         wait_until(lambda: (c := probe.control(title(INFO_TITLE), PATCH_CHOICE)) and c[2], 60, what="the patch's size")
         self.assertTrue(probe.press(title(INFO_TITLE), PATCH_CHOICE, prefix=True))
         wait_until(lambda: probe.control(title(INFO_TITLE), PATCH_CHOICE)[3], 20, what="the patch chosen")
@@ -174,15 +120,42 @@ class UpdateTest(E2ETestCase):
         work = os.path.join(harness.WORK_DIR, "update-loop")
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
-        serve, old_patch, manifests = self.make_packages(work)
-        self.use_fresh_prefix()
-        probe = self.probe
-        # Installed as winget would: its manifest's switches, the installer its hash names.
+        # The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
+        # serve; this build's own 0.4 patch; and the manifests that must fail.
+        run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
+        run("cmake", "--build", BUILD_DIR, "--target", "next_packages")
+        serve = os.path.join(work, "server")
+        os.makedirs(serve)
+        shutil.copy(os.path.join(UPDATE_FILES, "info.rtf"), serve)
+        shutil.copy(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip"), serve)
+        shutil.copy(os.path.join(NEXT_DIR, "packages", "files.zip"), serve)
+        for name in ("files.zip", "ZeltInformerSetup.zip"):
+            sign(os.path.join(serve, name), "0.5")
+        other = os.path.join(work, "other.pem")
+        run("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other)
+        shutil.copy(os.path.join(serve, "files.zip"), os.path.join(work, "files.zip"))
+        old_patch = os.path.join(work, "old", "files.zip")
+        os.makedirs(os.path.dirname(old_patch))
+        shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), old_patch)
+        manifests = {"another key": sign(os.path.join(work, "files.zip"), "0.5", key=other),
+                     "0.4": sign(old_patch, "0.4")}
+        with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
+            self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
+            z.extract("ZeltInformerSetup.exe", work)
+        # A fresh prefix for the install.
+        prefix = os.path.join(BUILD_DIR, "e2e-install-prefix")
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
+        shutil.rmtree(prefix, ignore_errors=True)
+        shutil.rmtree(prefix + ".lock", ignore_errors=True)
+        old_prefix = harness.PREFIX
+        harness.PREFIX = prefix
+        self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
+                                 setattr(harness, "PREFIX", old_prefix)))
+        self.probe.close()
+        probe = self.probe = Probe()
+        # Installed as winget would, with its manifest's switches.
         with open(WINGET_INSTALLER, encoding="utf-8") as f:
-            manifest = yaml.safe_load(f)
-        self.assertEqual(manifest["Installers"][0]["InstallerSha256"].lower(),
-                         sha(os.path.join(work, "ZeltInformerSetup.exe")))
-        switches = manifest["InstallerSwitches"]
+            switches = yaml.safe_load(f)["InstallerSwitches"]
         setup = lambda *args: wine(os.path.join(work, "ZeltInformerSetup.exe"), switches["Silent"], *args,
                                    timeout=180).returncode
         local = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
@@ -200,15 +173,12 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         for name in ("Sounds/Сообщение.ogg", "Help/Zelt Rarazovo.chm", "Uninstall.exe"):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
-        self.assertEqual(sha(os.path.join(folder, "Uninstall.exe")),
-                         sha(os.path.join(BUILD_DIR, "resources", "installer", "Uninstall.exe")))
         entry = reg_values(UNINSTALL_KEY)
         self.assertEqual({k: entry.get(k) for k in ("DisplayVersion", "InstallLocation", "QuietUninstallString",
                                                      "NoModify")},
                          {"DisplayVersion": "0.4", "InstallLocation": installed,
                           "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
                           "NoModify": "0x1"})
-        self.assertGreater(int(entry["EstimatedSize"].split()[-1], 16), 100)
         self.assertEqual(descriptor_changes(probe, local + "\\Programs"), [])
         appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
         menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
@@ -224,7 +194,10 @@ class UpdateTest(E2ETestCase):
                 f.write(text)
         server = self.server("--update-dir", serve)
         server.control("version", {"flag": "1", "latest_version": "0.5"})
-        old = wine_start(installed + "\\ZeltInformer.exe", env=plant(folder))
+        for name in PLANTED:  # beside the program, and preferred
+            shutil.copy(PLANTED_DLL, os.path.join(folder, name + ".dll"))
+        old = wine_start(installed + "\\ZeltInformer.exe",
+                         env=dict(wine_env(), WINEDLLOVERRIDES=",".join(PLANTED) + "=n,b"))
         self.addCleanup(lambda: old.poll() is None and old.kill())
         wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="the popup with the new version")
         self.assertEqual([n for n in os.listdir(folder) if n.startswith(("readme", "ZeltUpdate"))], ["readme.txt"])
@@ -233,24 +206,19 @@ class UpdateTest(E2ETestCase):
         os.remove(os.path.join(folder, "readme.txt"))
         with open(os.path.join(serve, "files.zip"), "rb") as f:
             patch = f.read()
-        # An older patch beside the program: nothing ever runs it.
-        stale = os.path.join(folder, "sfx.exe")
-        shutil.copy(RECORDER, stale)
-        marker = os.path.join(folder, "opened.txt")
         b64 = lambda b: base64.b64encode(b).decode()
         failures = [
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
             ("no manifest", "files.zip.sig", {"status": 404}),
             ("cut off", "files.zip", {"body_b64": b64(patch), "close_after_bytes": len(patch) // 2}),
-        ] + [(name, "files.zip.sig", {"body_b64": b64(manifests[name])})
-             for name in ("another key", "the setup's name", "the installed version")]
+            ("another key", "files.zip.sig", {"body_b64": b64(manifests["another key"])}),
+        ]
         for name, file_name, reply in failures:
             with self.subTest(name):
                 server.control("update-file", dict(reply, name=file_name))
                 self.take_patch()
                 self.refused("0.4")
                 server.control("update-file", {"name": file_name, "remove": True})
-                self.assertFalse(os.path.exists(marker))
                 self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
                 self.assertIsNone(old.poll())
                 self.assertEqual(probe.here_count(), 1)
@@ -263,7 +231,6 @@ class UpdateTest(E2ETestCase):
         first = wait_until(lambda: [r for r in server.log.requests() if "u=0.5" in r["query"]], 90,
                            what="the first request of 0.5")[0]
         self.assertEqual(first["query"], "c=7&u=0.5&p=0")
-        self.assertEqual(first["headers"]["User-Agent"], "Zelt Rarazovo 0.5")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
         self.assertEqual(probe.here_count(), 1)
         with open(os.path.join(folder, "data.dat"), "rb") as f:
@@ -275,31 +242,18 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(probe.boxes(), [])
 
         # 0.5 is told of a newer version once more, and offered this build's
-        # 0.4 patch with its valid manifest: refused. Started by hand on the
-        # 0.5 folder, the 0.4 patch refuses too, and leaves 0.5 running.
+        # 0.4 patch with its valid manifest: refused, 0.5 stays.
         wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="0.5's popup")
         with open(old_patch, "rb") as f:
             server.control("update-file", {"name": "files.zip", "body_b64": b64(f.read())})
         server.control("update-file", {"name": "files.zip.sig", "body_b64": b64(manifests["0.4"])})
         self.take_patch()
         self.refused("0.5")
-        by_hand = os.path.join(work, "by-hand")
-        os.makedirs(by_hand)
-        shutil.copy(old_patch, os.path.join(by_hand, "sfx.exe"))
-        patch_run = wine_start(os.path.join(by_hand, "sfx.exe"), installed, env=plant(by_hand))
-        self.addCleanup(lambda: patch_run.poll() is None and patch_run.kill())
-        wait_until(probe.boxes, 60, what="the 0.4 patch's answer")
-        self.assertEqual(probe.boxes(), ["Это обновление до версии 0.4, а установлена версия 0.5. Обновление не установлено."])
-        self.assertEqual(probe.ask("ok-box " + hexu("Zelt Rarazovo")), "OK 1")
-        self.assertEqual(patch_run.wait(30), 1)
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
         self.assertEqual(probe.here_count(), 1)
-        for where in (folder, by_hand):
-            self.assertFalse(os.path.exists(os.path.join(where, PLANTED_LOADED)), where)
-        self.assertFalse(os.path.exists(marker))
+        self.assertFalse(os.path.exists(os.path.join(folder, PLANTED_LOADED)))
         for name in PLANTED:
             os.remove(os.path.join(folder, name + ".dll"))
-        os.remove(stale)
 
         # The user's own values, and nothing of ours for the whole machine.
         values = [(UNINSTALL_KEY, None), ("HKCU\\Software\\Zelt Rarazovo", "Path"),
@@ -327,13 +281,3 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         uninstall("/KEEPDATA=0")
         self.assertFalse(os.path.exists(folder))
-
-    def test_f1_opens_the_help_file(self):
-        self.server()
-        # As on the users' systems: the viewer shows the help's title in the system's code page.
-        self.program("help").start(env=dict(wine_env(), LANG="ru_RU.UTF-8", LC_ALL="ru_RU.UTF-8"))
-        wait_until(lambda: self.probe.here_count() == 1, 60, what="the program")
-        self.addCleanup(lambda: subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True))
-        self.probe.key(VK_F1)
-        wait_until(lambda: self.probe.controls(title("Справка Zelt Rarazovo")) is not None, 60, what="the help viewer")
-        subprocess.run(["import", "-window", "root", os.path.join(harness.WORK_DIR, "help.png")], capture_output=True)
