@@ -178,8 +178,6 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
       {"announced over the limit", body, plain, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
       {"streamed over the limit", body, unannounced, {"Error 223 @req"}, {.MaxBodyBytes = 9999}},
       {"shorter than announced, whole wanted", body, {.body = k10, .lengthText = "12000"}, {"Error 12030 @req"}, whole},
-      {"a read fails part-way, whole wanted", body, {.body = k10, .failAt = Step::Read, .error = 12002, .after = 4096},
-       {"Error 12002 @req"}, whole},
       {"a trickle past the minute", body, {.body = k1, .chunk = 10, .readMs = 1000}, {late}, minute},
       {"1000 bytes at 10 B/s: 100 s", body, {.body = k1, .chunk = 100, .readMs = 8000}, {got1}, tenBytesASecond},
       {"slower than 10 B/s", body, {.body = k1, .chunk = 100, .readMs = 12000}, {late}, tenBytesASecond},
