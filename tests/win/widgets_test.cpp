@@ -31,6 +31,14 @@ class Widgets : public ::testing::Test {
   TTestForm form;
 };
 
+TEST_F(Widgets, ASortedListsRowsKeepTheirKeys) {
+  const char* rows[] = {"b", "C", "a"};
+  for (int i = 0; i < 3; ++i) form.List.AddRow(rows[i], 0, 100 + i);
+  form.List.SortByColumn(0, TListView::SortOrder::Ascending);
+  EXPECT_EQ(ListRows(form.List, {0}), (std::vector<std::string>{"a", "b", "C"})) << "by text, ignoring case";
+  for (int r = 0; r < 3; ++r) EXPECT_STREQ(form.List.Cell(r, 0).c_str(), rows[form.List.Key(r) - 100]);
+}
+
 // Any thread or program can send a window of ours a message whose parameter
 // claims to point at something of ours: a creation that would bind the form
 // to another object or make the list start over, a list's double click, a
