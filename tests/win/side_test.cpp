@@ -28,7 +28,6 @@ class Side : public WinCheckerTest {
     d.Nick = "Ivan";
     d.IgnoreOwnPosts = d.AutoStart = d.UseIESettings = true;
     for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
-    d.TotalOutBytes = 1000;
     WriteData(d);
     return Make();
   }
