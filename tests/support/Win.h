@@ -64,11 +64,6 @@ inline void Click(TApplication& app, HWND button) {
   SendMessageW(button, BM_CLICK, 0, 0);
   app.ProcessMessages();
 }
-// Characters typed into a control, each posted as WM_CHAR.
-inline void Type(TApplication& app, HWND target, const std::string& cp1251) {
-  for (wchar_t c : Widen(cp1251)) PostMessageW(target, WM_CHAR, c, 1);
-  app.ProcessMessages();
-}
 
 // Every window below `parent`, children's children included.
 inline std::vector<HWND> Children(HWND parent) {
@@ -118,6 +113,12 @@ inline void RunLater(std::function<void()> f, UINT ms = 30) {
     LaterQueue().erase(LaterQueue().begin());
     if (f) f();
   });
+}
+
+// A package or its manifest as the build signed them with its throwaway key,
+// as the next version.
+inline std::string Signed(const std::string& name) {
+  return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
 }
 
 // The desktop the windows reach through the application object: every box,
@@ -213,12 +214,6 @@ class MainWindowTest : public WinCheckerTest {
   // A reply as if the server had sent it.
   void Reply(bool newVersion, const std::vector<Topic>& topics) {
     Checker().HandleReply(CompressedBody(ReplyText(newVersion, topics)));
-  }
-  // The settings window's save, changing what `change` changes.
-  void Apply(const std::function<void(TSettings& settings)>& change) {
-    TSettings s = Checker().Settings();
-    change(s);
-    Checker().ApplySettings(s);
   }
   TListView& List() { return main->TopicList(); }
 

@@ -1,4 +1,4 @@
-// The main window, the popup and the traffic window driven as a user would:
+// The main window, the popup and the side windows driven as a user would:
 // replies arriving, clicks on rows and headers, keys, menus, side windows,
 // the tray, and the end of the program.
 #include <windows.h>
@@ -158,12 +158,12 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     status(code);
     told();
   };
-  Apply([](TSettings& s) {
-    s.UseSounds = true;
-    s.SoundNewMessages = "new.ogg";
-    s.SoundNewVersion = "version.ogg";
-    s.SoundError = "error.ogg";
-  });
+  TSettings settings = Checker().Settings();
+  settings.UseSounds = true;
+  settings.SoundNewMessages = "new.ogg";
+  settings.SoundNewVersion = "version.ogg";
+  settings.SoundError = "error.ogg";
+  Checker().ApplySettings(settings);
   const Reply_ two{.body = CompressedBody(ReplyText(false, {kTopics[0], kTopics[1]}))}, failed{.failAt = Step::Send};
   std::vector<Topic> more = kTopics;
   more.push_back({"Баня", "t104", "Дом", "4", "Ольга"});
@@ -201,7 +201,8 @@ TEST_F(Main, EachReportOfAPollShowsItsTextAndPlaysItsSound) {
     EXPECT_EQ(sound.Played, c.sounds);
     EXPECT_EQ(info->Visible(), c.popup);
   }
-  Apply([](TSettings& s) { s.UseSounds = false; });
+  settings.UseSounds = false;
+  Checker().ApplySettings(settings);
   ASSERT_TRUE(PumpUntil(*app, [&] { return !Checker().Request().Pending(); }));
   sound.Played.clear();
   Reply(true, kTopics);
@@ -238,36 +239,6 @@ TEST_F(Main, ThePopupTellsTheUnreadCountAndOffersTheUpdate) {
   main->ShowInfo();
   main->ShowMain(false);
   EXPECT_FALSE(info->Visible()) << "hiding the main window hides the popup";
-}
-
-TEST_F(Main, TheTrafficWindowShowsTheCountersAndFollowsPollsAndItsReset) {
-  Checker().ResetTraffic();
-  std::vector<std::string> before, after, reset, expected;
-  RunLater([&] {
-    TTrafInfo* t = main->TrafficWindow();
-    for (int i = 0; i < TTrafInfo::kRows; ++i) before.push_back(t->Caption(i) + "=" + t->Value(i));
-    before.push_back(t->Footer());
-    Checker().CountUpdate(480);  // 480 in, 544 out
-    Checker().Poll();            // 544 out
-    Reply(false, kTopics);       // a poll ends while the window is open
-    for (int i = 0; i < TTrafInfo::kRows; ++i) after.push_back(t->Value(i));
-    const TTrafficCounters& c = Checker().Traffic();
-    expected = {FormatSize(c.TotalInBytes, 1), "544 B", FormatSize(c.TotalInBytes + 544 + 1024, 1), "1 KB",
-                CompressionText(c.TotalInBytes, c.TotalInUnpacked)};
-    std::filesystem::remove(dir / "data.dat");
-    Click(*app, t->ResetButton().Handle());
-    for (int i = 0; i < TTrafInfo::kRows; ++i) reset.push_back(t->Value(i));
-    t->Close();
-  });
-  Click(*app, main->TrafficButton().Handle());
-  EXPECT_EQ(before, (std::vector<std::string>{"Входящий=0 B", "Исходящий=0 B", "Общий=0 B", "Обновления=0 B",
-                                              "Сжатие входящего=0%", "От: 05-12-2026, 21:00"}));
-  EXPECT_EQ(after, expected);
-  EXPECT_NE(after[0], "0 B");
-  EXPECT_EQ(reset, (std::vector<std::string>{"0 B", "0 B", "0 B", "0 B", "0%"}));
-  EXPECT_EQ(Data().TotalInBytes, 0u) << "the reset is saved at once";
-  EXPECT_GE(DataBytes().size(), 64u);
-  EXPECT_EQ(main->TrafficButton().Text(), "0 B");
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ class Side : public WinCheckerTest {
     d.Nick = "Ivan";
     d.IgnoreOwnPosts = d.AutoStart = d.UseIESettings = true;
     for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
-    d.TotalOutBytes = 1000;
     WriteData(d);
     return Make();
   }
@@ -52,11 +51,10 @@ class Side : public WinCheckerTest {
   static inline const std::string kC = "Тема C\x11Mid\x11" + ForumBaseUrl() + "c-0-17";
 };
 
-// What the checker makes of the settings (the count asked afresh, autostart)
-// is the portable tests'; here, that every field reaches it.
-TEST_F(Side, SaveWritesEveryFieldAndPollsAtOnce) {
+// What the checker makes of the settings (the count asked afresh at once,
+// autostart) is the portable tests'; here, that every field reaches it.
+TEST_F(Side, SaveWritesEveryFieldIntoTheChecker) {
   TChecker& c = Load();
-  http.Reset();
   http.SetDefault({.failAt = Step::Send});
   auto f = Open<TSettingsForm>();
   EXPECT_EQ(f->ServerEdit().Text() + "|" + f->UserEdit().Text() + "|" + f->PasswordEdit().Text() + "|" +
@@ -83,10 +81,6 @@ TEST_F(Side, SaveWritesEveryFieldAndPollsAtOnce) {
                 "01"[d.UseIESettings],
             "01010");
   EXPECT_EQ(c.Settings().IntervalMs, 120000);
-  EXPECT_EQ(d.TotalOutBytes, 1000u) << "saved before the poll";
-  ASSERT_TRUE(PumpUntil(*app, [&] { return http.RequestCount() == 1; }));
-  EXPECT_EQ(http.Requests()[0].path, "/inf.php?c=25&u=0.4&p=0");
-  ASSERT_TRUE(http.WaitIdle());
 }
 
 TEST_F(Side, EveryWayOutOfTheSettingsButSaveChangesNothing) {
@@ -105,8 +99,9 @@ TEST_F(Side, EveryWayOutOfTheSettingsButSaveChangesNothing) {
     const std::string bytes = DataBytes();
     auto f = Open<TSettingsForm>();
     f->TopicsEdit().SelectAll();
-    Type(*app, f->TopicsEdit().Handle(), "3");
-    Type(*app, f->NickEdit().Handle(), "x");
+    PostMessageW(f->TopicsEdit().Handle(), WM_CHAR, L'3', 1);  // typed, as the system queues it
+    PostMessageW(f->NickEdit().Handle(), WM_CHAR, L'x', 1);
+    app->ProcessMessages();
     Click(*app, f->AutoStartBox().Handle());
     // A release whose press went elsewhere (a dialog that closed on it) is no Esc.
     KeyUp(*app, f->TopicsEdit().Handle(), VK_ESCAPE);

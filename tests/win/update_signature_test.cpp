@@ -12,15 +12,10 @@
 namespace zelt::fake {
 namespace {
 
-// A file the build signed with its throwaway key.
-std::string UpdateFile(const std::string& name) {
-  return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
-}
-
 TEST(update_signature, OnlyOurManifestOfThatFileAndANewerVersionPasses) {
   const std::string key = UpdateKeyFromHex(build::kUpdateKeyHex);
   ASSERT_EQ(key.size(), kUpdateKeyBytes) << "a test build carries its throwaway key";
-  const std::string package = UpdateFile("files.zip"), manifest = UpdateFile("files.zip.sig");
+  const std::string package = Signed("files.zip"), manifest = Signed("files.zip.sig");
   ASSERT_GT(package.size(), 1000u);
   auto flipped = [](std::string s, size_t at) {
     s[at] = static_cast<char>(s[at] ^ 0x01);

@@ -73,10 +73,6 @@ class Update : public WinCheckerTest {
     };
     return context;
   }
-  // A package and its manifest as the build signed them (the next version).
-  static std::string Signed(const std::string& name) {
-    return ReadText(WindowsPath(BuildSetting("build")) + "\\update-files\\" + name);
-  }
   std::string Shown() {
     std::string t = info->Description().PlainText();
     while (!t.empty() && (t.back() == '\r' || t.back() == '\n')) t.pop_back();

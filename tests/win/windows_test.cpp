@@ -55,12 +55,6 @@ std::string AccName(HWND hwnd, long* role = nullptr) {
   return out;
 }
 
-int FontHeight(HWND control) {
-  auto* font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
-  LOGFONTW lf{};
-  return font && GetObjectW(font, sizeof(lf), &lf) ? std::abs(lf.lfHeight) : 0;
-}
-
 int IconSide(HICON icon) {
   ICONINFO ii{};
   if (!icon || !GetIconInfo(icon, &ii)) return 0;
@@ -102,7 +96,10 @@ Shape ShapeOf(TForm& form) {
   shape.icon = IconSide(reinterpret_cast<HICON>(SendMessageW(form.Handle(), WM_GETICON, ICON_SMALL, 0)));
   for (HWND h : Children(form.Handle())) {
     if (!IsWindowVisible(h)) continue;
-    Control c{h, {}, FontHeight(h)};
+    Control c{h};
+    LOGFONTW font{};
+    if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof(font), &font))
+      c.font = std::abs(font.lfHeight);
     GetWindowRect(h, &c.rect);
     MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&c.rect), 2);
     auto* self = TWindow::FromHandle(h);
