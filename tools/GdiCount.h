@@ -18,8 +18,6 @@ namespace zelt::gdicount {
 struct GdiCounts {
   int dc = 0, region = 0, bitmap = 0, palette = 0, font = 0, brush = 0, pen = 0, other = 0;
   bool valid = false;  // false when the table could not be read
-
-  int Total() const { return dc + region + bitmap + palette + font + brush + pen + other; }
 };
 
 // The table: 65536 entries of 24 bytes. An entry holds the kernel object
@@ -86,24 +84,20 @@ inline GdiCounts ProcessGdiCounts(HANDLE process) {
   return CountGdiTable(bytes.data());
 }
 
-// All live non-stock GDI objects of a process, or -1 when unreadable.
-inline int GdiTableCount(HANDLE process) {
-  const GdiCounts c = ProcessGdiCounts(process);
-  return c.valid ? c.Total() : -1;
-}
-
 inline GdiCounts OwnGdiCounts() { return ProcessGdiCounts(GetCurrentProcess()); }
+
+// An EnumWindows callback: adds each window to the std::vector<HWND> it is given.
+inline BOOL CALLBACK Collect(HWND hwnd, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
+}
 
 // The windows of a process: its top-level windows and, when asked, its
 // message-only ones (EnumWindows does not list those), each with all its
 // descendants.
 inline std::vector<HWND> ProcessWindows(DWORD pid, bool messageOnlyToo) {
-  auto collect = [](HWND hwnd, LPARAM list) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-    return TRUE;
-  };
   std::vector<HWND> tops, found;
-  EnumWindows(collect, reinterpret_cast<LPARAM>(&tops));
+  EnumWindows(Collect, reinterpret_cast<LPARAM>(&tops));
   if (messageOnlyToo)
     for (HWND m = nullptr; (m = FindWindowExW(HWND_MESSAGE, m, nullptr, nullptr)) != nullptr;) tops.push_back(m);
   for (HWND top : tops) {
@@ -111,13 +105,10 @@ inline std::vector<HWND> ProcessWindows(DWORD pid, bool messageOnlyToo) {
     GetWindowThreadProcessId(top, &owner);
     if (owner != pid) continue;
     found.push_back(top);
-    EnumChildWindows(top, collect, reinterpret_cast<LPARAM>(&found));
+    EnumChildWindows(top, Collect, reinterpret_cast<LPARAM>(&found));
   }
   return found;
 }
-
-// The top-level windows of a process with all their descendants.
-inline int WindowCount(DWORD pid) { return static_cast<int>(ProcessWindows(pid, false).size()); }
 
 // Every window of the calling process: top-level, message-only, descendants.
 inline int OwnWindowCount() { return static_cast<int>(ProcessWindows(GetCurrentProcessId(), true).size()); }

@@ -24,8 +24,6 @@
 //   list WINDOW             a "WIN" line per shown window, a "CTL" line per control
 //   press WINDOW HEX [prefix]  click the shown control with that text (start)
 //   press-at WINDOW X Y     click the innermost shown control at a client point
-//   boxes                   "BOX <captionHex> <textHex>" per message box shown
-//   ok-box HEX              press OK in the message boxes with that caption
 //   stats WINDOW            figures of the window's process
 //   sd HEXPATH              its security descriptor as SDDL (owner, group,
 //                           DACL), "-" when unreadable
@@ -59,6 +57,7 @@ namespace {
 using TWords = std::vector<std::string>;
 using zelt::TScopedFile;
 using zelt::TScopedHandle;
+using zelt::gdicount::Collect;
 
 unsigned long Number(const std::string& s) { return std::strtoul(s.c_str(), nullptr, 0); }
 
@@ -100,37 +99,26 @@ std::wstring ClassOf(HWND hwnd) {
 
 bool Shown(HWND hwnd) { return IsWindowVisible(hwnd) != FALSE; }
 
-BOOL CALLBACK Collect(HWND hwnd, LPARAM windows) {
-  reinterpret_cast<std::vector<HWND>*>(windows)->push_back(hwnd);
-  return TRUE;
-}
-
 std::vector<HWND> Descendants(HWND top) {
   std::vector<HWND> all;
   EnumChildWindows(top, Collect, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
-// The top-level windows a WINDOW pattern names, best first.
-std::vector<HWND> TopWindows(const std::string& pattern) {
+// The top-level windows a WINDOW pattern names, best first; only the shown
+// ones, the ones to read and to press, when asked.
+std::vector<HWND> TopWindows(const std::string& pattern, bool shownOnly = false) {
   const bool byTitle = pattern.starts_with("title:");
   const std::string name = pattern.substr(byTitle || pattern.starts_with("class:") ? 6 : 0);
   const std::wstring wanted = byTitle ? FromHex(name) : std::wstring(name.begin(), name.end());
   std::vector<HWND> all, found;
   EnumWindows(Collect, reinterpret_cast<LPARAM>(&all));
   for (HWND w : all)
-    if (byTitle ? Shown(w) && TextOf(w) == wanted : ClassOf(w) == wanted) found.push_back(w);
+    if ((Shown(w) || !(byTitle || shownOnly)) && (byTitle ? TextOf(w) : ClassOf(w)) == wanted) found.push_back(w);
   std::stable_partition(found.begin(), found.end(), [](HWND w) {
     return Shown(w) && IsWindowEnabled(w) && !(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
   });
   return found;
-}
-
-// The shown ones of those windows: the ones to read and to press.
-std::vector<HWND> ShownWindows(const std::string& pattern) {
-  std::vector<HWND> shown = TopWindows(pattern);
-  std::erase_if(shown, [](HWND w) { return !Shown(w); });
-  return shown;
 }
 
 HWND FirstChild(HWND top, const std::string& cls) {
@@ -148,7 +136,7 @@ std::string Press(HWND control) {
 // "WIN <handle>" per window, "CTL <handle> <enabled> <checked> <textHex>" per control in it.
 std::string List(const std::string& pattern) {
   std::ostringstream out;
-  for (HWND top : ShownWindows(pattern)) {
+  for (HWND top : TopWindows(pattern, true)) {
     out << "WIN " << top << '\n';
     for (HWND c : Descendants(top)) {
       DWORD_PTR state = 0;
@@ -164,7 +152,7 @@ std::string List(const std::string& pattern) {
 }
 
 std::string PressText(const std::string& pattern, const std::wstring& wanted, bool prefixOnly) {
-  for (HWND top : ShownWindows(pattern))
+  for (HWND top : TopWindows(pattern, true))
     for (HWND c : Descendants(top)) {
       const std::wstring text = TextOf(c);
       if (Shown(c) && (prefixOnly ? text.starts_with(wanted) : text == wanted)) return Press(c);
@@ -173,7 +161,7 @@ std::string PressText(const std::string& pattern, const std::wstring& wanted, bo
 }
 
 std::string PressAt(const std::string& pattern, int x, int y) {
-  for (HWND top : ShownWindows(pattern)) {
+  for (HWND top : TopWindows(pattern, true)) {
     HWND inner = nullptr;  // the last enumerated control under the point
     for (HWND c : Descendants(top)) {
       RECT rc;
@@ -184,25 +172,6 @@ std::string PressAt(const std::string& pattern, int x, int y) {
     if (inner) return Press(inner);
   }
   return Press(nullptr);
-}
-
-// Each message box shown: its caption and its longest static text.
-std::string Boxes() {
-  std::string out;
-  for (HWND box : ShownWindows("class:#32770")) {
-    std::wstring longest;
-    for (HWND c : Descendants(box))
-      if (_wcsicmp(ClassOf(c).c_str(), L"Static") == 0 && TextOf(c).size() > longest.size()) longest = TextOf(c);
-    out += (out.empty() ? "BOX " : "\nBOX ") + ToHex(TextOf(box)) + " " + ToHex(longest);
-  }
-  return out.empty() ? "NONE" : out;
-}
-
-std::string OkBox(const std::wstring& caption) {
-  int pressed = 0;
-  for (HWND box : ShownWindows("class:#32770"))
-    if (TextOf(box) == caption && PostMessageW(box, WM_COMMAND, IDOK, 0)) ++pressed;
-  return pressed ? "OK " + std::to_string(pressed) : "ERR no such box";
 }
 
 std::string Forge(HWND target, DWORD ms) {
@@ -292,12 +261,14 @@ std::string Stats(HWND target) {
   GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
   DWORD handles = 0;
   GetProcessHandleCount(process.get(), &handles);
+  const zelt::gdicount::GdiCounts g = zelt::gdicount::ProcessGdiCounts(process.get());
+  const int gdi = g.valid ? g.dc + g.region + g.bitmap + g.palette + g.font + g.brush + g.pen + g.other : -1;
   std::ostringstream out;
   out << "STATS private=" << mem.PrivateUsage << " workingset=" << mem.WorkingSetSize << " handles=" << handles
       << " handles_sys=" << SystemHandleCount(pid) << " gdi_api=" << GetGuiResources(process.get(), GR_GDIOBJECTS)
       << " user_api=" << GetGuiResources(process.get(), GR_USEROBJECTS)
-      << " gdi_table=" << zelt::gdicount::GdiTableCount(process.get())
-      << " windows=" << zelt::gdicount::WindowCount(pid) << " threads=" << ThreadCount(pid);
+      << " gdi_table=" << gdi
+      << " windows=" << zelt::gdicount::ProcessWindows(pid, false).size() << " threads=" << ThreadCount(pid);
   return out.str();
 }
 
@@ -318,15 +289,15 @@ std::string Sddl(const std::wstring& path) {
   return out;
 }
 
+// One that could not be made reads "-", as an unreadable one does.
 std::string FreshSddl(const std::wstring& folder) {
   const std::wstring dir = folder + L"\\zelt-probe-fresh", file = dir + L"\\file";
-  if (!CreateDirectoryW(dir.c_str(), nullptr)) return "ERR cannot make " + ToHex(dir);
-  const bool made =
-      !!TScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  CreateDirectoryW(dir.c_str(), nullptr);
+  TScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   const std::string answer = Sddl(dir) + " " + Sddl(file);
   DeleteFileW(file.c_str());
   RemoveDirectoryW(dir.c_str());
-  return made ? answer : "ERR cannot make a file in " + ToHex(dir);
+  return answer;
 }
 
 void Say(const std::string& line) {
@@ -348,12 +319,10 @@ class TPeer {
     CreateWindowExW(0, wc.lpszClassName, L"ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, this);
   }
 
-  // One command; its answer. Between commands the window only counts.
+  // One command; its answer. What the window saw before it is not counted.
   std::string Run(const TWords& a) {
     Quiet();
-    const std::string answer = Dispatch(a);
-    Quiet();
-    return answer;
+    return Dispatch(a);
   }
 
   // Handles the messages that come within ms. Wine takes a window whose
@@ -408,8 +377,6 @@ class TPeer {
       Sleep(ms);
       return "DONE";
     }
-    if (cmd == "boxes") return Boxes();
-    if (cmd == "ok-box" && a.size() > 1) return OkBox(FromHex(a[1]));
     if (cmd == "sd" && a.size() > 1) return Sddl(FromHex(a[1]));
     if (cmd == "sd-fresh" && a.size() > 1) return FreshSddl(FromHex(a[1]));
     if (cmd == "list" && a.size() > 1) return List(a[1]);
@@ -481,9 +448,7 @@ class TPeer {
 
 TWords Words(const std::string& line) {
   std::istringstream in(line);
-  TWords out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // stdin is read on a thread of its own, so that the probe's windows keep

@@ -165,12 +165,6 @@ def linux_figures(pid):
             "ctx_switches": switches}
 
 
-def reset_peak(pid):
-    """Starts the kernel's record of the process's peak resident memory (VmHWM) anew from now."""
-    with open(f"/proc/{pid}/clear_refs", "w") as f:
-        f.write("5")
-
-
 def port_free(port):
     """Whether a server can listen on the port now. Connections of an earlier
     run waiting out TIME_WAIT do not count: the test server reuses the address."""

@@ -4,11 +4,9 @@ own, and the probe that drives it (tools/ZeltProbe.cpp lists its commands)."""
 
 import json
 import os
-import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import urllib.request
@@ -17,7 +15,7 @@ SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.p
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import datfile  # noqa: E402
 # The tests take these from here.
-from watch import ProbeServer, RequestLog, build_port, linux_figures, port_free, reset_peak, stop_process, \
+from watch import ProbeServer, RequestLog, build_port, linux_figures, port_free, stop_process, \
     wait_until, wine_pid  # noqa: E402,F401
 
 BUILD_DIR = os.environ.get("ZELT_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "win64"))
@@ -34,8 +32,8 @@ WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP = 0x200, 0x201, 0x202
 TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
 
 
-def wine_env(debug="-all"):
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG=debug, WINEDLLOVERRIDES="mscoree,mshtml=")
+def wine_env():
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
         env.pop(k, None)
     return env
@@ -43,22 +41,6 @@ def wine_env(debug="-all"):
 
 def hexu(text):
     return text.encode("utf-8").hex()
-
-
-def title(text):
-    return "title:" + hexu(text)
-
-
-def probe_process(*args, ready):
-    """A probe of its own for one long command (hang), once it has said
-    `ready`. Its output goes through a file, not a pipe: a Wine helper it starts
-    would inherit a pipe and hold it open for as long as it lives."""
-    out = tempfile.NamedTemporaryFile()
-    proc = subprocess.Popen([WINE_RUN, PREFIX, PROBE, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, env=wine_env())
-    proc.out = out
-    wait_until(lambda: ready.encode() in pathlib.Path(out.name).read_bytes(), 60, what=f"the probe's {ready}")
-    return proc
 
 
 class Probe(ProbeServer):
@@ -78,10 +60,6 @@ class Probe(ProbeServer):
         """How many copies of the program answer ZELTI_FIND."""
         return int(self.ask("find 400").split()[1])
 
-    def seen(self):
-        """The instance messages seen since the last call."""
-        return self.ask("seen").split()[1:]
-
     def controls(self, window):
         """A window's controls as (handle, text, enabled, checked); None when the window is not shown."""
         rows = [line.split(" ") for line in self.ask(f"list {window}").splitlines()]
@@ -97,17 +75,12 @@ class Probe(ProbeServer):
     def press(self, window, text, prefix=False):
         return self.ask(f"press {window} {hexu(text)}" + (" prefix" if prefix else "")).startswith("PRESSED")
 
-    def boxes(self):
-        """The texts of the message boxes shown."""
-        return [bytes.fromhex(line.split(" ")[2]).decode() for line in self.ask("boxes").splitlines()
-                if line.startswith("BOX ")]
-
     def rows(self):
         answer = self.ask(f"rows {MAIN}")
         return int(answer.split()[1]) if answer.startswith("ROWS ") else -1
 
-    def texts(self):
-        return [c[1] for c in self.controls(f"class:{MAIN}") or [] if c[1]]
+    def texts(self, window=f"class:{MAIN}"):
+        return [c[1] for c in self.controls(window) or [] if c[1]]
 
     def side_window(self, vk):
         """Opens a side window with its key and closes it with Esc; the
@@ -119,11 +92,11 @@ class Probe(ProbeServer):
         self.key(VK_ESCAPE, SIDE)
         wait_until(lambda: windows() == before, 30, 0.05, what="the side window to close")
 
-    def poll_now(self, log, timeout=20):
+    def poll_now(self, log):
         """F5 until a request reaches the server (`log`, a RequestLog): a press
         while the previous request still runs is skipped by the program."""
         want = log.count() + 1
-        end = time.monotonic() + timeout
+        end = time.monotonic() + 20
         while log.count() < want:
             if time.monotonic() > end:
                 raise AssertionError("no request after F5")
@@ -148,12 +121,10 @@ class Server:
             raise AssertionError(f"the test server did not start on {INFORMER_PORT}: {line!r}")
         self.log = RequestLog(path)
 
-    def control(self, what, payload=None):
-        data = None if payload is None else json.dumps(payload).encode()
-        req = urllib.request.Request(f"http://127.0.0.1:{INFORMER_PORT}/_control/{what}", data=data)
+    def control(self, what, payload):
+        req = urllib.request.Request(f"http://127.0.0.1:{INFORMER_PORT}/_control/{what}", json.dumps(payload).encode())
         with urllib.request.urlopen(req, timeout=10) as r:
-            body = r.read()
-        return json.loads(body) if body else None
+            r.read()
 
     def topics(self, topics, forums=None):
         self.control("topics", {"latest_version": "0.4", "forums": forums or {"15": "General"}, "topics": topics})
@@ -176,24 +147,11 @@ class Program:
             with open(self.data_path, "wb") as f:
                 f.write(datfile.encode(state))
         self.proc = None
-        # What Wine itself says about the process (start failures, crashes).
-        self.wine_log = self.dir + "-wine.txt"
 
-    def start(self, debug="-all", stderr=None):
-        log = open(self.wine_log, "wb") if stderr is None else None
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(debug),
-                                     stdout=subprocess.DEVNULL, stderr=log or stderr)
-        if log:
-            log.close()
+    def start(self):
+        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
         return self
-
-    def wine_said(self):
-        """The end of Wine's own output for this program, for a failure message."""
-        try:
-            with open(self.wine_log, "rb") as f:
-                return f.read()[-2000:].decode(errors="replace")
-        except OSError:
-            return ""
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None
@@ -252,17 +210,11 @@ class E2ETestCase(unittest.TestCase):
         self.servers.append(s)
         return s
 
-    def start(self, state, topics=None, name=None):
+    def start(self, state, topics, name=None):
         """The test server (with these topics) and the program, started from
         this data.dat, once it has made its first request and answers FIND."""
         srv = self.server()
-        if topics is not None:
-            srv.topics(topics)
+        srv.topics(topics)
         prog = self.program(name, state).start()
         wait_until(lambda: srv.log.count() >= 1 and self.probe.here_count() == 1, 60, what="the first request")
         return srv, prog
-
-    def show_main(self, rows):
-        """The main window on show, as from the tray, once it lists that many topics."""
-        self.probe.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)
-        wait_until(lambda: self.probe.rows() == rows, 60, what=f"{rows} topics listed")

@@ -22,7 +22,7 @@ import yaml
 
 import datfile
 import harness
-from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, title, wait_until, wine_env
+from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, wait_until, wine_env
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
@@ -35,9 +35,11 @@ PLANTED_LOADED = "planted-dll-loaded.txt"
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
 WINGET_INSTALLER = os.path.join(BUILD_DIR, "packages", "winget", "ZeltRarazovo.Informer.installer.yaml")
 FAILED = "Произошла ошибка при загрузке."
-INFO_TITLE = "Информация об обновлении"
-DOWNLOAD_TITLE = "Загрузка обновления"
+INFO_TITLE = "title:" + hexu("Информация об обновлении")
+DOWNLOAD_TITLE = "title:" + hexu("Загрузка обновления")
 PATCH_CHOICE = "Загрузить только файл - патч ("
+BOXES = "class:#32770"  # the message boxes shown
+WM_COMMAND, IDOK = 0x111, 1
 UPDATE_BUTTON = (120 + 24, 54 + 21)  # the popup's update button, client point at 96 DPI
 DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "AutoStart": 1, "Nick": "Ёжик",
                        "Favorites": ["topic-1\x11Первая тема"], "ReadMarks": ["topic-2\x1112"]})
@@ -100,10 +102,10 @@ class UpdateTest(E2ETestCase):
     def refused(self, program_version):
         """The update windows say the download failed and close without a trace."""
         probe = self.probe
-        wait_until(lambda: FAILED in probe.boxes(), 90, what="the failure's message box")
-        self.assertEqual(probe.ask("ok-box " + hexu("Zelt Rarazovo " + program_version)), "OK 1")
-        self.assertTrue(probe.press(title(DOWNLOAD_TITLE), "Отмена"))
-        wait_until(lambda: probe.controls(title(DOWNLOAD_TITLE)) is None and probe.controls(title(INFO_TITLE)) is None,
+        wait_until(lambda: FAILED in probe.texts(BOXES), 90, what="the failure's message box")
+        self.assertEqual(probe.post(WM_COMMAND, IDOK, window="title:" + hexu("Zelt Rarazovo " + program_version)), "OK")
+        self.assertTrue(probe.press(DOWNLOAD_TITLE, "Отмена"))
+        wait_until(lambda: probe.controls(DOWNLOAD_TITLE) is None and probe.controls(INFO_TITLE) is None,
                    30, what="the update windows closed")
 
     def take_patch(self):
@@ -111,17 +113,17 @@ class UpdateTest(E2ETestCase):
         probe = self.probe
         pressed = probe.ask(f"press-at class:{POPUP} {UPDATE_BUTTON[0]} {UPDATE_BUTTON[1]}")
         self.assertTrue(pressed.startswith("PRESSED"), "no update button")
-        wait_until(lambda: (c := probe.control(title(INFO_TITLE), PATCH_CHOICE)) and c[2], 60, what="the patch's size")
-        self.assertTrue(probe.press(title(INFO_TITLE), PATCH_CHOICE, prefix=True))
-        wait_until(lambda: probe.control(title(INFO_TITLE), PATCH_CHOICE)[3], 20, what="the patch chosen")
-        self.assertTrue(probe.press(title(INFO_TITLE), "Загрузить"))
+        wait_until(lambda: (c := probe.control(INFO_TITLE, PATCH_CHOICE)) and c[2], 60, what="the patch's size")
+        self.assertTrue(probe.press(INFO_TITLE, PATCH_CHOICE, prefix=True))
+        wait_until(lambda: probe.control(INFO_TITLE, PATCH_CHOICE)[3], 20, what="the patch chosen")
+        self.assertTrue(probe.press(INFO_TITLE, "Загрузить"))
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
         work = os.path.join(harness.WORK_DIR, "update-loop")
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
         # The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
-        # serve; this build's own 0.4 patch; and the manifests that must fail.
+        # serve, first signed with another key for a manifest that must fail.
         run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
         run("cmake", "--build", BUILD_DIR, "--target", "next_packages")
         serve = os.path.join(work, "server")
@@ -129,16 +131,11 @@ class UpdateTest(E2ETestCase):
         shutil.copy(os.path.join(UPDATE_FILES, "info.rtf"), serve)
         shutil.copy(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip"), serve)
         shutil.copy(os.path.join(NEXT_DIR, "packages", "files.zip"), serve)
-        for name in ("files.zip", "ZeltInformerSetup.zip"):
-            sign(os.path.join(serve, name), "0.5")
         other = os.path.join(work, "other.pem")
         run("openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other)
-        shutil.copy(os.path.join(serve, "files.zip"), os.path.join(work, "files.zip"))
-        old_patch = os.path.join(work, "old", "files.zip")
-        os.makedirs(os.path.dirname(old_patch))
-        shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), old_patch)
-        manifests = {"another key": sign(os.path.join(work, "files.zip"), "0.5", key=other),
-                     "0.4": sign(old_patch, "0.4")}
+        other_manifest = sign(os.path.join(serve, "files.zip"), "0.5", key=other)
+        for name in ("files.zip", "ZeltInformerSetup.zip"):
+            sign(os.path.join(serve, name), "0.5")
         with zipfile.ZipFile(os.path.join(BUILD_DIR, "packages", "ZeltInformerSetup.zip")) as z:
             self.assertEqual(z.namelist(), ["ZeltInformerSetup.exe"])
             z.extract("ZeltInformerSetup.exe", work)
@@ -211,7 +208,7 @@ class UpdateTest(E2ETestCase):
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
             ("no manifest", "files.zip.sig", {"status": 404}),
             ("cut off", "files.zip", {"body_b64": b64(patch), "close_after_bytes": len(patch) // 2}),
-            ("another key", "files.zip.sig", {"body_b64": b64(manifests["another key"])}),
+            ("another key", "files.zip.sig", {"body_b64": b64(other_manifest)}),
         ]
         for name, file_name, reply in failures:
             with self.subTest(name):
@@ -239,14 +236,13 @@ class UpdateTest(E2ETestCase):
         self.assertEqual((state["Favorites"], state["ReadMarks"], state["Nick"]),
                          (["topic-1\x11Первая тема".encode("cp1251")], [b"topic-2\x1112"], "Ёжик".encode("cp1251")))
         self.assertEqual([n for n in os.listdir(folder) if n.endswith((".new", ".old", ".journal"))], [])
-        self.assertEqual(probe.boxes(), [])
+        self.assertEqual(probe.texts(BOXES), [])
 
         # 0.5 is told of a newer version once more, and offered this build's
         # 0.4 patch with its valid manifest: refused, 0.5 stays.
         wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="0.5's popup")
-        with open(old_patch, "rb") as f:
-            server.control("update-file", {"name": "files.zip", "body_b64": b64(f.read())})
-        server.control("update-file", {"name": "files.zip.sig", "body_b64": b64(manifests["0.4"])})
+        shutil.copy(os.path.join(BUILD_DIR, "packages", "files.zip"), serve)
+        sign(os.path.join(serve, "files.zip"), "0.4")
         self.take_patch()
         self.refused("0.5")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
