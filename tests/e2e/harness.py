@@ -121,10 +121,13 @@ class Server:
             raise AssertionError(f"the test server did not start on {INFORMER_PORT}: {line!r}")
         self.log = RequestLog(path)
 
-    def control(self, what, payload):
-        req = urllib.request.Request(f"http://127.0.0.1:{INFORMER_PORT}/_control/{what}", json.dumps(payload).encode())
+    def control(self, what, payload=None):
+        """Posts `payload`; without one, reads (the log, with what happened after each request came)."""
+        data = None if payload is None else json.dumps(payload).encode()
+        req = urllib.request.Request(f"http://127.0.0.1:{INFORMER_PORT}/_control/{what}", data)
         with urllib.request.urlopen(req, timeout=10) as r:
-            r.read()
+            body = r.read()
+        return json.loads(body) if body else None
 
     def topics(self, topics, forums=None):
         self.control("topics", {"latest_version": "0.4", "forums": forums or {"15": "General"}, "topics": topics})

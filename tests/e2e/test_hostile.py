@@ -5,8 +5,11 @@ separator and line-break bytes in every field and forum name, crafted window
 messages and peers chasing FIND. Afterwards the copy still runs and answers
 FIND once, its private memory stayed bounded; two hundred polls of everyday
 use later its resources are back near where they were, and data.dat holds
-what was set and done."""
+what was set and done. Other copies meet replies whose topics of the user's
+own have links of a mebibyte, and a reply that trickles past the request's
+minute."""
 
+import os
 import random
 import time
 
@@ -19,6 +22,8 @@ BASE = f"http://127.0.0.1:{INFORMER_PORT}/forum/"
 # (1 MiB each) and the copies that decoding makes.
 MEMORY_BOUND_KB = 24 * 1024
 SEP = "\x11"
+# data.dat of a few read marks and settings, whatever links the replies hold.
+DATA_BOUND = 16 * 1024
 TOPICS = [{"title": f"Тема {k}", "path": f"t-{k}", "forum": "15", "replies": k + 1, "author": "Ivan"} for k in range(12)]
 BREAKS = "\r&#13;\n&#10;\x00&#0;"  # every byte that splits a stored entry, raw and as references
 # How far each figure may grow over the everyday use after the attacks (each
@@ -165,3 +170,50 @@ class HostileTest(E2ETestCase):
                          (60000, 12, 1, b"me"))
         self.assertEqual(sorted(end["ForumNames"]),
                          sorted(f"{name}={fid}".encode("cp1251") for fid, name in forums.items()))
+
+    def show_main(self, rows):
+        self.probe.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)  # as from the tray
+        wait_until(lambda: self.probe.rows() == rows, 60, what=f"{rows} topics listed")
+
+    def test_huge_links_of_own_posts_leave_data_dat_small_and_the_read_marks_whole(self):
+        """Replies each holding a topic of the user's own whose link is a
+        mebibyte (a kilobyte compressed), " Игнорировать мои сообщения" on,
+        polled again and again: the record is dropped, the user's other topics
+        become read marks, data.dat stays under DATA_BOUND, and its read marks
+        are saved at the exit."""
+        own = [dict(t, author="me") for t in TOPICS[:2]]
+        srv, prog = self.start({"IntervalMs": 3600000, "TopicCount": 5, "IgnoreOwnPosts": 1, "Nick": "me",
+                                "ForumNames": ["General=15"]}, own)
+        marks = [f"{BASE}{t['path']}-1{SEP}{t['replies']}".encode() for t in own]
+        wait_until(lambda: prog.state()["ReadMarks"] == marks, 60, what="the first reply's read marks")
+        for i in range(3):
+            srv.script({"bomb": {"head": f"0Огромная{SEP}huge-{i}-", "unit": "a", "bytes": (1 << 20) - 512,
+                                 "tail": SEP + record("15", "1", "me", f"Своя {i}", f"own-{i}", "15", "1", "me")}})
+            self.probe.poll_now(srv.log)
+            marks.append(f"{BASE}own-{i}-1{SEP}1".encode())
+            wait_until(lambda: marks[-1] in prog.state()["ReadMarks"], 60, what=f"the read mark of poll {i + 1}")
+            self.assertLess(os.path.getsize(prog.data_path), DATA_BOUND)
+            self.assertEqual(prog.state()["ReadMarks"], marks)
+        self.assertEqual(self.halt(prog), 0)
+        self.assertEqual(prog.state()["ReadMarks"], marks)
+
+    def test_a_trickling_reply_fails_once_at_its_deadline_and_polling_goes_on(self):
+        """One byte every five seconds for ever, so no read ever times out:
+        after a minute the request fails once, like a broken connection, its
+        connection is closed, and the next poll goes out and is answered."""
+        srv, _ = self.start({"TopicCount": 12, "ForumNames": ["General=15"]}, TOPICS)
+        probe = self.probe
+        self.show_main(12)
+        srv.script({"trickle": 5})
+        probe.poll_now(srv.log)
+        sent, count = time.monotonic(), srv.log.count()
+        failed = wait_until(lambda: "Ошибка сети " in probe.texts() and time.monotonic(), 100, 0.5,
+                            what="the network error")
+        print(f"\ntrickle: the error {failed - sent:.1f} s after the request")
+        self.assertGreaterEqual(failed - sent, 55)
+        self.assertEqual(srv.log.count(), count, "no other request meanwhile")
+        wait_until(lambda: any(r.get("aborted") for r in srv.control("log") if r["path"] == "/inf.php"), 30,
+                   what="the trickled connection to close")
+        probe.poll_now(srv.log)
+        wait_until(lambda: "Обновлено" in probe.texts(), 60, what="the next reply")
+        self.assertEqual(probe.rows(), 12)
