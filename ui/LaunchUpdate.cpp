@@ -52,9 +52,8 @@ void TStagedPatch::Discard() {
   held_ = INVALID_HANDLE_VALUE;
   if (path_.empty()) return;
   DeleteFileW(path_.c_str());
-  RemoveDirectoryW(folder_.c_str());
+  RemoveDirectoryW(FolderOf(path_).c_str());
   path_.clear();
-  folder_.clear();
 }
 
 bool TStagedPatch::Write(std::string_view bytes) {
@@ -72,8 +71,7 @@ bool TStagedPatch::Write(std::string_view bytes) {
       return false;
   }
   if (folder.empty()) return false;
-  folder_ = folder + L"\\";
-  path_ = folder_ + kPatchFileName.Wide;
+  path_ = folder + L"\\" + kPatchFileName.Wide;
   HANDLE out = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = out != INVALID_HANDLE_VALUE && WriteAll(out, bytes);
   if (out != INVALID_HANDLE_VALUE) ok = CloseHandle(out) && ok;

@@ -43,7 +43,6 @@ class TStagedPatch {
 
  private:
   void Discard();
-  std::wstring folder_;  // ends in a backslash
   std::wstring path_;
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
