@@ -39,7 +39,7 @@ F* SystemFunction(const wchar_t* dll, const char* name) {
 
 // The image list calls of the common controls. comctl32.dll is no KnownDLL,
 // so the program does not import it: it is loaded from the system folder
-// (version 6, through the program's manifest) with the first window. They
+// (version 6, through the program's manifest) with the first control. They
 // fail as their namesakes do when it is missing.
 HIMAGELIST ImageListCreate(int cx, int cy, UINT flags, int initial, int grow);
 int ImageListAddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF mask);

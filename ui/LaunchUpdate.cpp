@@ -148,7 +148,7 @@ bool LaunchUpdate(TApplication& app, const std::wstring& patch, const std::wstri
   // to 32 are the system's for the same failures).
   const auto shellCode = reinterpret_cast<INT_PTR>(info.hInstApp);
   if (error == ERROR_SUCCESS && shellCode > 0 && shellCode <= 32) error = static_cast<DWORD>(shellCode);
-  app.Desktop().Message(app.Handle(), SystemErrorText(error), app.Title(), MB_OK | MB_SETFOREGROUND);
+  app.Desktop().Message(app.Owner(), SystemErrorText(error), app.Title(), MB_OK | MB_SETFOREGROUND);
   return false;
 }
 

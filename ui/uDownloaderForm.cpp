@@ -133,7 +133,7 @@ void TDownloaderForm::Commit(const std::string& body) {
 
 void TDownloaderForm::Failed() {
   TApplication& app = context_.App;
-  app.Desktop().Message(app.Handle(), "Произошла ошибка при загрузке.", app.Title(), MB_OK | MB_SETFOREGROUND);
+  app.Desktop().Message(app.Owner(), "Произошла ошибка при загрузке.", app.Title(), MB_OK | MB_SETFOREGROUND);
 }
 
 }  // namespace zelt

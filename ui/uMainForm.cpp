@@ -51,15 +51,9 @@ constexpr int Index(TTopicColumn column) { return static_cast<int>(column); }
 
 TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INotificationState& userState)
     : app_(app) {
-  // Owned by the application window, which carries the taskbar entry; still a
-  // top-level window, so broadcasts reach it.
-  CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Handle(), TButton::Glyph::Hide, 0,
-             kMainWindowClass.Wide);
-  CentreOnScreen();
-  app_.MainWindow = Handle();
-
-  // The first request goes out before the rest of the window is built: at
-  // the start the user waits for the news, not for the controls.
+  // The first request goes out before the window is built: at the start the
+  // user waits for the news, not for the window; its events wait in the
+  // queue until the message loop runs.
   CheckerPorts ports = makePorts();
   http_ = ports.Http;
   checker_ = std::make_unique<TChecker>(std::move(ports));
@@ -74,6 +68,13 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
     if (news.Messages && checker_ && checker_->Settings().UseSounds) checker_->SelectSound(TSoundEvent::NewMessages);
   };
   checker_->StartPolling();
+
+  // Owned by the application window, which carries the taskbar entry; still a
+  // top-level window, so broadcasts reach it.
+  CreateForm("Zelt Rarazovo", "Zelt Rarazovo", kWidth, kHeight, app_.Owner(), TButton::Glyph::Hide, 0,
+             kMainWindowClass.Wide);
+  CentreOnScreen();
+  app_.MainWindow = Handle();
 
   BuildControls();
   BuildMenus();
@@ -92,7 +93,7 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
 
   // A tool window of the application window, hidden until there is news.
   info_ = std::make_unique<TInfoForm>(
-      app_.Handle(), [this] { ShowFromTray(); }, [this] { ShowDialog(TDialogKind::UpdateInfo); });
+      app_.Owner(), [this] { ShowFromTray(); }, [this] { ShowDialog(TDialogKind::UpdateInfo); });
   // Last: its system libraries would load while the first request loads its own.
   network_ = std::make_unique<TNetworkWatch>(app_, [this] {
     if (checker_) checker_->CatchUp();
@@ -102,8 +103,8 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
 TMainForm::~TMainForm() {
   network_.reset();
   // The application window outlives this one: it must not keep our icons.
-  SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, 0);
-  SendMessageW(app_.Handle(), WM_SETICON, ICON_SMALL, 0);
+  SendMessageW(app_.Owner(), WM_SETICON, ICON_BIG, 0);
+  SendMessageW(app_.Owner(), WM_SETICON, ICON_SMALL, 0);
   info_.reset();
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
@@ -118,7 +119,7 @@ void TMainForm::LoadPictures() {
   smallIcon_.reset(static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
   trayResourceIcon_.reset(
       static_cast<HICON>(LoadImageA(module, "ZMAINFORM_TRAYICON", IMAGE_ICON, Scale(16), Scale(16), 0)));
-  for (HWND window : {Handle(), app_.Handle()}) {
+  for (HWND window : {Handle(), app_.Owner()}) {
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   }
@@ -209,14 +210,14 @@ void TMainForm::BuildMenus() {
 void TMainForm::ShowMain(bool visible) {
   if (visible) {
     FollowMonitorDpi();
-    ShowWindow(app_.Handle(), SW_SHOWNOACTIVATE);  // the taskbar entry
+    ShowWindow(app_.Owner(), SW_SHOWNOACTIVATE);  // the taskbar entry
     ShowWindow(Handle(), SW_SHOW);
     SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(Handle());
     return;
   }
   ShowWindow(Handle(), SW_HIDE);
-  ShowWindow(app_.Handle(), SW_HIDE);
+  ShowWindow(app_.Owner(), SW_HIDE);
   if (info_ && info_->Visible()) info_->Hide();
 }
 

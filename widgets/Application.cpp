@@ -4,7 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 
-#include "base/System_win.h"
 #include "base/Text_win.h"
 
 namespace zelt {
@@ -127,13 +126,14 @@ TApplication::TApplication(const std::string& title, IDesktop& desktop)
     : title_(title), desktop_(desktop), guiThread_(GetCurrentThreadId()) {
   g_instance = this;
   postedOnlySent_ = SetWindowsHookExW(WH_GETMESSAGE, &EmptyPostedOnlySent, nullptr, guiThread_);
-  // The common controls register their window classes as they load; the
-  // program does not import them (ImageListCreate in base/System_win.h).
-  LoadSystemLibrary(L"comctl32.dll");
-  // A hidden top-level window: it owns the taskbar entry and the message boxes.
-  CreateWnd(L"ZeltApplication", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, title_, 0, 0, 0, 0,
-            nullptr);
   queue_ = std::make_unique<QueueWindow>(*this);
+}
+
+HWND TApplication::Owner() {
+  if (!Handle())
+    CreateWnd(L"ZeltApplication", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, title_, 0, 0, 0, 0,
+              nullptr);
+  return Handle();
 }
 
 TApplication::~TApplication() {

@@ -64,8 +64,13 @@ class TApplication final : public TWindow, public IGuiQueue {
   bool Send(std::function<void()> task) override;
   bool IsGuiThread() const override;
 
-  // A timer ticking on this window.
+  // A timer ticking on the queue window.
   std::unique_ptr<IPollTimer> CreateTimer();
+
+  // The hidden top-level window that owns the taskbar entry, the main window
+  // and the message boxes. It is made when first asked for: at the start the
+  // first request goes out while it is made.
+  HWND Owner();
 
   // The window that the taskbar entry (this window) stands for: activating
   // the entry activates it, or the modal window in front of it.

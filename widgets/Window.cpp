@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "base/System_win.h"
 #include "base/Text_win.h"
 #include "widgets/Accessible.h"
 #include "widgets/Dpi.h"
@@ -108,6 +109,12 @@ bool TWindow::CreateWnd(const wchar_t* className, DWORD style, DWORD exStyle, co
 
 bool TWindow::CreateControl(const wchar_t* className, DWORD style, DWORD exStyle, const std::string& caption,
                             int x, int y, int w, int h, HWND parent) {
+  // The common controls register their window classes as they load; the
+  // program does not import them (ImageListCreate in base/System_win.h). They
+  // load with the first control, not before: the first request of the start
+  // need not wait for them.
+  static const bool commonControls = LoadSystemLibrary(L"comctl32.dll");
+  (void)commonControls;
   const std::wstring text = Widen(caption);
   HWND hwnd = CreateWindowExW(exStyle, className, text.c_str(), style, x, y, w, h, parent, nullptr,
                               GetModuleHandleW(nullptr), nullptr);

@@ -33,7 +33,7 @@ class Side : public WinCheckerTest {
   }
   template <class Form>
   std::unique_ptr<Form> Open() {
-    auto form = std::make_unique<Form>(Context(app->Handle()));
+    auto form = std::make_unique<Form>(Context(app->Owner()));
     form->Show(true);
     app->ProcessMessages();
     return form;

@@ -269,7 +269,7 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
     }
     ASSERT_EQ(desktop.Boxes.size(), 1u);
     EXPECT_EQ(desktop.Boxes[0].Text + "|" + desktop.Boxes[0].Caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
-    EXPECT_EQ(desktop.Boxes[0].Owner, app->Handle());
+    EXPECT_EQ(desktop.Boxes[0].Owner, app->Owner());
     EXPECT_EQ(desktop.Boxes[0].Flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
   }
 }
