@@ -229,7 +229,8 @@ class UpdateTest(E2ETestCase):
                            what="the first request of 0.5")[0]
         self.assertEqual(first["query"], "c=7&u=0.5&p=0")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
-        self.assertEqual(probe.here_count(), 1)
+        # The first request goes out before the main window, which answers, is made.
+        wait_until(lambda: probe.here_count() == 1, 30, what="one copy answering")
         with open(os.path.join(folder, "data.dat"), "rb") as f:
             self.assertEqual(f.read(), saved)
         state = datfile.decode(saved)
