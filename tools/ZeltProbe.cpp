@@ -84,10 +84,17 @@ std::string ToHex(const std::wstring& w) {
   return hex.empty() ? "-" : hex;
 }
 
+// Sends and waits, for a hung window no longer than `ms`; the result, 0 on a timeout.
+DWORD_PTR Send(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0, UINT ms = 2000) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, ms, &result);
+  return result;
+}
+
 // WM_GETTEXT reads another process's controls as well.
 std::wstring TextOf(HWND hwnd) {
   wchar_t buffer[1024] = {};
-  SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+  Send(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
   return buffer;
 }
 
@@ -139,11 +146,8 @@ std::string List(const std::string& pattern) {
   for (HWND top : TopWindows(pattern, true)) {
     out << "WIN " << top << '\n';
     for (HWND c : Descendants(top)) {
-      DWORD_PTR state = 0;
-      if (_wcsicmp(ClassOf(c).c_str(), L"Button") == 0)
-        SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
-      out << "CTL " << c << ' ' << !!IsWindowEnabled(c) << ' ' << (state == BST_CHECKED) << ' ' << ToHex(TextOf(c))
-          << '\n';
+      const bool checked = _wcsicmp(ClassOf(c).c_str(), L"Button") == 0 && Send(c, BM_GETCHECK) == BST_CHECKED;
+      out << "CTL " << c << ' ' << !!IsWindowEnabled(c) << ' ' << checked << ' ' << ToHex(TextOf(c)) << '\n';
     }
   }
   std::string text = out.str();
@@ -151,25 +155,15 @@ std::string List(const std::string& pattern) {
   return text.empty() ? "NONE" : text;
 }
 
-std::string PressText(const std::string& pattern, const std::wstring& wanted, bool prefixOnly) {
-  for (HWND top : TopWindows(pattern, true))
-    for (HWND c : Descendants(top)) {
-      const std::wstring text = TextOf(c);
-      if (Shown(c) && (prefixOnly ? text.starts_with(wanted) : text == wanted)) return Press(c);
-    }
-  return Press(nullptr);
-}
-
-std::string PressAt(const std::string& pattern, int x, int y) {
+// Presses the last enumerated shown control that `hit(top, control)` takes
+// (under a point, that is the innermost one) in the first shown window that has one.
+template <class THit>
+std::string PressWhere(const std::string& pattern, THit hit) {
   for (HWND top : TopWindows(pattern, true)) {
-    HWND inner = nullptr;  // the last enumerated control under the point
-    for (HWND c : Descendants(top)) {
-      RECT rc;
-      GetWindowRect(c, &rc);
-      MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&rc), 2);
-      if (Shown(c) && x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom) inner = c;
-    }
-    if (inner) return Press(inner);
+    HWND last = nullptr;
+    for (HWND c : Descendants(top))
+      if (Shown(c) && hit(top, c)) last = c;
+    if (last) return Press(last);
   }
   return Press(nullptr);
 }
@@ -181,21 +175,17 @@ std::string Forge(HWND target, DWORD ms) {
   for (HWND w : zelt::gdicount::ProcessWindows(pid, true))
     if (ClassOf(GetAncestor(w, GA_ROOT)).starts_with(L"Zelt") || ClassOf(w).starts_with(L"Zelt")) windows.push_back(w);
   auto* const nowhere = reinterpret_cast<void*>(uintptr_t{0x5A5A5A5A50});
-  auto send = [](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(w, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result);
-  };
   int rounds = 0;
   for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; ++rounds) {
     for (HWND w : windows) {
       CREATESTRUCTW create{};
       create.lpCreateParams = nowhere;
       NMHDR notify{w, 0, static_cast<UINT>(NM_DBLCLK)};
-      send(w, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create));
-      send(w, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify));
+      Send(w, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create));
+      Send(w, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notify));
       for (WPARAM id = 0; id < 9; ++id) {
         PostMessageW(w, WM_TIMER, id, 0);
-        send(w, WM_TIMER, id, 0);
+        Send(w, WM_TIMER, id);
       }
     }
     Sleep(20);
@@ -261,13 +251,11 @@ std::string Stats(HWND target) {
   GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
   DWORD handles = 0;
   GetProcessHandleCount(process.get(), &handles);
-  const zelt::gdicount::GdiCounts g = zelt::gdicount::ProcessGdiCounts(process.get());
-  const int gdi = g.valid ? g.dc + g.region + g.bitmap + g.palette + g.font + g.brush + g.pen + g.other : -1;
   std::ostringstream out;
   out << "STATS private=" << mem.PrivateUsage << " workingset=" << mem.WorkingSetSize << " handles=" << handles
       << " handles_sys=" << SystemHandleCount(pid) << " gdi_api=" << GetGuiResources(process.get(), GR_GDIOBJECTS)
       << " user_api=" << GetGuiResources(process.get(), GR_USEROBJECTS)
-      << " gdi_table=" << gdi
+      << " gdi_table=" << zelt::gdicount::ProcessGdiCount(process.get())
       << " windows=" << zelt::gdicount::ProcessWindows(pid, false).size() << " threads=" << ThreadCount(pid);
   return out.str();
 }
@@ -308,6 +296,9 @@ void Say(const std::string& line) {
 // The probe's own hidden top-level window (broadcasts reach those, not
 // message-only ones) and what it does with the instance messages.
 class TPeer {
+  enum TId { kStart, kClose, kHalt, kFind, kHere };
+  static constexpr const char* kNames[] = {"ZELTI_START", "ZELTI_CLOSE", "ZELTI_HALT", "ZELTI_FIND", "ZELTI_HERE"};
+
  public:
   TPeer() {
     for (size_t i = 0; i < std::size(kNames); ++i) ids_[i] = RegisterWindowMessageA(kNames[i]);
@@ -317,12 +308,6 @@ class TPeer {
     wc.lpszClassName = L"ZeltProbeWindow";
     RegisterClassW(&wc);
     CreateWindowExW(0, wc.lpszClassName, L"ZeltProbe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, this);
-  }
-
-  // One command; its answer. What the window saw before it is not counted.
-  std::string Run(const TWords& a) {
-    Quiet();
-    return Dispatch(a);
   }
 
   // Handles the messages that come within ms. Wine takes a window whose
@@ -341,17 +326,16 @@ class TPeer {
     }
   }
 
- private:
-  enum TId { kStart, kClose, kHalt, kFind, kHere };
-  static constexpr const char* kNames[] = {"ZELTI_START", "ZELTI_CLOSE", "ZELTI_HALT", "ZELTI_FIND", "ZELTI_HERE"};
-
-  std::string Dispatch(const TWords& a) {
+  // One command; its answer. Of the answers the window saw, only those after
+  // the command's own broadcast are counted.
+  std::string Run(const TWords& a) {
     const std::string cmd = a.empty() ? "" : a[0];
     auto arg = [&a](size_t i, unsigned long fallback = 0) { return i < a.size() ? Number(a[i]) : fallback; };
     const DWORD ms = static_cast<DWORD>(arg(1, 500));
     if (cmd == "find") {
       // A copy answers at once, or when a second has passed since its last
       // answer: wait that long for a first answer, then a little for others.
+      heres_ = 0;
       Broadcast(kFind);
       for (const DWORD end = GetTickCount() + ms + 1500; heres_ == 0 && static_cast<int>(end - GetTickCount()) > 0;)
         Pump(20);
@@ -365,6 +349,7 @@ class TPeer {
     if (cmd == "seen") return "SEEN" + std::exchange(seen_, "");
     if (cmd == "chase") {
       chaseUntil_ = GetTickCount64() + ms;
+      chased_ = 0;
       Broadcast(kFind);
       for (DWORD waited = 0; waited < ms; waited += 100) {
         Pump(100);
@@ -380,8 +365,23 @@ class TPeer {
     if (cmd == "sd" && a.size() > 1) return Sddl(FromHex(a[1]));
     if (cmd == "sd-fresh" && a.size() > 1) return FreshSddl(FromHex(a[1]));
     if (cmd == "list" && a.size() > 1) return List(a[1]);
-    if (cmd == "press" && a.size() > 2) return PressText(a[1], FromHex(a[2]), a.size() > 3 && a[3] == "prefix");
-    if (cmd == "press-at" && a.size() > 3) return PressAt(a[1], static_cast<int>(arg(2)), static_cast<int>(arg(3)));
+    if (cmd == "press" && a.size() > 2) {
+      const std::wstring wanted = FromHex(a[2]);
+      const bool prefix = a.size() > 3 && a[3] == "prefix";
+      return PressWhere(a[1], [&](HWND, HWND c) {
+        const std::wstring text = TextOf(c);
+        return prefix ? text.starts_with(wanted) : text == wanted;
+      });
+    }
+    if (cmd == "press-at" && a.size() > 3) {
+      const POINT at{static_cast<LONG>(arg(2)), static_cast<LONG>(arg(3))};
+      return PressWhere(a[1], [&](HWND top, HWND c) {
+        RECT rc;
+        GetWindowRect(c, &rc);
+        MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&rc), 2);
+        return PtInRect(&rc, at) != FALSE;
+      });
+    }
     const std::vector<HWND> tops = a.size() > 1 ? TopWindows(a[1]) : std::vector<HWND>{};
     if (tops.empty()) return "ERR no window " + (a.size() > 1 ? a[1] : cmd);
     const HWND target = tops.front();
@@ -403,17 +403,14 @@ class TPeer {
     }
     if (cmd == "rows") {
       const HWND list = FirstChild(target, "SysListView32");
-      DWORD_PTR n = 0;
-      if (!list || !SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &n)) return "ERR no list";
-      return "ROWS " + std::to_string(n);
+      if (!list) return "ERR no list";
+      return "ROWS " + std::to_string(Send(list, LVM_GETITEMCOUNT, 0, 0, 5000));
     }
     return "ERR unknown command " + cmd;
   }
 
-  void Broadcast(TId id) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(HWND_BROADCAST, ids_[id], 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
-  }
+ private:
+  void Broadcast(TId id) { Send(HWND_BROADCAST, ids_[id], 0, 0, 5000); }
 
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE)
@@ -425,11 +422,6 @@ class TPeer {
     self->seen_ += std::string(" ") + kNames[id - self->ids_];
     if (*id == self->ids_[kHere]) self->OnHere();
     return 0;
-  }
-
-  void Quiet() {
-    heres_ = chased_ = 0;
-    chaseUntil_ = 0;
   }
 
   void OnHere() {
@@ -445,11 +437,6 @@ class TPeer {
   int heres_ = 0, chased_ = 0;
   ULONGLONG chaseUntil_ = 0;
 };
-
-TWords Words(const std::string& line) {
-  std::istringstream in(line);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-}
 
 // stdin is read on a thread of its own, so that the probe's windows keep
 // taking messages while the next command is awaited.
@@ -478,7 +465,8 @@ DWORD WINAPI ReadLines(void* state) {
   for (;;) {
     const HANDLE ready = lines.Ready.get();
     while (MsgWaitForMultipleObjects(1, &ready, FALSE, 1000, QS_ALLINPUT) != WAIT_OBJECT_0) TPeer::Pump(0);
-    const TWords words = Words(lines.Line);
+    std::istringstream in(lines.Line);
+    const TWords words{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
     if (lines.End || (!words.empty() && words[0] == "quit")) ExitProcess(0);
     SetEvent(lines.Taken.get());
     Say(peer.Run(words) + "\n");

@@ -9,6 +9,7 @@ import signal
 import socket
 import subprocess
 import time
+from pathlib import Path
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
@@ -104,14 +105,10 @@ def wine_pid(exe, prefix=None):
         if not entry.isdigit():
             continue
         try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                first = f.read().split(b"\0")[0].decode(errors="replace")
-            if first != exe:
+            if Path(f"/proc/{entry}/cmdline").read_bytes().split(b"\0")[0].decode(errors="replace") != exe:
                 continue
-            if want:
-                with open(f"/proc/{entry}/environ", "rb") as f:
-                    if want not in f.read().split(b"\0"):
-                        continue
+            if want and want not in Path(f"/proc/{entry}/environ").read_bytes().split(b"\0"):
+                continue
         except OSError:
             continue
         return int(entry)
@@ -134,10 +131,9 @@ def linux_figures(pid):
     """Anonymous and resident memory, threads, open fds and sockets, CPU time
     and context switches of a process."""
     status = {}
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            k, _, v = line.partition(":")
-            status[k] = v.strip()
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        k, _, v = line.partition(":")
+        status[k] = v.strip()
     fds = os.listdir(f"/proc/{pid}/fd")
     sockets = 0
     for fd in fds:
@@ -145,16 +141,14 @@ def linux_figures(pid):
             sockets += os.readlink(f"/proc/{pid}/fd/{fd}").startswith("socket:")
         except OSError:
             pass
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     cpu_ms = (int(fields[11]) + int(fields[12])) * 1000 // CLK_TCK  # utime, stime
     switches = 0
     for tid in os.listdir(f"/proc/{pid}/task"):
         try:
-            with open(f"/proc/{pid}/task/{tid}/status") as f:
-                for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        switches += int(line.split()[1])
+            for line in Path(f"/proc/{pid}/task/{tid}/status").read_text().splitlines():
+                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    switches += int(line.split()[1])
         except OSError:
             pass
 
@@ -181,12 +175,11 @@ def build_port(build_dir):
     """The loopback port the build in build_dir talks to (from its CMake
     cache), or None for a build with other addresses."""
     try:
-        with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith("ZELT_INFORMER_URL:"):
-                    url = line.split("=", 1)[1].strip()
-                    prefix = "http://127.0.0.1:"
-                    return int(url[len(prefix):].rstrip("/")) if url.startswith(prefix) else None
+        for line in Path(build_dir, "CMakeCache.txt").read_text().splitlines():
+            if line.startswith("ZELT_INFORMER_URL:"):
+                url = line.split("=", 1)[1].strip()
+                prefix = "http://127.0.0.1:"
+                return int(url[len(prefix):].rstrip("/")) if url.startswith(prefix) else None
     except (OSError, ValueError):
         pass
     return None

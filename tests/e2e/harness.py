@@ -10,6 +10,7 @@ import sys
 import time
 import unittest
 import urllib.request
+from pathlib import Path
 
 SOURCE_DIR = os.environ.get("ZELT_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
@@ -37,6 +38,12 @@ def wine_env():
     for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
         env.pop(k, None)
     return env
+
+
+def wine_start(*args, env=None):
+    """A Windows program run in the prefix of the moment, its output dropped."""
+    return subprocess.Popen([WINE_RUN, PREFIX, *args], env=env or wine_env(), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
 
 
 def hexu(text):
@@ -111,8 +118,7 @@ class Server:
 
     def __init__(self, name, *extra):
         path = os.path.join(WORK_DIR, f"{name}-requests.jsonl")
-        if os.path.exists(path):
-            os.remove(path)
+        Path(path).unlink(missing_ok=True)
         self.proc = subprocess.Popen([sys.executable, os.path.join(SOURCE_DIR, "tools", "zelt_server.py"), "--host",
                                       "127.0.0.1", "--port", str(INFORMER_PORT), "--log", path, *extra],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -147,13 +153,11 @@ class Program:
         self.exe = os.path.join(self.dir, "ZeltInformer.exe")
         self.data_path = os.path.join(self.dir, "data.dat")
         if state is not None:
-            with open(self.data_path, "wb") as f:
-                f.write(datfile.encode(state))
+            Path(self.data_path).write_bytes(datfile.encode(state))
         self.proc = None
 
     def start(self):
-        self.proc = subprocess.Popen([WINE_RUN, PREFIX, self.exe], env=wine_env(), stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        self.proc = wine_start(self.exe)
         return self
 
     def running(self):
@@ -165,8 +169,7 @@ class Program:
 
     def state(self):
         """data.dat as the program last saved it."""
-        with open(self.data_path, "rb") as f:
-            return datfile.decode(f.read())
+        return datfile.decode(Path(self.data_path).read_bytes())
 
 
 class E2ETestCase(unittest.TestCase):

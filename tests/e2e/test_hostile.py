@@ -12,6 +12,7 @@ minute."""
 import os
 import random
 import time
+from pathlib import Path
 
 from harness import INFORMER_PORT, MAIN, TRAY_CALLBACK, VK_ESCAPE, VK_F3, VK_F7, VK_F9, WM_LBUTTONDOWN, \
     WM_LBUTTONUP, WM_MOUSEMOVE, E2ETestCase, linux_figures, wait_until
@@ -56,11 +57,9 @@ class HostileTest(E2ETestCase):
                                 "ForumNames": ["General=15"]}, TOPICS, "hostile-Ελληνικά")
         log, probe = srv.log, self.probe
         pid = prog.pid()
-        probe.post(TRAY_CALLBACK, 1, WM_LBUTTONUP)  # the main window on show, as from the tray; it stays
-        wait_until(lambda: probe.rows() == 12, 60, what="12 topics listed")
+        self.show_main(12)  # it stays on show
         baseline = linux_figures(pid)["vm_rss_kb"]
-        with open(f"/proc/{pid}/clear_refs", "w") as f:
-            f.write("5")  # the kernel's peak resident memory (VmHWM) starts anew from here
+        Path(f"/proc/{pid}/clear_refs").write_text("5")  # the kernel's peak resident memory (VmHWM) starts anew here
 
         def script(*replies):
             srv.control("reset", {})  # the next full reply is sent in full, not as "unchanged"

@@ -17,12 +17,14 @@ import os
 import shutil
 import subprocess
 import zipfile
+from pathlib import Path
+from unittest import mock
 
 import yaml
 
 import datfile
 import harness
-from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, wait_until, wine_env
+from harness import BUILD_DIR, POPUP, SOURCE_DIR, E2ETestCase, Probe, hexu, wait_until, wine_env, wine_start
 
 NEXT_DIR = os.path.join(BUILD_DIR, "next")
 KEY_DIR = os.path.join(BUILD_DIR, "test-key")
@@ -31,7 +33,6 @@ PLANTED_DLL = os.path.join(BUILD_DIR, "tests", "PlantedDll.dll")
 # The DLLs the program and the patch load that are no KnownDLLs (the system
 # looks for those beside the exe first); Wine is told to prefer them there too.
 PLANTED = ["uxtheme", "wininet", "comctl32", "bcrypt", "iphlpapi", "winmm", "msftedit", "oleacc"]
-PLANTED_LOADED = "planted-dll-loaded.txt"
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zelt Rarazovo"
 WINGET_INSTALLER = os.path.join(BUILD_DIR, "packages", "winget", "ZeltRarazovo.Informer.installer.yaml")
 FAILED = "Произошла ошибка при загрузке."
@@ -46,8 +47,7 @@ DATA = datfile.encode({"TopicCount": 7, "IntervalMs": 600000, "AutoStart": 1, "N
 
 
 def sha(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
 def run(*args, timeout=900):
@@ -58,11 +58,6 @@ def run(*args, timeout=900):
 def wine(*args, timeout=120):
     return subprocess.run([harness.WINE_RUN, harness.PREFIX, *args], stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout, env=wine_env())
-
-
-def wine_start(*args, env=None):
-    return subprocess.Popen([harness.WINE_RUN, harness.PREFIX, *args], env=env or wine_env(),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def unix_path(windows):
@@ -94,8 +89,7 @@ def descriptor_changes(probe, top):
 def sign(path, version, key=os.path.join(KEY_DIR, "private.pem")):
     """The manifest of `path` for `version`, signed."""
     run(os.path.join(SOURCE_DIR, "scripts", "sign-update"), key, path, version)
-    with open(path + ".sig", "rb") as f:
-        return f.read()
+    return Path(path + ".sig").read_bytes()
 
 
 class UpdateTest(E2ETestCase):
@@ -144,22 +138,19 @@ class UpdateTest(E2ETestCase):
         subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), capture_output=True)
         shutil.rmtree(prefix, ignore_errors=True)
         shutil.rmtree(prefix + ".lock", ignore_errors=True)
-        old_prefix = harness.PREFIX
-        harness.PREFIX = prefix
-        self.addCleanup(lambda: (subprocess.run(["wineserver", "-k"], env=wine_env(), capture_output=True),
-                                 setattr(harness, "PREFIX", old_prefix)))
+        self.enterContext(mock.patch.object(harness, "PREFIX", prefix))
+        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=wine_env(), capture_output=True)
         self.probe.close()
         probe = self.probe = Probe()
         # Installed as winget would, with its manifest's switches.
-        with open(WINGET_INSTALLER, encoding="utf-8") as f:
-            switches = yaml.safe_load(f)["InstallerSwitches"]
+        switches = yaml.safe_load(Path(WINGET_INSTALLER).read_text(encoding="utf-8"))["InstallerSwitches"]
         setup = lambda *args: wine(os.path.join(work, "ZeltInformerSetup.exe"), switches["Silent"], *args,
                                    timeout=180).returncode
         local = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
         # A folder holding someone else's files is refused whole.
         foreign = local + "\\Записи"
         os.makedirs(unix_path(foreign))
-        open(unix_path(foreign + "\\notes.txt"), "w").close()
+        Path(unix_path(foreign + "\\notes.txt")).touch()
         self.assertEqual(setup(switches["InstallLocation"].replace("<INSTALLPATH>", foreign)), 2)
         self.assertEqual((os.listdir(unix_path(foreign)), reg_values(UNINSTALL_KEY)), (["notes.txt"], {}))
 
@@ -180,15 +171,13 @@ class UpdateTest(E2ETestCase):
         appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
         menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
         self.assertTrue(os.path.isfile(menu_entry))
-        with open(os.path.join(folder, "data.dat"), "wb") as f:
-            f.write(DATA)
+        Path(folder, "data.dat").write_bytes(DATA)
 
         # A patch that a crash stopped halfway through its swap, its journal
         # pointing forward: the program's start finishes it.
         for name, text in (("readme.txt.new", "new"), ("readme.txt.old", "old"),
                            ("ZeltUpdate.journal", "ZeltUpdate journal\nforward\n1 readme.txt\n")):
-            with open(os.path.join(folder, name), "w", newline="\n") as f:
-                f.write(text)
+            Path(folder, name).write_text(text, newline="\n")
         server = self.server("--update-dir", serve)
         server.control("version", {"flag": "1", "latest_version": "0.5"})
         for name in PLANTED:  # beside the program, and preferred
@@ -198,11 +187,9 @@ class UpdateTest(E2ETestCase):
         self.addCleanup(lambda: old.poll() is None and old.kill())
         wait_until(lambda: probe.controls(f"class:{POPUP}") is not None, 90, what="the popup with the new version")
         self.assertEqual([n for n in os.listdir(folder) if n.startswith(("readme", "ZeltUpdate"))], ["readme.txt"])
-        with open(os.path.join(folder, "readme.txt")) as f:
-            self.assertEqual(f.read(), "new")
+        self.assertEqual(Path(folder, "readme.txt").read_text(), "new")
         os.remove(os.path.join(folder, "readme.txt"))
-        with open(os.path.join(serve, "files.zip"), "rb") as f:
-            patch = f.read()
+        patch = Path(serve, "files.zip").read_bytes()
         b64 = lambda b: base64.b64encode(b).decode()
         failures = [
             ("one byte changed", "files.zip", {"body_b64": b64(patch[:500] + bytes([patch[500] ^ 1]) + patch[501:])}),
@@ -223,16 +210,14 @@ class UpdateTest(E2ETestCase):
         server.control("reset", {})
         self.take_patch()
         old.wait(90)  # the patch ended the 0.4 copy, which saved data.dat on its way out
-        with open(os.path.join(folder, "data.dat"), "rb") as f:
-            saved = f.read()
+        saved = Path(folder, "data.dat").read_bytes()
         first = wait_until(lambda: [r for r in server.log.requests() if "u=0.5" in r["query"]], 90,
                            what="the first request of 0.5")[0]
         self.assertEqual(first["query"], "c=7&u=0.5&p=0")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
         # The first request goes out before the main window, which answers, is made.
         wait_until(lambda: probe.here_count() == 1, 30, what="one copy answering")
-        with open(os.path.join(folder, "data.dat"), "rb") as f:
-            self.assertEqual(f.read(), saved)
+        self.assertEqual(Path(folder, "data.dat").read_bytes(), saved)
         state = datfile.decode(saved)
         self.assertEqual((state["Favorites"], state["ReadMarks"], state["Nick"]),
                          (["topic-1\x11Первая тема".encode("cp1251")], [b"topic-2\x1112"], "Ёжик".encode("cp1251")))
@@ -248,7 +233,7 @@ class UpdateTest(E2ETestCase):
         self.refused("0.5")
         self.assertEqual(sha(exe), sha(os.path.join(NEXT_DIR, "ZeltInformer", "ZeltInformer.exe")))
         self.assertEqual(probe.here_count(), 1)
-        self.assertFalse(os.path.exists(os.path.join(folder, PLANTED_LOADED)))
+        self.assertEqual([n for n in os.listdir(folder) if n.endswith(".loaded")], [])  # no planted DLL loaded
         for name in PLANTED:
             os.remove(os.path.join(folder, name + ".dll"))
 
@@ -260,8 +245,7 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(reg_values(values[2][0])["ZeltInformerA"], f'"{installed}\\ZeltInformer.exe"')
         machine = os.path.join(work, "machine.reg")
         self.assertEqual(wine("reg", "export", "HKLM", machine, "/y").returncode, 0)
-        with open(machine, "rb") as f:
-            self.assertNotIn("zelt", f.read().decode("utf-16").lower())
+        self.assertNotIn("zelt", Path(machine).read_bytes().decode("utf-16").lower())
         # The silent uninstaller ends the running copy and keeps data.dat
         # (its registry values go last); a new install takes the folder up
         # again, ending a running copy first; /KEEPDATA=0 removes it all.

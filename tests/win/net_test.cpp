@@ -16,15 +16,9 @@ namespace {
 
 class Net : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    server = new ScriptServer;
-    error = new std::string(server->Start("tools/zelt_server.py", "--port 0 --max-seconds 300"));
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    delete error;
-  }
-  void SetUp() override { ASSERT_TRUE(error->empty()) << *error; }
+  // The server ends when the test program does (its alive file goes with it).
+  static void SetUpTestSuite() { error = server.Start("tools/zelt_server.py", "--port 0 --max-seconds 300"); }
+  void SetUp() override { ASSERT_TRUE(error.empty()) << error; }
 
   // One request; its events (other than progress) once it has ended.
   std::vector<std::string> Fetch(const std::string& url, const std::function<void(HTTPDownload&)>& more = nullptr) {
@@ -52,8 +46,8 @@ class Net : public ::testing::Test {
     events.push_back(e);
   }
 
-  static inline ScriptServer* server = nullptr;
-  static inline std::string* error = nullptr;
+  static inline ScriptServer server;
+  static inline std::string error;
   static inline WinInetTransport wininet;  // outlives every request, also those left to end on their own
   FakeDesktop desktop;
   TApplication app{"net test", desktop};
@@ -65,15 +59,15 @@ class Net : public ::testing::Test {
 // Through a proxy the request names the whole address; a body without a
 // length arrives whole.
 TEST_F(Net, ThroughAProxyTheRequestNamesTheWholeAddress) {
-  server->Control("reset", "{}");
-  server->Control("script", R"({"path": "/x", "replies": [{"raw_text": "via proxy", "content_length": false}]})");
+  server.Control("reset", "{}");
+  server.Control("script", R"({"path": "/x", "replies": [{"raw_text": "via proxy", "content_length": false}]})");
   const auto events = Fetch("http://zelt.invalid:8123/x?y=1", [](HTTPDownload& d) {
     d.Options.ProxyServer = "127.0.0.1";
-    d.Options.ProxyPort = static_cast<uint16_t>(std::stoi(server->Value("port")));
+    d.Options.ProxyPort = static_cast<uint16_t>(std::stoi(server.Value("port")));
   });
   EXPECT_EQ(events, (std::vector<std::string>{"Size -1", "Downloaded 9"}));
   EXPECT_EQ(lastProgress, "9/-1");
-  const std::string log = server->Control("log");
+  const std::string log = server.Control("log");
   EXPECT_NE(log.find(R"("request_line": "GET http://zelt.invalid:8123/x?y=1 HTTP/1.1")"), std::string::npos) << log;
   EXPECT_NE(log.find(R"("Proxy-Connection": "close")"), std::string::npos) << log;
 }
@@ -81,11 +75,11 @@ TEST_F(Net, ThroughAProxyTheRequestNamesTheWholeAddress) {
 // A reply that trickles for ever ends at the deadline, once, as a timeout,
 // and its request thread lets go of the connection soon after.
 TEST_F(Net, ADeadlineEndsATricklingReplyOnceAndDropsTheConnection) {
-  server->Control("reset", "{}");
-  server->Control("script", R"({"path": "/trickle", "replies": [{"trickle": 0.2}]})");
-  EXPECT_EQ(Fetch(server->Url("/trickle"), [](HTTPDownload& d) { d.Options.Limits.DeadlineMs = 1500; }),
+  server.Control("reset", "{}");
+  server.Control("script", R"({"path": "/trickle", "replies": [{"trickle": 0.2}]})");
+  EXPECT_EQ(Fetch(server.Url("/trickle"), [](HTTPDownload& d) { d.Options.Limits.DeadlineMs = 1500; }),
             (std::vector<std::string>{"Size -1", "Error 12002"}));
-  EXPECT_TRUE(PumpUntil(app, [] { return server->Control("log").find(R"("aborted": true)") != std::string::npos; }));
+  EXPECT_TRUE(PumpUntil(app, [] { return server.Control("log").find(R"("aborted": true)") != std::string::npos; }));
 }
 
 }  // namespace

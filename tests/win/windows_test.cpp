@@ -349,11 +349,8 @@ TEST_F(Windows, EachWindowReadsInOrderAndScalesWithItsDpi) {
   Walk([&](const std::string& name, TForm& form) { EXPECT_EQ(Compare(at96.at(name), ShapeOf(form), 144), "") << name; });
 }
 
-// The process's windows, then its GDI objects by kind.
-std::vector<int> Counts() {
-  const gdicount::GdiCounts g = gdicount::OwnGdiCounts();
-  return {gdicount::OwnWindowCount(), g.valid, g.dc, g.region, g.bitmap, g.palette, g.font, g.brush, g.pen, g.other};
-}
+// The process's windows, then its GDI objects (-1: the table cannot be read).
+std::vector<int> Counts() { return {gdicount::OwnWindowCount(), gdicount::OwnGdiCount()}; }
 
 // Every window opened and closed once first, so what is made once per
 // process (the interface font, the system's DC cache, the common controls'
@@ -362,13 +359,13 @@ TEST_F(Windows, ClosingGivesBackEveryWindowAndGdiObject) {
   Walk([](const std::string&, TForm&) {});
   Restart(false);
   const std::vector<int> before = Counts();
-  ASSERT_EQ(before[1], 1) << "the GDI handle table cannot be read";
+  ASSERT_GE(before[1], 0) << "the GDI handle table cannot be read";
   for (int i = 0; i < 5; ++i) {
     Restart();
     Walk([&](const std::string& name, TForm&) { EXPECT_GT(gdicount::OwnWindowCount(), before[0]) << name; });
     Restart(false);
   }
-  EXPECT_EQ(Counts(), before) << "windows, valid, dc, region, bitmap, palette, font, brush, pen, other";
+  EXPECT_EQ(Counts(), before) << "windows, GDI objects";
 }
 
 // The popup last shown on a monitor of another scale comes back to the work
