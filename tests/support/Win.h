@@ -11,12 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BuildConfig.h"
@@ -26,7 +23,6 @@
 #include "tests/support/CheckerFixture.h"
 #include "tools/ScriptServer.h"
 #include "ui/LaunchUpdate.h"
-#include "ui/WindowTable.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
@@ -126,9 +122,7 @@ inline std::string Signed(const std::string& name) {
 // or started.
 struct FakeDesktop final : IDesktop {
   struct Box {
-    HWND Owner;
     std::string Text, Caption;
-    UINT Flags;
   };
   std::vector<Box> Boxes;
   std::vector<std::pair<HWND, std::string>> Opened;  // paths as cp1251
@@ -142,8 +136,8 @@ struct FakeDesktop final : IDesktop {
 
   void Open(HWND owner, const std::string& document) override { Opened.push_back({owner, document}); }
   void OpenFile(HWND owner, const std::wstring& path) override { Opened.push_back({owner, Narrow(path)}); }
-  int Message(HWND owner, const std::string& text, const std::string& caption, UINT flags) override {
-    Boxes.push_back({owner, text, caption, flags});
+  int Message(HWND, const std::string& text, const std::string& caption, UINT) override {
+    Boxes.push_back({text, caption});
     return IDOK;
   }
   bool ChooseFile(TFileDialogKind kind, const TFileDialogRequest&, std::string& path) override {
@@ -162,16 +156,14 @@ class WinCheckerTest : public CheckerFixture {
   IGuiQueue& Gui() override { return *app; }
   std::unique_ptr<IPollTimer> NewTimer() override { return app->CreateTimer(); }
   // What a side window over the checker is made with: the build's update
-  // key, the update server at http://update.test; another side window it
-  // opens is made from the window table and shown modally.
+  // key, the update server at http://update.test.
   TWindowContext Context(HWND owner) {
     return {.Owner = owner,
             .App = *app,
             .Checker = *checker,
             .Http = http,
             .UpdateUrl = "http://update.test",
-            .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex),
-            .Open = [this, owner](TDialogKind kind) { WindowRow(kind).Make(Context(owner))->ShowModal(); }};
+            .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex)};
   }
   // Until no request holds a handle, running what they send to the GUI meanwhile.
   bool WaitIdle() {

@@ -1,9 +1,6 @@
 // The side windows over a checker, driven by messages: settings (its
 // fields, what "Сохранить" writes and sends, every other way out) and
 // favourites.
-#include <windows.h>
-
-#include <commctrl.h>
 
 #include "core/Settings.h"
 #include "tests/support/Win.h"

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "tests/support/Win.h"
-#include "widgets/ListView.h"
 
 namespace zelt::fake {
 namespace {

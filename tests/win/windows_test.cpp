@@ -13,16 +13,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "tests/support/Win.h"
 #include "tools/GdiCount.h"
 #include "ui/WindowTable.h"
 #include "ui/uUpdateInfo.h"
-#include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
 namespace zelt::fake {
