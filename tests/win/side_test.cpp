@@ -58,14 +58,11 @@ TEST_F(Side, SaveWritesEveryFieldIntoTheChecker) {
                 f->NickEdit().Text(),
             "10.0.0.5|пользователь|секрет|Ivan");
   EXPECT_TRUE(f->PasswordEdit().IsPassword());
-  f->TopicsEdit().SetText("25");
-  f->IntervalEdit().SetText("2");
-  f->ServerEdit().SetText("proxy.local");
-  f->PortEdit().SetText("");
-  f->UserEdit().SetText("user2");
-  f->PasswordEdit().SetText("pw2");
-  f->NickEdit().SetText("Пётр");
-  // Each box flips what it showed.
+  // Every field takes a new text; each box flips what it showed.
+  const std::pair<TEdit*, const char*> typed[] = {
+      {&f->TopicsEdit(), "25"}, {&f->IntervalEdit(), "2"}, {&f->ServerEdit(), "proxy.local"}, {&f->PortEdit(), ""},
+      {&f->UserEdit(), "user2"}, {&f->PasswordEdit(), "pw2"}, {&f->NickEdit(), "Пётр"}};
+  for (const auto& [edit, text] : typed) edit->SetText(text);
   for (TCheckBox* b : {&f->IgnoreOwnBox(), &f->ShowOnNewBox(), &f->AutoStartBox(), &f->UseSoundsBox(), &f->UseIEBox()})
     Click(*app, b->Handle());
   Click(*app, f->SaveButton().Handle());
