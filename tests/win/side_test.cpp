@@ -16,14 +16,9 @@ class Side : public WinCheckerTest {
   TChecker& Load() {
     checker.reset();
     TDataImage d;
-    d.IntervalMs = 420000;
-    d.TopicCount = 12;
-    d.ProxyServer = "10.0.0.5";
-    d.ProxyPort = 3128;
-    d.UserName = "пользователь";
-    d.Password = "секрет";
-    d.Nick = "Ivan";
-    d.IgnoreOwnPosts = d.AutoStart = d.UseIESettings = true;
+    static_cast<TSettings&>(d) = {.IntervalMs = 420000, .TopicCount = 12, .IgnoreOwnPosts = true, .AutoStart = true,
+                                  .UseIESettings = true, .ProxyPort = 3128, .ProxyServer = "10.0.0.5",
+                                  .UserName = "пользователь", .Password = "секрет", .Nick = "Ivan"};
     for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
     WriteData(d);
     return Make();

@@ -24,8 +24,7 @@ class Update : public WinCheckerTest {
  protected:
   void SetUp() override {
     TDataImage proxy;  // the requests go through the program's own proxy
-    proxy.ProxyServer = "proxy.local";
-    proxy.ProxyPort = 8080;
+    static_cast<TSettings&>(proxy) = {.ProxyPort = 8080, .ProxyServer = "proxy.local"};
     WriteData(proxy);
     Make();
     // The patch started is recorded with whether it was held against

@@ -283,10 +283,8 @@ class Windows : public MainWindowTest {
   // The program ended (the main window ends the message loop it would run
   // in) and, unless `again` is false, started anew.
   void Restart(bool again = true) {
-    MainWindowTest::TearDown();
-    if (!again) return;
-    MainWindowTest::SetUp();
-    Fill();
+    TearDown();
+    if (again) SetUp();
   }
 };
 
