@@ -221,13 +221,11 @@ std::string DpiChangeProblems(TApplication& app, TForm& form, const Shape& at96,
 
 class Windows : public MainWindowTest {
  protected:
+  // The main window over what the windows show: topics, a favourite, a
+  // sound, the update files (the patch held halfway, so its window is
+  // painted mid-download).
   void SetUp() override {
     MainWindowTest::SetUp();
-    Fill();
-  }
-  // What the windows show: topics, a favourite, a sound, the update files
-  // (the patch held halfway, so its window is painted mid-download).
-  void Fill() {
     Checker().SetSound(TSoundEvent::NewMessages, "C:\\Sounds\\Сообщение.ogg");
     Checker().ResetTraffic();  // the same counters, so the same label widths, at each start
     Reply(true, {{"Поезд в Крым", "t1", "Путешествия", "9", "Иван"}, {"Дача", "t2", "Дом", "2", "Ольга"}});
