@@ -96,17 +96,14 @@ inline std::vector<std::string> ListRows(TListView& list, std::initializer_list<
 
 // Runs f once from inside whatever message loop runs `ms` from now (a modal
 // window's, a menu's): how a test acts while a loop holds it. In order.
-inline std::vector<std::function<void()>>& LaterQueue() {
-  static std::vector<std::function<void()>> q;
-  return q;
-}
+inline std::vector<std::function<void()>> laterQueue;
 inline void RunLater(std::function<void()> f, UINT ms = 30) {
-  LaterQueue().push_back(std::move(f));
+  laterQueue.push_back(std::move(f));
   SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    if (LaterQueue().empty()) return;
-    std::function<void()> f = std::move(LaterQueue().front());
-    LaterQueue().erase(LaterQueue().begin());
+    if (laterQueue.empty()) return;
+    std::function<void()> f = std::move(laterQueue.front());
+    laterQueue.erase(laterQueue.begin());
     if (f) f();
   });
 }

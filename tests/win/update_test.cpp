@@ -253,13 +253,12 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
 // program's update test's; here, that a failed start shows the system's
 // words for the error.
 TEST_F(Update, AFailedStartOfThePatchSaysWhy) {
-  const std::wstring patch = Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe");
   desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
     i.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_PNF);
     SetLastError(ERROR_SUCCESS);
     return false;
   };
-  EXPECT_FALSE(LaunchUpdate(*app, patch, Widen(dir.Path())));
+  EXPECT_FALSE(LaunchUpdate(*app, Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe"), Widen(dir.Path())));
   ASSERT_EQ(desktop.Boxes.size(), 1u);
   EXPECT_EQ(desktop.Boxes[0].Text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
   EXPECT_NE(desktop.Boxes[0].Text.back(), '\n');
