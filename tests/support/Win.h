@@ -11,12 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BuildConfig.h"
@@ -26,7 +23,6 @@
 #include "tests/support/CheckerFixture.h"
 #include "tools/ScriptServer.h"
 #include "ui/LaunchUpdate.h"
-#include "ui/WindowTable.h"
 #include "ui/uInfoForm.h"
 #include "ui/uMainForm.h"
 #include "widgets/Application.h"
@@ -100,17 +96,14 @@ inline std::vector<std::string> ListRows(TListView& list, std::initializer_list<
 
 // Runs f once from inside whatever message loop runs `ms` from now (a modal
 // window's, a menu's): how a test acts while a loop holds it. In order.
-inline std::vector<std::function<void()>>& LaterQueue() {
-  static std::vector<std::function<void()>> q;
-  return q;
-}
+inline std::vector<std::function<void()>> laterQueue;
 inline void RunLater(std::function<void()> f, UINT ms = 30) {
-  LaterQueue().push_back(std::move(f));
+  laterQueue.push_back(std::move(f));
   SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    if (LaterQueue().empty()) return;
-    std::function<void()> f = std::move(LaterQueue().front());
-    LaterQueue().erase(LaterQueue().begin());
+    if (laterQueue.empty()) return;
+    std::function<void()> f = std::move(laterQueue.front());
+    laterQueue.erase(laterQueue.begin());
     if (f) f();
   });
 }
@@ -126,9 +119,7 @@ inline std::string Signed(const std::string& name) {
 // or started.
 struct FakeDesktop final : IDesktop {
   struct Box {
-    HWND Owner;
     std::string Text, Caption;
-    UINT Flags;
   };
   std::vector<Box> Boxes;
   std::vector<std::pair<HWND, std::string>> Opened;  // paths as cp1251
@@ -142,8 +133,8 @@ struct FakeDesktop final : IDesktop {
 
   void Open(HWND owner, const std::string& document) override { Opened.push_back({owner, document}); }
   void OpenFile(HWND owner, const std::wstring& path) override { Opened.push_back({owner, Narrow(path)}); }
-  int Message(HWND owner, const std::string& text, const std::string& caption, UINT flags) override {
-    Boxes.push_back({owner, text, caption, flags});
+  int Message(HWND, const std::string& text, const std::string& caption, UINT) override {
+    Boxes.push_back({text, caption});
     return IDOK;
   }
   bool ChooseFile(TFileDialogKind kind, const TFileDialogRequest&, std::string& path) override {
@@ -162,16 +153,14 @@ class WinCheckerTest : public CheckerFixture {
   IGuiQueue& Gui() override { return *app; }
   std::unique_ptr<IPollTimer> NewTimer() override { return app->CreateTimer(); }
   // What a side window over the checker is made with: the build's update
-  // key, the update server at http://update.test; another side window it
-  // opens is made from the window table and shown modally.
+  // key, the update server at http://update.test.
   TWindowContext Context(HWND owner) {
     return {.Owner = owner,
             .App = *app,
             .Checker = *checker,
             .Http = http,
             .UpdateUrl = "http://update.test",
-            .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex),
-            .Open = [this, owner](TDialogKind kind) { WindowRow(kind).Make(Context(owner))->ShowModal(); }};
+            .UpdateKey = UpdateKeyFromHex(build::kUpdateKeyHex)};
   }
   // Until no request holds a handle, running what they send to the GUI meanwhile.
   bool WaitIdle() {

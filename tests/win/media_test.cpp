@@ -1,6 +1,5 @@
 // Event sounds through MediaPlayer: with MCI replaced by a small model of its
 // devices, what is open and playing after each event.
-#include <windows.h>
 
 #include <fstream>
 
@@ -67,23 +66,19 @@ class FakeMci {
 class Media : public WinCheckerTest {
  protected:
   void SetUp() override {
-    c = std::make_unique<TChecker>(CheckerPorts{*app, http, NewTimer(), registry, port, clock, PathOf(dir.Path()), L"x.exe"});
-  }
-  void TearDown() override {
-    c.reset();
-    WinCheckerTest::TearDown();
+    checker = std::make_unique<TChecker>(
+        CheckerPorts{*app, http, NewTimer(), registry, port, clock, PathOf(dir.Path()), L"x.exe"});
   }
   std::string File(const std::string& name) {
     std::ofstream(dir / name, std::ios::binary) << "RIFF";  // the model of MCI does not read it
     return dir.Path() + name;
   }
   void Play(const std::string& file) {
-    c->SetSound(TSoundEvent::NewMessages, file);
-    c->SelectSound(TSoundEvent::NewMessages);
+    checker->SetSound(TSoundEvent::NewMessages, file);
+    checker->SelectSound(TSoundEvent::NewMessages);
   }
   FakeMci mci;
   TSoundPlayer port{mci.Link(app->QueueHandle())};
-  std::unique_ptr<TChecker> c;
 };
 
 TEST_F(Media, AnEventPlaysItsFileFromTheStartOnADeviceOfItsOwn) {
@@ -118,7 +113,7 @@ TEST_F(Media, AnEventPlaysItsFileFromTheStartOnADeviceOfItsOwn) {
     }
   }
   EXPECT_EQ(port.Player().LastErrorText, MediaPlayer::kFileMissingText);
-  c.reset();
+  checker.reset();
   EXPECT_TRUE(mci.Open.empty()) << "the end closes the device";
 }
 
@@ -136,9 +131,6 @@ TEST_F(Media, ADeviceMciNoLongerKnowsIsForgottenOneItKeepsStaysOurs) {
   mci.CloseResult = 0;
   EXPECT_TRUE(player.SetFileName(a)) << "a new name closes the device and opens another";
   EXPECT_EQ(mci.Open.count(kept), 0u);
-  const size_t tries = mci.Attempts.size();
-  EXPECT_TRUE(player.SetFileName(a));
-  EXPECT_EQ(mci.Attempts.size(), tries) << "the same name keeps its device";
 }
 
 }  // namespace

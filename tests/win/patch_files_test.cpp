@@ -1,14 +1,10 @@
 // The patch's payload and the replacement of the installed files: all of
 // them or none, also across a crash (the journal finishes or undoes the swap
 // at the next start), data.dat never touched, nothing left beside them.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include "app/patch/PatchFiles_win.h"
 #include <fstream>
 #include <set>
 
+#include "app/patch/PatchFiles_win.h"
 #include "tests/support/Win.h"
 
 namespace zelt::fake {
@@ -50,12 +46,10 @@ TEST(patch_files, PayloadIsTakenOnlyWhenEveryPartIsSound) {
     SCOPED_TRACE(c.name);
     std::vector<TPatchFile> files;
     EXPECT_EQ(ParsePayload(c.payload, files), c.files > 0);
-    EXPECT_EQ(files.size(), c.files);
+    ASSERT_EQ(files.size(), c.files);
+    if (c.files == 0) continue;
+    EXPECT_EQ(files.back().Name + L"|" + Widen(std::string(files.back().Bytes)), L"Sounds\\\u041e.ogg|ogg");
   }
-  std::vector<TPatchFile> files;
-  ASSERT_TRUE(ParsePayload(Payload({exe, sound}, 2), files));
-  EXPECT_EQ(files[1].Name, L"Sounds\\\u041e.ogg");
-  EXPECT_EQ(files[1].Bytes, "ogg");
 }
 
 // Names as Windows resolves them: one entry that could be data.dat, another

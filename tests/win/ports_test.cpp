@@ -1,7 +1,6 @@
 // The checker's Win32 ports under Wine: the user's own registry values
 // through advapi32, and a file (data.dat, the patch's files) replaced safely
 // while another program holds it, in a folder whose name does not fit cp1251.
-#include <windows.h>
 
 #include <filesystem>
 #include <utility>

@@ -1,9 +1,6 @@
 // The side windows over a checker, driven by messages: settings (its
 // fields, what "Сохранить" writes and sends, every other way out) and
 // favourites.
-#include <windows.h>
-
-#include <commctrl.h>
 
 #include "core/Settings.h"
 #include "tests/support/Win.h"
@@ -19,14 +16,9 @@ class Side : public WinCheckerTest {
   TChecker& Load() {
     checker.reset();
     TDataImage d;
-    d.IntervalMs = 420000;
-    d.TopicCount = 12;
-    d.ProxyServer = "10.0.0.5";
-    d.ProxyPort = 3128;
-    d.UserName = "пользователь";
-    d.Password = "секрет";
-    d.Nick = "Ivan";
-    d.IgnoreOwnPosts = d.AutoStart = d.UseIESettings = true;
+    static_cast<TSettings&>(d) = {.IntervalMs = 420000, .TopicCount = 12, .IgnoreOwnPosts = true, .AutoStart = true,
+                                  .UseIESettings = true, .ProxyPort = 3128, .ProxyServer = "10.0.0.5",
+                                  .UserName = "пользователь", .Password = "секрет", .Nick = "Ivan"};
     for (const std::string& f : {kA, kB, kC}) d.Favorites.Add(f);
     WriteData(d);
     return Make();
@@ -61,14 +53,11 @@ TEST_F(Side, SaveWritesEveryFieldIntoTheChecker) {
                 f->NickEdit().Text(),
             "10.0.0.5|пользователь|секрет|Ivan");
   EXPECT_TRUE(f->PasswordEdit().IsPassword());
-  f->TopicsEdit().SetText("25");
-  f->IntervalEdit().SetText("2");
-  f->ServerEdit().SetText("proxy.local");
-  f->PortEdit().SetText("");
-  f->UserEdit().SetText("user2");
-  f->PasswordEdit().SetText("pw2");
-  f->NickEdit().SetText("Пётр");
-  // Each box flips what it showed.
+  // Every field takes a new text; each box flips what it showed.
+  const std::pair<TEdit*, const char*> typed[] = {
+      {&f->TopicsEdit(), "25"}, {&f->IntervalEdit(), "2"}, {&f->ServerEdit(), "proxy.local"}, {&f->PortEdit(), ""},
+      {&f->UserEdit(), "user2"}, {&f->PasswordEdit(), "pw2"}, {&f->NickEdit(), "Пётр"}};
+  for (const auto& [edit, text] : typed) edit->SetText(text);
   for (TCheckBox* b : {&f->IgnoreOwnBox(), &f->ShowOnNewBox(), &f->AutoStartBox(), &f->UseSoundsBox(), &f->UseIEBox()})
     Click(*app, b->Handle());
   Click(*app, f->SaveButton().Handle());

@@ -3,14 +3,11 @@
 // closing; the download of the patch (staged where nobody else can touch it,
 // held and started) or of the full setup (saved where the dialog says), each
 // only with its signed manifest; and the shell's answer to the patch's start.
-#include <windows.h>
 
 #include <algorithm>
 #include <array>
 #include <fstream>
 
-#include "BuildConfig.h"
-#include "net/UpdateSignature_win.h"
 #include "tests/support/Win.h"
 #include "ui/uDownloaderForm.h"
 #include "ui/uUpdateInfo.h"
@@ -27,8 +24,7 @@ class Update : public WinCheckerTest {
  protected:
   void SetUp() override {
     TDataImage proxy;  // the requests go through the program's own proxy
-    proxy.ProxyServer = "proxy.local";
-    proxy.ProxyPort = 8080;
+    static_cast<TSettings&>(proxy) = {.ProxyPort = 8080, .ProxyServer = "proxy.local"};
     WriteData(proxy);
     Make();
     // The patch started is recorded with whether it was held against
@@ -86,16 +82,11 @@ class Update : public WinCheckerTest {
     return choice(info->SetupChoice()) + "|" + choice(info->PatchChoice()) + "|" +
            (info->DownloadButton().Enabled() ? "download" : "nothing");
   }
-  void Downloading(TUpdateChoice choice) { download = std::make_unique<TDownloaderForm>(Env(choice)); }
-  // Shows the download window until it closes itself, or shows a failure
-  // (the window stays) and Отмена closes it.
-  void ShowUntilDoneOrFailed() {
+  // Shows the download window until it closes itself; a failure shown ends the wait.
+  void ShowUntilDone() {
     download->Show(true);
     ASSERT_TRUE(PumpUntil(*app, [&] { return !desktop.Boxes.empty() || !download->Visible(); }));
-    if (desktop.Boxes.empty()) return;
-    EXPECT_TRUE(download->Visible()) << "a failure leaves the window open";
-    Click(*app, download->CancelButton().Handle());
-    EXPECT_FALSE(download->Visible());
+    EXPECT_TRUE(desktop.Boxes.empty()) << desktop.Boxes[0].Text;
   }
 
   std::unique_ptr<TUpdateInfo> info;
@@ -194,41 +185,32 @@ TEST_F(Update, TheFullSetupGoesWhereTheSaveDialogSaysAndIsNotStarted) {
   const std::string setup = Signed("ZeltInformerSetup.zip"), manifest = std::string(kUpdateSetupPath) + ".sig";
   http.Serve(kUpdateSetupPath, {.body = setup});
   http.Serve(manifest, {.body = Signed("ZeltInformerSetup.zip.sig")});
-  Downloading(TUpdateChoice::FullSetup);
+  download = std::make_unique<TDownloaderForm>(Env(TUpdateChoice::FullSetup));
   EXPECT_EQ(desktop.Dialogs, std::vector<TFileDialogKind>{TFileDialogKind::Save});
-  ShowUntilDoneOrFailed();
+  ShowUntilDone();
   EXPECT_EQ(ReadText(target), setup);
   EXPECT_EQ(patchesRun, 0);
-  // A cancelled dialog closes the window at once, without a request.
-  desktop.DialogAnswer.clear();
-  http.Reset();
-  Downloading(TUpdateChoice::FullSetup);
-  download->ShowModal();
-  EXPECT_EQ(http.RequestCount(), 0u);
 }
 
 // Only a whole patch with its manifest is staged and started: Отмена or the
-// close button during the download, or a patch that takes longer than its
-// two minutes leave none, and a failure says so while the window stays. The patch started is the body
+// close button during the download leave none. The patch started is the body
 // verified, under the user's temporary folder, held against any change until
 // started; nothing is written beside the program.
 TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
   const std::string patch = Signed("files.zip"), manifest = std::string(kUpdatePatchPath) + ".sig";
-  enum End { Whole, Cancel, CloseButton, TooSlow };
-  for (End end : {Whole, Cancel, CloseButton, TooSlow}) {
+  enum End { Whole, Cancel, CloseButton };
+  for (End end : {Whole, Cancel, CloseButton}) {
     SCOPED_TRACE(end);
-    desktop.Boxes.clear();
     patchesRun = 0;
     checker->ResetTraffic();
     http.Reset();
-    // Stopped downloads are watched on a body of a known size.
-    const bool stopped = end == Cancel || end == CloseButton;
+    // Stopped downloads are watched on a body of a known size; the whole patch
+    // comes in 52 reads of 2 s: 104 s, within its two minutes.
+    const bool stopped = end != Whole;
     http.Serve(kUpdatePatchPath, stopped ? Reply{.body = std::string(10000, 'p'), .holdAt = Step::Read, .after = 4096}
-                                 // 52 reads of the 208 KiB patch: 156 s, past its two minutes; 104 s is taken
-                                 : end == TooSlow ? Reply{.body = patch, .readMs = 3000}
-                                                  : Reply{.body = patch, .readMs = 2000});
+                                         : Reply{.body = patch, .readMs = 2000});
     http.Serve(manifest, {.body = Signed("files.zip.sig")});
-    Downloading(TUpdateChoice::Patch);
+    download = std::make_unique<TDownloaderForm>(Env(TUpdateChoice::Patch));
     EXPECT_TRUE(desktop.Dialogs.empty());
     if (stopped) {
       RunLater([&] {
@@ -242,35 +224,28 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
       });
       download->ShowModal();
     } else {
-      ShowUntilDoneOrFailed();
+      ShowUntilDone();
     }
     http.Release();  // a stopped request goes on in the network; what it reads reaches nothing
     ASSERT_TRUE(WaitIdle());
     app->ProcessMessages();
     EXPECT_EQ(patchesRun, end == Whole ? 1 : 0);
     EXPECT_FALSE(std::filesystem::exists(checker->ProgramDir() + L"sfx.exe"));
-    if (end == Whole) {
-      EXPECT_EQ(startedBytes, patch);
-      EXPECT_TRUE(held);
-      EXPECT_EQ(started.filename(), "sfx.exe");
-      EXPECT_EQ(started.parent_path().parent_path(), std::filesystem::temp_directory_path().parent_path());
-      EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix.Wide, 0), 0u);
-      EXPECT_EQ(download->CancelButton().Text(), "Завершено");
-      EXPECT_EQ(checker->Traffic().UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
-      // Let go once started; the program's next start removes it.
-      RemoveStagedPatches();
-      EXPECT_FALSE(std::filesystem::exists(started.parent_path()));
-      continue;
-    }
     if (stopped) {
       EXPECT_EQ(checker->Traffic().UpdateInBytes, 0u);
       EXPECT_TRUE(desktop.Boxes.empty());
       continue;
     }
-    ASSERT_EQ(desktop.Boxes.size(), 1u);
-    EXPECT_EQ(desktop.Boxes[0].Text + "|" + desktop.Boxes[0].Caption, "Произошла ошибка при загрузке.|Zelt Rarazovo 0.4");
-    EXPECT_EQ(desktop.Boxes[0].Owner, app->Owner());
-    EXPECT_EQ(desktop.Boxes[0].Flags & (MB_SETFOREGROUND | MB_TYPEMASK), static_cast<UINT>(MB_SETFOREGROUND | MB_OK));
+    EXPECT_EQ(startedBytes, patch);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(started.filename(), "sfx.exe");
+    EXPECT_EQ(started.parent_path().parent_path(), std::filesystem::temp_directory_path().parent_path());
+    EXPECT_EQ(started.parent_path().filename().wstring().rfind(kPatchFolderPrefix.Wide, 0), 0u);
+    EXPECT_EQ(download->CancelButton().Text(), "Завершено");
+    EXPECT_EQ(checker->Traffic().UpdateInBytes, patch.size() + Signed("files.zip.sig").size());
+    // Let go once started; the program's next start removes it.
+    RemoveStagedPatches();
+    EXPECT_FALSE(std::filesystem::exists(started.parent_path()));
   }
 }
 
@@ -278,13 +253,12 @@ TEST_F(Update, OnlyAVerifiedPatchIsStagedHeldAndStarted) {
 // program's update test's; here, that a failed start shows the system's
 // words for the error.
 TEST_F(Update, AFailedStartOfThePatchSaysWhy) {
-  const std::wstring patch = Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe");
   desktop.Starting = [&](SHELLEXECUTEINFOW& i) {
     i.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_PNF);
     SetLastError(ERROR_SUCCESS);
     return false;
   };
-  EXPECT_FALSE(LaunchUpdate(*app, patch, Widen(dir.Path())));
+  EXPECT_FALSE(LaunchUpdate(*app, Widen(dir.Path() + "ZeltUpdate-1\\sfx.exe"), Widen(dir.Path())));
   ASSERT_EQ(desktop.Boxes.size(), 1u);
   EXPECT_EQ(desktop.Boxes[0].Text, SystemErrorText(ERROR_PATH_NOT_FOUND)) << "the shell's code when it set no error";
   EXPECT_NE(desktop.Boxes[0].Text.back(), '\n');

@@ -7,15 +7,14 @@
 #include <thread>
 
 #include "tests/support/Win.h"
-#include "widgets/ListView.h"
 
 namespace zelt::fake {
 namespace {
 
 class TTestForm final : public TForm {
  public:
-  explicit TTestForm(HWND owner = nullptr) {
-    CreateForm("Test", "Test", 300, 200, owner);
+  TTestForm() {
+    CreateForm("Test", "Test", 300, 200, nullptr);
     List.Create(Body(), 8, 24, 280, 120);
     List.AddColumn("A", 100);
     Button.Create(Body(), 8, 150, 80, 24, "Кнопка");

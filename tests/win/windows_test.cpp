@@ -13,16 +13,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "tests/support/Win.h"
 #include "tools/GdiCount.h"
 #include "ui/WindowTable.h"
 #include "ui/uUpdateInfo.h"
-#include "widgets/ListView.h"
 #include "widgets/Paint.h"
 
 namespace zelt::fake {
@@ -225,13 +221,11 @@ std::string DpiChangeProblems(TApplication& app, TForm& form, const Shape& at96,
 
 class Windows : public MainWindowTest {
  protected:
+  // The main window over what the windows show: topics, a favourite, a
+  // sound, the update files (the patch held halfway, so its window is
+  // painted mid-download).
   void SetUp() override {
     MainWindowTest::SetUp();
-    Fill();
-  }
-  // What the windows show: topics, a favourite, a sound, the update files
-  // (the patch held halfway, so its window is painted mid-download).
-  void Fill() {
     Checker().SetSound(TSoundEvent::NewMessages, "C:\\Sounds\\Сообщение.ogg");
     Checker().ResetTraffic();  // the same counters, so the same label widths, at each start
     Reply(true, {{"Поезд в Крым", "t1", "Путешествия", "9", "Иван"}, {"Дача", "t2", "Дом", "2", "Ольга"}});
@@ -287,10 +281,8 @@ class Windows : public MainWindowTest {
   // The program ended (the main window ends the message loop it would run
   // in) and, unless `again` is false, started anew.
   void Restart(bool again = true) {
-    MainWindowTest::TearDown();
-    if (!again) return;
-    MainWindowTest::SetUp();
-    Fill();
+    TearDown();
+    if (again) SetUp();
   }
 };
 
