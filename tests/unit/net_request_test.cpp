@@ -88,10 +88,9 @@ class NetRequest : public ::testing::Test {
 };
 
 struct UrlCase {
-  const char *url, *base;
-  const char *protocol, *user, *password, *host, *port;
-  const char* path;
-  int startPort;                    // the port of an accepted URL; -1: refused
+  const char *url, *base;                                     // the URL and the previous path
+  const char *protocol, *user, *password, *host, *port, *path;  // its parts
+  int startPort;                                              // the port of an accepted URL; -1: refused
 };
 
 const UrlCase kUrlCases[] = {
