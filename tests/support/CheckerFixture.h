@@ -38,10 +38,9 @@ class CheckerFixture : public ::testing::Test {
     EXPECT_TRUE(http.WaitIdle()) << "a request did not end";
   }
 
-  std::filesystem::path DataPath() const { return PathOf(dir.Path() + "data.dat"); }
   std::string DataBytes() const {
     std::string bytes;
-    ReadFileBytes(DataPath(), bytes);
+    ReadFileBytes(dir / "data.dat", bytes);
     return bytes;
   }
   // data.dat as the program reads it.
@@ -50,7 +49,7 @@ class CheckerFixture : public ::testing::Test {
     ParseDataImage(DataBytes(), image);
     return image;
   }
-  void WriteData(const TDataImage& image) { ASSERT_TRUE(ReplaceFileBytes(DataPath(), SerializeDataImage(image))); }
+  void WriteData(const TDataImage& image) { ASSERT_TRUE(ReplaceFileBytes(dir / "data.dat", SerializeDataImage(image))); }
 
   Transport http;
   Registry registry;

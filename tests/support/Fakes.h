@@ -48,7 +48,7 @@ class GuiQueue final : public IGuiQueue {
  public:
   // Drops what waits; a waiting Send returns false.
   ~GuiQueue() override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     shut_ = true;
     for (Item& i : q_)
       if (i.sent) *i.sent = -1;
@@ -56,7 +56,7 @@ class GuiQueue final : public IGuiQueue {
     cv_.notify_all();
   }
   void Post(std::function<void()> task) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     if (!shut_) q_.push_back({std::move(task), nullptr});
     cv_.notify_all();
   }
@@ -66,7 +66,7 @@ class GuiQueue final : public IGuiQueue {
       return true;
     }
     auto done = std::make_shared<int>(0);  // 1 ran, -1 dropped
-    auto l = Lock();
+    std::unique_lock l(m_);
     if (shut_) return false;
     q_.push_back({std::move(task), done});
     cv_.notify_all();
@@ -82,8 +82,8 @@ class GuiQueue final : public IGuiQueue {
     return n;
   }
   // Runs tasks as they come until done() holds; the limit only ends a hang.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
+  bool RunUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + 20s;
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
       RunOne(5ms);
@@ -91,9 +91,9 @@ class GuiQueue final : public IGuiQueue {
     return true;
   }
   // Waits, running nothing, until another thread has sent a task.
-  bool WaitForSend(std::chrono::milliseconds limit = 20s) {
-    auto l = Lock();
-    return cv_.wait_for(l, limit, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
+  bool WaitForSend() {
+    std::unique_lock l(m_);
+    return cv_.wait_for(l, 20s, [&] { return std::any_of(q_.begin(), q_.end(), [](auto& i) { return !!i.sent; }); });
   }
 
  private:
@@ -101,9 +101,8 @@ class GuiQueue final : public IGuiQueue {
     std::function<void()> task;
     std::shared_ptr<int> sent;
   };
-  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
   bool RunOne(std::chrono::milliseconds wait) {
-    auto l = Lock();
+    std::unique_lock l(m_);
     if (!cv_.wait_for(l, wait, [&] { return !q_.empty(); })) return false;
     Item item = std::move(q_.front());
     q_.pop_front();
@@ -233,48 +232,48 @@ class Transport final : public IHttpTransport {
  public:
   ~Transport() override {
     Release();
-    WaitIdle(20s);
+    WaitIdle();
   }
-  void Push(Reply r) { auto l = Lock(); queue_.push_back(std::move(r)); }
-  void Serve(const std::string& path, Reply r) { auto l = Lock(); served_[path] = std::move(r); }
-  void SetDefault(Reply r) { auto l = Lock(); default_ = std::move(r); }
+  void Push(Reply r) { std::unique_lock l(m_); queue_.push_back(std::move(r)); }
+  void Serve(const std::string& path, Reply r) { std::unique_lock l(m_); served_[path] = std::move(r); }
+  void SetDefault(Reply r) { std::unique_lock l(m_); default_ = std::move(r); }
   // Lets held requests (of the path, or all) go on, and those held later.
   void Release(const std::string& path = {}) {
-    auto l = Lock();
+    std::unique_lock l(m_);
     if (path.empty()) releaseAll_ = true;
     released_.insert(path);
     cv_.notify_all();
   }
   // Forgets replies, releases and the request record; call while idle.
   void Reset() {
-    auto l = Lock();
+    std::unique_lock l(m_);
     queue_.clear();
     served_.clear();
     released_.clear();
     requests_.clear();
     releaseAll_ = false;
   }
-  bool Held(const std::string& path = {}) { auto l = Lock(); return IsHeld(path); }
-  bool WaitHeld(const std::string& path = {}, std::chrono::milliseconds limit = 20s) {
-    auto l = Lock();
-    return cv_.wait_for(l, limit, [&] { return IsHeld(path); });
+  bool Held(const std::string& path = {}) { std::unique_lock l(m_); return IsHeld(path); }
+  bool WaitHeld(const std::string& path = {}) {
+    std::unique_lock l(m_);
+    return cv_.wait_for(l, 20s, [&] { return IsHeld(path); });
   }
   // True once no handle is open (every request has ended its network part).
-  bool WaitIdle(std::chrono::milliseconds limit = 20s) {
-    auto l = Lock();
-    return cv_.wait_for(l, limit, [&] { return open_ == 0; });
+  bool WaitIdle() {
+    std::unique_lock l(m_);
+    return cv_.wait_for(l, 20s, [&] { return open_ == 0; });
   }
-  int OpenHandles() { auto l = Lock(); return open_; }
-  size_t RequestCount() { auto l = Lock(); return requests_.size(); }
+  int OpenHandles() { std::unique_lock l(m_); return open_; }
+  size_t RequestCount() { std::unique_lock l(m_); return requests_.size(); }
   std::vector<Request> Requests() {
-    auto l = Lock();
+    std::unique_lock l(m_);
     std::vector<Request> out;
     for (const Live& r : requests_) out.push_back(r.seen);
     return out;
   }
 
   HttpHandle Open(const std::string& agent, uint32_t access, const std::string* proxy) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = requests_.emplace_back();
     r.seen.agent = agent;
     r.seen.access = access;
@@ -285,7 +284,7 @@ class Transport final : public IHttpTransport {
   }
   HttpHandle Connect(HttpHandle inet, const std::string& host, uint16_t port, const std::string& user,
                      const std::string& password) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(inet);
     r.seen.host = host;
     r.seen.port = port;
@@ -294,7 +293,7 @@ class Transport final : public IHttpTransport {
     return Pass(l, r, Step::Connect) ? NewHandle(r) : nullptr;
   }
   HttpHandle OpenRequest(HttpHandle conn, const std::string& path, uint32_t flags) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(conn);
     r.seen.path = path;
     r.seen.flags = flags;
@@ -302,20 +301,20 @@ class Transport final : public IHttpTransport {
     return Pass(l, r, Step::OpenRequest) ? NewHandle(r) : nullptr;
   }
   bool AddRequestHeaders(HttpHandle req, const std::string& line, uint32_t) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(req);
     r.seen.headers.push_back(line);
     return Pass(l, r, Step::AddHeader);
   }
   bool SendRequest(HttpHandle req) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(req);
     if (!Pass(l, r, Step::Send)) return false;
     r.seen.sent = true;
     return true;
   }
   bool QueryInfo(HttpHandle req, uint32_t level, char* buffer, uint32_t* length) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(req);
     const Reply& p = r.reply;
     const std::string size = p.lengthText.empty() ? std::to_string(p.body.size()) : p.lengthText;
@@ -344,7 +343,7 @@ class Transport final : public IHttpTransport {
     return true;
   }
   bool ReadFile(HttpHandle req, char* buffer, uint32_t size, uint32_t* read) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     Live& r = Of(req);
     const Reply& p = r.reply;
     *read = 0;
@@ -368,7 +367,7 @@ class Transport final : public IHttpTransport {
   // Closing any handle of a request cancels what it waits for, as WinInet's
   // InternetCloseHandle does, and whatever it calls later.
   void CloseHandle(HttpHandle h) override {
-    auto l = Lock();
+    std::unique_lock l(m_);
     auto* handle = static_cast<Handle*>(h);
     if (handle->closed) return;  // a second close would show in OpenHandles
     handle->closed = true;
@@ -378,8 +377,8 @@ class Transport final : public IHttpTransport {
   }
   uint32_t LastError() override { return lastError_; }
   // A clock that stands still but for every read's readMs and Advance.
-  uint64_t NowMs() override { auto l = Lock(); return nowMs_; }
-  void Advance(uint32_t ms) { auto l = Lock(); nowMs_ += ms; }
+  uint64_t NowMs() override { std::unique_lock l(m_); return nowMs_; }
+  void Advance(uint32_t ms) { std::unique_lock l(m_); nowMs_ += ms; }
 
  private:
   struct Live {
@@ -392,7 +391,6 @@ class Transport final : public IHttpTransport {
     Live* request;
     bool closed = false;
   };
-  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
   bool IsHeld(const std::string& path) const { return path.empty() ? !held_.empty() : held_.count(path) > 0; }
   Live& Of(HttpHandle h) { return *static_cast<Handle*>(h)->request; }
   HttpHandle NewHandle(Live& r) {

@@ -25,11 +25,7 @@ using Checker = CheckerTest;
 // proxy settings of a file reach the request.
 TEST_F(Checker, TheFirstRequestFollowsTheSettings) {
   for (const bool file : {false, true}) {
-    TDataImage image;
-    image.ProxyServer = "cache";
-    image.ProxyPort = 3130;
-    image.UseIESettings = true;
-    if (file) WriteData(image);
+    if (file) WriteData({{}, {.UseIESettings = true, .ProxyPort = 3130, .ProxyServer = "cache"}});
     TChecker& c = Make();
     EXPECT_FALSE(timer->Enabled());
     Tick();
@@ -87,9 +83,7 @@ TEST_F(Checker, ReportsComeInTheirOrder) {
 }
 
 TEST_F(Checker, ATickWhileARequestRunsSendsNothingButItsMinutesCount) {
-  TDataImage image;
-  image.IntervalMs = 30 * 60000;
-  WriteData(image);
+  WriteData({{}, {.IntervalMs = 30 * 60000}});
   http.Push(Reply{.body = "0", .holdAt = Step::Send});
   TChecker& c = Make();
   c.StartPolling();
@@ -136,10 +130,7 @@ TEST_F(Checker, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
 // the user's own post, by a reply) and each change of the favourites is on
 // disk at once.
 TEST_F(Checker, ReadMarksAndFavouritesAreSavedAtOnceAndTheUnreadCountDown) {
-  TDataImage image;
-  image.IgnoreOwnPosts = true;
-  image.Nick = "me";
-  WriteData(image);
+  WriteData({{}, {.IgnoreOwnPosts = true, .Nick = "me"}});
   TChecker& c = Make();
   c.HandleReply(CompressedBody(ReplyText(false, {{"A", "a", "F", "3", "x"}, {"B", "b", "F", "4", "y"},
                                                  {"C", "c", "F", "5", "z"}, {"Mine", "m", "F", "1", "ME"}})));
@@ -206,48 +197,42 @@ TEST_F(Checker, SavedStateComesBackAndAutostartFollowsTheSetting) {
 // A late reply is applied, a late failure is never loud, the catch-up poll
 // goes out and so does the next interval's.
 TEST_F(Checker, ARequestCutOffBySleepGivesWayToTheCatchUp) {
-  const Reply lateReply{.body = CompressedBody(ReplyText(false, {{"Late", "l", "News", "1", "x"}})),
-                        .holdAt = Step::Read};
+  Reply lateReply = Topics(false, {{"Late", "l", "News", "1", "x"}});
+  lateReply.holdAt = Step::Read;
   const Reply lateFailure{.failAt = Step::Send, .holdAt = Step::Send};
-  const std::string asleep = "asleep", settling = "settling", queued = "queued", hangs = "hangs";
-  const struct {
-    Reply stale;
-    std::string released;
-    bool applied;
-  } cases[] = {
-      {lateReply, asleep, true},        {lateReply, settling, true},  {lateReply, queued, true},
-      {lateReply, hangs, false},        {lateFailure, asleep, false}, {lateFailure, settling, false},
-      {lateFailure, queued, false},     {lateFailure, hangs, false},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.released + (k.applied ? ", a reply" : ""));
+  const std::pair<bool, std::string> cases[] = {{true, "asleep"}, {true, "settling"}, {true, "queued"}, {true, "hangs"},
+      {false, "asleep"}, {false, "settling"}, {false, "queued"}, {false, "hangs"}};
+  for (const auto& [late, released] : cases) {
+    // Only a reply that came before the catch-up stopped it is applied.
+    const bool applied = late && released != "hangs";
+    SCOPED_TRACE(released + (late ? ", a reply" : ", a failure"));
     http.Reset();
-    http.Push(k.stale);
-    http.SetDefault({.body = CompressedBody(ReplyText(false, {{"Now", "n", "News", "2", "y"}}))});
+    http.Push(late ? lateReply : lateFailure);
+    http.SetDefault(Topics(false, {{"Now", "n", "News", "2", "y"}}));
     events.clear();
     TChecker& c = Make();
     c.OnNetError = [&](const std::string&, uint16_t) { events.push_back(c.QuietError() ? "quiet" : "loud"); };
     c.StartPolling();
     ASSERT_TRUE(http.WaitHeld());
     const auto release = [&](const std::string& when) {
-      if (k.released != when) return;
+      if (released != when) return;
       http.Release();
-      if (when == queued)
+      if (when == "queued")
         ReplyWaits();
       else
         ASSERT_TRUE(gui.RunUntil([&] { return !c.Request().Busy() && gui.RunPending() == 0; }));
     };
     c.Suspend();
-    release(asleep);
+    release("asleep");
     c.CatchUp();
-    release(settling);
-    release(queued);
+    release("settling");
+    release("queued");
     timer->Tick();  // the catch-up
-    release(hangs);
+    release("hangs");
     ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 2 && !c.Request().Busy() && gui.RunPending() == 0; }));
     timer->Tick();
     ASSERT_TRUE(gui.RunUntil([&] { return http.RequestCount() == 3 && !c.Request().Busy() && gui.RunPending() == 0; }));
-    EXPECT_EQ(std::count(events.begin(), events.end(), "item Late"), k.applied ? 1 : 0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "item Late"), applied ? 1 : 0);
     EXPECT_EQ(std::count(events.begin(), events.end(), "loud"), 0);
     EXPECT_EQ(c.Items().at(0)->Title, "Now");
     checker.reset();

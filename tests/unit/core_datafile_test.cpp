@@ -20,27 +20,23 @@ std::string Hex(const char* hex) {
   return out;
 }
 
-TStringList Lines(std::vector<std::string> lines) {
-  TStringList l;
-  for (auto& s : lines) l.Add(s);
-  return l;
-}
-
 // The known state has the known bytes. A file cut right after a string
 // still gives that string; cut inside a list, it keeps that list's lines
 // that end before the cut, and the later fields their values.
 TEST(CoreDataFile, AKnownStateHasTheseBytesAndACutFileKeepsWhatEndsBeforeTheCut) {
   // A state in which every field differs from its reset value, and its file
   // written out by hand.
-  const TDataImage known{
+  TDataImage known{
       TTrafficCounters{.LastInBytes = 0x11223344, .LastInUnpacked = 2, .LastOutBytes = 544, .TotalInBytes = 1000,
                        .TotalInUnpacked = 5000, .TotalOutBytes = 0xFFFFFFFF, .UpdateInBytes = 7, .UpdateOutBytes = 8,
                        .UpdateTotalBytes = 9, .Reserved36 = 0xA5A5A5A5, .TrafficSince = 739955.5},
       TSettings{.IntervalMs = 300000, .TopicCount = -3, .IgnoreOwnPosts = true, .ShowOnNew = true,
                 .UseIESettings = true, .Reserved61 = 0x7F, .ProxyPort = 8080, .ProxyServer = "proxy", .UserName = "u",
                 .Password = "abcdefghijklmnopqrstu", .Nick = "Ivan", .SoundNewMessages = "C:\\s.ogg",
-                .SoundNewVersion = "v.wav", .SoundError = "e.mp3"},
-      TStoredLists{Lines({"T\x11" "F\x11L\x11"}), Lines({"General=15", "News=5"}), Lines({"L-1\x11" "12"})}};
+                .SoundNewVersion = "v.wav", .SoundError = "e.mp3"}};
+  for (const char* line : {"General=15", "News=5"}) known.ForumNames.Add(line);
+  known.Favorites.Add("T\x11" "F\x11L\x11");
+  known.ReadMarks.Add("L-1\x11" "12");
   const std::string file =
       Hex("44 33 22 11  02 00 00 00  20 02 00 00  e8 03 00 00  88 13 00 00"  // last/total counters
           "ff ff ff ff  07 00 00 00  08 00 00 00  09 00 00 00  a5 a5 a5 a5"  // ... update, reserved

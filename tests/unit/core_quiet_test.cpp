@@ -24,7 +24,7 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
   // "messages" and "version"), the releases so far, and whether the state
   // is being asked again.
   struct Step {
-    const char* what;
+    std::string what;
     bool shown;
     std::vector<std::string> popups;
     bool rechecking;
@@ -55,13 +55,12 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
-    const std::string what = s.what;
     bool shown = false;
-    if (what == "busy" || what == "free") state.Busy = what == "busy";
-    if (what == "read" || what == "unread") now.Messages = what == "unread";
-    if (what == "messages" || what == "version") shown = gate.Admit({what == "messages", what == "version"});
-    if (what == "tick") timer.Tick();
-    if (what == "poll") gate.Recheck();
+    if (s.what == "busy" || s.what == "free") state.Busy = s.what == "busy";
+    if (s.what == "read" || s.what == "unread") now.Messages = s.what == "unread";
+    if (s.what == "messages" || s.what == "version") shown = gate.Admit({s.what == "messages", s.what == "version"});
+    if (s.what == "tick") timer.Tick();
+    if (s.what == "poll") gate.Recheck();
     EXPECT_EQ(shown, s.shown);
     EXPECT_EQ(popups, s.popups);
     EXPECT_EQ(timer.Enabled(), s.rechecking);

@@ -41,7 +41,7 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   // Each step: what happens; then the timer's interval, the polls made so
   // far and the failures reported so far.
   struct Case {
-    const char* what;
+    std::string what;
     uint32_t interval;
     size_t polls;
     std::vector<std::string> failures;
@@ -69,19 +69,18 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   };
   for (const Case& s : steps) {
     SCOPED_TRACE(s.what);
-    const std::string what = s.what;
     const size_t armed = timer.Armed();
-    if (what.starts_with("resume")) scheduler->CatchUp();  // a network change is the same call
-    if (what.starts_with("suspend")) scheduler->Suspend();
-    if (what == "down") up = false;
-    if (what == "up") up = true;
-    if (what == "tick") timer.Tick();
+    if (s.what.starts_with("resume")) scheduler->CatchUp();  // a network change is the same call
+    if (s.what.starts_with("suspend")) scheduler->Suspend();
+    if (s.what == "down") up = false;
+    if (s.what == "up") up = true;
+    if (s.what == "tick") timer.Tick();
     EXPECT_EQ(timer.Interval(), s.interval);
     EXPECT_EQ(polls, s.polls);
     EXPECT_EQ(failures, s.failures);
     // Were each event (a sleep's too) to restart the settling, a stream of
     // them would hold the catch-up off.
-    if (what.ends_with(" again")) {
+    if (s.what.ends_with(" again")) {
       EXPECT_EQ(timer.Armed(), armed) << "the settling countdown restarted";
     }
   }

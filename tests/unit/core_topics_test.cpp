@@ -29,9 +29,6 @@ std::vector<std::string> Apply(TTopics& t, const std::string& text, int32_t maxT
                 say("new messages"), say("new version")});
   return told;
 }
-std::vector<std::string> Apply(TTopics& t, bool newVersion, const std::vector<Topic>& topics) {
-  return Apply(t, ReplyText(newVersion, topics));
-}
 
 TEST(Topics, ARecordBecomesAnItemWithDecodedTextsAndForumLinks) {
   TTopics t;
@@ -69,7 +66,7 @@ TEST(Topics, ANewVersionIsToldOnceAndNewMessagesWhenTheUnreadCountGrows) {
                {true, {a}, {}}};
   TTopics t;
   for (const auto& k : steps) {
-    std::vector<std::string> told = Apply(t, k.newVersion, k.topics);
+    std::vector<std::string> told = Apply(t, ReplyText(k.newVersion, k.topics));
     std::erase_if(told, [](const std::string& e) { return !e.starts_with("new "); });
     EXPECT_EQ(told, k.news) << &k - steps;
   }
@@ -86,7 +83,7 @@ TEST(Topics, AReadMarkHoldsTheReplyCountItWasReadAt) {
   } cases[] = {{"15", false, 3}, {"12", true, 0}, {"10", false, -2}, {"99999999999", false, INT32_MAX - 12},
                {"-2147483648", false, INT32_MIN}};
   for (const auto& k : cases) {
-    Apply(t, false, {{"T", "t", "F", k.replies, "x"}});
+    Apply(t, ReplyText(false, {{"T", "t", "F", k.replies, "x"}}));
     EXPECT_EQ(t.Items().at(0)->Read, k.read) << k.replies;
     EXPECT_EQ(t.Items().at(0)->NewCount, k.newCount) << k.replies;
   }
@@ -125,7 +122,7 @@ TEST(Topics, ForumIdsAreNamedFromTheForumListAndAnUnknownOneAsksForIt) {
   for (const auto& k : cases) {
     TTopics t;
     t.ApplyForumList("General=15\r\nNews=5\r\nOld=05\r\n");
-    Apply(t, false, {{"T", "t", k.field, "1", "x"}});
+    Apply(t, ReplyText(false, {{"T", "t", k.field, "1", "x"}}));
     EXPECT_EQ(t.Items().at(0)->Forum, k.name) << k.field;
     EXPECT_EQ(t.NeedForumList(), k.asks) << k.field;
   }

@@ -27,8 +27,10 @@ const std::string kUrl = "http://example.org/inf.php?c=10";
 
 class NetRequest : public ::testing::Test {
  protected:
+  // A new component with the handlers of `bind`, and a new event log.
   void New(unsigned bind = kAll) {
     d = std::make_unique<HTTPDownload>(http, gui);
+    events.clear();
     auto add = [this](std::string e) {
       std::lock_guard<std::mutex> l(m);
       events.push_back(e + (gui.IsGuiThread() ? " @gui" : " @req"));
@@ -86,10 +88,9 @@ class NetRequest : public ::testing::Test {
 };
 
 struct UrlCase {
-  const char *url, *base;
-  const char *protocol, *user, *password, *host, *port;
-  const char* path;
-  int startPort;                    // the port of an accepted URL; -1: refused
+  const char *url, *base;                                     // the URL and the previous path
+  const char *protocol, *user, *password, *host, *port, *path;  // its parts
+  int startPort;                                              // the port of an accepted URL; -1: refused
 };
 
 const UrlCase kUrlCases[] = {
@@ -126,7 +127,6 @@ TEST_F(NetRequest, SplitsUrlsAndStartTakesOnlyHttpWithHostAndPath) {
 
     New(kError);
     d->Target.Port = 1234;
-    events.clear();
     const size_t before = http.RequestCount();
     EXPECT_EQ(Start(c.url), c.startPort >= 0);
     if (c.startPort >= 0) {
@@ -191,7 +191,6 @@ TEST_F(NetRequest, RepliesBecomeEventsOnTheirThreads) {
     d->Options.Limits = c.limits;
     http.Reset();
     http.Push(c.reply);
-    events.clear();
     ASSERT_TRUE(Start());
     if (c.reply.holdAt != Step::None) {
       ASSERT_TRUE(http.WaitHeld());
