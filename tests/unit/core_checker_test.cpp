@@ -72,16 +72,6 @@ TEST_F(Checker, EachRequestAsksForWhatIsMissingAndNoneGoesOutWhileAReplyWaits) {
                                             Url("c=10&u=0.4&p=1"), Url("c=10&u=0.4&p=1"), Url("c=-5&u=0.4&p=0")}));
 }
 
-TEST_F(Checker, ReportsComeInTheirOrder) {
-  TChecker& c = Make();
-  const Reply reply = Topics(true, {{"One", "t1", "News", "2", "x"}, {"Two", "t2", "News", "4", "y"}});
-  http.Push(reply);
-  Tick();
-  EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 5", "item One", "item Two", "status 4", "status 3",
-                                              "status 2"}));
-  EXPECT_EQ(c.Traffic().TotalInBytes, reply.body.size());
-}
-
 TEST_F(Checker, ATickWhileARequestRunsSendsNothingButItsMinutesCount) {
   WriteData({{}, {.IntervalMs = 30 * 60000}});
   http.Push(Reply{.body = "0", .holdAt = Step::Send});
@@ -105,12 +95,17 @@ TEST_F(Checker, ATickWhileARequestRunsSendsNothingButItsMinutesCount) {
 
 // The informer's request is limited: a reply longer than a mebibyte
 // (1048576 bytes) fails, and so does one that takes a minute (here one read
-// of a minute on the transport's clock). A failure keeps the topics.
-TEST_F(Checker, AFailedRequestReportsItsCodeAndKeepsTheTopics) {
-  http.Push(Topics(false, {{"Kept", "k", "News", "1", "x"}}));
+// of a minute on the transport's clock). A failure keeps the topics. A reply's
+// reports come in their order.
+TEST_F(Checker, RepliesReportInOrderAndAFailedRequestReportsItsCodeAndKeepsTheTopics) {
+  const Reply reply = Topics(true, {{"Kept", "k", "News", "2", "x"}, {"Two", "t2", "News", "4", "y"}});
+  http.Push(reply);
   TChecker& c = Make();
   Tick();
+  EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 5", "item Kept", "item Two", "status 4", "status 3",
+                                              "status 2"}));
   const uint32_t in = c.Traffic().TotalInBytes;
+  EXPECT_EQ(in, reply.body.size());
   const std::pair<Reply, uint16_t> cases[] = {{{.body = std::string(1048577, 'x'), .announce = false}, 223},
                                               {{.body = "1", .readMs = 60000}, 12002}};
   for (const auto& [reply, code] : cases) {
