@@ -23,13 +23,12 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
   // Each step: what happens; then whether a report was let through (for
   // "messages" and "version"), the releases so far, and whether the state
   // is being asked again.
-  struct Step {
+  const struct {
     std::string what;
     bool shown;
     std::vector<std::string> popups;
     bool rechecking;
-  };
-  const std::vector<Step> steps = {
+  } steps[] = {
       {"messages", true, {}, false},
       {"busy", false, {}, false},
       {"messages", false, {}, true},
@@ -53,7 +52,7 @@ TEST(QuietGate, APopupWaitsWhileTheUserIsBusyAndOneTellsWhatIsStillNewAfterwards
       {"free", false, {"mv"}, true},
       {"poll", false, {"mv", "m"}, false},  // after a poll as well
   };
-  for (const Step& s : steps) {
+  for (const auto& s : steps) {
     SCOPED_TRACE(s.what);
     bool shown = false;
     if (s.what == "busy" || s.what == "free") state.Busy = s.what == "busy";

@@ -40,13 +40,12 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
   poll(TTickKind::Interval);
   // Each step: what happens; then the timer's interval, the polls made so
   // far and the failures reported so far.
-  struct Case {
+  const struct {
     std::string what;
     uint32_t interval;
     size_t polls;
     std::vector<std::string> failures;
-  };
-  const std::vector<Case> steps = {
+  } steps[] = {
       {"resume", kCatchUpDelayMs, 1, {}},
       {"resume again", kCatchUpDelayMs, 1, {}},  // close together: still one poll
       {"tick", 300000, 2, {}},  // the catch-up; the interval restarts from it
@@ -67,7 +66,7 @@ TEST(Scheduler, ResumeAndNetworkEventsGiveOnePollAfterSettlingAndAtMostOneLoudFa
       {"tick", 300000, 9, {"loud", "quiet", "quiet", "loud"}},  // a new failure of its own
       {"tick", 300000, 10, {"loud", "quiet", "quiet", "loud", "loud"}},
   };
-  for (const Case& s : steps) {
+  for (const auto& s : steps) {
     SCOPED_TRACE(s.what);
     const size_t armed = timer.Armed();
     if (s.what.starts_with("resume")) scheduler->CatchUp();  // a network change is the same call
