@@ -35,7 +35,6 @@ TEST(GuiRequest, EventsRunInOrderOnTheGuiThreadAndNoneAfterStopRestartOrDestruct
     TRequestLimits limits = {};
   } cases[] = {
       {"a body", body, TAt::Queued, TAct::None, {ok, "Size 5", "Downloaded hello"}},
-      {"a failure", {.status = 404}, TAt::Queued, TAct::None, {"Headers HTTP/1.1 404 X", "Failed 12003"}},
       {"the size only", body, TAt::Queued, TAct::None, {ok, "Size 5"}, {.SizeOnly = true}},
       {"stopped in its body", heldRead, TAt::Read, TAct::Stop, {ok, "Size 5", "Progress 3/5"}},
       {"stopped with its events queued", body, TAt::Queued, TAct::Stop, {}},
