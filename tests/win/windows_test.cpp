@@ -256,12 +256,6 @@ class Windows : public MainWindowTest {
     http.Release();
     EXPECT_TRUE(WaitIdle());
   }
-  // The program ended (the main window ends the message loop it would run
-  // in) and, unless `again` is false, started anew.
-  void Restart(bool again = true) {
-    TearDown();
-    if (again) SetUp();
-  }
 };
 
 TEST_F(Windows, EachWindowReadsInOrderAndScalesWithItsDpi) {
@@ -335,13 +329,13 @@ std::vector<int> Counts() { return {gdicount::OwnWindowCount(), gdicount::OwnGdi
 // own objects) exists before counting; then five more times.
 TEST_F(Windows, ClosingGivesBackEveryWindowAndGdiObject) {
   Walk([](const std::string&, TForm&) {});
-  Restart(false);
+  TearDown();  // the program ended: its main window ends the message loop it would run in
   const std::vector<int> before = Counts();
   ASSERT_GE(before[1], 0) << "the GDI handle table cannot be read";
   for (int i = 0; i < 5; ++i) {
-    Restart();
+    SetUp();  // started anew
     Walk([&](const std::string& name, TForm&) { EXPECT_GT(gdicount::OwnWindowCount(), before[0]) << name; });
-    Restart(false);
+    TearDown();
   }
   EXPECT_EQ(Counts(), before) << "windows, GDI objects";
 }
