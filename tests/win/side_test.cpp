@@ -78,7 +78,6 @@ TEST_F(Side, EveryWayOutOfTheSettingsButSaveChangesNothing) {
     std::function<void(TSettingsForm&, TApplication&)> close;
   } ways[] = {
       {"Esc in a field", [](TSettingsForm& f, TApplication& a) { Press(a, f.NickEdit().Handle(), VK_ESCAPE); }},
-      {"Esc on a box", [](TSettingsForm& f, TApplication& a) { Press(a, f.UseSoundsBox().Handle(), VK_ESCAPE); }},
       {"close button", [](TSettingsForm& f, TApplication& a) { Click(a, f.Strip().CloseButton().Handle()); }},
       {"Отмена", [](TSettingsForm& f, TApplication& a) { Click(a, f.CancelButton().Handle()); }},
   };

@@ -18,14 +18,11 @@ TEST(update_signature, OnlyOurManifestOfThatFileAndANewerVersionPasses) {
     s[at] = static_cast<char>(s[at] ^ 0x01);
     return s;
   };
-  auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string s = manifest;
-    return s.replace(s.find(from), from.size(), to);
-  };
-  // Still a hex digit: only the signature's check can tell.
-  auto digitChanged = [&](size_t at) {
+  // The manifest with one character changed; a digit of the signature
+  // still a hex digit: only the signature's check can tell.
+  auto changed = [&](size_t at, char to) {
     std::string m = manifest;
-    m[at] = m[at] == '0' ? '1' : '0';
+    m[at] = m[at] == to ? '1' : to;
     return m;
   };
   const size_t r = manifest.find("signature=") + 10, s = r + 64;
@@ -36,9 +33,9 @@ TEST(update_signature, OnlyOurManifestOfThatFileAndANewerVersionPasses) {
   } cases[] = {
       {"as signed", key, manifest, package, true},
       {"one byte of the package changed", key, manifest, flipped(package, package.size() / 2), false},
-      {"one digit of r changed", key, digitChanged(r + 5), package, false},
-      {"one digit of s changed", key, digitChanged(s + 5), package, false},
-      {"a signed line changed", key, replaced("version=0.5", "version=0.7"), package, false},
+      {"one digit of r changed", key, changed(r + 5, '0'), package, false},
+      {"one digit of s changed", key, changed(s + 5, '0'), package, false},
+      {"a signed line changed", key, changed(manifest.find("version=0.5") + 10, '7'), package, false},
       {"a key off the curve", flipped(key, 63), manifest, package, false},
       {"no key", "", manifest, package, false},
   };
