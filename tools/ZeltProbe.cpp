@@ -346,13 +346,13 @@ class TPeer {
     if (cmd == "seen") return "SEEN" + std::exchange(seen_, "");
     if (cmd == "chase") {
       chaseUntil_ = GetTickCount64() + ms;
-      heres_ = 0;
+      chased_ = 0;
       Broadcast(kFind);
       for (DWORD waited = 0; waited < ms; waited += 100) {
         Pump(100);
         PostMessageW(HWND_BROADCAST, ids_[kFind], 0, 0);
       }
-      return "HERE " + std::to_string(heres_);
+      return "HERE " + std::to_string(chased_);
     }
     if (cmd == "hang") {
       Say("READY\n");
@@ -421,15 +421,17 @@ class TPeer {
     return 0;
   }
 
-  // While chasing, every answer is met with another FIND at once.
   void OnHere() {
     ++heres_;
-    if (GetTickCount64() < chaseUntil_) PostMessageW(HWND_BROADCAST, ids_[kFind], 0, 0);
+    if (GetTickCount64() < chaseUntil_) {
+      ++chased_;
+      PostMessageW(HWND_BROADCAST, ids_[kFind], 0, 0);
+    }
   }
 
   UINT ids_[std::size(kNames)] = {};
   std::string seen_;
-  int heres_ = 0;
+  int heres_ = 0, chased_ = 0;
   ULONGLONG chaseUntil_ = 0;
 };
 

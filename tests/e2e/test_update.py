@@ -114,8 +114,7 @@ class UpdateTest(E2ETestCase):
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
         work = os.path.join(harness.WORK_DIR, "update-loop")
-        shutil.rmtree(work, ignore_errors=True)
-        os.makedirs(work)
+        shutil.rmtree(work, ignore_errors=True)  # made again with the folder to serve
         # The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
         # serve, first signed with another key for a manifest that must fail.
         run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
