@@ -32,16 +32,15 @@ inline int ProcessGdiCount(HANDLE process) {
   if (!query) return -1;
   PROCESS_BASIC_INFORMATION pbi{};
   if (query(process, ProcessBasicInformation, &pbi, sizeof pbi, nullptr) != 0 || !pbi.PebBaseAddress) return -1;
+  // A read fails whole when any part of it cannot be read.
   uint64_t table = 0;
-  SIZE_T got = 0;
   if (!ReadProcessMemory(process, reinterpret_cast<const char*>(pbi.PebBaseAddress) + kGdiTableOffset, &table,
-                         sizeof table, &got) ||
-      got != sizeof table || table == 0)
+                         sizeof table, nullptr) ||
+      table == 0)
     return -1;
   std::vector<unsigned char> bytes(kGdiEntries * kGdiEntrySize);
   if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(table)), bytes.data(),
-                         bytes.size(), &got) ||
-      got != bytes.size())
+                         bytes.size(), nullptr))
     return -1;
   int live = 0;
   for (size_t i = 0; i < kGdiEntries; ++i) {

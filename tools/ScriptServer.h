@@ -16,13 +16,7 @@
 
 namespace zelt::fake {
 
-// A Unix path for a path on Wine's Z: drive, and back.
-inline std::string UnixPath(std::string p) {
-  if (p.size() >= 2 && (p[0] == 'Z' || p[0] == 'z') && p[1] == ':') p.erase(0, 2);
-  for (char& c : p)
-    if (c == '\\') c = '/';
-  return p;
-}
+// A Unix path as a path on Wine's Z: drive.
 inline std::string WindowsPath(std::string p) {
   for (char& c : p)
     if (c == '/') c = '\\';
@@ -65,14 +59,14 @@ class ScriptServer {
   std::string Start(const std::string& script, const std::string& arguments) {
     const std::string python = BuildSetting("python"), source = BuildSetting("source");
     if (python.empty() || source.empty()) return "the build wrote no test-tools.txt";
-    const std::string base = WindowsPath(BuildSetting("build")) + "\\server-" +
-                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_);
-    ready_ = base + ".ready";
-    alive_ = base + ".alive";
+    const std::string base =
+        BuildSetting("build") + "/server-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_);
+    ready_ = WindowsPath(base + ".ready");
+    alive_ = WindowsPath(base + ".alive");
     DeleteFileW(Widen(ready_).c_str());
     std::ofstream(Widen(alive_).c_str()) << "running";
-    std::wstring cmd = Widen("\"" + WindowsPath(python) + "\" \"" + source + "/" + script + "\" --ready \"" +
-                             UnixPath(ready_) + "\" --alive \"" + UnixPath(alive_) + "\" " + arguments);
+    std::wstring cmd = Widen("\"" + WindowsPath(python) + "\" \"" + source + "/" + script + "\" --ready \"" + base +
+                             ".ready\" --alive \"" + base + ".alive\" " + arguments);
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};

@@ -12,7 +12,8 @@
 //   halt                    broadcast ZELTI_HALT
 //   seen                    the instance messages seen since the last "seen"
 //   chase <ms>              FIND after every HERE and every 100 ms: "HERE <answers>"
-//   hang <ms>               "READY", then the probe's window stops answering
+//   hang <ms>               "READY" (an answer of its own), then the probe's
+//                           window stops answering
 //   forge WINDOW <ms>       for ms, to every window of a "Zelt" class in the
 //                           process owning WINDOW (controls and message-only
 //                           ones included): WM_NCCREATE and WM_NOTIFY pointing
@@ -44,6 +45,7 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -134,12 +136,6 @@ HWND FirstChild(HWND top, const std::string& cls) {
   return nullptr;
 }
 
-// BM_CLICK makes a button notify its parent as a mouse click does. Posted: the
-// click may open a modal window whose loop runs inside the handler.
-std::string Press(HWND control) {
-  return control && PostMessageW(control, BM_CLICK, 0, 0) ? "PRESSED" : "ERR not found";
-}
-
 // "WIN <handle>" per window, "CTL <handle> <enabled> <checked> <textHex>" per control in it.
 std::string List(const std::string& pattern) {
   std::ostringstream out;
@@ -150,22 +146,23 @@ std::string List(const std::string& pattern) {
       out << "CTL " << c << ' ' << !!IsWindowEnabled(c) << ' ' << checked << ' ' << ToHex(TextOf(c)) << '\n';
     }
   }
-  std::string text = out.str();
-  if (!text.empty()) text.pop_back();
-  return text.empty() ? "NONE" : text;
+  const std::string text = out.str();
+  return text.empty() ? "NONE" : text.substr(0, text.size() - 1);
 }
 
 // Presses the last enumerated shown control that `hit(top, control)` takes
 // (under a point, that is the innermost one) in the first shown window that has one.
+// BM_CLICK makes a button notify its parent as a mouse click does. Posted: the
+// click may open a modal window whose loop runs inside the handler.
 template <class THit>
 std::string PressWhere(const std::string& pattern, THit hit) {
   for (HWND top : TopWindows(pattern, true)) {
     HWND last = nullptr;
     for (HWND c : Descendants(top))
       if (Shown(c) && hit(top, c)) last = c;
-    if (last) return Press(last);
+    if (last && PostMessageW(last, BM_CLICK, 0, 0)) return "PRESSED";
   }
-  return Press(nullptr);
+  return "ERR not found";
 }
 
 std::string Forge(HWND target, DWORD ms) {
@@ -358,7 +355,7 @@ class TPeer {
       return "HERE " + std::to_string(chased_);
     }
     if (cmd == "hang") {
-      Say("READY");
+      Say("READY\n");
       Sleep(ms);
       return "DONE";
     }
@@ -438,39 +435,35 @@ class TPeer {
   ULONGLONG chaseUntil_ = 0;
 };
 
-// stdin is read on a thread of its own, so that the probe's windows keep
-// taking messages while the next command is awaited.
-struct TLines {
-  TScopedHandle Ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)}, Taken{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  std::string Line;
-  bool End = false;
-};
-
-DWORD WINAPI ReadLines(void* state) {
-  auto& lines = *static_cast<TLines*>(state);
-  while (!lines.End) {
-    lines.End = !std::getline(std::cin, lines.Line);
-    SetEvent(lines.Ready.get());
-    WaitForSingleObject(lines.Taken.get(), INFINITE);
-  }
+// stdin is read on a thread of its own that hands each line (null at the end
+// of the input) to the main thread's queue, so that the probe's windows keep
+// taking messages while the next command is awaited. A line comes only after
+// the answer to the one before, so no command's pumping meets one.
+DWORD WINAPI ReadLines(void* mainThread) {
+  const auto to = static_cast<DWORD>(reinterpret_cast<uintptr_t>(mainThread));
+  for (std::string line; std::getline(std::cin, line);)
+    PostThreadMessageW(to, WM_APP, 0, reinterpret_cast<LPARAM>(new std::string(line)));
+  PostThreadMessageW(to, WM_APP, 0, 0);
   return 0;
 }
 
-// Ends the process at the end of the input or at "quit", with the reader
-// thread still waiting.
+// Ends the process at the end of the input or at "quit".
 [[noreturn]] void Serve(TPeer& peer) {
-  TLines lines;
-  const TScopedHandle reader(CreateThread(nullptr, 0, ReadLines, &lines, 0, nullptr));
+  const auto self = reinterpret_cast<void*>(uintptr_t{GetCurrentThreadId()});
+  CloseHandle(CreateThread(nullptr, 0, ReadLines, self, 0, nullptr));
   Say("READY");
-  for (;;) {
-    const HANDLE ready = lines.Ready.get();
-    while (MsgWaitForMultipleObjects(1, &ready, FALSE, 1000, QS_ALLINPUT) != WAIT_OBJECT_0) TPeer::Pump(0);
-    std::istringstream in(lines.Line);
+  for (MSG msg; GetMessageW(&msg, nullptr, 0, 0) > 0;) {
+    if (msg.hwnd || msg.message != WM_APP) {
+      DispatchMessageW(&msg);
+      continue;
+    }
+    const std::unique_ptr<std::string> line(reinterpret_cast<std::string*>(msg.lParam));
+    std::istringstream in(line ? *line : "quit");
     const TWords words{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-    if (lines.End || (!words.empty() && words[0] == "quit")) ExitProcess(0);
-    SetEvent(lines.Taken.get());
+    if (!words.empty() && words[0] == "quit") break;
     Say(peer.Run(words) + "\n");
   }
+  ExitProcess(0);
 }
 
 }  // namespace

@@ -21,13 +21,10 @@ SETTINGS = struct.Struct("<" + "".join(_NUMBERS[wire] for _, wire in ROWS[:len(F
 assert SETTINGS.size == 64 and [n for n, _ in ROWS] == FIELDS + STRINGS + LISTS, ROWS
 
 
+# Byte i (from 1) is XORed with KEY[i - 1] up to the tenth, then with KEY[i % 10 - 1]; every tenth one after
+# the first ten stays as it is.
 def scramble(b):
-    out = bytearray(b)
-    for i in range(1, len(out) + 1):
-        k = i if i <= 10 else i % 10
-        if k:
-            out[i - 1] ^= KEY[k - 1]
-    return bytes(out)
+    return bytes(c ^ (KEY[i - 1] if i <= 10 else KEY[i % 10 - 1] if i % 10 else 0) for i, c in enumerate(b, 1))
 
 
 def encode(state):
@@ -35,10 +32,8 @@ def encode(state):
          **state}
     out = bytearray(SETTINGS.pack(*[s[f] for f in FIELDS]))
     for name in STRINGS:
-        v = s[name]
-        v = v.encode("cp1251") if isinstance(v, str) else v
-        if name in SCRAMBLED:
-            v = scramble(v)
+        v = s[name].encode("cp1251") if isinstance(s[name], str) else s[name]
+        v = scramble(v) if name in SCRAMBLED else v
         out += struct.pack("<i", len(v)) + v
     for name in LISTS:
         lines = [l.encode("cp1251") if isinstance(l, str) else l for l in s[name]]
@@ -57,8 +52,7 @@ def decode(data):
         if len(v) != n:
             raise ValueError(f"{name}: length {n} beyond the end of the file")
         pos += n
-        if name in SCRAMBLED:
-            v = scramble(v)
+        v = scramble(v) if name in SCRAMBLED else v
         if name in LISTS:
             v = [l for l in v.replace(b"\r\n", b"\r").split(b"\r")][:-1] if v else []
         s[name] = v

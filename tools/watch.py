@@ -5,6 +5,7 @@ by the end-to-end tests, the footprint measurement and scripts/run."""
 
 import json
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -175,11 +176,8 @@ def build_port(build_dir):
     """The loopback port the build in build_dir talks to (from its CMake
     cache), or None for a build with other addresses."""
     try:
-        for line in Path(build_dir, "CMakeCache.txt").read_text().splitlines():
-            if line.startswith("ZELT_INFORMER_URL:"):
-                url = line.split("=", 1)[1].strip()
-                prefix = "http://127.0.0.1:"
-                return int(url[len(prefix):].rstrip("/")) if url.startswith(prefix) else None
-    except (OSError, ValueError):
-        pass
-    return None
+        cache = Path(build_dir, "CMakeCache.txt").read_text()
+    except OSError:
+        return None
+    found = re.search(r"^ZELT_INFORMER_URL:\w*=http://127\.0\.0\.1:(\d+)/?\s*$", cache, re.MULTILINE)
+    return int(found[1]) if found else None

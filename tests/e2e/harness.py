@@ -33,11 +33,9 @@ WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP = 0x200, 0x201, 0x202
 TRAY_CALLBACK = 0x8000 + 40  # WM_APP + 40, the tray icon's callback message
 
 
+# scripts/wine-run drops the proxies and sets the debug output and DLL overrides.
 def wine_env():
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    for k in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
-        env.pop(k, None)
-    return env
+    return dict(os.environ, WINEPREFIX=PREFIX)
 
 
 def wine_start(*args, env=None):

@@ -18,9 +18,7 @@ class InstanceTest(E2ETestCase):
     def test_one_copy_polls_catches_up_after_a_resume_and_halts(self):
         hung = Probe()  # a second probe, whose window stops answering
         self.addCleanup(lambda: (hung.proc.kill(), hung.proc.wait()))
-        hung.proc.stdin.write(b"hang 300000\n")
-        hung.proc.stdin.flush()
-        self.assertEqual(hung.proc.stdout.readline().strip(), b"READY")
+        self.assertEqual(hung.ask("hang 300000"), "READY")
         self.assertEqual(self.probe.here_count(), 0)
         srv = self.server("--topics", TOPICS)
         first = self.program("first", {"TopicCount": 7, "ForumNames": ["Общий=15", "Новости=5"],

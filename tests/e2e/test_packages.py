@@ -71,9 +71,8 @@ class PackagesTest(unittest.TestCase):
 
         folder = os.path.join(PACKAGES, "winget")
         manifests = {n: yaml.safe_load(open(os.path.join(folder, n), encoding="utf-8")) for n in os.listdir(folder)}
-        kinds = {m["ManifestType"]: n for n, m in manifests.items()}
-        self.assertEqual(sorted(m["ManifestType"] for m in manifests.values()),
-                         ["defaultLocale", "installer", "locale", "version"])
+        kinds = {m["ManifestType"]: n for n, m in manifests.items()}  # one file of each kind
+        self.assertEqual((len(manifests), sorted(kinds)), (4, ["defaultLocale", "installer", "locale", "version"]))
         for name, document in manifests.items():
             with self.subTest(name):
                 self.assertEqual(broken_rules(document, RULES[document["ManifestType"]]), [])

@@ -114,8 +114,7 @@ class UpdateTest(E2ETestCase):
 
     def test_installed_program_takes_the_signed_patch_and_refuses_broken_ones(self):
         work = os.path.join(harness.WORK_DIR, "update-loop")
-        shutil.rmtree(work, ignore_errors=True)
-        os.makedirs(work)
+        shutil.rmtree(work, ignore_errors=True)  # made again with the folder to serve
         # The 0.4 installer of this build; the 0.5 patch, signed, in a folder to
         # serve, first signed with another key for a manifest that must fail.
         run(os.path.join(SOURCE_DIR, "scripts", "package"), "win64", "-B", BUILD_DIR)
@@ -146,7 +145,7 @@ class UpdateTest(E2ETestCase):
         switches = yaml.safe_load(Path(WINGET_INSTALLER).read_text(encoding="utf-8"))["InstallerSwitches"]
         setup = lambda *args: wine(os.path.join(work, "ZeltInformerSetup.exe"), switches["Silent"], *args,
                                    timeout=180).returncode
-        local = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
+        local, appdata = wine("cmd", "/c", "echo %LOCALAPPDATA%& echo %APPDATA%").stdout.decode().splitlines()
         # A folder holding someone else's files is refused whole.
         foreign = local + "\\Записи"
         os.makedirs(unix_path(foreign))
@@ -161,14 +160,10 @@ class UpdateTest(E2ETestCase):
         self.assertEqual(sha(exe), sha(os.path.join(harness.INSTALL_DIR, "ZeltInformer.exe")))
         for name in ("Sounds/Сообщение.ogg", "Help/Zelt Rarazovo.chm", "Uninstall.exe"):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
-        entry = reg_values(UNINSTALL_KEY)
-        self.assertEqual({k: entry.get(k) for k in ("DisplayVersion", "InstallLocation", "QuietUninstallString",
-                                                     "NoModify")},
-                         {"DisplayVersion": "0.4", "InstallLocation": installed,
-                          "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S',
-                          "NoModify": "0x1"})
+        entry = reg_values(UNINSTALL_KEY)  # holds these values among others
+        self.assertEqual(entry, entry | {"DisplayVersion": "0.4", "InstallLocation": installed, "NoModify": "0x1",
+                                         "QuietUninstallString": f'"{installed}\\Uninstall.exe" /S'})
         self.assertEqual(descriptor_changes(probe, local + "\\Programs"), [])
-        appdata = wine("cmd", "/c", "echo %APPDATA%").stdout.decode().strip()
         menu_entry = unix_path(appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\Zelt Rarazovo\\Zelt Rarazovo.lnk")
         self.assertTrue(os.path.isfile(menu_entry))
         Path(folder, "data.dat").write_bytes(DATA)
