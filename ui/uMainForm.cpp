@@ -103,8 +103,9 @@ TMainForm::TMainForm(TApplication& app, CheckerPortsFactory makePorts, const INo
 TMainForm::~TMainForm() {
   network_.reset();
   // The application window outlives this one: it must not keep our icons.
-  SendMessageW(app_.Owner(), WM_SETICON, ICON_BIG, 0);
-  SendMessageW(app_.Owner(), WM_SETICON, ICON_SMALL, 0);
+  // (Handle, not Owner: going away makes no window.)
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_BIG, 0);
+  SendMessageW(app_.Handle(), WM_SETICON, ICON_SMALL, 0);
   info_.reset();
   // Rows point into the Checker's records: they go first.
   if (list_.Handle()) list_.Clear();
